@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds the library, the tools and the tests, and runs the whole test suite.
+# Environment: BUILD_DIR (default build), TARVO_WERROR=ON|OFF, TARVO_SANITIZE=ON|OFF.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+build="${BUILD_DIR:-build}"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTARVO_WERROR="${TARVO_WERROR:-OFF}" -DTARVO_SANITIZE="${TARVO_SANITIZE:-OFF}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)"

@@ -1,0 +1,54 @@
+// The host boundary: every exported call runs its body through Guarded, which clears the last
+// failure, catches whatever the body raises (Failure, std::bad_alloc, anything else) and
+// records it, so no C++ exception ever leaves the library. On Windows the call then leaves by
+// raising a structured exception, so that the host's error handler sees it.
+//
+// Tarvo_last_failure(buffer, capacity) returns the kind of the last call's failure (0 none,
+// 1 input/output, 2 invalid operation, 3 Variant conversion) and copies its message as UTF-8,
+// always NUL-terminated and truncated to capacity; a NULL buffer or capacity 0 just returns
+// the kind. Reading it clears nothing.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "platform/export.h"
+#include "platform/failure.h"
+
+extern "C" TARVO_API int32_t Tarvo_last_failure(char* utf8_message, int32_t capacity);
+
+namespace tarvo {
+
+void ClearLastFailure();
+void SetLastFailure(FailureKind kind, std::string message);
+FailureKind LastFailureKind();
+const std::string& LastFailureMessage();
+
+// Leaves the exported call the platform's way after a recorded failure (a structured
+// exception on Windows, a plain return elsewhere).
+void LeaveAfterFailure();
+
+template <class Body>
+void Guarded(Body&& body) noexcept {
+  ClearLastFailure();
+  bool failed = false;
+  try {
+    body();
+  } catch (const Failure& f) {
+    SetLastFailure(f.kind, f.message);
+    failed = true;
+  } catch (const std::bad_alloc&) {
+    SetLastFailure(FailureKind::InvalidOperation, "out of memory");
+    failed = true;
+  } catch (const std::exception& e) {
+    SetLastFailure(FailureKind::InvalidOperation, e.what());
+    failed = true;
+  } catch (...) {
+    SetLastFailure(FailureKind::InvalidOperation, "unknown failure");
+    failed = true;
+  }
+  if (failed) LeaveAfterFailure();
+}
+
+}  // namespace tarvo

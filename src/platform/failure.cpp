@@ -1,0 +1,7 @@
+#include "platform/failure.h"
+
+namespace tarvo {
+
+void Raise(FailureKind kind, std::string message) { throw Failure(kind, std::move(message)); }
+
+}  // namespace tarvo
