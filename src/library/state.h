@@ -1,0 +1,57 @@
+// The engine state: everything the library keeps between two exported calls, as module-level
+// storage. Calcul_initial fills it, Simulation and Ajustement use it, Fin releases what it
+// owns. The formula value cells live in Symbolic/cells.h and the derivative formula table in
+// engines/engine.h; the tables here own every other compiled formula through their handles.
+//
+// Host indices are 1-based; entry n-1 of each table holds index n.
+#pragma once
+
+#include <cstdint>
+
+#include "Symbolic/compil.h"
+#include "Symbolic/limits.h"
+#include "Symbolic/notation.h"
+#include "engines/engine.h"
+#include "library/records.h"
+#include "platform/exchange_file.h"
+
+namespace tarvo {
+
+struct PEspece {
+  Text Name;
+  compilptr Formula[kMaxIntervals];  // entry k-1 for interval k; nil: no formula
+};
+
+struct PParam {
+  Text Name;
+  compilptr Equation[kMaxIntervals];
+};
+
+struct PAjustable {
+  Text Name;
+  Text EqualTo;        // coded EqualTo text after set-up
+  compilptr Equation;  // compiled EqualTo expression; nil: a plain value
+  double Value;
+  double SD;
+  double dP;           // last fitting step
+  WordBool Adjustable;
+};
+
+struct EngineState {
+  BInitials initials;  // engine copies of the host records (their Variants are owned here)
+  BFitSet fitset;
+  PEspece species[kMaxSpecies];
+  PParam parameters[kMaxParameters];
+  PAjustable adjustables[kMaxAdjustables];
+  PointTable* points;  // nil when no model is loaded
+  FileRecord buffer;   // the file record buffer
+  ExchangeFile file;
+  Engine_proc engine;  // nil when Method matched no engine
+  int32_t NFree;
+  bool loaded;         // Calcul_initial ran and Fin has not
+  bool ready;          // the last set-up left the host's Erreur at 0
+};
+
+extern EngineState g_state;
+
+}  // namespace tarvo
