@@ -1,0 +1,18 @@
+// The simulation driver: bound adjustables are evaluated, then the model is walked over the
+// intervals and points of a point table, calling the engine between consecutive points and
+// evaluating the output formulas at each point.
+#pragma once
+
+#include "library/records.h"
+
+namespace tarvo {
+
+// Adjustable-value cells := plain values, then every EqualTo-bound adjustable is evaluated
+// (its PAjustable Value follows).
+void Refresh_adjustables();
+
+// Walks every point of table (the live point table, or a scratch copy made by the fit):
+// writes YCalc and YPrev of the points and the engine status into the engine BFitSet.Erreur.
+void Run_points(PointTable& table);
+
+}  // namespace tarvo
