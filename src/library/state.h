@@ -12,6 +12,7 @@
 #include "Symbolic/limits.h"
 #include "Symbolic/notation.h"
 #include "engines/engine.h"
+#include "library/erreur_codes.h"
 #include "library/records.h"
 #include "platform/exchange_file.h"
 
@@ -53,5 +54,17 @@ struct EngineState {
 };
 
 extern EngineState g_state;
+
+// True when the last Calcul_initial completed with Erreur 0 and no Fin followed it: only then
+// may the model be simulated or fitted (compiled formulas, point table and engine in place).
+inline bool ModelReady() {
+  return g_state.loaded && g_state.ready && g_state.points != nullptr &&
+         g_state.engine != nullptr;
+}
+
+// What Simulation and Ajustement do instead of running an unusable model: they change nothing
+// but the host's Erreur, which receives the failed set-up's error sum, or kErreurNoModel when
+// no set-up completed since the library was loaded or since the last Fin. host may be nil.
+void RefuseUnready(BFitSet* host_fitset);
 
 }  // namespace tarvo

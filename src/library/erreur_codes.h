@@ -1,0 +1,24 @@
+// The codes the library adds to BFitSet.Erreur for a model it refuses or a call it cannot
+// serve, besides the sums of the formula stages, the method code and the engine and solver
+// statuses. They are round thousands so that a host can tell them from those sums.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvo {
+
+// A count of BInitials is negative or above its limit (30 species, 30 intervals,
+// 50 parameters, 50 adjustables, 1000 points, 40 outputs). Nothing is loaded.
+inline constexpr int16_t kErreurCountLimit = 1000;
+// A replicate count of an output in the exchange file is outside 0..10.
+inline constexpr int16_t kErreurReplicateLimit = 2000;
+// A point's Interval in the exchange file is outside 1..NInterrupts.
+inline constexpr int16_t kErreurIntervalRange = 3000;
+// Simulation or Ajustement without a loaded model: before any Calcul_initial, after Fin,
+// or after a Calcul_initial that raised a failure before it completed.
+inline constexpr int16_t kErreurNoModel = 4000;
+
+// The set-up's code for an unknown Method.
+inline constexpr int16_t kErreurMethod = 9;
+
+}  // namespace tarvo

@@ -1,0 +1,112 @@
+#include "library/statistics.h"
+
+#include <cmath>
+#include <cstdint>
+
+#include "Symbolic/compil.h"
+#include "Symbolic/limits.h"
+#include "library/state.h"
+
+// Every loop runs over outputs (outer) and points (inner), and replicates innermost, so that
+// the sums accumulate in a fixed order and the figures are reproducible to the last bit.
+// The counts are those of the loaded model; set-up has checked them against the tables.
+
+namespace tarvo {
+
+namespace {
+
+int Outputs() { return g_state.initials.NSorties; }
+int PointsCount() { return g_state.initials.NPoints; }
+
+// Replicates of a pair, never more than the table holds (set-up refuses larger counts).
+int Reps(const PointRecord& p, int o) {
+  const int n = p.NRep[o];
+  return n < 0 ? 0 : (n > kMaxReplicates ? kMaxReplicates : n);
+}
+
+}  // namespace
+
+void Weights(PointTable& table, double type_erreur) {
+  for (int o = 0; o < Outputs(); ++o) {
+    for (int j = 0; j < PointsCount(); ++j) {
+      PointRecord& p = table.Points[j];
+      const double mean = p.YMean[o];
+      const double calc = p.YCalc[o];
+      double w = 0.0;
+      if (p.NRep[o] > 0 && mean > kTiny && calc > kTiny)
+        w = type_erreur == 0.0 ? 1.0 : Power(mean * calc, -0.5 * type_erreur);
+      p.Weight[o] = w;
+    }
+  }
+}
+
+double Coeff_estimate(PointTable& table, double type_erreur) {
+  for (int o = 0; o < Outputs(); ++o) {
+    for (int j = 0; j < PointsCount(); ++j) {
+      PointRecord& p = table.Points[j];
+      const double mean = p.YMean[o];
+      if (!(mean > kTiny)) continue;  // keeps its earlier Variance; no reader looks at it
+      double variance = 0.0;
+      const int nrep = Reps(p, o);
+      if (nrep > 1) {
+        double s = 0.0;
+        for (int k = 0; k < nrep; ++k) {
+          const double d = mean - p.YExp[o][k];
+          s = s + d * d;
+        }
+        variance = s / (nrep - 1);
+      } else {
+        const double d = mean - p.YCalc[o];
+        variance = d * d;
+      }
+      p.Variance[o] = variance;
+    }
+  }
+  // 40 outputs x 1000 points can exceed a 16-bit count: the count is 32-bit.
+  int32_t n = 0;
+  double sl = 0.0, sm = 0.0;
+  for (int o = 0; o < Outputs(); ++o) {
+    for (int j = 0; j < PointsCount(); ++j) {
+      const PointRecord& p = table.Points[j];
+      if (p.YMean[o] > kTiny && p.Variance[o] > kTiny) {
+        sl = sl + std::log(p.Variance[o]);
+        sm = sm + std::log(p.YMean[o]);
+        n = n + 1;
+      }
+    }
+  }
+  return n > 0 ? std::exp((sl - type_erreur * sm) / n) : 1.0;
+}
+
+namespace {
+
+// Weighted mean square of the replicates about a reference per pair (their mean, or the model).
+template <class Reference>
+double WeightedScatter(const PointTable& table, Reference reference) {
+  double s = 0.0, w = 0.0;
+  for (int o = 0; o < Outputs(); ++o) {
+    for (int j = 0; j < PointsCount(); ++j) {
+      const PointRecord& p = table.Points[j];
+      const double weight = p.Weight[o];
+      const double ref = reference(p, o);
+      for (int k = 0; k < Reps(p, o); ++k) {
+        const double d = ref - p.YExp[o][k];
+        s = s + d * d * weight;
+        w = w + weight;
+      }
+    }
+  }
+  return w > kTiny ? s / w : 0.0;
+}
+
+}  // namespace
+
+double Scatter_exp(const PointTable& table) {
+  return WeightedScatter(table, [](const PointRecord& p, int o) { return p.YMean[o]; });
+}
+
+double Scatter_calc(const PointTable& table) {
+  return WeightedScatter(table, [](const PointRecord& p, int o) { return p.YCalc[o]; });
+}
+
+}  // namespace tarvo
