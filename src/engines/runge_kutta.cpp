@@ -1,0 +1,97 @@
+#include "engines/runge_kutta.h"
+
+#include <cmath>
+
+namespace tarvo {
+
+void Engine_start(double t0, double t1, double tol, double floor, const double* y_in,
+                  int16_t& status, double& t, double& h, SpeciesVector& y) {
+  status = 0;
+  if (!(tol > floor)) status = kStatusTolerance;  // "not above": a NaN tolerance included
+  if (!(t1 > t0)) status = kStatusEmptyInterval;  // likewise for NaN times
+  t = t0;
+  for (int k = 0; k < kMaxSpecies; ++k) y[k] = y_in[k];
+  if (status == 0) h = (t1 - t0) * std::sqrt(tol);
+}
+
+namespace {
+
+// k := h * rate at (t, z).
+void Stage(int32_t n, double h, double t, const SpeciesVector& z, SpeciesVector& b,
+           SpeciesMatrix& M, SpeciesVector& k) {
+  Eval_rate_at(n, t, z, b, M, k);
+  for (int32_t i = 0; i < n; ++i) k[i] = h * k[i];
+}
+
+using StepProc = void (*)(int32_t, double, double, SpeciesVector&);
+
+// The shared driver: fixed steps until the accumulated time is no longer below t1.
+void FixedStepDriver(StepProc step, int32_t n, double t0, double t1, double tol,
+                     const double* y_in, double* y_out, int16_t& status) {
+  n = SpeciesCount(n);
+  double t = 0.0, h = 0.0;
+  SpeciesVector y;
+  Engine_start(t0, t1, tol, kFixedStepFloor, y_in, status, t, h, y);
+  if (status != 0) return;
+  while (t1 > t) {
+    const double next = t + h;
+    // A step that cannot move the time (h below half an ulp of t, or NaN) would repeat
+    // forever, and an infinite one leaves no usable state: stop at the time reached instead.
+    if (!(next > t) || !std::isfinite(next)) {
+      status = kStatusNotReached;
+      break;
+    }
+    step(n, h, t, y);
+    t = next;
+  }
+  for (int k = 0; k < kMaxSpecies; ++k) y_out[k] = y[k];
+}
+
+}  // namespace
+
+void Step_rk4(int32_t n, double h, double t, SpeciesVector& y) {
+  n = SpeciesCount(n);
+  SpeciesVector k1, k2, k3, k4, z, b;
+  SpeciesMatrix M;
+  Stage(n, h, t, y, b, M, k1);
+  for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k1[i] * 0.5;
+  for (int32_t i = n; i < kMaxSpecies; ++i) z[i] = y[i];  // species beyond n read as they are
+  Stage(n, h, t + h * 0.5, z, b, M, k2);
+  for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k2[i] * 0.5;
+  Stage(n, h, t + h * 0.5, z, b, M, k3);
+  for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k3[i];
+  Stage(n, h, t + h, z, b, M, k4);
+  for (int32_t i = 0; i < n; ++i) y[i] = y[i] + (k1[i] + k2[i] * 2 + k3[i] * 2 + k4[i]) / 6;
+}
+
+void Step_rkf(int32_t n, double h, double t, SpeciesVector& y) {
+  n = SpeciesCount(n);
+  SpeciesVector k1, k2, k3, k4, k5, z, b;
+  SpeciesMatrix M;
+  Stage(n, h, t, y, b, M, k1);
+  for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k1[i] * 0.25;
+  for (int32_t i = n; i < kMaxSpecies; ++i) z[i] = y[i];
+  Stage(n, h, t + h * 0.25, z, b, M, k2);
+  for (int32_t i = 0; i < n; ++i) z[i] = y[i] + (k1[i] * 3 + k2[i] * 9) / 32;
+  Stage(n, h, t + h * 3 / 8, z, b, M, k3);
+  for (int32_t i = 0; i < n; ++i)
+    z[i] = y[i] + (k1[i] * 1932 - k2[i] * 7200 + k3[i] * 7296) / 2197;
+  Stage(n, h, t + h * 12 / 13, z, b, M, k4);
+  for (int32_t i = 0; i < n; ++i)
+    z[i] = y[i] + (k1[i] * 8341 - k2[i] * 32832 + k3[i] * 29440 - k4[i] * 845) / 4104;
+  Stage(n, h, t + h, z, b, M, k5);
+  for (int32_t i = 0; i < n; ++i)
+    y[i] = y[i] + (k1[i] * 2375 + k3[i] * 11264 + k4[i] * 10985 - k5[i] * 4104) / 20520;
+}
+
+void Engine_rk4(int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
+                int16_t& status) {
+  FixedStepDriver(Step_rk4, n, t0, t1, tol, y_in, y_out, status);
+}
+
+void Engine_rk5(int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
+                int16_t& status) {
+  FixedStepDriver(Step_rkf, n, t0, t1, tol, y_in, y_out, status);
+}
+
+}  // namespace tarvo
