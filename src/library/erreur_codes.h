@@ -17,6 +17,9 @@ inline constexpr int16_t kErreurIntervalRange = 3000;
 // Simulation or Ajustement without a loaded model: before any Calcul_initial, after Fin,
 // or after a Calcul_initial that raised a failure before it completed.
 inline constexpr int16_t kErreurNoModel = 4000;
+// Ajustement could not obtain the memory of its scratch point table (Tarvo_last_failure
+// tells it too).
+inline constexpr int16_t kErreurNoMemory = 5000;
 
 // The set-up's code for an unknown Method.
 inline constexpr int16_t kErreurMethod = 9;

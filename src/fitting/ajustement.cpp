@@ -1,0 +1,102 @@
+#include "fitting/ajustement.h"
+
+#include "fitting/deviations.h"
+#include "fitting/fit_tables.h"
+#include "fitting/step.h"
+#include "library/simulation.h"
+#include "library/state.h"
+#include "platform/variant.h"
+
+namespace tarvo {
+namespace {
+
+void ApplySteps(double sign) {
+  const FreeList f = FreeAdjustables();
+  for (int32_t c = 0; c < f.count; ++c) {
+    PAjustable& adj = g_state.adjustables[f.index[c]];
+    adj.Value = sign > 0 ? adj.Value + adj.dP : adj.Value - adj.dP;
+  }
+}
+
+// Squared relative change of the free values since the start of the call, also copying them
+// to the host. A value that started at exactly 0 counts by its absolute change.
+double ConvergenceMeasure(const double* saved, BAjustables* host_adj) {
+  const FreeList f = FreeAdjustables();
+  double s = 0;
+  for (int32_t c = 0; c < f.count; ++c) {
+    const int32_t a = f.index[c];
+    const double v = g_state.adjustables[a].Value;
+    const double change = saved[a] != 0 ? (v - saved[a]) / saved[a] : v - saved[a];
+    s = s + change * change;
+    host_adj->Value[a] = v;
+  }
+  return s;
+}
+
+void ReportDeviations(BAjustables* host_adj) {
+  const int32_t na = FitAdjustableCount();
+  for (int32_t a = 0; a < na; ++a) {
+    const PAjustable& adj = g_state.adjustables[a];
+    host_adj->Adjustable[a] = adj.Adjustable;
+    host_adj->Value[a] = adj.Value;
+    if (adj.Adjustable != 0) host_adj->SD[a] = adj.SD;
+  }
+}
+
+void CopyFitSetToHost(BFitSet* host_fitset) {
+  const BFitSet& e = g_state.fitset;
+  host_fitset->Erreur = e.Erreur;
+  host_fitset->MaxIter = e.MaxIter;
+  host_fitset->Coeff = e.Coeff;
+  host_fitset->TypeErreur = e.TypeErreur;
+  host_fitset->Tolerance = e.Tolerance;
+  host_fitset->Marquard = e.Marquard;
+  host_fitset->Precision = e.Precision;
+  host_fitset->ErreurExp = e.ErreurExp;
+  host_fitset->ErreurCalc = e.ErreurCalc;
+  VariantAssign(host_fitset->Method, e.Method);
+  host_fitset->Done = e.Done;
+}
+
+// Steps 2 to 10 of the iteration; returning early goes straight to the copy to the host.
+void Iterate(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
+  BFitSet& fs = g_state.fitset;
+  double saved[kMaxAdjustables] = {};
+  const int32_t na = FitAdjustableCount();
+  for (int32_t a = 0; a < na; ++a) saved[a] = g_state.adjustables[a].Value;
+
+  Pas_ajustement(0);
+  if (fs.Erreur != 0) return;
+  ApplySteps(+1);
+  SimulateModel(host_initials, host_fitset, host_adj);
+  const double e1 = fs.ErreurCalc;
+
+  Pas_ajustement(1);
+  if (fs.Erreur != 0) return;
+  ApplySteps(+1);
+  SimulateModel(host_initials, host_fitset, host_adj);
+  if (fs.ErreurCalc > e1) {  // equal, or NaN on either side, keeps the second step
+    ApplySteps(-1);
+    SimulateModel(host_initials, host_fitset, host_adj);
+  }
+
+  const double s = ConvergenceMeasure(saved, host_adj);
+  fs.Done = s < host_fitset->Precision ? kTrue : kFalse;
+  if (fs.MaxIter == 0 || fs.Done != 0) {
+    Ecarts_types();
+    if (fs.Erreur == 0) ReportDeviations(host_adj);
+  }
+}
+
+}  // namespace
+
+void FitIteration(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
+  if (!ModelReady()) {
+    RefuseUnready(host_fitset);
+    return;
+  }
+  Iterate(host_initials, host_fitset, host_adj);
+  CopyFitSetToHost(host_fitset);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,46 @@
+#include "fitting/deviations.h"
+
+#include <cmath>
+
+#include "fitting/fit_tables.h"
+#include "fitting/normal_equations.h"
+#include "fitting/solvers.h"
+#include "library/state.h"
+#include "library/statistics.h"
+
+namespace tarvo {
+namespace {
+
+// Puts Marquard back however the computation ends.
+struct MarquardRestore {
+  double saved;
+  ~MarquardRestore() { g_state.fitset.Marquard = saved; }
+};
+
+}  // namespace
+
+void Ecarts_types() {
+  FitMatrix C{};  // covariance, by adjustable number
+  BFitSet& fs = g_state.fitset;
+  if (!(fs.ErreurCalc > kTiny)) return;
+
+  const MarquardRestore restore{fs.Marquard};
+  fs.Marquard = 0;
+  FitMatrix M;
+  FitVector g;
+  FitMatrix inverse;
+  Equations_normales(0, M, g);
+  const FreeList f = FreeAdjustables();
+  if (fs.Erreur == 0) fs.Erreur = static_cast<int16_t>(fs.Erreur + Inversion(f.count, M, inverse));
+  if (fs.Erreur != 0) return;
+
+  // The same coefficient the last simulation stored: nothing it reads has changed since.
+  const double coeff = Coeff_estimate(*g_state.points, fs.TypeErreur);
+  for (int32_t i = 0; i < f.count; ++i) {
+    for (int32_t j = 0; j < f.count; ++j) C.a[f.index[i]][f.index[j]] = coeff * inverse.a[i][j];
+  }
+  const int32_t na = FitAdjustableCount();
+  for (int32_t a = 0; a < na; ++a) g_state.adjustables[a].SD = std::sqrt(C.a[a][a]);
+}
+
+}  // namespace tarvo

@@ -1,0 +1,43 @@
+#include "fitting/normal_equations.h"
+
+#include "fitting/fit_tables.h"
+#include "fitting/sensitivities.h"
+#include "library/state.h"
+
+namespace tarvo {
+
+void Equations_normales(int mode, FitMatrix& M, FitVector& g) {
+  M = FitMatrix{};
+  g = FitVector{};
+  if (mode == 0) {
+    Sensibilites();
+  } else {
+    Correction_secante();
+  }
+
+  const FreeList f = FreeAdjustables();
+  const PointTable& t = *g_state.points;
+  const int32_t np = FitPointCount();
+  const int32_t no = FitOutputCount();
+  for (int32_t k = 0; k < no; ++k) {
+    for (int32_t j = 0; j < np; ++j) {
+      if (g_state.fitset.Erreur != 0) continue;
+      const PointRecord& p = t.Points[j];
+      const int16_t n = p.NRep[k];
+      if (n <= 0) continue;
+      const double w = static_cast<double>(n) * p.Weight[k];
+      const double r = w * (p.YMean[k] - p.YCalc[k]);
+      for (int32_t c = 0; c < f.count; ++c) {
+        const double sa = p.Sens[k][f.index[c]];
+        g.v[c] = g.v[c] + r * sa;
+        for (int32_t d = 0; d < f.count; ++d) {
+          M.a[c][d] = M.a[c][d] + (w * sa) * p.Sens[k][f.index[d]];
+        }
+      }
+    }
+  }
+  const double damping = g_state.fitset.Marquard + 1;
+  for (int32_t i = 0; i < f.count; ++i) M.a[i][i] = M.a[i][i] * damping;
+}
+
+}  // namespace tarvo

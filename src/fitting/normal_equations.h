@@ -1,0 +1,17 @@
+// The damped normal equations of the weighted least-squares fit, indexed by free position:
+// M(c, d) = sum of NRep * Weight * Sens(c) * Sens(d) and g(c) = sum of NRep * Weight *
+// (YMean - YCalc) * Sens(c) over the (point, output) pairs with data, both triangles
+// accumulated, then the diagonal scaled by Marquard + 1.
+//
+// Mode 0 first differences the model afresh (Sensibilites), any other mode corrects the
+// stored sensitivities by the secant rule (Correction_secante). When BFitSet.Erreur is not 0
+// after that, nothing is accumulated. M and g belong to the caller (no heap).
+#pragma once
+
+#include "fitting/solvers.h"
+
+namespace tarvo {
+
+void Equations_normales(int mode, FitMatrix& M, FitVector& g);
+
+}  // namespace tarvo

@@ -1,0 +1,104 @@
+#include "fitting/sensitivities.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "fitting/fit_tables.h"
+#include "library/boundary.h"
+#include "library/driver.h"
+#include "library/state.h"
+
+namespace tarvo {
+namespace {
+
+// The perturbed value of one difference, and the divisor that turns the change of an output
+// into its sensitivity per unit of the adjustable: 1 % of the value, or 0.01 absolute at 0.
+double Perturbed(double v) { return v != 0 ? v * 1.01 : 0.01; }
+double Divisor(double v) { return v != 0 ? v : 1.0; }
+
+void DifferenceColumn(PointTable& scratch, int32_t a) {
+  PointTable& live = *g_state.points;
+  PAjustable& adj = g_state.adjustables[a];
+  const double v = adj.Value;
+  try {
+    adj.Value = Perturbed(v);
+    Refresh_adjustables();
+    Run_points(scratch);
+  } catch (...) {
+    // Leave the model at its own values before the failure travels on.
+    adj.Value = v;
+    try {
+      Refresh_adjustables();
+    } catch (...) {
+    }
+    throw;
+  }
+  const double divisor = Divisor(v);
+  const int32_t np = FitPointCount();
+  const int32_t no = FitOutputCount();
+  for (int32_t j = 0; j < np; ++j) {
+    PointRecord& p = live.Points[j];
+    const PointRecord& s = scratch.Points[j];
+    for (int32_t k = 0; k < no; ++k) p.Sens[k][a] = (s.YCalc[k] - p.YCalc[k]) * 100 / divisor;
+  }
+  adj.Value = v;
+  Refresh_adjustables();
+}
+
+}  // namespace
+
+void CopyForSimulation(const PointTable& from, PointTable& to) {
+  std::memcpy(to.Outputs, from.Outputs, sizeof from.Outputs);
+  std::memcpy(to.Points, from.Points, sizeof(PointRecord) * static_cast<size_t>(FitPointCount()));
+}
+
+void DifferenceColumns(PointTable& scratch) {
+  const FreeList f = FreeAdjustables();
+  for (int32_t c = 0; c < f.count; ++c) DifferenceColumn(scratch, f.index[c]);
+}
+
+void Sensibilites() {
+  // Default-initialised: only the parts CopyForSimulation fills are ever read.
+  std::unique_ptr<PointTable> scratch(new (std::nothrow) PointTable);
+  if (!scratch) {
+    g_state.fitset.Erreur = kErreurNoMemory;
+    SetLastFailure(FailureKind::InvalidOperation,
+                   "out of memory: no room for the scratch point table of the sensitivities");
+    return;
+  }
+  CopyForSimulation(*g_state.points, *scratch);
+  DifferenceColumns(*scratch);
+}
+
+void Correction_secante() {
+  const FreeList f = FreeAdjustables();
+  const PAjustable* adj = g_state.adjustables;
+  double q = 0;
+  for (int32_t c = 0; c < f.count; ++c) q = q + adj[f.index[c]].dP * adj[f.index[c]].dP;
+  if (q == 0) return;  // no step was taken: nothing to learn from
+
+  PointTable& live = *g_state.points;
+  const int32_t np = FitPointCount();
+  const int32_t no = FitOutputCount();
+  // The columns are corrected one after another: p sees the columns already corrected.
+  for (int32_t cb = 0; cb < f.count; ++cb) {
+    const int32_t b = f.index[cb];
+    for (int32_t j = 0; j < np; ++j) {
+      PointRecord& pt = live.Points[j];
+      for (int32_t k = 0; k < no; ++k) {
+        double p = 0;
+        for (int32_t c = 0; c < f.count; ++c) {
+          p = p + pt.Sens[k][f.index[c]] * adj[f.index[c]].dP;
+        }
+        double s = 0;
+        for (int32_t c = 0; c < f.count; ++c) {
+          s = s + (pt.YCalc[k] - pt.YPrev[k] - p) * adj[f.index[c]].dP;
+        }
+        pt.Sens[k][b] = pt.Sens[k][b] + s / q;
+      }
+    }
+  }
+}
+
+}  // namespace tarvo

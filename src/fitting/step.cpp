@@ -1,0 +1,33 @@
+#include "fitting/step.h"
+
+#include <cmath>
+
+#include "fitting/fit_tables.h"
+#include "fitting/normal_equations.h"
+#include "fitting/solvers.h"
+#include "library/state.h"
+
+namespace tarvo {
+
+double Limited_step(double value, double x) {
+  if (x == 0) return 0;  // nothing to move; for a value of 0 or below the rule is 0 / 0
+  if (value > std::fabs(x)) return 0.9 * x;
+  return (value * 0.9 * x) / std::fabs(x);
+}
+
+void Pas_ajustement(int mode) {
+  FitMatrix M;
+  FitVector g;
+  FitVector x;
+  Equations_normales(mode, M, g);
+  BFitSet& fs = g_state.fitset;
+  const FreeList f = FreeAdjustables();
+  if (fs.Erreur == 0) fs.Erreur = static_cast<int16_t>(Resolution(f.count, M, g, x));
+  if (fs.Erreur != 0) return;
+  for (int32_t c = 0; c < f.count; ++c) {
+    PAjustable& adj = g_state.adjustables[f.index[c]];
+    adj.dP = Limited_step(adj.Value, x.v[c]);
+  }
+}
+
+}  // namespace tarvo
