@@ -7,8 +7,14 @@
 // 1 input/output, 2 invalid operation, 3 Variant conversion) and copies its message as UTF-8,
 // always NUL-terminated and truncated to capacity; a NULL buffer or capacity 0 just returns
 // the kind. Reading it clears nothing.
+//
+// On Windows a failed call leaves through RaiseException with code kFailureExceptionBase +
+// kind (0xE0547601 input/output, 0xE0547602 invalid operation, 0xE0547603 Variant
+// conversion), continuable, with one parameter: the kind. A host handler that continues
+// execution lets the call return normally; the record above is set either way.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -20,8 +26,16 @@ extern "C" TARVO_API int32_t Tarvo_last_failure(char* utf8_message, int32_t capa
 
 namespace tarvo {
 
-void ClearLastFailure();
+// Customer-defined (bit 29), error severity; the low byte carries the kind.
+inline constexpr uint32_t kFailureExceptionBase = 0xE0547600u;
+
+// The message is kept up to kMaxFailureMessage bytes (cut at a UTF-8 character boundary).
+inline constexpr std::size_t kMaxFailureMessage = 1023;
+
+void ClearLastFailure() noexcept;
 void SetLastFailure(FailureKind kind, std::string message);
+// Allocation-free form, safe inside a catch handler of a noexcept function.
+void SetLastFailure(FailureKind kind, const char* message) noexcept;
 FailureKind LastFailureKind();
 const std::string& LastFailureMessage();
 
@@ -36,7 +50,7 @@ void Guarded(Body&& body) noexcept {
   try {
     body();
   } catch (const Failure& f) {
-    SetLastFailure(f.kind, f.message);
+    SetLastFailure(f.kind, f.message.c_str());
     failed = true;
   } catch (const std::bad_alloc&) {
     SetLastFailure(FailureKind::InvalidOperation, "out of memory");

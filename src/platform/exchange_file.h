@@ -1,10 +1,13 @@
 // The exchange file: fixed-size little-endian records without header, one per experimental
 // point. Open for reading or for writing (truncating), read or write one record, close, erase.
 // Every failure raises FailureKind::InputOutput with a message naming the file and the cause
-// ("cannot open exchange file 'x.dat': No such file or directory").
+// ("cannot open exchange file 'x.dat': No such file or directory"). A failed read or write
+// closes the file before it raises, so no handle outlives a failure. Closing a file that was
+// written reports a failure to flush it.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tarvo {
@@ -13,13 +16,20 @@ struct ExchangeFile {
   void* handle = nullptr;   // platform file handle, nil when closed
   std::u16string path;      // the path the file is bound to
   std::size_t record_size = 0;
+  int32_t records = 0;    // records read or written since the file was opened
+  int32_t expected = 0;   // records the caller means to read (for messages); 0: not known
+  bool writing = false;
 };
 
 void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size);
+// The same, naming the number of records the caller will read, so that a short file is
+// reported as "record 3 of 5 missing".
+void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size,
+                  int32_t expected);
 void FileOpenWrite(ExchangeFile& f, const std::u16string& path, std::size_t record_size);
 void FileReadRecord(ExchangeFile& f, void* record);        // raises on a short read
 void FileWriteRecord(ExchangeFile& f, const void* record);
-void FileClose(ExchangeFile& f);                            // safe when already closed
+void FileClose(ExchangeFile& f);  // safe when already closed; raises when a write is lost
 void FileErase(const std::u16string& path);                 // raises when it cannot be erased
 bool FileExists(const std::u16string& path);
 

@@ -34,10 +34,32 @@ enum : VARTYPE {
   VT_I4 = 3,
   VT_R4 = 4,
   VT_R8 = 5,
+  VT_CY = 6,
   VT_DATE = 7,
   VT_BSTR = 8,
+  VT_ERROR = 10,
   VT_BOOL = 11,
+  VT_DECIMAL = 14,
+  VT_I1 = 16,
+  VT_UI1 = 17,
+  VT_UI2 = 18,
+  VT_UI4 = 19,
+  VT_I8 = 20,
+  VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
+  VT_ARRAY = 0x2000,
+  VT_BYREF = 0x4000,
 };
+// Currency: a 64-bit integer counting ten-thousandths.
+struct CY {
+  int64_t int64;
+};
+
+// Status codes of VariantClear (HRESULT values).
+inline constexpr int32_t S_OK = 0;
+inline constexpr int32_t E_INVALIDARG = static_cast<int32_t>(0x80070057u);
+inline constexpr int32_t DISP_E_BADVARTYPE = static_cast<int32_t>(0x80020008u);
 
 struct VARIANT {
   VARTYPE vt;
@@ -52,6 +74,16 @@ struct VARIANT {
     double dblVal;
     double date;
     int16_t boolVal;
+    int32_t scode;
+    CY cyVal;
+    char cVal;
+    uint8_t bVal;
+    uint16_t uiVal;
+    uint32_t ulVal;
+    int64_t llVal;
+    uint64_t ullVal;
+    int32_t intVal;
+    uint32_t uintVal;
     unsigned char raw[16];
   };
 };
@@ -70,6 +102,12 @@ static_assert(sizeof(VARIANT) == 24, "64-bit OLE Automation VARIANT is 24 bytes"
 static_assert(offsetof(VARIANT, vt) == 0);
 
 namespace tarvo {
+
+// The code units of a BSTR (empty for a NULL BSTR). The view lives as long as the string.
+std::u16string_view BstrText(BSTR text);
+
+// A short English name of a Variant type for messages ("double", "string", ...).
+const char* VariantTypeName(VARTYPE vt);
 
 // Text of any cell (names, EqualTo, FileName): strings as they are, Empty/Null as "",
 // numbers, dates and booleans in their usual text form.

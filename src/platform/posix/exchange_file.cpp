@@ -1,0 +1,131 @@
+// The exchange file on POSIX systems: C stdio on the path converted to UTF-8, the file name
+// encoding of these systems.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/exchange_file.h"
+#include "platform/failure.h"
+#include "platform/variant.h"
+
+namespace tarvo {
+
+namespace {
+
+std::FILE* Stream(const ExchangeFile& f) { return static_cast<std::FILE*>(f.handle); }
+
+std::string Quoted(const std::u16string& path) { return "'" + ToUtf8(path) + "'"; }
+
+[[noreturn]] void RaiseErrno(const char* what, const std::u16string& path, int error) {
+  Raise(FailureKind::InputOutput,
+        std::string(what) + " exchange file " + Quoted(path) + ": " + std::strerror(error));
+}
+
+// A path with an embedded NUL would name another file once handed to the system.
+std::string SystemPath(const char* what, const std::u16string& path) {
+  if (path.find(u'\0') != std::u16string::npos) {
+    Raise(FailureKind::InputOutput, std::string(what) + " exchange file " + Quoted(path) +
+                                        ": the name contains a NUL character");
+  }
+  return ToUtf8(path);
+}
+
+// Forgets the stream without reporting anything: used on the way to raising another failure.
+void Abandon(ExchangeFile& f) {
+  if (std::FILE* s = Stream(f)) std::fclose(s);
+  f.handle = nullptr;
+}
+
+void Open(ExchangeFile& f, const std::u16string& path, std::size_t record_size, bool writing,
+          int32_t expected) {
+  FileClose(f);
+  const char* what = writing ? "cannot create" : "cannot open";
+  const std::string name = SystemPath(what, path);
+  std::FILE* s = std::fopen(name.c_str(), writing ? "wb" : "rb");
+  if (!s) RaiseErrno(what, path, errno);
+  f.handle = s;
+  f.path = path;
+  f.record_size = record_size;
+  f.records = 0;
+  f.expected = expected;
+  f.writing = writing;
+}
+
+[[noreturn]] void RaiseNotOpen(const ExchangeFile& f) {
+  Raise(FailureKind::InputOutput, "exchange file " + Quoted(f.path) + " is not open");
+}
+
+}  // namespace
+
+void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size) {
+  Open(f, path, record_size, false, 0);
+}
+
+void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size,
+                  int32_t expected) {
+  Open(f, path, record_size, false, expected);
+}
+
+void FileOpenWrite(ExchangeFile& f, const std::u16string& path, std::size_t record_size) {
+  Open(f, path, record_size, true, 0);
+}
+
+void FileReadRecord(ExchangeFile& f, void* record) {
+  std::FILE* s = Stream(f);
+  if (!s || f.writing) RaiseNotOpen(f);
+  const std::size_t got = std::fread(record, 1, f.record_size, s);
+  if (got == f.record_size) {
+    f.records += 1;
+    return;
+  }
+  const int error = errno;
+  const bool failed = std::ferror(s) != 0;
+  Abandon(f);
+  if (failed) RaiseErrno("cannot read", f.path, error);
+  std::string missing = "record " + std::to_string(f.records + 1);
+  if (f.expected > 0) missing += " of " + std::to_string(f.expected);
+  Raise(FailureKind::InputOutput,
+        "exchange file " + Quoted(f.path) + " is too short: " + missing + " missing");
+}
+
+void FileWriteRecord(ExchangeFile& f, const void* record) {
+  std::FILE* s = Stream(f);
+  if (!s || !f.writing) RaiseNotOpen(f);
+  if (std::fwrite(record, 1, f.record_size, s) != f.record_size) {
+    const int error = errno;
+    Abandon(f);
+    RaiseErrno("cannot write", f.path, error);
+  }
+  f.records += 1;
+}
+
+void FileClose(ExchangeFile& f) {
+  std::FILE* s = Stream(f);
+  if (!s) return;
+  f.handle = nullptr;
+  if (!f.writing) {
+    std::fclose(s);
+    return;
+  }
+  // Buffered records reach the disk only now; losing them must not pass for success.
+  int error = 0;
+  if (std::fflush(s) != 0) error = errno;
+  if (std::fclose(s) != 0 && error == 0) error = errno;
+  if (error != 0) RaiseErrno("cannot write", f.path, error);
+}
+
+void FileErase(const std::u16string& path) {
+  const std::string name = SystemPath("cannot erase", path);
+  if (::unlink(name.c_str()) != 0) RaiseErrno("cannot erase", path, errno);
+}
+
+bool FileExists(const std::u16string& path) {
+  if (path.find(u'\0') != std::u16string::npos) return false;
+  struct stat info {};
+  return ::stat(ToUtf8(path).c_str(), &info) == 0;
+}
+
+}  // namespace tarvo
