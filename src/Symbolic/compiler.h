@@ -21,7 +21,27 @@ struct InlineTable {
   compilptr* equation[kMaxAdjustables];
 };
 
+// Nested records (groups, function arguments, inlined expressions) open at once at most.
+inline constexpr int32_t kMaxNesting = 256;
+
 // bindings may be nil: no adjustable is bound.
+//
+// Beyond the malformed texts themselves, these are faults (1 each): an index outside its
+// vector (never bound), a formula needing more than 256 slots (nothing is written past the
+// last slot), nesting deeper than kMaxNesting, a nil target, an out-of-memory nested record,
+// a function call straight after `^` or straight after an operand, and a function letter
+// ending the text.
+//
+// Self-references and cycles among EqualTo expressions: a reference to an adjustable whose
+// expression is being compiled binds to its plain value. The inlining of that adjustable
+// then counts it through CountRefs; when target is the adjustable's own equation record,
+// the caller counts it, with CountRefs(adjustable cell, target), as set-up does.
+//
+// A refused inline expression and the record behind the handle that is cleared are released
+// at once. A record compiled with faults is never meant to be evaluated, yet every slot
+// 0..stop-1 reads a real cell or calls a real record, so it is safe to evaluate and release.
+// target must come from NewCompil (or hold an earlier compilation, whose nested records are
+// released first).
 void Compile(const Text& text, compilptr target, int16_t& faults, const InlineTable* bindings);
 
 }  // namespace tarvo
