@@ -4,7 +4,8 @@
 // raising a structured exception, so that the host's error handler sees it.
 //
 // Tarvo_last_failure(buffer, capacity) returns the kind of the last call's failure (0 none,
-// 1 input/output, 2 invalid operation, 3 Variant conversion) and copies its message as UTF-8,
+// 1 input/output, 2 invalid operation, 3 Variant conversion, 4 model refused by Calcul_initial
+// with a code in Erreur, the call having returned normally) and copies its message as UTF-8,
 // always NUL-terminated and truncated to capacity; a NULL buffer or capacity 0 just returns
 // the kind. Reading it clears nothing.
 //

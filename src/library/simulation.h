@@ -8,6 +8,13 @@
 
 namespace tarvo {
 
+// Without a usable model (ModelReady false) it changes nothing but the host's Erreur
+// (RefuseUnready). The host pointers may be nil: nothing is copied back to a nil record.
 void SimulateModel(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj);
+
+// Rewrites the exchange file from the live point table: one record per point with the point's
+// own fields. host_initials gives the numbers of points and outputs written, bounded by the
+// loaded model's (nil: the model's). Raises FailureKind::InputOutput; the file is closed.
+void WriteExchangeFile(const BInitials* host_initials);
 
 }  // namespace tarvo

@@ -17,6 +17,9 @@ enum class FailureKind : int32_t {
   InputOutput = 1,
   InvalidOperation = 2,
   VariantConversion = 3,
+  // Not raised: Calcul_initial refused a model whose counts leave the library's tables. The
+  // call returns normally with a code in Erreur; the record's message names the count.
+  Refused = 4,
 };
 
 struct Failure : std::exception {

@@ -1,0 +1,33 @@
+#include "library/record_copy.h"
+
+#include "platform/variant.h"
+
+namespace tarvo {
+
+void CopyInitials(BInitials& dst, const BInitials& src) {
+  if (&dst == &src) return;
+  VariantAssign(dst.FileName, src.FileName);
+  dst.NEspeces = src.NEspeces;
+  dst.NInterrupts = src.NInterrupts;
+  dst.NParametres = src.NParametres;
+  dst.NAjustables = src.NAjustables;
+  dst.NPoints = src.NPoints;
+  dst.NSorties = src.NSorties;
+}
+
+void CopyFitSet(BFitSet& dst, const BFitSet& src) {
+  if (&dst == &src) return;
+  VariantAssign(dst.Method, src.Method);
+  dst.Erreur = src.Erreur;
+  dst.MaxIter = src.MaxIter;
+  dst.Coeff = src.Coeff;
+  dst.TypeErreur = src.TypeErreur;
+  dst.Tolerance = src.Tolerance;
+  dst.Marquard = src.Marquard;
+  dst.Precision = src.Precision;
+  dst.ErreurExp = src.ErreurExp;
+  dst.ErreurCalc = src.ErreurCalc;
+  dst.Done = src.Done;
+}
+
+}  // namespace tarvo

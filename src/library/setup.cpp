@@ -1,0 +1,352 @@
+#include "library/setup.h"
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "Symbolic/cells.h"
+#include "Symbolic/compil.h"
+#include "Symbolic/compiler.h"
+#include "Symbolic/primitives.h"
+#include "Symbolic/simplify.h"
+#include "Symbolic/tokenizer.h"
+#include "engines/engine.h"
+#include "engines/methods.h"
+#include "library/boundary.h"
+#include "library/record_copy.h"
+#include "library/release.h"
+#include "library/state.h"
+#include "platform/exchange_file.h"
+#include "platform/failure.h"
+#include "platform/variant.h"
+
+namespace tarvo {
+
+namespace {
+
+// The host's error accumulator: every failure of the set-up adds to it (16-bit, wrapping as
+// the host's own arithmetic does).
+struct ErrorSum {
+  SmallInt& e;
+  void Add(int n) { e = static_cast<SmallInt>(e + n); }
+  bool Clean() const { return e == 0; }
+};
+
+// Cells of the column-major Variant tables (1-based row, column as the host numbers it).
+const VARIANT& EspecesCell(const VARIANT* t, int s, int k) { return t[k * kEspecesRows + s - 1]; }
+const VARIANT& ParametresCell(const VARIANT* t, int p, int k) {
+  return t[k * kParametresRows + p - 1];
+}
+const VARIANT& DeriveesCell(const VARIANT* t, int i, int j) {
+  return t[(j - 1) * kDeriveesRows + i - 1];
+}
+compilptr& CoefficientSlot(int i, int j) { return g_derivatives[kMaxSpecies * (i - 1) + j - 1]; }
+compilptr& FreeTermSlot(int i) { return g_derivatives[kMaxSpecies * kMaxSpecies + i - 1]; }
+
+// An empty compiled-formula record for a non-empty cell, nil for an empty one.
+compilptr AllocateFor(const VARIANT& cell) {
+  if (VariantIsEmptyText(cell)) return nullptr;
+  compilptr c = NewCompil();
+  if (!c) throw std::bad_alloc();
+  return c;
+}
+
+void Refuse(ErrorSum& e, int16_t code, const std::string& message) {
+  e.Add(code);
+  SetLastFailure(FailureKind::Refused, "model refused: " + message);
+}
+
+// Counts of BInitials against the fixed tables. Returns the description of every offending
+// count, empty when all fit.
+std::string CheckCounts(const BInitials& m) {
+  struct Count {
+    const char* name;
+    int value;
+    int limit;
+  };
+  const Count counts[] = {
+      {"NEspeces", m.NEspeces, kMaxSpecies},      {"NInterrupts", m.NInterrupts, kMaxIntervals},
+      {"NParametres", m.NParametres, kMaxParameters}, {"NAjustables", m.NAjustables, kMaxAdjustables},
+      {"NPoints", m.NPoints, kMaxPoints},         {"NSorties", m.NSorties, kMaxOutputs},
+  };
+  std::string problems;
+  for (const Count& c : counts) {
+    if (c.value >= 0 && c.value <= c.limit) continue;
+    if (!problems.empty()) problems += "; ";
+    problems += std::string(c.name) + " = " + std::to_string(c.value) +
+                (c.value < 0 ? " is negative" : " is above its limit") + " (limit " +
+                std::to_string(c.limit) + ")";
+  }
+  return problems;
+}
+
+// What the reading of the exchange file found outside the tables: the first offending record
+// of each kind is named.
+struct FileProblems {
+  std::string replicates;
+  std::string intervals;
+};
+
+// Step 4: every record of the file into its point record. Replicate counts outside 0..10 and
+// intervals outside 1..NInterrupts are noted, and only what fits the tables is stored.
+FileProblems ReadPoints(PointTable& table) {
+  const BInitials& m = g_state.initials;
+  FileProblems problems;
+  ExchangeFile& f = g_state.file;
+  FileOpenRead(f, g_state.file.path, sizeof(FileRecord), m.NPoints);
+  for (int j = 1; j <= m.NPoints; ++j) {
+    FileRecord& r = g_state.buffer;
+    FileReadRecord(f, &r);
+    PointRecord& p = table.Points[j - 1];
+    p.Interval = r.Interval;
+    p.Time = r.Time;
+    if ((r.Interval < 1 || r.Interval > m.NInterrupts) && problems.intervals.empty())
+      problems.intervals = "point " + std::to_string(j) + ": Interval = " +
+                           std::to_string(r.Interval) + " is outside 1.." +
+                           std::to_string(m.NInterrupts) + " (NInterrupts)";
+    for (int o = 0; o < m.NSorties; ++o) {
+      int n = r.NRep[o];
+      if (n < 0 || n > kMaxReplicates) {
+        if (problems.replicates.empty())
+          problems.replicates = "point " + std::to_string(j) + ", output " +
+                                std::to_string(o + 1) + ": NRep = " + std::to_string(n) +
+                                " is outside 0.." + std::to_string(kMaxReplicates);
+        n = n < 0 ? 0 : kMaxReplicates;
+      }
+      p.NRep[o] = static_cast<SmallInt>(n);
+      for (int k = 0; k < n; ++k) p.YExp[o][k] = r.YExp[o][k] > 0.0 ? r.YExp[o][k] : 0.0;
+    }
+  }
+  FileClose(f);
+  return problems;
+}
+
+// Step 3: species names, and an empty record for every non-empty start-value cell.
+void AllocateSpecies(const VARIANT* especes) {
+  const BInitials& m = g_state.initials;
+  for (int s = 1; s <= m.NEspeces; ++s) {
+    PEspece& sp = g_state.species[s - 1];
+    sp.Name = VariantToText(EspecesCell(especes, s, 0));
+    for (int k = 1; k <= m.NInterrupts; ++k)
+      sp.Formula[k - 1] = AllocateFor(EspecesCell(especes, s, k));
+  }
+}
+
+// Steps 5 to 7: outputs, the derivative formula table, parameter names and equations.
+void AllocateOthers(const VARIANT* parametres, const BSorties& sorties, const VARIANT* derivees,
+                    PointTable& table) {
+  const BInitials& m = g_state.initials;
+  for (int o = 0; o < m.NSorties; ++o) table.Outputs[o] = AllocateFor(sorties.Formula[o]);
+  for (int i = 1; i <= m.NEspeces; ++i) {
+    for (int j = 1; j <= m.NEspeces; ++j)
+      CoefficientSlot(i, j) = AllocateFor(DeriveesCell(derivees, i, j));
+    FreeTermSlot(i) = AllocateFor(DeriveesCell(derivees, i, kDeriveesColumns));
+  }
+  for (int p = 1; p <= m.NParametres; ++p) {
+    PParam& par = g_state.parameters[p - 1];
+    par.Name = VariantToText(ParametresCell(parametres, p, 0));
+    for (int k = 1; k <= m.NInterrupts; ++k)
+      par.Equation[k - 1] = AllocateFor(ParametresCell(parametres, p, k));
+  }
+}
+
+// Step 8: the adjustables' names, values, flags and EqualTo texts. An EqualTo expression that
+// contains the adjustable's own name is emptied in the host's cell.
+void LoadAdjustables(BAjustables& host) {
+  for (int a = 1; a <= g_state.initials.NAjustables; ++a) {
+    PAjustable& adj = g_state.adjustables[a - 1];
+    adj.Name = VariantToText(*AdjName(&host, a));
+    adj.Value = host.Value[a - 1];
+    adj.Adjustable = host.Adjustable[a - 1];
+    VARIANT& cell = *AdjEqualTo(&host, a);
+    if (!adj.Name.empty() && VariantToText(cell).find(adj.Name) != Text::npos)
+      VariantSetText(cell, u"");
+    adj.EqualTo = VariantToText(cell);
+    if (!adj.EqualTo.empty()) {
+      adj.Equation = NewCompil();
+      if (!adj.Equation) throw std::bad_alloc();
+    }
+  }
+}
+
+// Step 9: the engine named exactly by Method, in the order of the method table.
+void SelectEngine(const VARIANT& method, ErrorSum& e) {
+  e.Add(kErreurMethod);
+  for (const MethodEntry& entry : kMethods) {
+    if (VariantEqualsText(method, entry.name)) {
+      g_state.engine = entry.engine;
+      e.Add(-kErreurMethod);
+      return;
+    }
+  }
+}
+
+InlineTable Bindings() {
+  InlineTable t{};
+  for (int n = 0; n < kMaxAdjustables; ++n) {
+    t.text[n] = &g_state.adjustables[n].EqualTo;
+    t.equation[n] = &g_state.adjustables[n].Equation;
+  }
+  return t;
+}
+
+// Steps 10 and 11: EqualTo texts into coded notation, their compilation, and NFree.
+void CompileEqualTo(BAjustables& host, ErrorSum& e, const InlineTable& bindings) {
+  const int n = g_state.initials.NAjustables;
+  for (int a = 0; a < n; ++a) {
+    Text& text = g_state.adjustables[a].EqualTo;
+    if (text.empty()) continue;
+    int16_t error = 0;
+    Tokenize(text, error);
+    e.Add(error);
+    Simplify(text);
+  }
+  g_state.NFree = 0;
+  for (int a = 0; a < n; ++a) {
+    PAjustable& adj = g_state.adjustables[a];
+    if (adj.Equation) {
+      if (e.Clean()) {
+        int16_t faults = 0;
+        Compile(adj.EqualTo, adj.Equation, faults, &bindings);
+        e.Add(faults);
+      }
+      e.Add(CountRefs(&g_cells.adjustables[a], adj.Equation));
+      adj.Adjustable = kFalse;
+      host.Adjustable[a] = kFalse;
+    }
+    if (adj.Adjustable) g_state.NFree += 1;
+  }
+}
+
+// Converts one formula cell and, while the sum is clean, simplifies and compiles it into c.
+// self, when given, is the cell whose references in the formula count as errors.
+void ConvertAndCompile(const VARIANT& cell, compilptr c, ErrorSum& e,
+                       const InlineTable& bindings, const double* self = nullptr) {
+  Text text = VariantToText(cell);
+  int16_t error = 0;
+  Tokenize(text, error);
+  e.Add(error);
+  if (!e.Clean()) return;
+  Simplify(text);
+  int16_t faults = 0;
+  Compile(text, c, faults, &bindings);
+  e.Add(faults);
+  if (self) e.Add(CountRefs(self, c));
+}
+
+// Steps 12 to 15.
+void CompileFormulas(const VARIANT* especes, const VARIANT* parametres, const BSorties& sorties,
+                     const VARIANT* derivees, PointTable& table, ErrorSum& e,
+                     const InlineTable& bindings) {
+  const BInitials& m = g_state.initials;
+  for (int p = 1; p <= m.NParametres; ++p)
+    for (int k = 1; k <= m.NInterrupts; ++k)
+      if (compilptr c = g_state.parameters[p - 1].Equation[k - 1])
+        ConvertAndCompile(ParametresCell(parametres, p, k), c, e, bindings,
+                          &g_cells.parameters[p - 1]);
+  for (int s = 1; s <= m.NEspeces; ++s)
+    for (int k = 1; k <= m.NInterrupts; ++k)
+      if (compilptr c = g_state.species[s - 1].Formula[k - 1])
+        ConvertAndCompile(EspecesCell(especes, s, k), c, e, bindings);
+  for (int o = 0; o < m.NSorties; ++o)
+    if (compilptr c = table.Outputs[o]) ConvertAndCompile(sorties.Formula[o], c, e, bindings);
+  for (int i = 1; i <= m.NEspeces; ++i) {
+    for (int j = 1; j <= m.NEspeces; ++j)
+      if (compilptr c = CoefficientSlot(i, j))
+        ConvertAndCompile(DeriveesCell(derivees, i, j), c, e, bindings);
+    if (compilptr c = FreeTermSlot(i))
+      ConvertAndCompile(DeriveesCell(derivees, i, kDeriveesColumns), c, e, bindings);
+  }
+}
+
+// Step 16: replicate means and NData, summed in output, point, replicate order.
+int32_t ReplicateMeans(PointTable& table) {
+  const BInitials& m = g_state.initials;
+  int32_t ndata = 0;
+  for (int o = 0; o < m.NSorties; ++o) {
+    for (int j = 0; j < m.NPoints; ++j) {
+      PointRecord& p = table.Points[j];
+      const int n = p.NRep[o];
+      if (n > 0) {
+        double sum = 0.0;
+        for (int k = 0; k < n; ++k) sum = sum + p.YExp[o][k];
+        p.YMean[o] = sum / n;
+        ndata += n;
+      } else {
+        p.YMean[o] = 0.0;
+      }
+    }
+  }
+  return ndata;
+}
+
+void ZeroCounts(BInitials& m) {
+  m.NEspeces = m.NInterrupts = m.NParametres = m.NAjustables = m.NPoints = m.NSorties = 0;
+}
+
+// The set-up after the state was prepared; returns normally on a refusal too.
+void Load(const BInitials& hi, BFitSet& hf, const VARIANT* especes, BAjustables& ha,
+          const VARIANT* parametres, const BSorties& hs, const VARIANT* derivees) {
+  ErrorSum e{hf.Erreur};
+  // 1. The engine copies; the host's Done is cleared first. The exchange file is bound here,
+  //    so that Fin erases it after any set-up, refused or not.
+  CopyInitials(g_state.initials, hi);
+  hf.Done = kFalse;
+  CopyFitSet(g_state.fitset, hf);
+  g_state.file.path = VariantToText(hi.FileName);
+  const std::string count_problems = CheckCounts(hi);
+  if (!count_problems.empty()) {
+    ZeroCounts(g_state.initials);  // nothing of this model is ever walked
+    Refuse(e, kErreurCountLimit, count_problems);
+    return;
+  }
+  // 2. The point table, cleared so that no field is ever read undefined.
+  g_state.points = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
+  if (!g_state.points) throw std::bad_alloc();
+  PointTable& table = *g_state.points;
+  AllocateSpecies(especes);                     // 3.
+  const FileProblems file = ReadPoints(table);  // 4.
+  if (!file.replicates.empty() || !file.intervals.empty()) {
+    int16_t code = 0;
+    std::string message = file.replicates;
+    if (!file.replicates.empty()) code += kErreurReplicateLimit;
+    if (!file.intervals.empty()) {
+      code += kErreurIntervalRange;
+      message += (message.empty() ? "" : "; ") + file.intervals;
+    }
+    Refuse(e, code, message);
+    return;
+  }
+  AllocateOthers(parametres, hs, derivees, table);                // 5. to 7.
+  LoadAdjustables(ha);                                            // 8.
+  SelectEngine(hf.Method, e);                                     // 9.
+  const InlineTable bindings = Bindings();
+  CompileEqualTo(ha, e, bindings);                                // 10. and 11.
+  CompileFormulas(especes, parametres, hs, derivees, table, e, bindings);  // 12. to 15.
+  table.Tail.NData = ReplicateMeans(table);                       // 16.
+  if (table.Tail.NData < g_state.NFree) e.Add(1);                 // 17.
+}
+
+}  // namespace
+
+void SetupModel(const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
+                BAjustables* adjustables, const VARIANT* parametres, const BSorties* sorties,
+                const VARIANT* derivees) {
+  if (!initials || !fitset || !especes || !adjustables || !parametres || !sorties || !derivees)
+    Raise(FailureKind::InvalidOperation, "Calcul_initial: an argument address is nil");
+  // One model at a time: a model still loaded is released first, and once none is loaded the
+  // constant table starts afresh (no compiled formula refers to its slots any more).
+  if (g_state.loaded) ReleaseModel();
+  ResetConstants();
+  g_state.loaded = true;
+  g_state.ready = false;
+  g_state.engine = nullptr;
+  g_state.NFree = 0;
+  Load(*initials, *fitset, especes, *adjustables, parametres, *sorties, derivees);
+  // The engine copy carries the set-up's outcome, so that an unusable model can never be
+  // reported as a success by a later Simulation or Ajustement.
+  g_state.fitset.Erreur = fitset->Erreur;
+  g_state.ready = fitset->Erreur == 0 && g_state.engine != nullptr;
+}
+
+}  // namespace tarvo

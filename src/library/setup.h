@@ -1,0 +1,25 @@
+// Loading one model: the body of the exported Calcul_initial.
+//
+// In: the host's records and blocks, shaped as records.h describes (the Variant tables
+// column-major, Especes and Parametres with NInterrupts+1 columns). Out: the engine state
+// holds the compiled model and the point table; the host's BFitSet receives Done = false and
+// the error sum added to its Erreur (0: ready); the host's BAjustables may have EqualTo cells
+// emptied and Adjustable flags cleared. A model already loaded is released first (its
+// exchange file is left alone), and the constant table starts afresh.
+//
+// A model whose counts leave the fixed tables (BInitials counts, replicate counts or intervals
+// of the exchange file) is refused: a code of erreur_codes.h is added to Erreur and the last
+// failure record names the count and its limit (kind Refused). Raised failures: exchange file
+// trouble (InputOutput), a formula cell that is not text (VariantConversion); the state is
+// then left loaded but unusable, safe to Fin.
+#pragma once
+
+#include "library/records.h"
+
+namespace tarvo {
+
+void SetupModel(const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
+                BAjustables* adjustables, const VARIANT* parametres, const BSorties* sorties,
+                const VARIANT* derivees);
+
+}  // namespace tarvo

@@ -1,0 +1,82 @@
+#include "library/simulation.h"
+
+#include <algorithm>
+
+#include "library/driver.h"
+#include "library/record_copy.h"
+#include "library/state.h"
+#include "library/statistics.h"
+#include "platform/exchange_file.h"
+#include "platform/variant.h"
+
+namespace tarvo {
+
+namespace {
+
+// A point's own record of the exchange file: its interval, counts, time and replicates, and
+// the simulated outputs 1..outputs (the engine's status code instead, when the last engine
+// call failed).
+void FillRecord(FileRecord& r, const PointRecord& p, int outputs, int16_t status) {
+  r.Interval = p.Interval;
+  r.Padding[0] = r.Padding[1] = r.Padding[2] = 0;
+  std::copy(std::begin(p.NRep), std::end(p.NRep), r.NRep);
+  r.Time = p.Time;
+  std::copy(&p.YExp[0][0], &p.YExp[0][0] + kMaxOutputs * kMaxReplicates, &r.YExp[0][0]);
+  std::copy(std::begin(p.YCalc), std::end(p.YCalc), r.YCalc);
+  if (status != 0)
+    for (int o = 0; o < outputs; ++o) r.YCalc[o] = static_cast<double>(status);
+}
+
+// Count the host gives for the rewrite, never beyond what the loaded model holds.
+int Bounded(int host_count, int model_count) {
+  return std::clamp(host_count, 0, std::max(model_count, 0));
+}
+
+}  // namespace
+
+void WriteExchangeFile(const BInitials* host_initials) {
+  const BInitials& m = g_state.initials;
+  const int npoints = host_initials ? Bounded(host_initials->NPoints, m.NPoints) : m.NPoints;
+  const int outputs = host_initials ? Bounded(host_initials->NSorties, m.NSorties) : m.NSorties;
+  ExchangeFile& f = g_state.file;
+  FileOpenWrite(f, VariantToText(m.FileName), sizeof(FileRecord));
+  try {
+    for (int j = 0; j < npoints; ++j) {
+      FillRecord(g_state.buffer, g_state.points->Points[j], outputs, g_state.fitset.Erreur);
+      FileWriteRecord(f, &g_state.buffer);
+    }
+  } catch (...) {
+    try {
+      FileClose(f);
+    } catch (...) {
+      // the first failure is the one reported
+    }
+    throw;
+  }
+  FileClose(f);
+}
+
+void SimulateModel(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
+  if (!ModelReady()) {
+    RefuseUnready(host_fitset);
+    return;
+  }
+  PointTable& table = *g_state.points;
+  BFitSet& fit = g_state.fitset;
+  Refresh_adjustables();
+  Run_points(table);
+  Weights(table, fit.TypeErreur);
+  fit.Coeff = Coeff_estimate(table, fit.TypeErreur);
+  fit.ErreurExp = Scatter_exp(table);
+  fit.ErreurCalc = Scatter_calc(table);
+  WriteExchangeFile(host_initials);
+  if (host_fitset) CopyFitSet(*host_fitset, fit);
+  if (host_fitset && host_fitset->Erreur == 0 && host_adj) {
+    for (int a = 0; a < g_state.initials.NAjustables; ++a) {
+      host_adj->Adjustable[a] = g_state.adjustables[a].Adjustable;
+      host_adj->Value[a] = g_state.adjustables[a].Value;
+    }
+  }
+}
+
+}  // namespace tarvo
