@@ -1,0 +1,853 @@
+// A macro host in miniature, for checking Tarvo_64 the way its users load it.
+//
+// On Windows it loads Tarvo_64.dll beside the program with LoadLibraryW and GetProcAddress,
+// builds every record and Variant table with the system's own OLE Automation functions, and
+// guards each call with a structured-exception frame of its own, as a host's error handler
+// would. Elsewhere the same program loads libTarvo_64.so with dlopen and builds its cells
+// with the OLE subset that library exports; there it writes the reference results that the
+// Windows run compares with.
+//
+//   host [--library PATH] [--write-reference FILE | --reference FILE]
+//
+// It prints one line per check and closes with "N passed, M failed"; the exit status is 0
+// only when nothing failed.
+#include <cinttypes>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <oleauto.h>
+#else
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Variants, as the host's language lays them out.
+
+#if defined(_WIN32)
+using Char16 = OLECHAR;
+#else
+using Char16 = char16_t;
+using BSTR = char16_t*;
+enum : uint16_t { VT_EMPTY = 0, VT_R8 = 5, VT_BSTR = 8 };
+struct VARIANT {
+  uint16_t vt;
+  uint16_t wReserved1, wReserved2, wReserved3;
+  union {
+    BSTR bstrVal;
+    double dblVal;
+    unsigned char raw[16];
+  };
+};
+#endif
+static_assert(sizeof(VARIANT) == 24);
+static_assert(sizeof(Char16) == 2);
+
+// The OLE Automation functions the host builds and frees its cells with.
+struct Ole {
+  BSTR (*alloc_len)(const Char16*, uint32_t) = nullptr;
+  uint32_t (*len)(BSTR) = nullptr;
+  void (*init)(VARIANT*) = nullptr;
+  int32_t (*clear)(VARIANT*) = nullptr;
+};
+Ole g_ole;
+
+// ---------------------------------------------------------------------------------------
+// The host's records and blocks (SmallInt = int16_t, WordBool = int16_t, Double, Variant).
+
+struct BInitials {
+  VARIANT FileName;
+  int16_t NEspeces, NInterrupts, NParametres, NAjustables, NPoints, NSorties;
+};
+static_assert(sizeof(BInitials) == 40);
+
+struct BFitSet {
+  int16_t Erreur;
+  int16_t MaxIter;
+  double Coeff, TypeErreur, Tolerance, Marquard, Precision, ErreurExp, ErreurCalc;
+  VARIANT Method;
+  int16_t Done;
+};
+static_assert(sizeof(BFitSet) == 96 && offsetof(BFitSet, Method) == 64 &&
+              offsetof(BFitSet, Done) == 88);
+
+#pragma pack(push, 4)
+struct BAjustables {  // the host packs this block: 3300 bytes
+  VARIANT Name[50];
+  double Value[50];
+  double SD[50];
+  VARIANT EqualTo[50];
+  int16_t Adjustable[50];
+};
+#pragma pack(pop)
+static_assert(sizeof(BAjustables) == 3300 && offsetof(BAjustables, EqualTo) == 2000 &&
+              offsetof(BAjustables, Adjustable) == 3200);
+
+struct BSorties {
+  unsigned char Reserved[80];
+  VARIANT Formula[40];
+};
+static_assert(sizeof(BSorties) == 1040);
+
+struct FileRecord {  // one record of the exchange file, little-endian
+  int16_t Interval;
+  int16_t Padding[3];
+  int16_t NRep[40];
+  double Time;
+  double YExp[40][10];
+  double YCalc[40];
+};
+static_assert(sizeof(FileRecord) == 3616 && offsetof(FileRecord, Time) == 88 &&
+              offsetof(FileRecord, YCalc) == 3296);
+
+// ---------------------------------------------------------------------------------------
+// The library's calls.
+
+using CalculInitialFn = void (*)(BInitials*, BFitSet*, VARIANT*, BAjustables*, VARIANT*,
+                                 BSorties*, VARIANT*);
+using SimulationFn = void (*)(BInitials*, BFitSet*, void*, BAjustables*);
+using FinFn = void (*)(int16_t*);
+using LastFailureFn = int32_t (*)(char*, int32_t);
+
+struct Library {
+  void* module = nullptr;
+  CalculInitialFn calcul_initial = nullptr;
+  SimulationFn simulation = nullptr;
+  SimulationFn ajustement = nullptr;
+  FinFn fin = nullptr;
+  LastFailureFn last_failure = nullptr;
+};
+Library g_lib;
+
+void* Symbol(const char* name) {
+#if defined(_WIN32)
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(g_lib.module), name));
+#else
+  return dlsym(g_lib.module, name);
+#endif
+}
+
+template <class Fn>
+void Bind(Fn& fn, const char* name) {
+  fn = reinterpret_cast<Fn>(Symbol(name));
+}
+
+// ---------------------------------------------------------------------------------------
+// Guarded calls: the code of the structured exception that left the call, 0 when none.
+
+#if defined(_WIN32)
+extern "C" {
+DWORD HostGuardedCall(void (*fn)(void*), void* arg);
+void HostGuardedLanding();
+EXCEPTION_DISPOSITION HostFrameHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT* context,
+                                       DISPATCHER_CONTEXT* dispatch);
+}
+
+// HostGuardedCall calls fn(arg) in a frame whose language handler is HostFrameHandler: the
+// handler accepts every exception the way __except (EXCEPTION_EXECUTE_HANDLER) does and
+// unwinds the stack to the landing point with the exception code as the return value.
+asm(R"(
+    .text
+    .globl  HostGuardedCall
+    .def    HostGuardedCall; .scl 2; .type 32; .endef
+    .seh_proc HostGuardedCall
+HostGuardedCall:
+    subq    $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    movq    %rcx, %rax
+    movq    %rdx, %rcx
+    callq   *%rax
+    xorl    %eax, %eax
+    .globl  HostGuardedLanding
+HostGuardedLanding:
+    addq    $40, %rsp
+    retq
+    .seh_handler HostFrameHandler, @except
+    .seh_endproc
+)");
+
+ULONG_PTR g_exception_parameter = 0;
+
+extern "C" EXCEPTION_DISPOSITION HostFrameHandler(EXCEPTION_RECORD* record, void* frame,
+                                                  CONTEXT* context,
+                                                  DISPATCHER_CONTEXT* dispatch) {
+  if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) {
+    return ExceptionContinueSearch;
+  }
+  g_exception_parameter = record->NumberParameters >= 1 ? record->ExceptionInformation[0] : 0;
+  RtlUnwindEx(frame, reinterpret_cast<void*>(&HostGuardedLanding), record,
+              reinterpret_cast<void*>(static_cast<ULONG_PTR>(record->ExceptionCode)), context,
+              dispatch->HistoryTable);
+  return ExceptionContinueSearch;  // not reached: RtlUnwindEx resumes at the landing point
+}
+
+template <class Body>
+uint32_t Guard(Body&& body) {
+  g_exception_parameter = 0;
+  return HostGuardedCall([](void* p) { (*static_cast<Body*>(p))(); }, &body);
+}
+
+// A vectored handler that lets a failed call return normally: the library raises its
+// failures as continuable exceptions.
+DWORD g_continued_code = 0;
+LONG CALLBACK ContinueLibraryFailures(EXCEPTION_POINTERS* info) {
+  const EXCEPTION_RECORD* r = info->ExceptionRecord;
+  if ((r->ExceptionCode & 0xFFFFFF00u) == 0xE0547600u &&
+      !(r->ExceptionFlags & EXCEPTION_NONCONTINUABLE)) {
+    g_continued_code = r->ExceptionCode;
+    return EXCEPTION_CONTINUE_EXECUTION;
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+#else
+template <class Body>
+uint32_t Guard(Body&& body) {
+  body();
+  return 0;
+}
+#endif
+
+constexpr uint32_t kExceptionInputOutput = 0xE0547601u;
+constexpr uint32_t kExceptionVariant = 0xE0547603u;
+
+// ---------------------------------------------------------------------------------------
+// Checks and results.
+
+int g_passed = 0;
+int g_failed = 0;
+
+void Check(bool ok, const std::string& what, const std::string& detail = "") {
+  if (ok) {
+    ++g_passed;
+    std::printf("ok   %s\n", what.c_str());
+  } else {
+    ++g_failed;
+    std::printf("FAIL %s%s%s\n", what.c_str(), detail.empty() ? "" : ": ", detail.c_str());
+  }
+  std::fflush(stdout);
+}
+
+std::string Hex(uint32_t v) {
+  char b[16];
+  std::snprintf(b, sizeof b, "0x%08" PRIX32, v);
+  return b;
+}
+
+std::string Num(double v) {
+  char b[40];
+  std::snprintf(b, sizeof b, "%.17g", v);
+  return b;
+}
+
+// Every figure a run produces, by name; the Linux run writes them, the Windows run compares.
+std::map<std::string, double> g_results;
+
+int32_t LastFailure(std::string* message = nullptr) {
+  char buffer[512];
+  const int32_t kind = g_lib.last_failure(buffer, sizeof buffer);
+  if (message) *message = buffer;
+  return kind;
+}
+
+// ---------------------------------------------------------------------------------------
+// Text and files.
+
+
+std::string Utf8(const std::u16string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    uint32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size()) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+#if defined(_WIN32)
+std::wstring Wide(const std::u16string& s) { return std::wstring(s.begin(), s.end()); }
+std::u16string CurrentDirectory() {
+  wchar_t buffer[MAX_PATH];
+  const DWORD n = GetCurrentDirectoryW(MAX_PATH, buffer);
+  return std::u16string(buffer, buffer + n);
+}
+const char16_t kSeparator = u'\\';
+void MakeDirectory(const std::u16string& p) { CreateDirectoryW(Wide(p).c_str(), nullptr); }
+bool Exists(const std::u16string& p) {
+  return GetFileAttributesW(Wide(p).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+std::FILE* OpenFile(const std::u16string& p, const wchar_t* mode) {
+  return _wfopen(Wide(p).c_str(), mode);
+}
+#define MODE(m) L##m
+#else
+std::u16string CurrentDirectory() {
+  char buffer[4096];
+  if (!getcwd(buffer, sizeof buffer)) return u".";
+  return std::u16string(buffer, buffer + std::strlen(buffer));  // ASCII build folders
+}
+const char16_t kSeparator = u'/';
+void MakeDirectory(const std::u16string& p) { mkdir(Utf8(p).c_str(), 0777); }
+bool Exists(const std::u16string& p) {
+  struct stat info {};
+  return stat(Utf8(p).c_str(), &info) == 0;
+}
+std::FILE* OpenFile(const std::u16string& p, const char* mode) {
+  return std::fopen(Utf8(p).c_str(), mode);
+}
+#define MODE(m) m
+#endif
+
+// ---------------------------------------------------------------------------------------
+// Cells.
+
+void SetText(VARIANT& v, const std::u16string& text) {
+  g_ole.clear(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = g_ole.alloc_len(reinterpret_cast<const Char16*>(text.data()),
+                              static_cast<uint32_t>(text.size()));
+}
+
+void SetNumber(VARIANT& v, double x) {
+  g_ole.clear(&v);
+  v.vt = VT_R8;
+  v.dblVal = x;
+}
+
+std::u16string TextOf(const VARIANT& v) {
+  if (v.vt != VT_BSTR || !v.bstrVal) return u"";
+  const auto* p = reinterpret_cast<const char16_t*>(v.bstrVal);
+  return std::u16string(p, p + g_ole.len(v.bstrVal));
+}
+
+// ---------------------------------------------------------------------------------------
+// The model: species A -> B -> (gone), A = F1, B = F2, with rate constants k1 = A1 and
+// k2 = A3 (parameters P1 and P2), start amount A2 (fixed) and a second interval that adds
+// A4 = A2/2 to A. Measured: A and B, two replicates per point.
+
+struct Point {
+  int16_t interval;
+  double time;
+  double a[2];
+  double b[2];
+};
+
+const Point kPoints[] = {
+    {1, 0.0, {1.013, 0.989}, {0, 0}},
+    {1, 0.25, {0.7866, 0.7757}, {0.2174, 0.2122}},
+    {1, 0.5, {0.6077, 0.5993}, {0.3709, 0.3698}},
+    {1, 1.0, {0.3727, 0.3638}, {0.5517, 0.5391}},
+    {1, 1.5, {0.2254, 0.2222}, {0.6282, 0.6133}},
+    {1, 2.0, {0.1356, 0.1337}, {0.6333, 0.6314}},
+    {2, 2.5, {0.5897, 0.5757}, {0.6085, 0.5946}},
+    {2, 3.0, {0.3566, 0.3516}, {0.7586, 0.7407}},
+    {2, 4.0, {0.1301, 0.1283}, {0.7817, 0.7794}},
+    {2, 5.0, {0.0484, 0.04725}, {0.6799, 0.6643}},
+    {2, 6.0, {0.01775, 0.01751}, {0.5603, 0.547}},
+};
+constexpr int kNPoints = sizeof kPoints / sizeof kPoints[0];
+constexpr int kIntervals = 2;
+
+struct Model {
+  BInitials init{};
+  BFitSet fit{};
+  BAjustables adj{};
+  BSorties outputs{};
+  VARIANT especes[30 * (kIntervals + 1)]{};
+  VARIANT parametres[50 * (kIntervals + 1)]{};
+  VARIANT derivees[30 * 31]{};
+};
+
+VARIANT& Espece(Model& m, int s, int k) { return m.especes[k * 30 + (s - 1)]; }
+VARIANT& Parametre(Model& m, int p, int k) { return m.parametres[k * 50 + (p - 1)]; }
+VARIANT& Derivee(Model& m, int i, int j) { return m.derivees[(j - 1) * 30 + (i - 1)]; }
+
+template <std::size_t N>
+void InitCells(VARIANT (&cells)[N], bool empty_strings) {
+  for (VARIANT& v : cells) {
+    g_ole.init(&v);
+    if (empty_strings) SetText(v, u"");
+  }
+}
+
+template <std::size_t N>
+void ClearCells(VARIANT (&cells)[N]) {
+  for (VARIANT& v : cells) g_ole.clear(&v);
+}
+
+// Unused cells: the species and parameter tables hold empty strings, as a sheet range read
+// into a Variant array does; the derivative table holds Empty Variants.
+void BuildModel(Model& m, const std::u16string& file, const char16_t* method) {
+  g_ole.init(&m.init.FileName);
+  SetText(m.init.FileName, file);
+  m.init.NEspeces = 2;
+  m.init.NInterrupts = kIntervals;
+  m.init.NParametres = 2;
+  m.init.NAjustables = 4;
+  m.init.NPoints = kNPoints;
+  m.init.NSorties = 2;
+
+  m.fit.Erreur = 0;
+  m.fit.MaxIter = 1;
+  m.fit.TypeErreur = 0;
+  m.fit.Tolerance = 1e-7;
+  m.fit.Marquard = 1e-3;
+  m.fit.Precision = 1e-9;
+  m.fit.Done = -1;  // set-up must clear it
+  g_ole.init(&m.fit.Method);
+  SetText(m.fit.Method, method);
+
+  InitCells(m.adj.Name, true);
+  InitCells(m.adj.EqualTo, true);
+  InitCells(m.outputs.Formula, true);
+  InitCells(m.especes, true);
+  InitCells(m.parametres, true);
+  InitCells(m.derivees, false);
+
+  const char16_t* names[] = {u"k1", u"A0", u"k2", u"dA"};
+  const double values[] = {0.7, 1.0, 0.35, 0.0};
+  const int16_t free_flags[] = {-1, 0, -1, -1};  // A4 is bound below: set-up clears its flag
+  for (int a = 0; a < 4; ++a) {
+    SetText(m.adj.Name[a], names[a]);
+    m.adj.Value[a] = values[a];
+    m.adj.SD[a] = -1;
+    m.adj.Adjustable[a] = free_flags[a];
+  }
+  SetText(m.adj.EqualTo[3], u"A2/2");
+
+  SetText(Espece(m, 1, 0), u"A");
+  SetText(Espece(m, 2, 0), u"B");
+  SetText(Espece(m, 1, 1), u"A2");
+  SetText(Espece(m, 2, 1), u"0");
+  SetText(Espece(m, 1, 2), u"F1 + A4");
+  SetText(Espece(m, 2, 2), u"F2");
+
+  SetText(Parametre(m, 1, 0), u"kA");
+  SetText(Parametre(m, 2, 0), u"kB");
+  for (int k = 1; k <= kIntervals; ++k) {
+    SetText(Parametre(m, 1, k), u"A1");
+    SetText(Parametre(m, 2, k), u"A3");
+  }
+
+  SetText(Derivee(m, 1, 1), u"-P1");
+  SetText(Derivee(m, 2, 1), u"P1");
+  SetText(Derivee(m, 2, 2), u"-P2");
+
+  SetText(m.outputs.Formula[0], u"F1");
+  SetText(m.outputs.Formula[1], u"F2");
+}
+
+void FreeModel(Model& m) {
+  g_ole.clear(&m.init.FileName);
+  g_ole.clear(&m.fit.Method);
+  ClearCells(m.adj.Name);
+  ClearCells(m.adj.EqualTo);
+  ClearCells(m.outputs.Formula);
+  ClearCells(m.especes);
+  ClearCells(m.parametres);
+  ClearCells(m.derivees);
+}
+
+bool WriteExchangeFile(const std::u16string& path) {
+  std::FILE* f = OpenFile(path, MODE("wb"));
+  if (!f) return false;
+  for (const Point& p : kPoints) {
+    FileRecord r{};
+    r.Interval = p.interval;
+    r.Time = p.time;
+    r.NRep[0] = 2;
+    r.NRep[1] = p.time > 0 ? 2 : 0;
+    for (int k = 0; k < 2; ++k) {
+      r.YExp[0][k] = p.a[k];
+      r.YExp[1][k] = p.b[k];
+    }
+    std::fwrite(&r, sizeof r, 1, f);
+  }
+  return std::fclose(f) == 0;
+}
+
+bool ReadExchangeFile(const std::u16string& path, std::vector<FileRecord>& records) {
+  std::FILE* f = OpenFile(path, MODE("rb"));
+  if (!f) return false;
+  records.assign(kNPoints, FileRecord{});
+  const std::size_t n = std::fread(records.data(), sizeof(FileRecord), kNPoints, f);
+  std::fclose(f);
+  return n == static_cast<std::size_t>(kNPoints);
+}
+
+// ---------------------------------------------------------------------------------------
+// Scenarios.
+
+struct Paths {
+  std::u16string folder;
+  std::u16string file;
+};
+
+uint32_t CallCalculInitial(Model& m) {
+  return Guard([&] {
+    g_lib.calcul_initial(&m.init, &m.fit, m.especes, &m.adj, m.parametres, &m.outputs,
+                         m.derivees);
+  });
+}
+
+uint32_t CallFin(int16_t mode) {
+  return Guard([&] { g_lib.fin(&mode); });
+}
+
+void RecordSimulation(const std::string& tag, const Model& m,
+                      const std::vector<FileRecord>& records) {
+  for (int j = 0; j < kNPoints; ++j) {
+    for (int o = 0; o < 2; ++o) {
+      g_results[tag + ".ycalc." + std::to_string(j + 1) + "." + std::to_string(o + 1)] =
+          records[j].YCalc[o];
+    }
+  }
+  g_results[tag + ".Coeff"] = m.fit.Coeff;
+  g_results[tag + ".ErreurExp"] = m.fit.ErreurExp;
+  g_results[tag + ".ErreurCalc"] = m.fit.ErreurCalc;
+}
+
+// Loads the model, simulates it once at the start values, reads the results back from the
+// exchange file and releases it: the file must be gone afterwards.
+void SimulateWith(const Paths& paths, const char16_t* method) {
+  const std::string tag = Utf8(method);
+  Model m;
+  BuildModel(m, paths.file, method);
+  if (!WriteExchangeFile(paths.file)) {
+    Check(false, tag + ": write the exchange file");
+    FreeModel(m);
+    return;
+  }
+  uint32_t code = CallCalculInitial(m);
+  Check(code == 0 && m.fit.Erreur == 0 && m.fit.Done == 0 && m.adj.Adjustable[3] == 0,
+        tag + ": Calcul_initial",
+        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fit.Erreur) + ", Done " +
+            std::to_string(m.fit.Done) + ", bound A4 flag " +
+            std::to_string(m.adj.Adjustable[3]));
+  if (code != 0 || m.fit.Erreur != 0) {
+    CallFin(0);
+    FreeModel(m);
+    return;
+  }
+  code = Guard([&] { g_lib.simulation(&m.init, &m.fit, nullptr, &m.adj); });
+  std::vector<FileRecord> records;
+  const bool read = ReadExchangeFile(paths.file, records);
+  Check(code == 0 && m.fit.Erreur == 0 && read && TextOf(m.fit.Method) == method,
+        tag + ": Simulation",
+        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fit.Erreur) +
+            (read ? "" : ", exchange file unreadable"));
+  if (read) {
+    RecordSimulation(tag, m, records);
+    // A reaches A0 e^-k1 t in the first interval: a sanity check of the whole road.
+    const double expected = std::exp(-0.7 * 2.0);
+    Check(std::fabs(records[5].YCalc[0] - expected) < 1e-5 && m.adj.Value[3] == 0.5,
+          tag + ": simulated values are sound",
+          "A(2) = " + Num(records[5].YCalc[0]) + ", expected " + Num(expected) +
+              ", bound A4 = " + Num(m.adj.Value[3]));
+  }
+  code = CallFin(0);
+  Check(code == 0 && !Exists(paths.file), tag + ": Fin removes the exchange file",
+        "exception " + Hex(code) + (Exists(paths.file) ? ", file still there" : ""));
+  FreeModel(m);
+}
+
+// Fits k1 and k2 to the data until Done, with standard deviations at convergence.
+void Fit(const Paths& paths) {
+  const char16_t* method = u"RUNGE-KUTTA 5";
+  Model m;
+  BuildModel(m, paths.file, method);
+  WriteExchangeFile(paths.file);
+  uint32_t code = CallCalculInitial(m);
+  if (code == 0 && m.fit.Erreur == 0) {
+    code = Guard([&] { g_lib.simulation(&m.init, &m.fit, nullptr, &m.adj); });
+  }
+  const double start = m.fit.ErreurCalc;
+  int iterations = 0;
+  while (code == 0 && m.fit.Erreur == 0 && m.fit.Done == 0 && iterations < 50) {
+    code = Guard([&] { g_lib.ajustement(&m.init, &m.fit, nullptr, &m.adj); });
+    ++iterations;
+  }
+  const bool sd_sound = m.adj.SD[0] > 0 && m.adj.SD[0] < 0.1 && m.adj.SD[2] > 0 &&
+                        m.adj.SD[2] < 0.1 && m.adj.SD[1] == -1;
+  Check(code == 0 && m.fit.Erreur == 0 && m.fit.Done != 0 && sd_sound &&
+            m.fit.ErreurCalc < start && std::fabs(m.adj.Value[0] - 1.0) < 0.05 &&
+            std::fabs(m.adj.Value[2] - 0.25) < 0.02,
+        "fit to Done with standard deviations",
+        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fit.Erreur) + ", Done " +
+            std::to_string(m.fit.Done) + " after " + std::to_string(iterations) +
+            " iterations, k1 " + Num(m.adj.Value[0]) + " +- " + Num(m.adj.SD[0]) + ", k2 " +
+            Num(m.adj.Value[2]) + " +- " + Num(m.adj.SD[2]) + ", ErreurCalc " +
+            Num(start) + " -> " + Num(m.fit.ErreurCalc));
+  std::printf("     fit: %d iterations, k1 = %.6f +- %.6f, k2 = %.6f +- %.6f\n", iterations,
+              m.adj.Value[0], m.adj.SD[0], m.adj.Value[2], m.adj.SD[2]);
+  g_results["fit.iterations"] = iterations;
+  g_results["fit.k1"] = m.adj.Value[0];
+  g_results["fit.k2"] = m.adj.Value[2];
+  g_results["fit.sd1"] = m.adj.SD[0];
+  g_results["fit.sd2"] = m.adj.SD[2];
+  g_results["fit.ErreurCalc"] = m.fit.ErreurCalc;
+  g_results["fit.Coeff"] = m.fit.Coeff;
+  code = CallFin(0);
+  Check(code == 0 && !Exists(paths.file), "fit: Fin removes the exchange file");
+  FreeModel(m);
+}
+
+// A formula cell holding a number cannot be compared with text: the call fails with a
+// Variant conversion failure that the host's handler catches.
+void NumericFormulaCell(const Paths& paths) {
+  Model m;
+  BuildModel(m, paths.file, u"RUNGE-KUTTA 4");
+  WriteExchangeFile(paths.file);
+  SetNumber(Espece(m, 2, 1), 0.0);
+  const uint32_t code = CallCalculInitial(m);
+  std::string message;
+  const int32_t kind = LastFailure(&message);
+#if defined(_WIN32)
+  const bool raised = code == kExceptionVariant && g_exception_parameter == 3;
+#else
+  const bool raised = code == 0;
+#endif
+  Check(raised && kind == 3, "formula cell holding VT_R8: Variant conversion failure",
+        "exception " + Hex(code) + ", kind " + std::to_string(kind) + " '" + message + "'");
+  std::printf("     message: %s\n", message.c_str());
+  // The host releases the half-built model; the file exists, so this succeeds.
+  const uint32_t fin = CallFin(0);
+  Check(fin == 0 && LastFailure() == 0 && !Exists(paths.file),
+        "Fin after the failed set-up", "exception " + Hex(fin));
+  FreeModel(m);
+}
+
+// A missing exchange file fails with an input/output failure. Here the host's handler is a
+// vectored one that continues: the call returns normally and the host reads the record.
+void MissingExchangeFile(const Paths& paths) {
+  Model m;
+  const std::u16string missing = paths.folder + kSeparator + u"missing.dat";
+  BuildModel(m, missing, u"RUNGE-KUTTA 4");
+#if defined(_WIN32)
+  g_continued_code = 0;
+  void* handler = AddVectoredExceptionHandler(1, ContinueLibraryFailures);
+  g_lib.calcul_initial(&m.init, &m.fit, m.especes, &m.adj, m.parametres, &m.outputs,
+                       m.derivees);
+  RemoveVectoredExceptionHandler(handler);
+  const uint32_t code = g_continued_code;
+  const bool raised = code == kExceptionInputOutput;
+#else
+  const uint32_t code = CallCalculInitial(m);
+  const bool raised = true;
+#endif
+  std::string message;
+  const int32_t kind = LastFailure(&message);
+  const bool names_file = message.find("missing.dat") != std::string::npos;
+  Check(raised && kind == 1 && names_file, "missing exchange file: input/output failure",
+        "exception " + Hex(code) + ", kind " + std::to_string(kind) + " '" + message + "'");
+  std::printf("     message: %s\n", message.c_str());
+  // Releasing the half-built model cannot erase a file that never existed.
+  const uint32_t fin = CallFin(0);
+#if defined(_WIN32)
+  const bool fin_raised = fin == kExceptionInputOutput;
+#else
+  const bool fin_raised = fin == 0;
+#endif
+  Check(fin_raised && LastFailure() == 1, "Fin after the missing file reports the erase",
+        "exception " + Hex(fin) + ", kind " + std::to_string(LastFailure()));
+  FreeModel(m);
+}
+
+void LastFailureBuffer() {
+  char tiny[4] = {'x', 'x', 'x', 'x'};
+  const int32_t kind = g_lib.last_failure(tiny, 3);
+  const int32_t bare = g_lib.last_failure(nullptr, 0);
+  Check(kind == 1 && bare == 1 && std::strlen(tiny) <= 2 && tiny[3] == 'x',
+        "Tarvo_last_failure truncates and terminates its message");
+}
+
+// ---------------------------------------------------------------------------------------
+// Reference results.
+
+void WriteReference(const char* path) {
+  std::FILE* f = std::fopen(path, "w");
+  if (!f) {
+    Check(false, std::string("write reference ") + path);
+    return;
+  }
+  for (const auto& [key, value] : g_results) {
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    std::fprintf(f, "%s %016" PRIx64 "\n", key.c_str(), bits);
+  }
+  std::fclose(f);
+  std::printf("     wrote %zu reference figures to %s\n", g_results.size(), path);
+}
+
+// Figures that come from additions, multiplications, divisions and square roots only must
+// match the reference to the last bit; those that go through exp or ln (whose last bit
+// differs between C runtimes) must match to 1e-12 relative; the fit, whose sensitivities
+// are finite differences of such figures, to 1e-9.
+double ToleranceFor(const std::string& key) {
+  const bool rk_fixed = key.rfind("RUNGE-KUTTA 4.", 0) == 0 || key.rfind("RUNGE-KUTTA 5.", 0) == 0;
+  if (rk_fixed && key.find(".ycalc.") != std::string::npos) return 0;
+  if (rk_fixed && (key.ends_with(".ErreurExp") || key.ends_with(".ErreurCalc"))) return 0;
+  if (key.rfind("fit.", 0) == 0) return 1e-9;
+  return 1e-12;
+}
+
+void CompareWithReference(const char* path) {
+  std::FILE* f = std::fopen(path, "r");
+  if (!f) {
+    Check(false, std::string("read reference ") + path);
+    return;
+  }
+  std::map<std::string, double> reference;
+  char key[128];
+  uint64_t bits = 0;
+  while (std::fscanf(f, "%127s %" SCNx64, key, &bits) == 2) {
+    double v = 0;
+    std::memcpy(&v, &bits, sizeof v);
+    reference[key] = v;
+  }
+  std::fclose(f);
+  std::map<std::string, std::vector<std::string>> failures;
+  std::map<std::string, int> exact, close;
+  std::map<std::string, double> worst;
+  for (const auto& [k, ref] : reference) {
+    const std::string group = k.substr(0, k.find('.'));
+    const auto it = g_results.find(k);
+    if (it == g_results.end()) {
+      failures[group].push_back(k + " missing");
+      continue;
+    }
+    const double got = it->second;
+    if (std::memcmp(&got, &ref, sizeof got) == 0) {
+      ++exact[group];
+      continue;
+    }
+    const double scale = std::fmax(std::fabs(got), std::fabs(ref));
+    const double rel = scale > 0 ? std::fabs(got - ref) / scale : 0;
+    worst[group] = std::fmax(worst[group], rel);
+    if (rel <= ToleranceFor(k)) {
+      ++close[group];
+    } else {
+      failures[group].push_back(k + " " + Num(got) + " vs " + Num(ref));
+    }
+  }
+  std::map<std::string, int> groups;
+  for (const auto& [k, v] : reference) ++groups[k.substr(0, k.find('.'))];
+  for (const auto& [group, count] : groups) {
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "%s matches the Linux build (%d figures: %d bit-identical, %d within "
+                  "tolerance, largest relative difference %.3g)",
+                  group.c_str(), count, exact[group], close[group], worst[group]);
+    std::string detail;
+    for (const std::string& s : failures[group]) detail += s + "; ";
+    Check(failures[group].empty(), line, detail);
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+
+bool LoadTarvo(const char* path) {
+#if defined(_WIN32)
+  // As a macro host declares it: by name, found beside the program.
+  (void)path;
+  HMODULE module = LoadLibraryW(L"Tarvo_64.dll");
+  g_lib.module = module;
+  g_ole.alloc_len = [](const Char16* s, uint32_t n) { return SysAllocStringLen(s, n); };
+  g_ole.len = [](BSTR s) { return static_cast<uint32_t>(SysStringLen(s)); };
+  g_ole.init = [](VARIANT* v) { VariantInit(v); };
+  g_ole.clear = [](VARIANT* v) { return static_cast<int32_t>(VariantClear(v)); };
+#else
+  g_lib.module = dlopen(path, RTLD_NOW);
+  if (!g_lib.module) {
+    std::printf("dlopen: %s\n", dlerror());
+    return false;
+  }
+  Bind(g_ole.alloc_len, "SysAllocStringLen");
+  Bind(g_ole.len, "SysStringLen");
+  Bind(g_ole.init, "VariantInit");
+  Bind(g_ole.clear, "VariantClear");
+#endif
+  if (!g_lib.module) return false;
+  Bind(g_lib.calcul_initial, "Calcul_initial");
+  Bind(g_lib.simulation, "Simulation");
+  Bind(g_lib.ajustement, "Ajustement");
+  Bind(g_lib.fin, "Fin");
+  Bind(g_lib.last_failure, "Tarvo_last_failure");
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* library = nullptr;
+  const char* write_reference = nullptr;
+  const char* reference = nullptr;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string opt = argv[i];
+    if (opt == "--library") library = argv[i + 1];
+    if (opt == "--write-reference") write_reference = argv[i + 1];
+    if (opt == "--reference") reference = argv[i + 1];
+  }
+  const bool loaded = LoadTarvo(library);
+  Check(loaded, "load the library");
+  if (!loaded) return 1;
+  const bool all_calls = g_lib.calcul_initial && g_lib.simulation && g_lib.ajustement &&
+                         g_lib.fin && g_lib.last_failure;
+  Check(all_calls, "the four calls and Tarvo_last_failure are exported by name");
+  if (!all_calls) {
+    std::printf("%d passed, %d failed\n", g_passed, g_failed + 1);
+    return 1;
+  }
+#if defined(_WIN32)
+  Check(Symbol("SysAllocStringLen") == nullptr && Symbol("VariantClear") == nullptr,
+        "the DLL leaves OLE Automation to the system");
+#endif
+
+  Paths paths;
+  paths.folder = CurrentDirectory() + kSeparator + u"données κ";
+  paths.file = paths.folder + kSeparator + u"échange ß.dat";
+  MakeDirectory(paths.folder);
+
+  for (const char16_t* method :
+       {u"RUNGE-KUTTA 4", u"RUNGE-KUTTA 5", u"RUNGE-KUTTA QC", u"CHU-BERMAN"}) {
+    SimulateWith(paths, method);
+  }
+  Fit(paths);
+  NumericFormulaCell(paths);
+  MissingExchangeFile(paths);
+  LastFailureBuffer();
+
+  if (write_reference) WriteReference(write_reference);
+  if (reference) CompareWithReference(reference);
+
+  std::printf("%d passed, %d failed\n", g_passed, g_failed);
+  return g_failed == 0 ? 0 : 1;
+}
