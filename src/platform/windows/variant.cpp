@@ -37,9 +37,9 @@ void VariantSetText(VARIANT& v, std::u16string_view text) {
 
 void VariantAssign(VARIANT& dst, const VARIANT& src) {
   if (&dst == &src) return;
-  // VariantCopy frees the destination's old content and makes a deep copy of the source
-  // (a fresh string for VT_BSTR, a NULL BSTR staying NULL). It only reads the source; the
-  // system header merely lacks the const.
+  // VariantCopy frees the destination's old content and makes a deep copy of the source (a
+  // fresh string for VT_BSTR; a NULL BSTR may come out NULL or empty, which read alike). It
+  // only reads the source; the system header merely lacks the const.
   const HRESULT status = VariantCopy(&dst, const_cast<VARIANT*>(&src));
   if (FAILED(status)) RaiseCopy(src, status);
 }
