@@ -176,6 +176,29 @@ TEST(Evaluate, OperationsAndGuards) {
   EXPECT_EQ(std::nextafter(1e130, 0.0), kSubstitute);
 }
 
+// Operation bytes outside the eleven do nothing, and a slot count beyond the record is cut to
+// its 256 slots.
+TEST(Evaluate, MalformedRecordsStayInsideTheirSlots) {
+  for (int code : {static_cast<int>(Op_Count), 15, 16, 200, 255}) {
+    Owned p(Program({S(Op_First, a), S(static_cast<Op>(code), b), S(Op_Add, c)}));
+    EXPECT_EQ(Evaluate(p.p), 9.0) << "operation byte " << code;
+  }
+  Owned full(NewCompil());
+  full.p->fonction[0] = Op_First;
+  full.p->donnee[0].cell = &one;
+  for (int i = 1; i < kMaxSlots; ++i) {
+    full.p->fonction[i] = Op_Add;
+    full.p->donnee[i].cell = &one;
+  }
+  full.p->stop = 100000;
+  EXPECT_EQ(Evaluate(full.p), 256.0);
+  EXPECT_EQ(CountRefs(&one, full.p), 256);
+  full.p->stop = -1;
+  EXPECT_EQ(Evaluate(full.p), 0.0);
+  EXPECT_EQ(CountRefs(&one, full.p), 0);
+  full.p->stop = 100000;  // Release, too, stays inside the record
+}
+
 TEST(Evaluate, PowerRules) {
   struct Case {
     double base, exponent, expected;
