@@ -53,7 +53,8 @@ void Engine_rk_qc(int32_t n, double t0, double t1, double tol, const double* y_i
     f.y_half = f.y;
     f.y_full = f.y;
     const double limit = 1.0 / tol;
-    int64_t steps = 0;
+    int64_t steps = 0;  // 64 bits: the limit 1/tol may exceed the 32-bit range
+    bool stalled = false;
     for (;;) {
       ++steps;
       const double t_accepted = t;
@@ -73,7 +74,10 @@ void Engine_rk_qc(int32_t n, double t0, double t1, double tol, const double* y_i
           f.y_full = f.y;
         }
       }
-      if (!accepted) break;
+      if (!accepted) {
+        stalled = true;
+        break;
+      }
       for (int32_t i = 0; i < n; ++i) {
         f.y[i] = f.y_two[i] - f.d[i] * 0.06666666666666;
         f.y_full[i] = f.y[i];
@@ -81,10 +85,16 @@ void Engine_rk_qc(int32_t n, double t0, double t1, double tol, const double* y_i
       }
       if (t + h > t1) h = t1 - t;
       if (t >= t1) break;
-      if (!(t > t_accepted)) break;  // the accepted attempt left the time where it was
+      if (!(t > t_accepted)) {  // the accepted attempt left the time where it was
+        stalled = true;
+        break;
+      }
       if (static_cast<double>(steps) > limit) break;
     }
-    if (std::fabs(t - t1) > tol) status = static_cast<int16_t>(status + kStatusNotReached);
+    // A stalled call reports the end time as not reached whatever the tolerance (an infinite
+    // one included); the step limit reports it only beyond tol.
+    const bool short_of_end = stalled ? t1 > t : std::fabs(t - t1) > tol;
+    if (short_of_end) status = static_cast<int16_t>(status + kStatusNotReached);
   }
   for (int k = 0; k < kMaxSpecies; ++k) y_out[k] = f.y[k];
 }

@@ -6,8 +6,8 @@
 // back to t, or is not finite): then it stops at the last accepted state.
 //
 // Status (set to 0 first): 1 tol not above 1e-130 (NaN included); 3 t1 not after t0 (overrides
-// 1); in both cases y_out := y_in. Otherwise 2 when the time reached is farther than tol from
-// t1. y_out is the state at the time reached.
+// 1); in both cases y_out := y_in. Otherwise 2 when the step limit left the time farther than
+// tol from t1, or when the call stalled short of t1. y_out is the state at the time reached.
 #pragma once
 
 #include <cstdint>

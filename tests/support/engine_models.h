@@ -1,0 +1,104 @@
+// Hand-built compiled formulas and rate models for the engine tests. A DerivativeModel owns the
+// formulas it builds and the derivative formula table while it lives: it empties the table when
+// it is made and again (releasing its formulas) when it goes.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <deque>
+#include <initializer_list>
+#include <vector>
+
+#include "Symbolic/cells.h"
+#include "Symbolic/compil.h"
+#include "engines/derivatives.h"
+#include "engines/engine.h"
+
+namespace tarvo::testing {
+
+// One slot: an operation and its operand (a value cell, or a nested formula for Op_Call).
+struct Slot {
+  Op op;
+  const double* cell = nullptr;
+  compil* call = nullptr;
+};
+
+inline compilptr BuildFormula(std::initializer_list<Slot> slots) {
+  compilptr c = NewCompil();
+  for (const Slot& s : slots) {
+    c->fonction[c->stop] = s.op;
+    if (s.op == Op_Call)
+      c->donnee[c->stop].call = s.call;
+    else
+      c->donnee[c->stop].cell = s.cell;
+    ++c->stop;
+  }
+  return c;
+}
+
+inline const double* Species(int i) { return &g_cells.species[i - 1]; }
+inline const double* Time() { return &g_cells.time; }
+
+class DerivativeModel {
+ public:
+  DerivativeModel() { ClearTable(); }
+  ~DerivativeModel() {
+    ClearTable();
+    for (compilptr c : owned_) Release(c);
+  }
+  DerivativeModel(const DerivativeModel&) = delete;
+  DerivativeModel& operator=(const DerivativeModel&) = delete;
+
+  // A cell holding v whose address stays valid while the model lives.
+  const double* Constant(double v) { return &constants_.emplace_back(v); }
+
+  // A top-level formula owned by the model.
+  compilptr Formula(std::initializer_list<Slot> slots) {
+    owned_.push_back(BuildFormula(slots));
+    return owned_.back();
+  }
+
+  // M_ij := c and b_i := c (1-based species).
+  void Coefficient(int i, int j, compilptr c) { g_derivatives[30 * (i - 1) + (j - 1)] = c; }
+  void FreeTerm(int i, compilptr c) { g_derivatives[900 + (i - 1)] = c; }
+
+  // M_ij := the constant v.
+  void Coefficient(int i, int j, double v) { Coefficient(i, j, Formula({{Op_First, Constant(v)}})); }
+
+  // M_ij := v, and each evaluation of it adds 1 to the returned counter (the result field of a
+  // nested formula that reads its own result and adds 1).
+  const double* CountedCoefficient(int i, int j, double v) {
+    compilptr counter = BuildFormula({});
+    counter->fonction[0] = Op_First;
+    counter->donnee[0].cell = &counter->result;
+    counter->fonction[1] = Op_Add;
+    counter->donnee[1].cell = Constant(1.0);
+    counter->stop = 2;
+    Coefficient(i, j, Formula({{Op_Call, nullptr, counter}, {Op_First, Constant(v)}}));
+    return &counter->result;
+  }
+
+  // M_ij := v, and the returned cell holds the time of its last evaluation.
+  const double* TimedCoefficient(int i, int j, double v) {
+    compilptr clock = BuildFormula({{Op_First, Time()}});
+    Coefficient(i, j, Formula({{Op_Call, nullptr, clock}, {Op_First, Constant(v)}}));
+    return &clock->result;
+  }
+
+ private:
+  static void ClearTable() {
+    for (compilptr& c : g_derivatives) c = nullptr;
+  }
+  std::vector<compilptr> owned_;
+  std::deque<double> constants_;
+};
+
+// Runs an engine on distinct input and output vectors; returns the output.
+inline SpeciesVector RunEngine(Engine_proc engine, int32_t n, double t0, double t1, double tol,
+                               const SpeciesVector& y_in, int16_t& status) {
+  SpeciesVector y_out{};
+  engine(n, t0, t1, tol, y_in.data(), y_out.data(), status);
+  return y_out;
+}
+
+}  // namespace tarvo::testing
