@@ -3,9 +3,9 @@
 #include "fitting/deviations.h"
 #include "fitting/fit_tables.h"
 #include "fitting/step.h"
+#include "library/record_copy.h"
 #include "library/simulation.h"
 #include "library/state.h"
-#include "platform/variant.h"
 
 namespace tarvo {
 namespace {
@@ -28,12 +28,13 @@ double ConvergenceMeasure(const double* saved, BAjustables* host_adj) {
     const double v = g_state.adjustables[a].Value;
     const double change = saved[a] != 0 ? (v - saved[a]) / saved[a] : v - saved[a];
     s = s + change * change;
-    host_adj->Value[a] = v;
+    if (host_adj) host_adj->Value[a] = v;
   }
   return s;
 }
 
 void ReportDeviations(BAjustables* host_adj) {
+  if (!host_adj) return;
   const int32_t na = FitAdjustableCount();
   for (int32_t a = 0; a < na; ++a) {
     const PAjustable& adj = g_state.adjustables[a];
@@ -41,21 +42,6 @@ void ReportDeviations(BAjustables* host_adj) {
     host_adj->Value[a] = adj.Value;
     if (adj.Adjustable != 0) host_adj->SD[a] = adj.SD;
   }
-}
-
-void CopyFitSetToHost(BFitSet* host_fitset) {
-  const BFitSet& e = g_state.fitset;
-  host_fitset->Erreur = e.Erreur;
-  host_fitset->MaxIter = e.MaxIter;
-  host_fitset->Coeff = e.Coeff;
-  host_fitset->TypeErreur = e.TypeErreur;
-  host_fitset->Tolerance = e.Tolerance;
-  host_fitset->Marquard = e.Marquard;
-  host_fitset->Precision = e.Precision;
-  host_fitset->ErreurExp = e.ErreurExp;
-  host_fitset->ErreurCalc = e.ErreurCalc;
-  VariantAssign(host_fitset->Method, e.Method);
-  host_fitset->Done = e.Done;
 }
 
 // Steps 2 to 10 of the iteration; returning early goes straight to the copy to the host.
@@ -81,7 +67,9 @@ void Iterate(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* 
   }
 
   const double s = ConvergenceMeasure(saved, host_adj);
-  fs.Done = s < host_fitset->Precision ? kTrue : kFalse;
+  // The host's Precision equals the engine's here: the last simulation copied it over.
+  const double precision = host_fitset ? host_fitset->Precision : fs.Precision;
+  fs.Done = s < precision ? kTrue : kFalse;
   if (fs.MaxIter == 0 || fs.Done != 0) {
     Ecarts_types();
     if (fs.Erreur == 0) ReportDeviations(host_adj);
@@ -96,7 +84,7 @@ void FitIteration(const BInitials* host_initials, BFitSet* host_fitset, BAjustab
     return;
   }
   Iterate(host_initials, host_fitset, host_adj);
-  CopyFitSetToHost(host_fitset);
+  if (host_fitset) CopyFitSet(*host_fitset, g_state.fitset);
 }
 
 }  // namespace tarvo

@@ -1,5 +1,6 @@
 #include "fitting/sensitivities.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -50,7 +51,9 @@ void DifferenceColumn(PointTable& scratch, int32_t a) {
 
 void CopyForSimulation(const PointTable& from, PointTable& to) {
   std::memcpy(to.Outputs, from.Outputs, sizeof from.Outputs);
-  std::memcpy(to.Points, from.Points, sizeof(PointRecord) * static_cast<size_t>(FitPointCount()));
+  // A walk reads the time of point 1 even when the table holds no point.
+  const size_t records = static_cast<size_t>(std::max(FitPointCount(), 1));
+  std::memcpy(to.Points, from.Points, sizeof(PointRecord) * records);
 }
 
 void DifferenceColumns(PointTable& scratch) {

@@ -2,7 +2,7 @@
 // no failure leaves the library as a C++ exception. The third argument is never read.
 #include "fitting/ajustement.h"
 #include "library/boundary.h"
-#include "library/records.h"
+#include "library/exports.h"
 
 extern "C" TARVO_API void Ajustement(tarvo::BInitials* initials, tarvo::BFitSet* fitset,
                                      void* /*unused*/, tarvo::BAjustables* adjustables) {

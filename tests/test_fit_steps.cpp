@@ -1,0 +1,200 @@
+// The fitting step on hand-filled point tables: the normal equations, the damping, the step
+// limit, the secant correction and the solver codes as Pas_ajustement reports them. Mode 1
+// with every dP at 0 runs no simulation and leaves the sensitivities as set here.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+
+#include "fitting/normal_equations.h"
+#include "fitting/sensitivities.h"
+#include "fitting/step.h"
+#include "library/state.h"
+
+namespace tarvo {
+namespace {
+
+// A loaded-looking engine state over a zeroed point table of its own; restored afterwards.
+class FitTable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    table_ = std::make_unique<PointTable>();
+    saved_points_ = g_state.points;
+    g_state.points = table_.get();
+    g_state.initials.NAjustables = 3;
+    g_state.initials.NPoints = 3;
+    g_state.initials.NSorties = 1;
+    g_state.fitset.Erreur = 0;
+    g_state.fitset.Marquard = 0;
+    for (PAjustable& a : g_state.adjustables) {
+      a.Value = 1;
+      a.dP = 0;
+      a.Adjustable = kFalse;
+    }
+  }
+  void TearDown() override {
+    g_state.points = saved_points_;
+    g_state.initials.NAjustables = 0;
+    g_state.initials.NPoints = 0;
+    g_state.initials.NSorties = 0;
+  }
+  PointRecord& Point(int j) { return table_->Points[j - 1]; }
+  void Pair(int j, int16_t nrep, double weight, double ymean, double ycalc) {
+    Point(j).NRep[0] = nrep;
+    Point(j).Weight[0] = weight;
+    Point(j).YMean[0] = ymean;
+    Point(j).YCalc[0] = ycalc;
+  }
+
+  std::unique_ptr<PointTable> table_;
+  PointTable* saved_points_ = nullptr;
+};
+
+TEST(LimitedStep, NinetyPercentNeverBeyondNinetyPercentOfTheValue) {
+  struct Case {
+    double value, x, dp;
+  } const cases[] = {
+      {2, 1, 0.9},    {2, -5, -1.8},  {2, 2, 1.8},   // equality takes the limited branch
+      {10, 2, 1.8},   {10, 1, 0.9},   {1, 2, 0.9},
+      {-3, 1, -2.7},  {-3, -1, 2.7},                 // a negative value: 0.9 * value * sign(x)
+      {0, 5, 0},      {0, 0, 0},      {-1, 0, 0},    // no 0 / 0
+      {2, 0, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_DOUBLE_EQ(Limited_step(c.value, c.x), c.dp) << c.value << " " << c.x;
+  }
+}
+
+// One free adjustable, one pair with NRep 2, Weight 1, YMean 3, YCalc 2 and Sens 0.5:
+// w = 2, r = 2, g = 1, M = 0.5 undamped, 1 with Marquard 1.
+TEST_F(FitTable, NormalEquationsAndStepOfOneAdjustable) {
+  g_state.adjustables[1].Adjustable = kTrue;
+  Pair(2, 2, 1, 3, 2);
+  Point(2).Sens[0][1] = 0.5;
+  // Pairs without data or without weight add nothing, though their sensitivities exist.
+  Pair(1, 0, 1, 3, 1);
+  Point(1).Sens[0][1] = 7;
+  Pair(3, 3, 0, 5, 1);
+  Point(3).Sens[0][1] = 9;
+
+  struct Case {
+    double value, marquard, m, dp;
+  } const cases[] = {
+      {10, 0, 0.5, 1.8},
+      {10, 1, 1.0, 0.9},
+      {1, 0, 0.5, 0.9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value + 100 * c.marquard);
+    g_state.adjustables[1].Value = c.value;
+    g_state.adjustables[1].dP = 0;
+    g_state.fitset.Marquard = c.marquard;
+    FitMatrix M;
+    FitVector g;
+    Equations_normales(1, M, g);
+    EXPECT_DOUBLE_EQ(g.v[0], 1);
+    EXPECT_DOUBLE_EQ(M.a[0][0], c.m);
+    Pas_ajustement(1);
+    EXPECT_EQ(g_state.fitset.Erreur, 0);
+    EXPECT_DOUBLE_EQ(g_state.adjustables[1].dP, c.dp);
+    EXPECT_EQ(g_state.adjustables[1].Value, c.value);  // the step is not applied here
+  }
+}
+
+TEST_F(FitTable, DampingScalesTheDiagonalOnly) {
+  g_state.adjustables[0].Adjustable = kTrue;
+  g_state.adjustables[2].Adjustable = kTrue;
+  Pair(1, 1, 1, 2, 1);
+  Point(1).Sens[0][0] = 1;
+  Point(1).Sens[0][2] = 2;
+  Pair(2, 1, 2, 2, 1);
+  Point(2).Sens[0][0] = 3;
+  Point(2).Sens[0][2] = -1;
+  FitMatrix plain, damped;
+  FitVector g;
+  Equations_normales(1, plain, g);
+  g_state.fitset.Marquard = 1;
+  Equations_normales(1, damped, g);
+  // Both triangles: M = sum w s s^T = [[1 + 18, 2 - 6], [2 - 6, 4 + 2]].
+  const double want[2][2] = {{19, -4}, {-4, 6}};
+  for (int c = 0; c < 2; ++c) {
+    for (int d = 0; d < 2; ++d) {
+      EXPECT_DOUBLE_EQ(plain.a[c][d], want[c][d]);
+      EXPECT_DOUBLE_EQ(damped.a[c][d], c == d ? 2 * want[c][d] : want[c][d]);
+    }
+  }
+  EXPECT_DOUBLE_EQ(g.v[0], 1 * 1 + 2 * 3);
+  EXPECT_DOUBLE_EQ(g.v[1], 1 * 2 + 2 * -1);
+}
+
+// Steps dP = (1, 2), sensitivities (0, 0), observed change 5: the first column becomes 3, the
+// second 1.2 (it sees the corrected first column), predicting 5.4 for the step.
+TEST_F(FitTable, SecantCorrectionColumnAfterColumn) {
+  g_state.adjustables[0].Adjustable = kTrue;
+  g_state.adjustables[1].Adjustable = kTrue;
+  g_state.adjustables[0].dP = 1;
+  g_state.adjustables[1].dP = 2;
+  g_state.adjustables[2].dP = 100;  // not free: neither read nor corrected
+  Point(1).YPrev[0] = 1;
+  Point(1).YCalc[0] = 6;
+  Point(1).Sens[0][2] = 0.25;
+  Correction_secante();
+  EXPECT_DOUBLE_EQ(Point(1).Sens[0][0], 3);
+  EXPECT_DOUBLE_EQ(Point(1).Sens[0][1], 1.2);
+  EXPECT_EQ(Point(1).Sens[0][2], 0.25);
+  EXPECT_DOUBLE_EQ(Point(1).Sens[0][0] * 1 + Point(1).Sens[0][1] * 2, 5.4);
+
+  // With one free adjustable the corrected column reproduces the observed change exactly.
+  g_state.adjustables[1].Adjustable = kFalse;
+  g_state.adjustables[0].dP = 0.5;
+  Point(2).YPrev[0] = 2;
+  Point(2).YCalc[0] = 3;
+  Point(2).Sens[0][0] = 4;
+  Correction_secante();
+  EXPECT_DOUBLE_EQ(Point(2).Sens[0][0] * 0.5, 1);
+}
+
+TEST_F(FitTable, SecantCorrectionWithoutAStepChangesNothing) {
+  g_state.adjustables[0].Adjustable = kTrue;
+  g_state.adjustables[1].Adjustable = kTrue;
+  Point(1).YPrev[0] = 1;
+  Point(1).YCalc[0] = 6;
+  Point(1).Sens[0][0] = 0.7;
+  Point(1).Sens[0][1] = -0.3;
+  Correction_secante();
+  EXPECT_EQ(Point(1).Sens[0][0], 0.7);
+  EXPECT_EQ(Point(1).Sens[0][1], -0.3);
+}
+
+TEST_F(FitTable, SolverCodesStopTheStep) {
+  struct Case {
+    const char* name;
+    int free_count;    // adjustables 1..free_count are free
+    double sens;       // their sensitivity at the one pair with data
+    int16_t erreur_in; // a status already in Erreur
+    int16_t erreur_out;
+  } const cases[] = {
+      {"no free adjustable", 0, 1, 0, 1},
+      {"one free adjustable, zero normal matrix", 1, 0, 0, 2},
+      {"two free adjustables, zero normal matrix", 2, 0, 0, 4},
+      {"two identical columns", 2, 1, 0, 4},
+      {"a status already there skips the solve", 1, 1, 3, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int a = 0; a < 3; ++a) {
+      g_state.adjustables[a].Adjustable = a < c.free_count ? kTrue : kFalse;
+      g_state.adjustables[a].dP = 0;
+      Point(1).Sens[0][a] = c.sens;
+    }
+    Pair(1, 1, 1, 2, 1);
+    g_state.fitset.Erreur = c.erreur_in;
+    g_state.adjustables[0].dP = 0;
+    Pas_ajustement(1);
+    EXPECT_EQ(g_state.fitset.Erreur, c.erreur_out);
+    for (int a = 0; a < 3; ++a) EXPECT_EQ(g_state.adjustables[a].dP, 0);
+  }
+}
+
+}  // namespace
+}  // namespace tarvo
