@@ -51,17 +51,11 @@ void FixedStepDriver(StepProc step, int32_t n, double t0, double t1, double tol,
 
 void Step_rk4(int32_t n, double h, double t, SpeciesVector& y) {
   n = SpeciesCount(n);
-  SpeciesVector k1, k2, k3, k4, z, b;
+  SpeciesVector b;
   SpeciesMatrix M;
-  Stage(n, h, t, y, b, M, k1);
-  for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k1[i] * 0.5;
-  for (int32_t i = n; i < kMaxSpecies; ++i) z[i] = y[i];  // species beyond n read as they are
-  Stage(n, h, t + h * 0.5, z, b, M, k2);
-  for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k2[i] * 0.5;
-  Stage(n, h, t + h * 0.5, z, b, M, k3);
-  for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k3[i];
-  Stage(n, h, t + h, z, b, M, k4);
-  for (int32_t i = 0; i < n; ++i) y[i] = y[i] + (k1[i] + k2[i] * 2 + k3[i] * 2 + k4[i]) / 6;
+  Step_rk4_with(n, h, t, y, [n, &b, &M](double s, const SpeciesVector& z, SpeciesVector& f) {
+    Eval_rate_at(n, s, z, b, M, f);
+  });
 }
 
 void Step_rkf(int32_t n, double h, double t, SpeciesVector& y) {
