@@ -23,7 +23,7 @@ build="$(cd "$build" && pwd)"
 
 # 1. The DLL and the test host, cross-built.
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DTARVO_WERROR="$werror" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_WERROR="$werror" \
   -DTARVO_TESTS=OFF -DTARVO_TOOLS=OFF -DTARVO_BENCH=OFF >/dev/null
 cmake --build "$build" -j"$jobs" --target Tarvo_64 tarvo_windows_host tarvo_windows_platform_test
 dll="$build/Tarvo_64.dll"

@@ -539,6 +539,8 @@ void RecordSimulation(const std::string& tag, const Model& m,
 // exchange file and releases it: the file must be gone afterwards.
 void SimulateWith(const Paths& paths, const char16_t* method) {
   const std::string tag = Utf8(method);
+  std::string key = tag;  // reference keys are single words
+  for (char& c : key) c = c == ' ' ? '_' : c;
   Model m;
   BuildModel(m, paths.file, method);
   if (!WriteExchangeFile(paths.file)) {
@@ -565,10 +567,12 @@ void SimulateWith(const Paths& paths, const char16_t* method) {
         "exception " + Hex(code) + ", Erreur " + std::to_string(m.fit.Erreur) +
             (read ? "" : ", exchange file unreadable"));
   if (read) {
-    RecordSimulation(tag, m, records);
-    // A reaches A0 e^-k1 t in the first interval: a sanity check of the whole road.
+    RecordSimulation(key, m, records);
+    // A reaches A0 e^-k1 t in the first interval: a sanity check of the whole road. The
+    // fixed-step engines may overrun a point by up to one step (a 3e-4 part of the interval
+    // at this tolerance).
     const double expected = std::exp(-0.7 * 2.0);
-    Check(std::fabs(records[5].YCalc[0] - expected) < 1e-5 && m.adj.Value[3] == 0.5,
+    Check(std::fabs(records[5].YCalc[0] - expected) < 1e-3 && m.adj.Value[3] == 0.5,
           tag + ": simulated values are sound",
           "A(2) = " + Num(records[5].YCalc[0]) + ", expected " + Num(expected) +
               ", bound A4 = " + Num(m.adj.Value[3]));
@@ -707,15 +711,24 @@ void WriteReference(const char* path) {
   std::printf("     wrote %zu reference figures to %s\n", g_results.size(), path);
 }
 
-// Figures that come from additions, multiplications, divisions and square roots only must
-// match the reference to the last bit; those that go through exp or ln (whose last bit
-// differs between C runtimes) must match to 1e-12 relative; the fit, whose sensitivities
-// are finite differences of such figures, to 1e-9.
+// Relative tolerance of each figure against the Linux build.
+//
+// The fixed-step engines and the scatters use additions, multiplications, divisions and
+// square roots only, which IEEE arithmetic rounds alike everywhere: those figures must match
+// to the last bit. Everything that goes through exp or ln may differ in the last bit, since
+// the DLL carries MinGW-w64's exp and log and Linux uses glibc's: 1e-12. The fit's
+// sensitivities are finite differences of such figures: 1e-9.
+//
+// CHU-BERMAN gets 1e-9 as well: its integrals p2 = (p1 - h)/lambda and p3 = (p2 - h*h/2)/
+// lambda, with p1 = (exp(lambda h) - 1)/lambda, cancel for small lambda h, so a one-bit
+// difference of exp(lambda h) reaches p3 multiplied by about 1/(lambda h)^3. On this model
+// (lambda = -0.35) that turns runtime differences of 1e-16 into about 2e-11.
 double ToleranceFor(const std::string& key) {
-  const bool rk_fixed = key.rfind("RUNGE-KUTTA 4.", 0) == 0 || key.rfind("RUNGE-KUTTA 5.", 0) == 0;
+  const auto starts = [&](const char* prefix) { return key.rfind(prefix, 0) == 0; };
+  const bool rk_fixed = starts("RUNGE-KUTTA_4.") || starts("RUNGE-KUTTA_5.");
   if (rk_fixed && key.find(".ycalc.") != std::string::npos) return 0;
   if (rk_fixed && (key.ends_with(".ErreurExp") || key.ends_with(".ErreurCalc"))) return 0;
-  if (key.rfind("fit.", 0) == 0) return 1e-9;
+  if (starts("fit.") || starts("CHU-BERMAN.")) return 1e-9;
   return 1e-12;
 }
 
