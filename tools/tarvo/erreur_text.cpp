@@ -1,0 +1,132 @@
+#include "tarvo/erreur_text.h"
+
+#include "library/erreur_codes.h"
+
+namespace tarvo::tool {
+
+const char* const kMethods[4] = {"CHU-BERMAN", "RUNGE-KUTTA QC", "RUNGE-KUTTA 4",
+                                 "RUNGE-KUTTA 5"};
+
+bool KnownMethod(const std::string& method) {
+  for (const char* m : kMethods)
+    if (method == m) return true;
+  return false;
+}
+
+namespace {
+
+std::string Code(int e) { return " (Erreur " + std::to_string(e) + ")"; }
+
+// 5000 is both replicates and intervals out of range (set-up) and no memory (fit).
+std::string Refused(int code, const std::string& detail, bool fit = false) {
+  std::string what;
+  if (fit && code == kErreurNoMemory) code = -1;
+  switch (code) {
+    case -1: what = "the library ran out of memory"; code = kErreurNoMemory; break;
+    case kErreurCountLimit: what = "the model exceeds a size limit of the library"; break;
+    case kErreurReplicateLimit: what = "a point has a replicate count outside 0..10"; break;
+    case kErreurIntervalRange: what = "a point's interval is outside the model's intervals"; break;
+    case kErreurReplicateLimit + kErreurIntervalRange:
+      what = "replicate counts and intervals of the points are out of range";
+      break;
+    case kErreurNoModel: what = "no model is loaded (the set-up failed or was not run)"; break;
+    default: return "";
+  }
+  return "the library refused the model: " + what + (detail.empty() ? "" : ": " + detail) +
+         Code(code);
+}
+
+bool IsRefusal(int e) { return e >= 1000 && e % 1000 == 0 && e <= 5000; }
+
+}  // namespace
+
+std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* formula_faults) {
+  std::vector<std::string> out;
+  if (formula_faults) *formula_faults = 0;
+  if (erreur == 0) return out;
+  if (IsRefusal(erreur)) {
+    out.push_back(Refused(erreur, f.refusal));
+    return out;
+  }
+  int rest = erreur;
+  if (!KnownMethod(f.method)) {
+    rest -= kErreurMethod;
+    out.push_back("method '" + f.method + "' is not one of \"CHU-BERMAN\", \"RUNGE-KUTTA QC\", "
+                  "\"RUNGE-KUTTA 4\", \"RUNGE-KUTTA 5\" (exact spelling, capitals and spaces)" +
+                  Code(kErreurMethod));
+  }
+  if (f.data_values < f.free_count) {
+    rest -= 1;
+    out.push_back("only " + std::to_string(f.data_values) + " measured values for " +
+                  std::to_string(f.free_count) + " free adjustables: there must be at least " +
+                  "as many values as free adjustables" + Code(1));
+  }
+  if (rest > 0) {
+    if (formula_faults) *formula_faults = rest;
+    out.push_back(std::to_string(rest) + " fault" + (rest == 1 ? "" : "s") +
+                  " in the formulas: a formula failed to tokenize or compile, or a parameter "
+                  "or equal_to refers to itself" + Code(rest));
+  } else if (rest < 0) {
+    out.push_back("the set-up reported Erreur " + std::to_string(erreur) +
+                  ", which does not match the model's known problems");
+  }
+  return out;
+}
+
+std::string SimulationErreurText(int e, const std::string& method) {
+  if (e == 0) return "";
+  if (IsRefusal(e)) return Refused(e, "");
+  const bool fixed = method == "RUNGE-KUTTA 4" || method == "RUNGE-KUTTA 5";
+  const bool qc = method == "RUNGE-KUTTA QC";
+  switch (e) {
+    case 1:
+      if (method == "CHU-BERMAN")
+        return "the integration's step size fell below 1e-130 (the equations are too stiff "
+               "for the tolerance, or a rate is not finite)" + Code(e);
+      return "the tolerance is not above the engine's floor (above 0" +
+             std::string(qc ? ", 1e-130 for RUNGE-KUTTA QC" : "") + ")" + Code(e);
+    case 2:
+      if (qc)
+        return "the integration reached its step limit (1/tolerance steps) before the next "
+               "point: raise the tolerance, or check for a rate that explodes" + Code(e);
+      if (fixed)
+        return "the integration could not advance the time (a step too small for the time "
+               "value, or a state that is not finite)" + Code(e);
+      return "the integration's step size collapsed below 1e-130 before the next point (the "
+             "equations are too stiff for the tolerance, or a rate is not finite)" + Code(e);
+    case 3:
+      return "two consecutive points have the same time, or times that decrease" + Code(e);
+    default:
+      return "the integration engine reported status " + std::to_string(e) + Code(e);
+  }
+}
+
+std::string FitErreurText(int e, const std::string& method, int free_count) {
+  if (e == 0) return "";
+  if (IsRefusal(e)) return Refused(e, "", true);
+  if (e == 1 && free_count == 0)
+    return "there is no free adjustable to fit (mark some with free = true)" + Code(e);
+  const std::string engine = SimulationErreurText(e, method);
+  const bool fixed = method == "RUNGE-KUTTA 4" || method == "RUNGE-KUTTA 5";
+  switch (e) {
+    case 1:
+      return "the covariance matrix could not be inverted: no standard deviations (some free "
+             "adjustable has no effect on the data), or " + engine;
+    case 2:
+      return std::string("the fit's equations are singular: ") +
+             (free_count == 1 ? "the free adjustable has no effect on the data"
+                              : "the covariance matrix could not be inverted (some free "
+                                "adjustables have no effect on the data, or the same effect)") +
+             (fixed ? Code(e) : ", or " + engine);
+    case 3:
+    case 4:
+      return "the fit's normal equations are singular: some free adjustables have no effect "
+             "on the data, or two have the same effect (fix one of them)" +
+             (e == 3 ? ", or " + engine : Code(e));
+    default:
+      return "the fit reported Erreur " + std::to_string(e) + " (a sum of an engine status and "
+             "a solver code: " + engine + ")";
+  }
+}
+
+}  // namespace tarvo::tool

@@ -1,0 +1,95 @@
+#include "tarvo/library_session.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "library/exports.h"
+#include "platform/failure.h"
+
+namespace tarvo::tool {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A refusal is reported through Erreur; its text only explains the code.
+constexpr int32_t kRefusedKind = static_cast<int32_t>(FailureKind::Refused);
+
+int Outcome(Session& s) {
+  char text[1024] = {0};
+  const int32_t kind = Tarvo_last_failure(text, sizeof text);
+  s.failure = text;
+  if (kind != 0 && kind != kRefusedKind) return kRaised;
+  return s.blocks.fitset.Erreur;
+}
+
+int MakeFolder(Session& s) {
+  std::error_code ec;
+  fs::path base = fs::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  std::string pattern = (base / "tarvo-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) {
+    s.failure = "cannot create a temporary folder in " + base.string();
+    return 2;
+  }
+  s.folder = pattern;
+  s.exchange = (fs::path(pattern) / "points.dat").string();
+  return 0;
+}
+
+}  // namespace
+
+Session::~Session() { EndSession(*this); }
+
+int StartSession(Session& s, const Model& model, const TranslatedModel& text,
+                 const std::vector<DataPoint>& points, const std::vector<double>& values,
+                 const std::vector<bool>& free) {
+  EndSession(s);
+  if (MakeFolder(s) != 0) return kNoFile;
+  s.points = static_cast<int>(points.size());
+  s.outputs = static_cast<int>(model.outputs.size());
+  if (WriteExchangeFile(s.exchange, points, s.outputs, s.failure) != 0) return kNoFile;
+  BuildHostBlocks(model, text, s.points, s.exchange, values, free, s.blocks);
+  HostBlocks& b = s.blocks;
+  Calcul_initial(&b.initials, &b.fitset, b.especes.data(), b.adjustables.get(),
+                 b.parametres.data(), b.sorties.get(), b.derivees.data());
+  s.loaded = true;
+  return Outcome(s);
+}
+
+int RunSimulation(Session& s) {
+  HostBlocks& b = s.blocks;
+  Simulation(&b.initials, &b.fitset, nullptr, b.adjustables.get());
+  return Outcome(s);
+}
+
+int RunFitCall(Session& s) {
+  HostBlocks& b = s.blocks;
+  Ajustement(&b.initials, &b.fitset, nullptr, b.adjustables.get());
+  return Outcome(s);
+}
+
+int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
+  return ReadSimulated(s.exchange, s.points, s.outputs, ycalc, s.failure);
+}
+
+void EndSession(Session& s) {
+  if (s.loaded) {
+    const int16_t mode = 0;
+    Fin(&mode);  // erases the exchange file; a failure to do so is harmless here
+    s.loaded = false;
+  }
+  if (!s.folder.empty()) {
+    std::error_code ec;
+    fs::remove_all(s.folder, ec);
+    s.folder.clear();
+  }
+  FreeHostBlocks(s.blocks);
+}
+
+double AdjustableValue(const Session& s, int a) { return s.blocks.adjustables->Value[a]; }
+double AdjustableSD(const Session& s, int a) { return s.blocks.adjustables->SD[a]; }
+bool AdjustableFree(const Session& s, int a) { return s.blocks.adjustables->Adjustable[a] != 0; }
+
+}  // namespace tarvo::tool

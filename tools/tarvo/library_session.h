@@ -1,0 +1,52 @@
+// One model loaded into the library through its exported calls, the way a host drives it:
+// the exchange file is written into a fresh temporary folder, Calcul_initial loads the model,
+// Simulation and Ajustement run on it, and Fin (then the folder's removal) ends it. This is the
+// only file of the tool that calls the four exported procedures.
+//
+// Every call returns the Erreur the library reported, or kRaised when the call raised a
+// failure (its text, from Tarvo_last_failure, is put in the session's failure).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tarvo/host_blocks.h"
+
+namespace tarvo::tool {
+
+inline constexpr int kRaised = -1;
+
+struct Session {
+  HostBlocks blocks;
+  std::string folder;    // temporary folder, removed by EndSession
+  std::string exchange;  // exchange file inside it
+  int points = 0;
+  int outputs = 0;
+  bool loaded = false;   // Calcul_initial ran and Fin has not
+  std::string failure;   // text of the last raised failure
+  ~Session();
+};
+
+// Writes the exchange file and calls Calcul_initial. Returns the set-up's Erreur, kRaised,
+// or 2000000 + status when the temporary folder or file could not be made (message in
+// session.failure).
+int StartSession(Session& s, const Model& model, const TranslatedModel& text,
+                 const std::vector<DataPoint>& points, const std::vector<double>& values,
+                 const std::vector<bool>& free);
+inline constexpr int kNoFile = 2000000;
+
+int RunSimulation(Session& s);
+int RunFitCall(Session& s);
+
+// Simulated outputs of the last simulation, read back from the exchange file.
+int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc);
+
+// Fin, then removes the folder and frees the blocks; safe to call twice.
+void EndSession(Session& s);
+
+// Values, SD and flags as the library last handed them back in BAjustables.
+double AdjustableValue(const Session& s, int a);
+double AdjustableSD(const Session& s, int a);
+bool AdjustableFree(const Session& s, int a);
+
+}  // namespace tarvo::tool

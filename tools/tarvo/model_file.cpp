@@ -1,0 +1,354 @@
+#include "tarvo/model_file.h"
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <toml++/toml.h>
+
+#include "Symbolic/limits.h"
+#include "tarvo/names.h"
+
+namespace tarvo::tool {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Thrown inside this file only; ReadModel turns it into status 2 and a message.
+struct ModelError {
+  std::string text;
+};
+
+struct Reader {
+  std::string path;
+  std::vector<std::string> lines;  // the file's lines, to find where a string's text starts
+
+  std::string Place(const toml::source_region& r) const {
+    return path + ":" + std::to_string(r.begin.line) + ":" + std::to_string(r.begin.column);
+  }
+  [[noreturn]] void Fail(const toml::node& n, const std::string& what) const {
+    throw ModelError{Place(n.source()) + ": " + what};
+  }
+  [[noreturn]] void FailAt(int line, const std::string& what) const {
+    throw ModelError{path + ":" + std::to_string(line) + ": " + what};
+  }
+
+  // Column of the first character of a string value's text (after its opening quotes).
+  int TextColumn(const toml::node& n) const {
+    const auto& b = n.source().begin;
+    if (!n.is_string() || b.line == 0 || b.line > lines.size()) return b.column;
+    const std::string& line = lines[b.line - 1];
+    const size_t at = b.column - 1;
+    if (line.compare(at, 3, "\"\"\"") == 0 || line.compare(at, 3, "'''") == 0)
+      return static_cast<int>(b.column) + 3;
+    return static_cast<int>(b.column) + 1;
+  }
+};
+
+std::string NumberText(double v) {
+  char buf[64];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
+}
+
+void CheckKeys(const Reader& rd, const toml::table& t, const std::set<std::string>& allowed,
+               const std::string& where) {
+  for (auto&& [key, node] : t) {
+    if (allowed.count(std::string(key.str()))) continue;
+    std::string list;
+    for (const auto& a : allowed) list += (list.empty() ? "" : ", ") + a;
+    throw ModelError{rd.Place(key.source()) + ": unknown key '" + std::string(key.str()) +
+                     "'" + where + " (expected one of: " + list + ")"};
+  }
+}
+
+// A formula may be written as a string or as a plain number.
+Formula ReadFormula(const Reader& rd, const toml::node& n, const std::string& label) {
+  Formula f;
+  f.label = label;
+  f.line = static_cast<int>(n.source().begin.line);
+  f.column = rd.TextColumn(n);
+  if (auto s = n.as_string()) {
+    f.text = s->get();
+  } else if (auto i = n.as_integer()) {
+    f.text = std::to_string(i->get());
+  } else if (auto d = n.as_floating_point()) {
+    f.text = NumberText(d->get());
+  } else {
+    rd.Fail(n, label + ": a formula must be a text in quotes or a number");
+  }
+  return f;
+}
+
+// One formula, or a list of formulas, one per interval.
+std::vector<Formula> ReadFormulaList(const Reader& rd, const toml::node& n,
+                                     const std::string& label) {
+  std::vector<Formula> out;
+  if (auto a = n.as_array()) {
+    if (a->empty()) rd.Fail(n, label + ": the list is empty");
+    if (a->size() > static_cast<size_t>(kMaxIntervals))
+      rd.Fail(n, label + ": " + std::to_string(a->size()) + " intervals, at most " +
+                     std::to_string(kMaxIntervals));
+    for (size_t k = 0; k < a->size(); ++k)
+      out.push_back(ReadFormula(rd, (*a)[k], label + ", interval " + std::to_string(k + 1)));
+  } else {
+    out.push_back(ReadFormula(rd, n, label));
+  }
+  return out;
+}
+
+double ReadNumber(const Reader& rd, const toml::node& n, const std::string& key) {
+  if (auto i = n.as_integer()) return static_cast<double>(i->get());
+  if (auto d = n.as_floating_point()) return d->get();
+  rd.Fail(n, "'" + key + "' must be a number");
+}
+
+bool ReadBool(const Reader& rd, const toml::node& n, const std::string& key) {
+  if (auto b = n.as_boolean()) return b->get();
+  rd.Fail(n, "'" + key + "' must be true or false");
+}
+
+std::string ReadString(const Reader& rd, const toml::node& n, const std::string& key) {
+  if (auto s = n.as_string()) return s->get();
+  rd.Fail(n, "'" + key + "' must be a text in quotes");
+}
+
+// The array of tables under key (written as key = [ {...}, ... ] or as [[key]] sections).
+std::vector<const toml::table*> ReadTables(const Reader& rd, const toml::table& root,
+                                           const std::string& key) {
+  std::vector<const toml::table*> out;
+  const toml::node* n = root.get(key);
+  if (!n) return out;
+  const toml::array* a = n->as_array();
+  if (!a) rd.Fail(*n, "'" + key + "' must be a list of { name = ... } entries");
+  for (const toml::node& e : *a) {
+    if (!e.is_table()) rd.Fail(e, "each entry of '" + key + "' must be a { name = ... } table");
+    out.push_back(e.as_table());
+  }
+  return out;
+}
+
+std::string ReadName(const Reader& rd, const toml::table& t, const std::string& what) {
+  const toml::node* n = t.get("name");
+  if (!n) throw ModelError{rd.Place(t.source()) + ": " + what + " without a name"};
+  std::string name = ReadString(rd, *n, "name");
+  std::string why;
+  if (CheckName(name, why) != 0) rd.Fail(*n, what + " " + why);
+  return name;
+}
+
+void ReadSettings(const Reader& rd, const toml::table& root, Model& m) {
+  if (auto n = root.get("method")) {
+    m.method = ReadString(rd, *n, "method");
+    m.method_line = static_cast<int>(n->source().begin.line);
+  }
+  if (auto n = root.get("tolerance")) m.tolerance = ReadNumber(rd, *n, "tolerance");
+  if (auto n = root.get("error_type")) m.error_type = ReadNumber(rd, *n, "error_type");
+  if (auto n = root.get("marquardt")) m.marquardt = ReadNumber(rd, *n, "marquardt");
+  if (auto n = root.get("precision")) m.precision = ReadNumber(rd, *n, "precision");
+  if (auto n = root.get("sd_every_call")) m.sd_every_call = ReadBool(rd, *n, "sd_every_call");
+  if (auto n = root.get("max_calls")) {
+    auto i = n->as_integer();
+    if (!i || i->get() < 1 || i->get() > 100000)
+      rd.Fail(*n, "'max_calls' must be a whole number from 1 to 100000");
+    m.max_calls = static_cast<int>(i->get());
+  }
+  if (!(m.tolerance > 0))
+    rd.Fail(*root.get("tolerance"), "'tolerance' must be above 0");
+  if (!(m.error_type >= 0 && m.error_type <= 10))
+    rd.Fail(*root.get("error_type"), "'error_type' must be from 0 (constant error) to 10");
+  if (!(m.marquardt >= 0)) rd.Fail(*root.get("marquardt"), "'marquardt' must be 0 or above");
+  if (!(m.precision > 0)) rd.Fail(*root.get("precision"), "'precision' must be above 0");
+  if (auto n = root.get("data")) {
+    const std::string d = ReadString(rd, *n, "data");
+    if (d.empty()) rd.Fail(*n, "'data' is empty");
+    m.data = fs::path(d).is_absolute() ? d : (fs::path(m.dir) / d).lexically_normal().string();
+  }
+  if (auto n = root.get("plot")) {
+    const toml::table* t = n->as_table();
+    if (!t) rd.Fail(*n, "'plot' must be a table: [plot] with title and log_y");
+    CheckKeys(rd, *t, {"title", "log_y"}, " in [plot]");
+    if (auto v = t->get("title")) m.title = ReadString(rd, *v, "title");
+    if (auto v = t->get("log_y")) m.log_y = ReadBool(rd, *v, "log_y");
+  }
+}
+
+void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
+  for (const toml::table* t : ReadTables(rd, root, "species")) {
+    CheckKeys(rd, *t, {"name", "start"}, " in a species");
+    SpeciesDecl s;
+    s.name = ReadName(rd, *t, "species");
+    s.line = static_cast<int>(t->source().begin.line);
+    if (s.name == "free") rd.Fail(*t->get("name"), "'free' names the free term in [rates] and "
+                                                   "cannot name a species");
+    if (auto n = t->get("start")) s.start = ReadFormulaList(rd, *n, "species " + s.name + " start");
+    else s.start.push_back({"0", "species " + s.name + " start", s.line, 0});
+    m.species.push_back(std::move(s));
+  }
+  for (const toml::table* t : ReadTables(rd, root, "parameters")) {
+    CheckKeys(rd, *t, {"name", "equation"}, " in a parameter");
+    ParameterDecl p;
+    p.name = ReadName(rd, *t, "parameter");
+    p.line = static_cast<int>(t->source().begin.line);
+    const toml::node* n = t->get("equation");
+    if (!n) rd.FailAt(p.line, "parameter " + p.name + " has no equation");
+    p.equation = ReadFormulaList(rd, *n, "parameter " + p.name);
+    m.parameters.push_back(std::move(p));
+  }
+  for (const toml::table* t : ReadTables(rd, root, "adjustables")) {
+    CheckKeys(rd, *t, {"name", "value", "free", "equal_to"}, " in an adjustable");
+    AdjustableDecl a;
+    a.name = ReadName(rd, *t, "adjustable");
+    a.line = static_cast<int>(t->source().begin.line);
+    if (auto n = t->get("value")) a.value = ReadNumber(rd, *n, "value");
+    else if (!t->get("equal_to")) rd.FailAt(a.line, "adjustable " + a.name + " has no value");
+    if (auto n = t->get("free")) a.free = ReadBool(rd, *n, "free");
+    if (auto n = t->get("equal_to")) {
+      a.bound = true;
+      a.equal_to = ReadFormula(rd, *n, "adjustable " + a.name + " equal_to");
+      if (a.free) rd.Fail(*n, "adjustable " + a.name + " is bound by equal_to and cannot "
+                              "also be free");
+    }
+    m.adjustables.push_back(std::move(a));
+  }
+  for (const toml::table* t : ReadTables(rd, root, "outputs")) {
+    CheckKeys(rd, *t, {"name", "formula"}, " in an output");
+    OutputDecl o;
+    o.line = static_cast<int>(t->source().begin.line);
+    const toml::node* nn = t->get("name");
+    if (!nn) rd.FailAt(o.line, "an output without a name");
+    o.name = ReadString(rd, *nn, "name");
+    const bool replicate_suffix =
+        o.name.find('.') != std::string::npos &&
+        o.name.find_first_not_of("0123456789", o.name.rfind('.') + 1) == std::string::npos;
+    if (o.name.empty() || o.name.find_first_of(",\"") != std::string::npos ||
+        replicate_suffix || o.name == "time" || o.name == "interval")
+      rd.Fail(*nn, "output name '" + o.name + "' cannot head a data column (no commas or "
+                   "quotes, no .N ending, not 'time' or 'interval')");
+    const toml::node* fn = t->get("formula");
+    if (!fn) rd.FailAt(o.line, "output " + o.name + " has no formula");
+    o.formula = ReadFormula(rd, *fn, "output " + o.name);
+    m.outputs.push_back(std::move(o));
+  }
+}
+
+void ReadRates(const Reader& rd, const toml::table& root, Model& m) {
+  const toml::node* n = root.get("rates");
+  if (!n) return;
+  const toml::table* rates = n->as_table();
+  if (!rates) rd.Fail(*n, "'rates' must be a table: [rates] with one line per species");
+  std::set<std::string> species;
+  for (const auto& s : m.species) species.insert(s.name);
+  for (auto&& [key, value] : *rates) {
+    RateDecl r;
+    r.species = std::string(key.str());
+    r.line = static_cast<int>(key.source().begin.line);
+    if (!species.count(r.species))
+      throw ModelError{rd.Place(key.source()) + ": [rates] names '" + r.species +
+                       "', which is not a declared species"};
+    const std::string label = "rates " + r.species;
+    if (const toml::table* t = value.as_table()) {
+      for (auto&& [k2, v2] : *t) {
+        const std::string col(k2.str());
+        if (col == "free") {
+          r.has_free = true;
+          r.free_term = ReadFormula(rd, v2, label + "/free");
+        } else if (species.count(col)) {
+          r.coefficients.push_back({col, ReadFormula(rd, v2, label + "/" + col)});
+        } else {
+          throw ModelError{rd.Place(k2.source()) + ": " + label + ": '" + col +
+                           "' is not a declared species (nor 'free', the free term)"};
+        }
+      }
+    } else {
+      // A plain formula is the whole rate, written as the free term.
+      r.has_free = true;
+      r.free_term = ReadFormula(rd, value, label);
+    }
+    m.rates.push_back(std::move(r));
+  }
+}
+
+void CheckModel(const Reader& rd, Model& m) {
+  auto limit = [&](size_t count, int most, const char* what) {
+    if (count > static_cast<size_t>(most))
+      throw ModelError{rd.path + ": " + std::to_string(count) + " " + what + ", at most " +
+                       std::to_string(most)};
+  };
+  if (m.species.empty()) throw ModelError{rd.path + ": the model declares no species"};
+  if (m.outputs.empty()) throw ModelError{rd.path + ": the model declares no outputs"};
+  limit(m.species.size(), kMaxSpecies, "species");
+  limit(m.parameters.size(), kMaxParameters, "parameters");
+  limit(m.adjustables.size(), kMaxAdjustables, "adjustables");
+  limit(m.outputs.size(), kMaxOutputs, "outputs");
+  std::set<std::string> seen;
+  auto unique = [&](const std::string& name, int line, const char* what) {
+    if (!seen.insert(name).second)
+      rd.FailAt(line, std::string(what) + " '" + name + "' is declared twice (names of " +
+                          "species, parameters and adjustables must all differ)");
+  };
+  for (const auto& s : m.species) unique(s.name, s.line, "species");
+  for (const auto& p : m.parameters) unique(p.name, p.line, "parameter");
+  for (const auto& a : m.adjustables) unique(a.name, a.line, "adjustable");
+  std::set<std::string> outputs;
+  for (const auto& o : m.outputs)
+    if (!outputs.insert(o.name).second) rd.FailAt(o.line, "output '" + o.name + "' is declared twice");
+  for (const auto& s : m.species)
+    m.intervals = std::max(m.intervals, static_cast<int>(s.start.size()));
+  for (const auto& p : m.parameters)
+    m.intervals = std::max(m.intervals, static_cast<int>(p.equation.size()));
+}
+
+}  // namespace
+
+int ReadModel(const std::string& path, Model& model, std::string& message) {
+  model = Model{};
+  model.path = path;
+  model.dir = fs::path(path).parent_path().string();
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    message = "cannot open model file '" + path + "'";
+    std::error_code ec;
+    if (!fs::exists(path, ec)) message += ": no such file";
+    else if (fs::is_directory(path, ec)) message += ": it is a folder";
+    return 2;
+  }
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  const std::string content = buffer.str();
+  Reader rd{path, {}};
+  {
+    std::istringstream lines(content);
+    for (std::string line; std::getline(lines, line);) rd.lines.push_back(line);
+  }
+  try {
+    toml::table root = toml::parse(content, path);
+    CheckKeys(rd, root,
+              {"method", "tolerance", "error_type", "marquardt", "precision", "max_calls",
+               "sd_every_call", "data", "plot", "species", "parameters", "adjustables",
+               "outputs", "rates"},
+              "");
+    ReadSettings(rd, root, model);
+    ReadDeclarations(rd, root, model);
+    ReadRates(rd, root, model);
+    CheckModel(rd, model);
+  } catch (const toml::parse_error& e) {
+    message = rd.Place(e.source()) + ": " + std::string(e.description());
+    return 2;
+  } catch (const ModelError& e) {
+    message = e.text;
+    return 2;
+  }
+  return 0;
+}
+
+int FindAdjustable(const Model& model, const std::string& name) {
+  for (size_t i = 0; i < model.adjustables.size(); ++i)
+    if (model.adjustables[i].name == name) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace tarvo::tool

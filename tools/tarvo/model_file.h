@@ -1,0 +1,90 @@
+// The model file: one TOML file per model, written by hand, holding the settings, species,
+// parameters, adjustables, outputs and rates of one kinetic model (README, "Writing a model
+// file"). ReadModel parses and checks the file's structure; formula texts are kept as written
+// (with the place they came from) for the name translation to check and convert later.
+//
+// In: a path. Out: a Model owning plain strings and numbers, or a message of the form
+// "FILE:LINE:COLUMN: what is wrong" and status 2.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarvo::tool {
+
+// One formula as the user wrote it, and where: label names it in messages
+// ("rates B/A", "species A start, interval 2"); line and column locate the value in the
+// model file (0 when unknown).
+struct Formula {
+  std::string text;
+  std::string label;
+  int line = 0;
+  int column = 0;
+};
+
+struct SpeciesDecl {
+  std::string name;
+  std::vector<Formula> start;  // entry k-1 for interval k; later intervals continue the value
+  int line = 0;
+};
+
+struct ParameterDecl {
+  std::string name;
+  std::vector<Formula> equation;  // entry k-1 for interval k; later intervals repeat the last
+  int line = 0;
+};
+
+struct AdjustableDecl {
+  std::string name;
+  double value = 0;
+  bool free = false;
+  bool bound = false;  // has an equal_to expression
+  Formula equal_to;
+  int line = 0;
+};
+
+struct OutputDecl {
+  std::string name;
+  Formula formula;
+  int line = 0;
+};
+
+// The rate of one species in split form: a coefficient formula per species it multiplies,
+// and a free term.
+struct RateDecl {
+  std::string species;
+  std::vector<std::pair<std::string, Formula>> coefficients;
+  bool has_free = false;
+  Formula free_term;
+  int line = 0;
+};
+
+struct Model {
+  std::string path;  // as given on the command line
+  std::string dir;   // folder of the model file; relative paths in it start here
+  std::string method = "RUNGE-KUTTA QC";
+  int method_line = 0;
+  double tolerance = 1e-6;
+  double error_type = 0;
+  double marquardt = 0.01;
+  double precision = 1e-8;
+  int max_calls = 50;
+  bool sd_every_call = false;
+  std::string data;  // data CSV, resolved against dir; empty when the file names none
+  std::string title;
+  bool log_y = false;
+  std::vector<SpeciesDecl> species;
+  std::vector<ParameterDecl> parameters;
+  std::vector<AdjustableDecl> adjustables;
+  std::vector<OutputDecl> outputs;
+  std::vector<RateDecl> rates;
+  int intervals = 1;  // longest start / equation list; raised to the data's last interval
+};
+
+// 0 and a filled model, or 2 and a message naming the file, line and column.
+int ReadModel(const std::string& path, Model& model, std::string& message);
+
+// Index of a declared adjustable by name, -1 when there is none.
+int FindAdjustable(const Model& model, const std::string& name);
+
+}  // namespace tarvo::tool

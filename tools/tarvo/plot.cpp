@@ -1,0 +1,249 @@
+#include "tarvo/plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include <plplot.h>
+
+namespace tarvo::tool {
+
+namespace {
+
+// Colour map 0 entries used below.
+enum Colour { kBackground = 0, kInk = 1, kPoint = 2, kCurve = 3, kBoundary = 4, kZero = 5 };
+
+void SetColours() {
+  plscmap0n(8);
+  plscol0(kBackground, 255, 255, 255);
+  plscol0(kInk, 0, 0, 0);
+  plscol0(kPoint, 31, 119, 180);
+  plscol0(kCurve, 214, 39, 40);
+  plscol0(kBoundary, 120, 120, 120);
+  plscol0(kZero, 170, 170, 170);
+}
+
+// PLplot reads '#' as the start of an escape sequence.
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    out += c;
+    if (c == '#') out += '#';
+  }
+  return out;
+}
+
+struct Range {
+  double lo = INFINITY, hi = -INFINITY;
+  void Add(double v) {
+    if (!std::isfinite(v)) return;
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  // Widened by a margin; a single value or no value still gives a usable range.
+  void Finish(double margin) {
+    if (!(lo <= hi)) lo = 0, hi = 1;
+    if (hi - lo < 1e-300 + 1e-12 * std::fabs(hi)) {
+      const double d = lo == 0 ? 1 : std::fabs(lo) * 0.1;
+      lo -= d;
+      hi += d;
+    }
+    const double d = (hi - lo) * margin;
+    lo -= d;
+    hi += d;
+  }
+};
+
+double Y(const PlotData& d, double v) { return d.log_y ? (v > 0 ? std::log10(v) : NAN) : v; }
+
+void Line(const std::vector<double>& x, const std::vector<double>& y) {
+  if (x.size() >= 2) plline(static_cast<PLINT>(x.size()), x.data(), y.data());
+}
+
+void Boundaries(const PlotData& d, double ylo, double yhi) {
+  plcol0(kBoundary);
+  pllsty(2);
+  for (double t : d.boundaries) {
+    const double x[2] = {t, t}, y[2] = {ylo, yhi};
+    plline(2, x, y);
+  }
+  pllsty(1);
+}
+
+void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double top,
+               double height, bool last) {
+  // Measured points and curve.
+  Range yr;
+  std::vector<double> py;
+  for (double v : p.point_y) {
+    py.push_back(Y(d, v));
+    yr.Add(py.back());
+  }
+  std::vector<std::vector<double>> cy(p.curve_y.size());
+  for (size_t k = 0; k < p.curve_y.size(); ++k)
+    for (double v : p.curve_y[k]) {
+      cy[k].push_back(Y(d, v));
+      yr.Add(cy[k].back());
+    }
+  yr.Finish(0.06);
+  plvpor(0.11, 0.96, top - 0.62 * height, top - 0.04 * height);
+  plwind(xlo, xhi, yr.lo, yr.hi);
+  Boundaries(d, yr.lo, yr.hi);
+  plcol0(kCurve);
+  plwidth(2.0);
+  for (size_t k = 0; k < cy.size(); ++k) {
+    std::vector<double> xs, ys;  // a log scale drops values not above 0
+    for (size_t i = 0; i < cy[k].size(); ++i)
+      if (std::isfinite(cy[k][i])) xs.push_back(p.curve_t[k][i]), ys.push_back(cy[k][i]);
+    Line(xs, ys);
+  }
+  plwidth(1.0);
+  plcol0(kPoint);
+  std::vector<double> px, pyf;
+  for (size_t i = 0; i < py.size(); ++i)
+    if (std::isfinite(py[i])) px.push_back(p.point_t[i]), pyf.push_back(py[i]);
+  if (!px.empty()) plpoin(static_cast<PLINT>(px.size()), px.data(), pyf.data(), 4);
+  plcol0(kInk);
+  plbox("bcst", 0, 0, d.log_y ? "bcnstlv" : "bcnstv", 0, 0);
+  plmtex("l", 5.5, 0.5, 0.5, Escape(p.name).c_str());
+  plmtex("t", 0.6, 0.0, 0.0, Escape(p.name).c_str());
+
+  // Residuals.
+  Range rr;
+  for (double r : p.residual_y) rr.Add(std::fabs(r));
+  const double rmax = std::isfinite(rr.hi) && rr.hi > 0 ? rr.hi * 1.15 : 1.0;
+  plvpor(0.11, 0.96, top - 0.90 * height, top - 0.66 * height);
+  plwind(xlo, xhi, -rmax, rmax);
+  Boundaries(d, -rmax, rmax);
+  plcol0(kZero);
+  const double zx[2] = {xlo, xhi}, zy[2] = {0, 0};
+  plline(2, zx, zy);
+  plcol0(kPoint);
+  if (!p.residual_t.empty())
+    plpoin(static_cast<PLINT>(p.residual_t.size()), p.residual_t.data(), p.residual_y.data(), 4);
+  plcol0(kInk);
+  plbox("bcnst", 0, 0, "bcnstv", 0, 3);
+  plmtex("l", 5.5, 0.5, 0.5, d.relative_residuals ? "resid. %" : "residual");
+  if (last) plmtex("b", 2.8, 0.5, 0.5, "time");
+}
+
+int DrawOne(const PlotData& d, const char* device, const std::string& file, std::string& message) {
+  const int n = static_cast<int>(d.panels.size());
+  const int height = std::max(620, 330 * n + 110);
+  const std::string geometry = "1000x" + std::to_string(height);
+  plsdev(device);
+  plsfnam(file.c_str());
+  plsetopt("geometry", geometry.c_str());
+  SetColours();
+  plinit();
+  pladv(0);
+  plschr(0, 0.85);
+  plssym(0, 0.7);
+
+  Range xr;
+  for (const Panel& p : d.panels) {
+    for (double t : p.point_t) xr.Add(t);
+    for (const auto& piece : p.curve_t)
+      for (double t : piece) xr.Add(t);
+  }
+  xr.Finish(0.02);
+
+  plvpor(0.11, 0.96, 0.0, 1.0);
+  plwind(0, 1, 0, 1);
+  plcol0(kInk);
+  plmtex("t", -1.6, 0.5, 0.5, Escape(d.title).c_str());
+  plcol0(kBoundary);
+  plmtex("t", -3.2, 0.5, 0.5,
+         "points: measured replicates   line: model   dashes: interval boundaries");
+
+  const double top = 1.0 - 90.0 / height, bottom = 40.0 / height;
+  const double block = (top - bottom) / n;
+  for (int i = 0; i < n; ++i)
+    DrawPanel(d, d.panels[i], xr.lo, xr.hi, top - i * block, block, i == n - 1);
+  plend();
+  FILE* f = std::fopen(file.c_str(), "rb");
+  if (!f) {
+    message = "PLplot did not write '" + file + "'";
+    return 2;
+  }
+  std::fclose(f);
+  return 0;
+}
+
+}  // namespace
+
+bool HasPlotDevice(const char* device) {
+  // plgDevs fills arrays the caller provides; count gives their size on the way in.
+  std::vector<const char*> menu_entries(128), name_entries(128);
+  const char** menu = menu_entries.data();
+  const char** names = name_entries.data();
+  int count = 128;
+  plgDevs(&menu, &names, &count);
+  bool found = false;
+  for (int i = 0; i < count; ++i) found = found || std::strcmp(names[i], device) == 0;
+  return found;
+}
+
+PlotData BuildPlotData(const Prepared& p, const std::vector<std::vector<double>>& ycalc,
+                       const std::vector<DataPoint>& grid,
+                       const std::vector<std::vector<double>>& curve) {
+  PlotData d;
+  d.title = p.model.title.empty() ? p.model.path : p.model.title;
+  d.log_y = p.model.log_y;
+  d.relative_residuals = p.model.error_type > 0;
+  for (size_t j = 1; j < p.data.points.size(); ++j)
+    if (p.data.points[j].interval != p.data.points[j - 1].interval)
+      d.boundaries.push_back(p.data.points[j].time);
+  for (size_t o = 0; o < p.model.outputs.size(); ++o) {
+    Panel panel;
+    panel.name = p.model.outputs[o].name;
+    for (size_t j = 0; j < p.data.points.size(); ++j) {
+      const DataPoint& pt = p.data.points[j];
+      for (double v : pt.values[o]) {
+        panel.point_t.push_back(pt.time);
+        panel.point_y.push_back(v);
+        if (j >= ycalc.size()) continue;
+        const double sim = ycalc[j][o];
+        double r = v - sim;
+        if (d.relative_residuals) r = sim != 0 ? 100 * r / sim : NAN;
+        if (!std::isfinite(r)) continue;
+        panel.residual_t.push_back(pt.time);
+        panel.residual_y.push_back(r);
+      }
+    }
+    for (size_t j = 0; j < grid.size() && j < curve.size(); ++j) {
+      if (j == 0 || grid[j].interval != grid[j - 1].interval) {
+        panel.curve_t.emplace_back();
+        panel.curve_y.emplace_back();
+      }
+      panel.curve_t.back().push_back(grid[j].time);
+      panel.curve_y.back().push_back(curve[j][o]);
+    }
+    d.panels.push_back(std::move(panel));
+  }
+  return d;
+}
+
+int DrawPlot(const PlotData& data, const std::string& base, std::vector<std::string>& written,
+             std::string& message) {
+  if (data.panels.empty()) {
+    message = "nothing to plot";
+    return 2;
+  }
+  const struct {
+    const char* device;
+    const char* ext;
+  } outputs[] = {{"svg", ".svg"}, {"pngcairo", ".png"}};
+  for (const auto& o : outputs) {
+    if (!HasPlotDevice(o.device)) {
+      message = std::string("PLplot has no '") + o.device + "' device (install " +
+                (std::strcmp(o.device, "svg") == 0 ? "libplplot17" : "plplot-driver-cairo") + ")";
+      return 2;
+    }
+    if (DrawOne(data, o.device, base + o.ext, message) != 0) return 2;
+    written.push_back(base + o.ext);
+  }
+  return 0;
+}
+
+}  // namespace tarvo::tool

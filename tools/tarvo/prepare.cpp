@@ -1,0 +1,84 @@
+#include "tarvo/prepare.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Symbolic/limits.h"
+
+namespace tarvo::tool {
+
+namespace {
+
+int ApplySet(const std::string& set, Prepared& p, std::vector<std::string>& errors) {
+  const size_t eq = set.find('=');
+  const std::string name = eq == std::string::npos ? set : set.substr(0, eq);
+  const std::string value = eq == std::string::npos ? "" : set.substr(eq + 1);
+  const std::string where = "--set " + set + ": ";
+  if (eq == std::string::npos) {
+    errors.push_back(where + "write name=value, as in --set k1=0.5");
+    return 2;
+  }
+  const int a = FindAdjustable(p.model, name);
+  if (a < 0) {
+    errors.push_back(where + "'" + name + "' is not an adjustable of the model");
+    return 2;
+  }
+  char* end = nullptr;
+  const double v = std::strtod(value.c_str(), &end);
+  if (value.empty() || end != value.c_str() + value.size() || !std::isfinite(v)) {
+    errors.push_back(where + "'" + value + "' is not a number");
+    return 2;
+  }
+  if (p.model.adjustables[a].bound) {
+    errors.push_back(where + "'" + name + "' is bound by equal_to; set the adjustables it uses");
+    return 2;
+  }
+  p.values[a] = v;
+  return 0;
+}
+
+}  // namespace
+
+int DataValues(const Dataset& data) {
+  int n = 0;
+  for (const auto& pt : data.points)
+    for (const auto& reps : pt.values) n += static_cast<int>(reps.size());
+  return n;
+}
+
+int Prepare(const std::string& model_path, const std::vector<std::string>& sets, Prepared& p,
+            std::vector<std::string>& errors) {
+  std::string message;
+  if (ReadModel(model_path, p.model, message) != 0) {
+    errors.push_back(message);
+    return 2;
+  }
+  for (const auto& a : p.model.adjustables) {
+    p.values.push_back(a.value);
+    p.free.push_back(a.free);
+  }
+  bool bad = false;
+  for (const auto& s : sets) bad = ApplySet(s, p, errors) != 0 || bad;
+  if (p.model.data.empty()) {
+    errors.push_back(model_path + ": the model names no data file (data = \"data.csv\")");
+    return 2;
+  }
+  std::vector<std::string> outputs;
+  for (const auto& o : p.model.outputs) outputs.push_back(o.name);
+  if (ReadData(p.model.data, outputs, p.data, message) != 0) {
+    errors.push_back(message);
+    return 2;
+  }
+  const int intervals = std::max(p.model.intervals, p.data.last_interval);
+  if (TranslateModel(p.model, intervals, p.text, errors) != 0) bad = true;
+  return bad ? 2 : 0;
+}
+
+int ReportBadInput(const std::vector<std::string>& errors) {
+  for (const auto& e : errors) std::fprintf(stderr, "tarvo: error: %s\n", e.c_str());
+  return 2;
+}
+
+}  // namespace tarvo::tool

@@ -1,0 +1,63 @@
+// What the commands hand the user: the goodness-of-fit figures, the fit report table, the
+// machine-readable fit.json (the report plus the per-call history) and points.csv (time,
+// interval, measured mean and simulated value of each output at each point).
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tarvo/prepare.h"
+
+namespace tarvo::tool {
+
+struct Figures {
+  double erreur_calc = 0;
+  double erreur_exp = 0;
+  double coeff = 0;
+  int data_values = 0;
+};
+
+struct CallRecord {
+  int call = 0;
+  double erreur_calc = 0;
+  double change = 0;   // sum over free adjustables of the squared relative change
+  double seconds = 0;  // time of this call
+  int erreur = 0;
+  bool done = false;
+  std::vector<double> values;
+};
+
+struct AdjustableResult {
+  std::string name;
+  double value = 0;
+  double sd = 0;
+  bool has_sd = false;
+  std::string status;  // "free", "bound" or "fixed"
+  std::string equal_to;
+};
+
+struct FitResult {
+  std::string outcome;  // "converged", "not converged", "failed", "interrupted"
+  int calls = 0;
+  int max_calls = 0;
+  int erreur = 0;
+  std::string erreur_text;
+  int free_count = 0;
+  Figures figures;
+  std::vector<AdjustableResult> adjustables;
+  std::vector<CallRecord> history;
+};
+
+std::string Num(double v, int digits = 6);
+
+void PrintFigures(std::FILE* out, const Figures& f, double error_type);
+void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r);
+
+// 0, or 2 and a message naming the file.
+int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
+                 std::string& message);
+int WritePointsCsv(const std::string& path, const Prepared& p,
+                   const std::vector<std::vector<double>>& ycalc, std::string& message);
+
+}  // namespace tarvo::tool

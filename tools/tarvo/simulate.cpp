@@ -1,0 +1,87 @@
+// tarvo simulate MODEL [--set name=value]... [-o DIR]: one Simulation at the model's values
+// (with the overrides), its goodness-of-fit figures, DIR/points.csv and the plot.
+// Exit status: 0 done, 1 the library reported an integration failure, 2 bad input.
+#include <cstdio>
+#include <memory>
+
+#include "tarvo/command.h"
+#include "tarvo/erreur_text.h"
+#include "tarvo/load_model.h"
+#include "tarvo/model_warnings.h"
+#include "tarvo/report.h"
+#include "tarvo/results.h"
+
+namespace tarvo::tool {
+
+namespace {
+
+struct SimulateArgs {
+  std::string model;
+  std::vector<std::string> sets;
+  std::string out;
+  bool quiet = false;
+};
+
+int RunSimulate(const SimulateArgs& args) {
+  Prepared p;
+  std::vector<std::string> errors;
+  if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
+  if (!args.quiet)
+    for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
+  std::string message;
+  const std::string folder = OutputFolder(p.model, args.out);
+  if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
+
+  Session s;
+  if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
+  const int e = RunSimulation(s);
+  if (e == kRaised) {
+    std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n", s.failure.c_str());
+    return 1;
+  }
+  std::vector<std::vector<double>> ycalc;
+  if (e == 0 && ReadResults(s, ycalc) != 0) {
+    std::fprintf(stderr, "tarvo: error: %s\n", s.failure.c_str());
+    return 1;
+  }
+  const BFitSet& f = s.blocks.fitset;
+  const Figures figures{f.ErreurCalc, f.ErreurExp, f.Coeff, DataValues(p.data)};
+  std::vector<double> values(p.values);
+  for (size_t a = 0; a < values.size(); ++a) values[a] = AdjustableValue(s, static_cast<int>(a));
+  EndSession(s);
+
+  std::printf("Simulation of %s with %s\n\n", p.model.path.c_str(), p.model.method.c_str());
+  if (e != 0) {
+    std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n",
+                 SimulationErreurText(e, p.model.method).c_str());
+    return 1;
+  }
+  PrintFigures(stdout, figures, p.model.error_type);
+  std::vector<std::string> written, warnings;
+  if (WriteResults(p, values, ycalc, folder, written, warnings, message) != 0)
+    return ReportBadInput({message});
+  for (const auto& w : warnings) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
+  std::printf("\n");
+  for (const auto& w : written) std::printf("wrote %s\n", w.c_str());
+  return 0;
+}
+
+void AddSimulateCommand(CLI::App& app) {
+  auto args = std::make_shared<SimulateArgs>();
+  CLI::App* cmd = app.add_subcommand(
+      "simulate", "Simulate a model file once at its values: figures, points.csv and the plot");
+  cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
+  cmd->add_option("--set", args->sets, "Value of an adjustable for this run, as name=value");
+  cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
+  cmd->add_flag("-q,--quiet", args->quiet, "No warnings");
+  cmd->callback([args] {
+    const int code = RunSimulate(*args);
+    if (code != 0) throw CLI::RuntimeError(code);
+  });
+}
+
+const Registration kRegistration{"simulate", AddSimulateCommand};
+
+}  // namespace
+
+}  // namespace tarvo::tool

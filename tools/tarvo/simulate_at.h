@@ -1,0 +1,26 @@
+// A simulation of a model on a time grid of one's own choosing, without measurements, in a
+// session of its own: the fitted curve of the plot (a dense grid, so the fit's own
+// integration is never disturbed by extra points) and the synthetic data of the examples.
+// Every adjustable keeps the value given; none is free; bound ones follow their equal_to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tarvo/prepare.h"
+
+namespace tarvo::tool {
+
+// A grid over the data's time span: each interval starts at the time of its first data point
+// and runs to the next interval's start (its last grid point a hair before it, so the curve
+// shows the state just before the reset), the last one to the last data time. About total
+// points, at least 10 per interval.
+std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total = 600);
+
+// 0 and the simulated outputs per grid point; 2 and a message when the library reports an
+// error or raises a failure.
+int SimulateAt(const Prepared& p, const std::vector<double>& values,
+               const std::vector<DataPoint>& grid, std::vector<std::vector<double>>& ycalc,
+               std::string& message);
+
+}  // namespace tarvo::tool
