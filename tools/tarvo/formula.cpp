@@ -18,6 +18,7 @@
 #include "Symbolic/compiler.h"
 #include "Symbolic/limits.h"
 #include "Symbolic/primitives.h"
+#include "Symbolic/simplify.h"
 #include "Symbolic/tokenizer.h"
 #include "platform/failure.h"
 #include "platform/variant.h"
@@ -27,10 +28,6 @@
 namespace tarvo::tool {
 
 namespace {
-
-// The simplifier is not part of the tree yet: until it is, the tool passes the coded text
-// through unchanged here, and only here.
-void SimplifyStandIn(Text& /*coded*/) {}
 
 struct FormulaArgs {
   std::vector<std::string> sets;
@@ -132,7 +129,7 @@ void Prepare(Adjustables& adj, bool simplify) {
     int16_t error = 0;
     Tokenize(adj.coded[a], error);
     AddSaturated(adj.errors, error);
-    if (simplify) SimplifyStandIn(adj.coded[a]);
+    if (simplify) Simplify(adj.coded[a]);
   }
   for (size_t a = 0; a < adj.host.size(); ++a) {
     if (!adj.equation[a] || adj.errors != 0) continue;
@@ -176,7 +173,7 @@ Outcome Run(const std::string& host, Adjustables& adj, bool simplify) {
   Tokenize(o.coded, o.tokenize_errors);
   if (o.tokenize_errors != 0) return o;
   o.simplified = o.coded;
-  if (simplify) SimplifyStandIn(o.simplified);
+  if (simplify) Simplify(o.simplified);
   compilptr c = NewCompil();
   if (!c) {
     o.compiled = true;
