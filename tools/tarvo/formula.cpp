@@ -129,7 +129,13 @@ void Prepare(Adjustables& adj, bool simplify) {
     int16_t error = 0;
     Tokenize(adj.coded[a], error);
     AddSaturated(adj.errors, error);
-    if (simplify) Simplify(adj.coded[a]);
+    try {
+      if (simplify) Simplify(adj.coded[a]);
+    } catch (const Failure&) {  // a constant fold raised: the expression is refused
+      AddSaturated(adj.errors, 1);
+      Release(adj.equation[a]);
+      adj.equation[a] = nullptr;
+    }
   }
   for (size_t a = 0; a < adj.host.size(); ++a) {
     if (!adj.equation[a] || adj.errors != 0) continue;
@@ -173,7 +179,13 @@ Outcome Run(const std::string& host, Adjustables& adj, bool simplify) {
   Tokenize(o.coded, o.tokenize_errors);
   if (o.tokenize_errors != 0) return o;
   o.simplified = o.coded;
-  if (simplify) Simplify(o.simplified);
+  try {
+    if (simplify) Simplify(o.simplified);
+  } catch (const Failure& f) {
+    // Folding constants can raise what evaluating them would: report it as the value.
+    o.invalid_operation = o.evaluated = f.kind == FailureKind::InvalidOperation;
+    return o;
+  }
   compilptr c = NewCompil();
   if (!c) {
     o.compiled = true;
@@ -221,6 +233,8 @@ std::string Account(const std::string& host, const Outcome& o) {
   std::string out = "host        " + host + "\n";
   out += "coded       " + CodedWithConstants(o.coded) + "\n";
   out += "tokenizer   " + std::to_string(o.tokenize_errors) + " error(s)";
+  if (!o.compiled && o.invalid_operation)
+    return out + "\nsimplifier  invalid-operation while folding constants\n\n";
   if (!o.compiled) return out + ": not compiled\n\n";
   out += "\nsimplified  " + CodedWithConstants(o.simplified) + "\n";
   out += "compiler    " + std::to_string(o.faults) + " fault(s), " + std::to_string(o.slots) +
