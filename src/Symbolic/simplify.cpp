@@ -5,6 +5,8 @@
 // unbalanced brackets and stray operators can never make a scan leave its text.
 #include "Symbolic/simplify.h"
 
+#include <unordered_map>
+
 #include "Symbolic/primitives.h"
 
 namespace tarvo {
@@ -85,10 +87,37 @@ void RemoveBrackets(Text& text, int32_t open, int32_t close) {
   Delete(text, open, 1);
 }
 
+// Groups already simplified during one top-level call, by their text. A change deep inside
+// nested groups makes every enclosing level run one more cycle, and that cycle simplifies its
+// groups again; the result of a group depends only on its text (and on constants, which the
+// passes only ever add), so it is taken from here instead, and nesting costs no more than
+// linear time per level. The total size is bounded; past it, groups are simply redone.
+struct Memo {
+  std::unordered_map<Text, Text> done;
+  size_t chars = 0;
+};
+constexpr size_t kMemoChars = size_t{1} << 22;
+
+void SimplifyText(Text& text, Memo& memo);
+
+void SimplifyGroup(Text& group, Memo& memo) {
+  const auto found = memo.done.find(group);
+  if (found != memo.done.end()) {
+    group = found->second;
+    return;
+  }
+  Text input = group;
+  SimplifyText(group, memo);
+  if (memo.chars + input.size() + group.size() <= kMemoChars) {
+    memo.chars += input.size() + group.size();
+    memo.done.emplace(std::move(input), group);
+  }
+}
+
 // One cycle's chunk loop: every chunk (a sign or break character and what follows it up to
 // the next break outside brackets) has its bracketed groups simplified first, then runs
 // through the chunk passes and is put back.
-void SimplifyChunks(Text& text) {
+void SimplifyChunks(Text& text, Memo& memo) {
   int32_t a = 1;
   int32_t p = 1;
   do {
@@ -107,7 +136,7 @@ void SimplifyChunks(Text& text) {
         continue;
       }
       if (!cls::Signs(At(group, 1))) Insert(group, u"+", 1);
-      Simplify(group);
+      SimplifyGroup(group, memo);
       text = Copy(text, 1, b) + group + Copy(text, close, Length(text) - close + 1);
       p = b + Length(group) + 1;
     }
@@ -124,9 +153,7 @@ void SimplifyChunks(Text& text) {
   } while (a < Length(text));
 }
 
-}  // namespace
-
-void Simplify(Text& text) {
+void SimplifyText(Text& text, Memo& memo) {
   // Coded text begins with a sign; a text that does not (only malformed input) gets one, so
   // that its first chunk starts where the chunk loop expects a sign.
   if (!cls::Signs(At(text, 1))) Insert(text, u"+", 1);
@@ -140,11 +167,18 @@ void Simplify(Text& text) {
     StripSpaces(text);
     NormalizeSigns(text);
     DropParens(text);
-    SimplifyChunks(text);
+    SimplifyChunks(text, memo);
   } while (Length(text) != before && ++cycle < max_cycles);
 
   if (text.empty() || text == u"+") text = ConstName(0.0);
   if (!cls::Signs(At(text, 1))) Insert(text, u"+", 1);
+}
+
+}  // namespace
+
+void Simplify(Text& text) {
+  Memo memo;
+  SimplifyText(text, memo);
 }
 
 void NormalizeSigns(Text& text) {
