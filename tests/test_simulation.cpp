@@ -136,5 +136,26 @@ TEST(Simulation, EngineFailureReachesHostAndFile) {
   h.Fin();
 }
 
+// The rewrite replaces the whole file: records beyond the points are gone, and a host that
+// lowers NPoints after set-up gets that many records, never more than the model holds.
+TEST(Simulation, RewriteReplacesTheWholeFile) {
+  Model m = FirstOrderModel(kTimes);
+  Host h(m);
+  h.initials.NPoints = 4;  // the file holds 7 records; set-up reads 4
+  h.CalculInitial();
+  ASSERT_EQ(h.fitset.Erreur, 0);
+  h.Simulate();
+  EXPECT_EQ(h.ReadFile().size(), 4u);
+  h.initials.NPoints = 2;
+  h.Simulate();
+  EXPECT_EQ(h.ReadFile().size(), 2u);
+  h.initials.NPoints = 1000;
+  h.Simulate();
+  const auto file = h.ReadFile();
+  ASSERT_EQ(file.size(), 4u);
+  EXPECT_EQ(file[3].Time, kTimes[3]);
+  h.Fin();
+}
+
 }  // namespace
 }  // namespace tarvo::testhost
