@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "engines/runge_kutta.h"
+#include "engines/engine.h"
 
 namespace tarvo {
 

@@ -17,6 +17,11 @@ namespace tarvo {
 using Engine_proc = void (*)(int32_t n, double t0, double t1, double tol, const double* y_in,
                              double* y_out, int16_t& status);
 
+// Engine status codes (each engine's header says which it reports and when).
+inline constexpr int16_t kStatusTolerance = 1;      // tolerance not above the engine's floor
+inline constexpr int16_t kStatusNotReached = 2;     // stopped before the end time
+inline constexpr int16_t kStatusEmptyInterval = 3;  // t1 not after t0
+
 // Derivative formula table: slot 30*(i-1) + (j-1) holds M_ij, slot 900 + (i-1) holds b_i;
 // nil means zero.
 inline constexpr int kDerivativeSlots = kMaxSpecies * kMaxSpecies + kMaxSpecies;

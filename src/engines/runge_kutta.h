@@ -14,12 +14,9 @@
 #include <cstdint>
 
 #include "engines/derivatives.h"
+#include "engines/engine.h"
 
 namespace tarvo {
-
-inline constexpr int16_t kStatusTolerance = 1;   // tolerance not above the engine's floor
-inline constexpr int16_t kStatusNotReached = 2;  // stopped before the end time
-inline constexpr int16_t kStatusEmptyInterval = 3;  // t1 not after t0
 
 // Tolerance floors of Engine_start.
 inline constexpr double kFixedStepFloor = 0.0;
