@@ -169,10 +169,11 @@ void ReadSettings(const Reader& rd, const toml::table& root, Model& m) {
   }
   if (auto n = root.get("plot")) {
     const toml::table* t = n->as_table();
-    if (!t) rd.Fail(*n, "'plot' must be a table: [plot] with title and log_y");
-    CheckKeys(rd, *t, {"title", "log_y"}, " in [plot]");
+    if (!t) rd.Fail(*n, "'plot' must be a table: [plot] with title, time_label and log_y");
+    CheckKeys(rd, *t, {"title", "log_y", "time_label"}, " in [plot]");
     if (auto v = t->get("title")) m.title = ReadString(rd, *v, "title");
     if (auto v = t->get("log_y")) m.log_y = ReadBool(rd, *v, "log_y");
+    if (auto v = t->get("time_label")) m.time_label = ReadString(rd, *v, "time_label");
   }
 }
 

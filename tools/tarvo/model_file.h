@@ -73,6 +73,7 @@ struct Model {
   std::string data;  // data CSV, resolved against dir; empty when the file names none
   std::string title;
   bool log_y = false;
+  std::string time_label = "time";
   std::vector<SpeciesDecl> species;
   std::vector<ParameterDecl> parameters;
   std::vector<AdjustableDecl> adjustables;

@@ -86,7 +86,7 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
       yr.Add(cy[k].back());
     }
   yr.Finish(0.06);
-  plvpor(0.11, 0.96, top - 0.62 * height, top - 0.04 * height);
+  plvpor(0.11, 0.96, top - 0.60 * height, top - 0.02 * height);
   plwind(xlo, xhi, yr.lo, yr.hi);
   Boundaries(d, yr.lo, yr.hi);
   plcol0(kCurve);
@@ -106,13 +106,12 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
   plcol0(kInk);
   plbox("bcst", 0, 0, d.log_y ? "bcnstlv" : "bcnstv", 0, 0);
   plmtex("l", 5.5, 0.5, 0.5, Escape(p.name).c_str());
-  plmtex("t", 0.6, 0.0, 0.0, Escape(p.name).c_str());
 
   // Residuals.
   Range rr;
   for (double r : p.residual_y) rr.Add(std::fabs(r));
   const double rmax = std::isfinite(rr.hi) && rr.hi > 0 ? rr.hi * 1.15 : 1.0;
-  plvpor(0.11, 0.96, top - 0.90 * height, top - 0.66 * height);
+  plvpor(0.11, 0.96, top - 0.92 * height, top - 0.70 * height);
   plwind(xlo, xhi, -rmax, rmax);
   Boundaries(d, -rmax, rmax);
   plcol0(kZero);
@@ -124,7 +123,7 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
   plcol0(kInk);
   plbox("bcnst", 0, 0, "bcnstv", 0, 3);
   plmtex("l", 5.5, 0.5, 0.5, d.relative_residuals ? "resid. %" : "residual");
-  if (last) plmtex("b", 2.8, 0.5, 0.5, "time");
+  if (last) plmtex("b", 3.2, 0.5, 0.5, Escape(d.time_label).c_str());
 }
 
 int DrawOne(const PlotData& d, const char* device, const std::string& file, std::string& message) {
@@ -156,7 +155,7 @@ int DrawOne(const PlotData& d, const char* device, const std::string& file, std:
   plmtex("t", -3.2, 0.5, 0.5,
          "points: measured replicates   line: model   dashes: interval boundaries");
 
-  const double top = 1.0 - 90.0 / height, bottom = 40.0 / height;
+  const double top = 1.0 - 90.0 / height, bottom = 55.0 / height;
   const double block = (top - bottom) / n;
   for (int i = 0; i < n; ++i)
     DrawPanel(d, d.panels[i], xr.lo, xr.hi, top - i * block, block, i == n - 1);
@@ -190,6 +189,7 @@ PlotData BuildPlotData(const Prepared& p, const std::vector<std::vector<double>>
   PlotData d;
   d.title = p.model.title.empty() ? p.model.path : p.model.title;
   d.log_y = p.model.log_y;
+  d.time_label = p.model.time_label;
   d.relative_residuals = p.model.error_type > 0;
   for (size_t j = 1; j < p.data.points.size(); ++j)
     if (p.data.points[j].interval != p.data.points[j - 1].interval)

@@ -23,6 +23,7 @@ struct Panel {
 struct PlotData {
   std::string title;
   bool log_y = false;
+  std::string time_label = "time";
   bool relative_residuals = false;  // residuals in % of the simulated value
   std::vector<double> boundaries;   // times at which intervals 2, 3, ... begin
   std::vector<Panel> panels;

@@ -1,0 +1,197 @@
+// tarvo fit MODEL [-o DIR] [--quiet] [--set name=value]...: one Simulation at the start values,
+// then Ajustement until the library reports Done, an error, or max_calls calls; one progress
+// line per call on stderr; then the report table on stdout, DIR/fit.json, DIR/points.csv and
+// the plot.
+// Exit status: 0 converged, 1 not converged or failed, 2 bad input.
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+#include "tarvo/command.h"
+#include "tarvo/erreur_text.h"
+#include "tarvo/load_model.h"
+#include "tarvo/model_warnings.h"
+#include "tarvo/report.h"
+#include "tarvo/results.h"
+
+namespace tarvo::tool {
+
+namespace {
+
+struct FitArgs {
+  std::string model;
+  std::vector<std::string> sets;
+  std::string out;
+  bool quiet = false;
+};
+
+// Ctrl-C ends the fit after the current call, so the temporary folder is still removed and
+// the results so far are written.
+volatile std::sig_atomic_t g_interrupted = 0;
+void OnInterrupt(int) { g_interrupted = 1; }
+
+std::vector<double> Values(const Session& s, size_t n) {
+  std::vector<double> v(n);
+  for (size_t a = 0; a < n; ++a) v[a] = AdjustableValue(s, static_cast<int>(a));
+  return v;
+}
+
+// The library's convergence measure: squared relative changes of the free adjustables.
+double Change(const std::vector<double>& before, const std::vector<double>& after,
+              const std::vector<bool>& free) {
+  double s = 0;
+  for (size_t a = 0; a < before.size(); ++a)
+    if (free[a] && before[a] != 0) {
+      const double r = (after[a] - before[a]) / before[a];
+      s += r * r;
+    }
+  return s;
+}
+
+// Runs the calls; fills the history and the outcome.
+void FitLoop(Session& s, const Prepared& p, bool quiet, FitResult& r) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  std::vector<double> before = Values(s, p.values.size());
+  if (!quiet)
+    std::fprintf(stderr, "%5s  %-14s %-12s %9s\n", "call", "ErreurCalc", "change", "elapsed");
+  auto old_handler = std::signal(SIGINT, OnInterrupt);
+  for (int call = 1; call <= p.model.max_calls; ++call) {
+    const auto t0 = Clock::now();
+    const int e = RunFitCall(s);
+    const auto t1 = Clock::now();
+    CallRecord c;
+    c.call = call;
+    c.seconds = std::chrono::duration<double>(t1 - t0).count();
+    c.erreur = e;
+    c.erreur_calc = s.blocks.fitset.ErreurCalc;
+    c.done = s.blocks.fitset.Done != 0;
+    c.values = Values(s, p.values.size());
+    c.change = Change(before, c.values, p.free);
+    before = c.values;
+    r.history.push_back(c);
+    r.calls = call;
+    if (!quiet) {
+      std::fprintf(stderr, "%5d  %-14s %-12s %8.2fs%s\n", call, Num(c.erreur_calc, 8).c_str(),
+                   Num(c.change, 3).c_str(),
+                   std::chrono::duration<double>(t1 - start).count(), c.done ? "  done" : "");
+      std::fflush(stderr);
+    }
+    if (e == kRaised) {
+      r.outcome = "failed";
+      r.erreur_text = "the library raised a failure: " + s.failure;
+      break;
+    }
+    if (e != 0) {
+      r.outcome = "failed";
+      r.erreur = e;
+      r.erreur_text = FitErreurText(e, p.model.method, r.free_count);
+      break;
+    }
+    if (c.done) {
+      r.outcome = "converged";
+      break;
+    }
+    if (g_interrupted) {
+      r.outcome = "interrupted";
+      break;
+    }
+  }
+  std::signal(SIGINT, old_handler);
+  if (r.outcome.empty()) r.outcome = "not converged";
+}
+
+void CollectAdjustables(const Session& s, const Prepared& p, FitResult& r) {
+  const bool sds = r.outcome == "converged" || (p.model.sd_every_call && r.erreur == 0 &&
+                                                r.calls > 0 && r.outcome != "failed");
+  for (size_t a = 0; a < p.model.adjustables.size(); ++a) {
+    const AdjustableDecl& d = p.model.adjustables[a];
+    AdjustableResult x;
+    x.name = d.name;
+    x.value = AdjustableValue(s, static_cast<int>(a));
+    x.status = d.bound ? "bound" : p.free[a] ? "free" : "fixed";
+    if (d.bound) x.equal_to = d.equal_to.text;
+    if (x.status == "free" && sds) {
+      x.sd = AdjustableSD(s, static_cast<int>(a));
+      x.has_sd = true;
+    }
+    r.adjustables.push_back(x);
+  }
+}
+
+int RunFit(const FitArgs& args) {
+  Prepared p;
+  std::vector<std::string> errors;
+  if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
+  if (!args.quiet)
+    for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
+  std::string message;
+  const std::string folder = OutputFolder(p.model, args.out);
+  if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
+
+  FitResult r;
+  r.max_calls = p.model.max_calls;
+  for (bool f : p.free) r.free_count += f;
+  if (r.free_count == 0)
+    return ReportBadInput({p.model.path + ": no adjustable is free: mark the ones to fit with "
+                           "free = true"});
+  Session s;
+  if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
+  // The fit's first step starts from the outputs of a simulation at the current values.
+  const int e = RunSimulation(s);
+  if (e != 0) {
+    r.outcome = "failed";
+    r.erreur = e == kRaised ? 0 : e;
+    r.erreur_text = e == kRaised ? "the first simulation raised a failure: " + s.failure
+                                 : "the first simulation failed: " +
+                                       SimulationErreurText(e, p.model.method);
+  } else {
+    FitLoop(s, p, args.quiet, r);
+  }
+  // The exchange file holds the last simulation inside the fit; after an error its values
+  // may be error codes, so simulate once more at the values reached.
+  std::vector<std::vector<double>> ycalc;
+  int last = r.history.empty() ? e : r.history.back().erreur;
+  if (last != 0 && last != kRaised) last = RunSimulation(s);
+  if (last == 0) ReadResults(s, ycalc);
+  const BFitSet& f = s.blocks.fitset;
+  r.figures = Figures{f.ErreurCalc, f.ErreurExp, f.Coeff, DataValues(p.data)};
+  CollectAdjustables(s, p, r);
+  const std::vector<double> values = Values(s, p.values.size());
+  EndSession(s);
+
+  PrintFitReport(stdout, p, r);
+  std::vector<std::string> written, warnings;
+  const std::string json = (std::filesystem::path(folder) / "fit.json").string();
+  if (WriteFitJson(json, p, r, message) != 0) return ReportBadInput({message});
+  written.push_back(json);
+  if (WriteResults(p, values, ycalc, folder, written, warnings, message) != 0)
+    return ReportBadInput({message});
+  for (const auto& w : warnings) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
+  std::printf("\n");
+  for (const auto& w : written) std::printf("wrote %s\n", w.c_str());
+  return r.outcome == "converged" ? 0 : 1;
+}
+
+void AddFitCommand(CLI::App& app) {
+  auto args = std::make_shared<FitArgs>();
+  CLI::App* cmd = app.add_subcommand(
+      "fit", "Fit the free adjustables of a model file to its data: report, fit.json, plot");
+  cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
+  cmd->add_option("--set", args->sets, "Start value of an adjustable, as name=value");
+  cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
+  cmd->add_flag("-q,--quiet", args->quiet, "No progress lines and no warnings");
+  cmd->callback([args] {
+    const int code = RunFit(*args);
+    if (code != 0) throw CLI::RuntimeError(code);
+  });
+}
+
+const Registration kRegistration{"fit", AddFitCommand};
+
+}  // namespace
+
+}  // namespace tarvo::tool
