@@ -1,6 +1,7 @@
 #include "fitting/sensitivities.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -51,9 +52,11 @@ void DifferenceColumn(PointTable& scratch, int32_t a) {
 
 void CopyForSimulation(const PointTable& from, PointTable& to) {
   std::memcpy(to.Outputs, from.Outputs, sizeof from.Outputs);
-  // A walk reads the time of point 1 even when the table holds no point.
-  const size_t records = static_cast<size_t>(std::max(FitPointCount(), 1));
-  std::memcpy(to.Points, from.Points, sizeof(PointRecord) * records);
+  // A walk reads the time of point 1 even when the table holds no point. Of each record it
+  // reads and writes only fields before Sens, which holds three quarters of the record.
+  const int32_t records = std::max(FitPointCount(), 1);
+  constexpr size_t kWalkedBytes = offsetof(PointRecord, Sens);
+  for (int32_t j = 0; j < records; ++j) std::memcpy(&to.Points[j], &from.Points[j], kWalkedBytes);
 }
 
 void DifferenceColumns(PointTable& scratch) {

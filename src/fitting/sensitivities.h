@@ -7,9 +7,9 @@
 // live table's YCalc (the last Simulation) is the base point. The value is restored and
 // refreshed again after each column, also when a raised failure leaves the routine.
 //
-// The scratch table holds only what a walk reads and writes: the output handles and the
-// records of the NPoints points; it lives for one call. When it cannot be allocated,
-// BFitSet.Erreur is set to kErreurNoMemory and the failure is recorded for
+// The scratch table holds only what a walk reads and writes: the output handles and, of the
+// records of the NPoints points, every field but Sens; it lives for one call. When it cannot
+// be allocated, BFitSet.Erreur is set to kErreurNoMemory and the failure is recorded for
 // Tarvo_last_failure; nothing else changes.
 //
 // Correction_secante corrects the free columns from the last applied step dP and the change

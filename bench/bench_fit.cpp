@@ -1,0 +1,289 @@
+// A whole fit through the exported calls, from the start values to Done: consecutive
+// first-order reactions A -> B -> C (k1 = 1, k2 = 0.5), both constants free and started 50 %
+// away, outputs A, B and C with three replicates carrying 2 % multiplicative noise,
+// TypeErreur 2, "RUNGE-KUTTA 4" with steps of 1/64 of each span. The argument is the number
+// of points (8 as in the tests, 200 to show how the copies scale).
+//
+// Figures per fit: Ajustement calls, walks over the points (every integration of the model:
+// the perturbed walks of the sensitivities and those of the simulations), simulations, and
+// the processor time from the first Ajustement to Done (the Time column is wall-clock time,
+// set-up and release excluded). Then a breakdown from the parts timed alone on
+// the same model, multiplied by how often the fit ran them: the sensitivities (their walks and
+// the scratch copy), the scratch copy alone, the simulations (walk, statistics and rewrite),
+// the exchange file rewrite alone, and the normal equations with their solve, each as a
+// percentage of the time per fit (the sensitivities include the copy, the simulations the
+// rewrite).
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fitting/normal_equations.h"
+#include "fitting/sensitivities.h"
+#include "fitting/solvers.h"
+#include "library/exports.h"
+#include "library/simulation.h"
+#include "library/state.h"
+#include "platform/variant.h"
+
+namespace {
+
+using namespace tarvo;
+
+constexpr int kReplicates = 3;
+constexpr int kMaxCalls = 30;
+
+void SetText(VARIANT& v, const std::string& utf8) {
+  VariantClear(&v);
+  const std::u16string text = FromUtf8(utf8);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(text.c_str());
+}
+
+// The host's blocks of the model and its exchange file.
+struct FitHost {
+  std::string path;
+  int points;
+  BInitials initials{};
+  BFitSet fitset{};
+  BAjustables adjustables{};
+  BSorties sorties{};
+  std::vector<VARIANT> especes, parametres, derivees;
+
+  explicit FitHost(int npoints) : points(npoints) {
+    path = (std::filesystem::temp_directory_path() /
+            ("tarvo-bench-fit-" + std::to_string(npoints) + ".dat"))
+               .string();
+    especes.resize(kEspecesRows * 2);
+    parametres.resize(kParametresRows * 2);
+    derivees.resize(kDeriveesRows * kDeriveesColumns);
+    for (auto* t : {&especes, &parametres, &derivees})
+      for (VARIANT& v : *t) VariantInit(&v);
+    for (VARIANT& v : sorties.Formula) VariantInit(&v);
+    for (int a = 1; a <= kMaxAdjustables; ++a) {
+      VariantInit(AdjName(&adjustables, a));
+      VariantInit(AdjEqualTo(&adjustables, a));
+    }
+    VariantInit(&initials.FileName);
+    VariantInit(&fitset.Method);
+    SetText(initials.FileName, path);
+    SetText(fitset.Method, "RUNGE-KUTTA 4");
+    initials.NEspeces = 3;
+    initials.NInterrupts = 1;
+    initials.NParametres = 0;
+    initials.NAjustables = 2;
+    initials.NPoints = static_cast<SmallInt>(npoints);
+    initials.NSorties = 3;
+    const char* names[3] = {"A", "B", "C"};
+    const char* starts[3] = {"1", "0", "0"};
+    for (int s = 1; s <= 3; ++s) {
+      SetText(especes[s - 1], names[s - 1]);
+      SetText(especes[kEspecesRows + s - 1], starts[s - 1]);
+      SetText(sorties.Formula[s - 1], "F" + std::to_string(s));
+    }
+    SetText(*AdjName(&adjustables, 1), "k1");
+    SetText(*AdjName(&adjustables, 2), "k2");
+    auto rate = [this](int i, int j, const std::string& text) {
+      SetText(derivees[(j - 1) * kDeriveesRows + i - 1], text);
+    };
+    rate(1, 1, "-A1");
+    rate(2, 1, "A1");
+    rate(2, 2, "-A2");
+    rate(3, 2, "A2");
+  }
+
+  ~FitHost() {
+    for (auto* t : {&especes, &parametres, &derivees})
+      for (VARIANT& v : *t) VariantClear(&v);
+    for (VARIANT& v : sorties.Formula) VariantClear(&v);
+    for (int a = 1; a <= kMaxAdjustables; ++a) {
+      VariantClear(AdjName(&adjustables, a));
+      VariantClear(AdjEqualTo(&adjustables, a));
+    }
+    VariantClear(&initials.FileName);
+    VariantClear(&fitset.Method);
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+  }
+
+  // Times 0, 1/16, 2/16, ... for 200 points; the 8 of the tests otherwise.
+  double Time(int j) const {
+    static const double eight[8] = {0, 0.5, 1, 2, 3, 4, 6, 8};
+    return points == 8 ? eight[j] : j / 16.0;
+  }
+
+  void WriteFile() const {
+    std::mt19937_64 engine(1);
+    auto gauss = [&engine] {
+      const double u1 = (static_cast<double>(engine() >> 11) + 1.0) * 0x1.0p-53;
+      const double u2 = (static_cast<double>(engine() >> 11) + 1.0) * 0x1.0p-53;
+      return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+    };
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    for (int j = 0; j < points; ++j) {
+      FileRecord r{};
+      r.Interval = 1;
+      r.Time = Time(j);
+      const double a = std::exp(-r.Time);
+      const double b = 1.0 / (0.5 - 1.0) * (std::exp(-r.Time) - std::exp(-0.5 * r.Time));
+      const double y[3] = {a, b, 1 - a - b};
+      for (int o = 0; o < 3; ++o) {
+        r.NRep[o] = kReplicates;
+        for (int k = 0; k < kReplicates; ++k) r.YExp[o][k] = y[o] * (1 + 0.02 * gauss());
+      }
+      std::fwrite(&r, sizeof r, 1, f);
+    }
+    std::fclose(f);
+  }
+
+  // Set-up and the host's first Simulation at the start values.
+  bool Load() {
+    WriteFile();
+    fitset.Erreur = 0;
+    fitset.TypeErreur = 2.0;
+    fitset.Tolerance = 1.0 / 4096;
+    fitset.Marquard = 0.01;
+    fitset.Precision = 1e-8;
+    fitset.MaxIter = kMaxCalls;
+    adjustables.Value[0] = 1.5;
+    adjustables.Value[1] = 0.75;
+    adjustables.Adjustable[0] = kTrue;
+    adjustables.Adjustable[1] = kTrue;
+    Calcul_initial(&initials, &fitset, especes.data(), &adjustables, parametres.data(), &sorties,
+                   derivees.data());
+    if (fitset.Erreur != 0) return false;
+    Simulation(&initials, &fitset, nullptr, &adjustables);
+    return fitset.Erreur == 0;
+  }
+
+  void Release() {
+    int16_t mode = 0;
+    Fin(&mode);
+  }
+};
+
+// Counts the engine calls of the loaded model: a walk over n points makes n - 1 of them.
+Engine_proc g_engine = nullptr;
+long g_engine_calls = 0;
+void CountingEngine(int32_t n, double t0, double t1, double tol, const double* y_in,
+                    double* y_out, int16_t& status) {
+  ++g_engine_calls;
+  g_engine(n, t0, t1, tol, y_in, y_out, status);
+}
+
+// Processor time of this thread (user and system), which other processes on a busy machine
+// do not inflate as they inflate the wall clock.
+double CpuSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+// Mean processor seconds of one run of body, over enough runs to last about 50 ms.
+template <class Body>
+double SecondsPerRun(Body&& body) {
+  long runs = 0;
+  const double start = CpuSeconds();
+  double now = start;
+  do {
+    body();
+    ++runs;
+    now = CpuSeconds();
+  } while (now - start < 0.05);
+  return (now - start) / static_cast<double>(runs);
+}
+
+void BM_Fit_ToDone(benchmark::State& state) {
+  FitHost h(static_cast<int>(state.range(0)));
+  long calls = 0, fits = 0, walks = 0;
+  double fit_seconds = 0;
+  bool converged = true;
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!h.Load()) {
+      h.Release();
+      state.ResumeTiming();
+      state.SkipWithError("the benchmark model did not load");
+      break;
+    }
+    g_engine = g_state.engine;
+    g_state.engine = CountingEngine;
+    g_engine_calls = 0;
+    state.ResumeTiming();
+    const double start = CpuSeconds();
+    int n = 0;
+    while (n < kMaxCalls) {
+      Ajustement(&h.initials, &h.fitset, nullptr, &h.adjustables);
+      ++n;
+      if (h.fitset.Erreur != 0 || h.fitset.Done != 0) break;
+    }
+    fit_seconds += CpuSeconds() - start;
+    state.PauseTiming();
+    converged = converged && h.fitset.Done != 0;
+    calls += n;
+    walks += g_engine_calls / (h.points - 1);
+    ++fits;
+    g_state.engine = g_engine;
+    h.Release();
+    state.ResumeTiming();
+  }
+  if (fits == 0) return;
+  if (!converged) {
+    state.SkipWithError("the fit did not reach Done");
+    return;
+  }
+  const double calls_per_fit = static_cast<double>(calls) / fits;
+  const double walks_per_fit = static_cast<double>(walks) / fits;
+  // Every call differences the model once (NFree walks); the call that converges once more
+  // for the standard deviations. The other walks belong to simulations (the host's first one
+  // is not counted: it ran before the first Ajustement).
+  const double nfree = 2;
+  const double sensitivities = calls_per_fit + 1;
+  const double simulations = walks_per_fit - nfree * sensitivities;
+
+  // The parts alone, on the model loaded afresh at its start values.
+  if (!h.Load()) {
+    h.Release();
+    return;
+  }
+  const double t_sens = SecondsPerRun([] { Sensibilites(); });
+  const double t_copy = SecondsPerRun([] {
+    std::unique_ptr<PointTable> scratch(new (std::nothrow) PointTable);
+    CopyForSimulation(*g_state.points, *scratch);
+    benchmark::DoNotOptimize(scratch.get());
+  });
+  const double t_sim =
+      SecondsPerRun([&h] { SimulateModel(&h.initials, &h.fitset, &h.adjustables); });
+  const double t_file = SecondsPerRun([&h] { WriteExchangeFile(&h.initials); });
+  for (PAjustable& a : g_state.adjustables) a.dP = 0;  // the secant pass then changes nothing
+  const double t_solve = SecondsPerRun([] {
+    FitMatrix M;
+    FitVector g, x;
+    Equations_normales(1, M, g);
+    benchmark::DoNotOptimize(Resolution(2, M, g, x));
+  });
+  h.Release();
+
+  const double fit_s = fit_seconds / static_cast<double>(fits);
+  auto percent = [fit_s](double seconds) { return 100.0 * seconds / fit_s; };
+  state.counters["calls"] = calls_per_fit;
+  state.counters["walks"] = walks_per_fit;
+  state.counters["sims"] = simulations;
+  state.counters["fit_cpu_ms"] = 1e3 * fit_s;
+  state.counters["sens_%"] = percent(sensitivities * t_sens);
+  state.counters["copy_%"] = percent(sensitivities * t_copy);
+  state.counters["sim_%"] = percent(simulations * t_sim);
+  state.counters["file_%"] = percent(simulations * t_file);
+  state.counters["solve_%"] = percent(2 * calls_per_fit * t_solve);
+}
+BENCHMARK(BM_Fit_ToDone)->Arg(8)->Arg(200)->Unit(benchmark::kMillisecond);
+
+}  // namespace
