@@ -159,6 +159,23 @@ TEST(FitIteration, StandardDeviationsEveryCallOnlyWhenMaxIterIsZero) {
   }
 }
 
+// A perfect fit (ErreurCalc 0): the iteration converges at once and the deviations are not
+// recomputed; the host receives the engine's previous ones, with Erreur 0.
+TEST(FitIteration, PerfectFitKeepsThePreviousDeviations) {
+  Host h(CurveModel({"A1"}, {5.0}, {{"a", 5.0, "", true}}));
+  h.CalculInitial();
+  h.Simulate();
+  ASSERT_EQ(h.fitset.ErreurCalc, 0.0);
+  g_state.adjustables[0].SD = 0.125;
+  h.adjustables.SD[0] = -1;
+  h.Fit();
+  EXPECT_EQ(h.fitset.Erreur, 0);
+  EXPECT_EQ(h.fitset.Done, kTrue);
+  EXPECT_EQ(h.adjustables.Value[0], 5.0);
+  EXPECT_EQ(h.adjustables.SD[0], 0.125);
+  h.Fin();
+}
+
 TEST(FitIteration, ErrorPathsMoveNothing) {
   // No free adjustable: code 1, nothing moves, Done untouched, the engine record copied back.
   {
