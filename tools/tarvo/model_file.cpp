@@ -54,14 +54,26 @@ std::string NumberText(double v) {
   return std::string(buf, r.ptr);
 }
 
+const std::set<std::string> kTopKeys = {"method", "tolerance", "error_type", "marquardt", "precision",
+                                        "max_calls", "sd_every_call", "data", "plot", "species",
+                                        "parameters", "adjustables", "outputs", "rates"};
+
+// A top-level key written below a [section] header lands in that section.
+std::string SectionHint(const std::string& key, const std::string& section) {
+  if (!kTopKeys.count(key) || section.empty()) return "";
+  return "; keys written after a [" + section + "] header belong to it: put [" + section +
+         "] after the top-level keys";
+}
+
 void CheckKeys(const Reader& rd, const toml::table& t, const std::set<std::string>& allowed,
-               const std::string& where) {
+               const std::string& where, const std::string& section = "") {
   for (auto&& [key, node] : t) {
     if (allowed.count(std::string(key.str()))) continue;
     std::string list;
     for (const auto& a : allowed) list += (list.empty() ? "" : ", ") + a;
     throw ModelError{rd.Place(key.source()) + ": unknown key '" + std::string(key.str()) +
-                     "'" + where + " (expected one of: " + list + ")"};
+                     "'" + where + " (expected one of: " + list + ")" +
+                     SectionHint(std::string(key.str()), section)};
   }
 }
 
@@ -170,7 +182,7 @@ void ReadSettings(const Reader& rd, const toml::table& root, Model& m) {
   if (auto n = root.get("plot")) {
     const toml::table* t = n->as_table();
     if (!t) rd.Fail(*n, "'plot' must be a table: [plot] with title, time_label and log_y");
-    CheckKeys(rd, *t, {"title", "log_y", "time_label"}, " in [plot]");
+    CheckKeys(rd, *t, {"title", "log_y", "time_label"}, " in [plot]", "plot");
     if (auto v = t->get("title")) m.title = ReadString(rd, *v, "title");
     if (auto v = t->get("log_y")) m.log_y = ReadBool(rd, *v, "log_y");
     if (auto v = t->get("time_label")) m.time_label = ReadString(rd, *v, "time_label");
@@ -249,7 +261,8 @@ void ReadRates(const Reader& rd, const toml::table& root, Model& m) {
     r.line = static_cast<int>(key.source().begin.line);
     if (!species.count(r.species))
       throw ModelError{rd.Place(key.source()) + ": [rates] names '" + r.species +
-                       "', which is not a declared species"};
+                       "', which is not a declared species" +
+                       SectionHint(r.species, "rates")};
     const std::string label = "rates " + r.species;
     if (const toml::table* t = value.as_table()) {
       for (auto&& [k2, v2] : *t) {
@@ -327,11 +340,7 @@ int ReadModel(const std::string& path, Model& model, std::string& message) {
   }
   try {
     toml::table root = toml::parse(content, path);
-    CheckKeys(rd, root,
-              {"method", "tolerance", "error_type", "marquardt", "precision", "max_calls",
-               "sd_every_call", "data", "plot", "species", "parameters", "adjustables",
-               "outputs", "rates"},
-              "");
+    CheckKeys(rd, root, kTopKeys, "");
     ReadSettings(rd, root, model);
     ReadDeclarations(rd, root, model);
     ReadRates(rd, root, model);

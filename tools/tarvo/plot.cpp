@@ -54,6 +54,12 @@ struct Range {
   }
 };
 
+// The largest of 1, 2, 5 times a power of ten not above x.
+double NiceStep(double x) {
+  const double p = std::pow(10.0, std::floor(std::log10(x)));
+  return x >= 5 * p ? 5 * p : x >= 2 * p ? 2 * p : p;
+}
+
 double Y(const PlotData& d, double v) { return d.log_y ? (v > 0 ? std::log10(v) : NAN) : v; }
 
 void Line(const std::vector<double>& x, const std::vector<double>& y) {
@@ -121,14 +127,16 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
   if (!p.residual_t.empty())
     plpoin(static_cast<PLINT>(p.residual_t.size()), p.residual_t.data(), p.residual_y.data(), 4);
   plcol0(kInk);
-  plbox("bcnst", 0, 0, "bcnstv", 0, 3);
+  plsyax(8, 0);  // plain numbers: a scale factor label would collide with the panel above
+  plbox(last ? "bcnst" : "bcst", 0, 0, "bcnstv", NiceStep(rmax * 0.8), 2);
+  plsyax(0, 0);
   plmtex("l", 5.5, 0.5, 0.5, d.relative_residuals ? "resid. %" : "residual");
   if (last) plmtex("b", 3.2, 0.5, 0.5, Escape(d.time_label).c_str());
 }
 
 int DrawOne(const PlotData& d, const char* device, const std::string& file, std::string& message) {
   const int n = static_cast<int>(d.panels.size());
-  const int height = std::max(620, 330 * n + 110);
+  const int height = std::max(620, 400 * n + 110);
   const std::string geometry = "1000x" + std::to_string(height);
   plsdev(device);
   plsfnam(file.c_str());
