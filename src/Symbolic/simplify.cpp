@@ -137,7 +137,7 @@ void SimplifyChunks(Text& text, Memo& memo) {
       }
       if (!cls::Signs(At(group, 1))) Insert(group, u"+", 1);
       SimplifyGroup(group, memo);
-      text = Copy(text, 1, b) + group + Copy(text, close, Length(text) - close + 1);
+      text.replace(static_cast<size_t>(b), static_cast<size_t>(close - b - 1), group);
       p = b + Length(group) + 1;
     }
     Text chunk = Copy(text, a, b - a);
@@ -147,7 +147,7 @@ void SimplifyChunks(Text& text, Memo& memo) {
     DropZeros(chunk);
     NormalizeSigns(chunk);
     DropParens(chunk);
-    text = Copy(text, 1, a - 1) + chunk + Copy(text, b, Length(text) - b + 1);
+    text.replace(static_cast<size_t>(a - 1), static_cast<size_t>(b - a), chunk);
     a += Length(chunk);
     p = a;
   } while (a < Length(text));
