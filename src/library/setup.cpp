@@ -74,8 +74,8 @@ std::string CheckCounts(const BInitials& m) {
     if (c.value >= 0 && c.value <= c.limit) continue;
     if (!problems.empty()) problems += "; ";
     problems += std::string(c.name) + " = " + std::to_string(c.value) +
-                (c.value < 0 ? " is negative" : " is above its limit") + " (limit " +
-                std::to_string(c.limit) + ")";
+                (c.value < 0 ? " is negative (allowed 0.." + std::to_string(c.limit) + ")"
+                             : " exceeds the limit of " + std::to_string(c.limit));
   }
   return problems;
 }
