@@ -87,8 +87,9 @@ std::string SimulationErreurText(int e, const std::string& method) {
              std::string(qc ? ", 1e-130 for RUNGE-KUTTA QC" : "") + ")" + Code(e);
     case 2:
       if (qc)
-        return "the integration reached its step limit (1/tolerance steps) before the next "
-               "point: raise the tolerance, or check for a rate that explodes" + Code(e);
+        return "the integration took 1/tolerance steps (its limit) without reaching the next "
+               "point: a smaller tolerance allows more steps; or a rate is too fast for the time "
+               "scale of the points, or explodes" + Code(e);
       if (fixed)
         return "the integration could not advance the time (a step too small for the time "
                "value, or a state that is not finite)" + Code(e);

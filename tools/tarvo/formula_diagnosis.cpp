@@ -10,6 +10,8 @@ namespace tarvo::tool {
 
 namespace {
 
+std::string Shorten(const std::string& s) { return s.size() <= 60 ? s : s.substr(0, 57) + "..."; }
+
 Text ToText(const std::string& s) { return Text(s.begin(), s.end()); }  // translated: ASCII
 
 // 0 when the library accepts the text; else the tokenizer's error sum (negative) or the
@@ -37,10 +39,10 @@ std::vector<std::string> DiagnoseFormulas(const Model& model, const TranslatedMo
     ResetConstants();
     const int r = TryFormula(f.text);
     if (r < 0)
-      out.push_back(Where(model, f.source) + ": the library's tokenizer rejects '" + f.text +
+      out.push_back(Where(model, f.source) + ": the library's tokenizer rejects '" + Shorten(f.text) +
                     "' (error positions " + std::to_string(-r) + ")");
     else if (r > 0)
-      out.push_back(Where(model, f.source) + ": the library's compiler rejects '" + f.text +
+      out.push_back(Where(model, f.source) + ": the library's compiler rejects '" + Shorten(f.text) +
                     "' (" + std::to_string(r) + " fault" + (r == 1 ? "" : "s") + ")");
   }
   // All formulas of a model share one table of at most 255 constants.

@@ -22,7 +22,8 @@ int LoadModel(Session& s, const Prepared& p, std::vector<std::string>& errors,
     std::string where = p.model.path;
     if (!KnownMethod(p.model.method) && m.rfind("method", 0) == 0 && p.model.method_line > 0)
       where += ":" + std::to_string(p.model.method_line);
-    errors.push_back(where + ": " + m);
+    const bool hint = !formula_faults && m.find("in the formulas") != std::string::npos;
+    errors.push_back(where + ": " + m + (hint ? "; tarvo check names the formula" : ""));
   }
   return 2;
 }

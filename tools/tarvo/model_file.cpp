@@ -322,10 +322,10 @@ int ReadModel(const std::string& path, Model& model, std::string& message) {
   model = Model{};
   model.path = path;
   model.dir = fs::path(path).parent_path().string();
+  std::error_code ec;
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  if (!in || fs::is_directory(path, ec)) {
     message = "cannot open model file '" + path + "'";
-    std::error_code ec;
     if (!fs::exists(path, ec)) message += ": no such file";
     else if (fs::is_directory(path, ec)) message += ": it is a folder";
     return 2;

@@ -21,6 +21,14 @@ void Add(const Model& model, const NameTable& names, FormulaRole role, int row, 
   out.formulas.push_back(std::move(f));
 }
 
+// "the time", "species 'A'", "parameter 'kobs'" for a notation token.
+std::string Describe(const Model& model, const std::string& token) {
+  if (token == "T") return "the time";
+  const int n = std::stoi(token.substr(1)) - 1;
+  if (token[0] == 'F') return "species '" + model.species[n].name + "'";
+  return "parameter '" + model.parameters[n].name + "'";
+}
+
 int SpeciesIndex(const Model& model, const std::string& name) {
   for (size_t s = 0; s < model.species.size(); ++s)
     if (model.species[s].name == name) return static_cast<int>(s);
@@ -43,8 +51,7 @@ void CheckBindings(const Model& model, const TranslatedModel& t, std::vector<std
       const int a = IndexOfToken(r, 'A');
       if (a < 0) {
         errors.push_back(Where(model, f.source) + ": equal_to may only use adjustables and "
-                         "numbers, not '" + r + "' (" +
-                         (r == "T" ? std::string("the time") : "a species or parameter") + ")");
+                         "numbers, not " + Describe(model, r));
       } else if (a == f.row) {
         errors.push_back(Where(model, f.source) + ": refers to its own adjustable '" +
                          model.adjustables[a].name + "'");

@@ -66,7 +66,11 @@ void FixedStepWarning(const Prepared& p, std::vector<std::string>& out) {
 
 void AdjustableWarnings(const Prepared& p, std::vector<std::string>& out) {
   std::set<std::string> used;
-  for (const auto& f : p.text.formulas) used.insert(f.refs.begin(), f.refs.end());
+  bool all_read = true;  // usage is known only when every formula translated
+  for (const auto& f : p.text.formulas) {
+    used.insert(f.refs.begin(), f.refs.end());
+    all_read = all_read && f.ok;
+  }
   for (size_t a = 0; a < p.model.adjustables.size(); ++a) {
     const AdjustableDecl& d = p.model.adjustables[a];
     const std::string where = p.model.path + ":" + std::to_string(d.line) + ": adjustable '" +
@@ -77,7 +81,7 @@ void AdjustableWarnings(const Prepared& p, std::vector<std::string>& out) {
     else if (p.free[a] && p.values[a] < 0)
       out.push_back(where + " is free with a negative value: the fit's steps then point "
                     "against the solved direction; write the model so the value is positive");
-    if (!used.count("A" + std::to_string(a + 1)))
+    if (all_read && !used.count("A" + std::to_string(a + 1)))
       out.push_back(where + " is used by no formula" +
                     (p.free[a] ? " (as a free adjustable it makes the fit singular)" : ""));
   }

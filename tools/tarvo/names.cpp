@@ -111,7 +111,18 @@ NameTable BuildNameTable(const Model& model) {
 int Translate(const NameTable& names, const std::string& text, std::string& out,
               std::string& message, std::vector<std::string>* referenced) {
   std::vector<Lexeme> lex;
-  if (Lex(text, lex, message) != 0 || CheckSyntax(lex, message) != 0) return 2;
+  if (Lex(text, lex, message) != 0) return 2;
+  for (size_t i = 0; i + 1 < lex.size(); ++i) {  // a call of a function the library lacks
+    const Lexeme& l = lex[i];
+    if (l.kind == LexKind::Identifier && lex[i + 1].kind == LexKind::Open &&
+        !IsFunctionName(l.text) && !names.token.count(l.text) && !IsNotation(l.text) &&
+        l.text != "T") {
+      message = "unknown function '" + l.text + "' at column " + std::to_string(l.column) +
+                " (the functions are exp and ln)";
+      return 2;
+    }
+  }
+  if (CheckSyntax(lex, message) != 0) return 2;
   out.clear();
   for (const Lexeme& l : lex) {
     if (l.kind != LexKind::Identifier) {

@@ -38,7 +38,9 @@ void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r) {
   else if (r.outcome == "interrupted")
     std::fprintf(out, "The fit was interrupted after %d calls.\n", r.calls);
   else
-    std::fprintf(out, "The fit FAILED at call %d: %s\n", r.calls, r.erreur_text.c_str());
+    std::fprintf(out, "The fit FAILED %s: %s\n",
+                 (r.calls == 0 ? "before its first call" : "at call " + std::to_string(r.calls)).c_str(),
+                 r.erreur_text.c_str());
   std::fprintf(out, "\n%-14s %14s %14s %8s  %s\n", "adjustable", "value", "SD", "SD %",
                "status");
   for (const AdjustableResult& a : r.adjustables) {
