@@ -27,6 +27,10 @@ std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total) {
       p.values.assign(static_cast<size_t>(outputs), {});
       grid.push_back(std::move(p));
     };
+    if (!(b > a)) {  // the last point opens the last interval: nothing to integrate there
+      add(a);
+      continue;
+    }
     for (int i = 0; i < n; ++i) add(a + (b - a) * i / n);
     if (last) add(end);
     else add(b - (b - a) * 1e-6);
