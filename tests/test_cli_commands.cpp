@@ -1,0 +1,240 @@
+// The tarvo binary as a user meets it: every bad input gets one message naming the place and
+// exit status 2, never a crash; a simulation and a fit leave their files; exit statuses 0 / 1
+// / 2; the temporary folder of the exchange file is always removed.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* kModel = R"toml(method = "RUNGE-KUTTA QC"
+tolerance = 1e-8
+error_type = 0
+precision = 1e-10
+max_calls = 40
+data = "data.csv"
+
+species = [
+  { name = "A", start = "Atot" },
+  { name = "B", start = "0" },
+]
+adjustables = [
+  { name = "k", value = 0.3, free = true },
+  { name = "Atot", value = 1 },
+]
+outputs = [ { name = "Y", formula = "A + 0.5*B" } ]
+
+[rates]
+A = { A = "-k" }
+B = { A = "k" }
+)toml";
+
+// Y = Atot (0.5 + 0.5 exp(-k t)) with k = 0.5, two replicates a little apart.
+std::string Data() {
+  std::string d = "time,Y,Y\n";
+  for (int j = 0; j <= 10; ++j) {
+    const double y = 0.5 + 0.5 * std::exp(-0.5 * j);
+    d += std::to_string(j) + "," + std::to_string(y * 1.01) + "," + std::to_string(y * 0.99) + "\n";
+  }
+  return d;
+}
+
+struct Result {
+  int code = -1;
+  std::string out, err;
+};
+
+class CliCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "cli-commands-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    fs::create_directory(dir_ + "/tmp");
+  }
+  void TearDown() override {
+    // No exchange file or temporary folder may survive a run, whatever its outcome.
+    EXPECT_TRUE(fs::is_empty(dir_ + "/tmp")) << "left in the temporary folder";
+    fs::remove_all(dir_);
+  }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+  }
+  // Runs tarvo in the test folder with its own TMPDIR.
+  Result Run(const std::string& args) {
+    const std::string cmd = "cd '" + dir_ + "' && TMPDIR='" + dir_ + "/tmp' '" +
+                            TARVO_BINARY_DIR + "/tarvo' " + args + " >out.txt 2>err.txt";
+    const int status = std::system(cmd.c_str());
+    Result r;
+    EXPECT_TRUE(WIFEXITED(status)) << args << ": did not exit normally";
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = Read("out.txt");
+    r.err = Read("err.txt");
+    return r;
+  }
+  std::string Read(const std::string& name) {
+    std::ifstream in(dir_ + "/" + name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  static std::string Replace(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+  }
+  std::string dir_;
+};
+
+TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {
+  std::string many_points = "time,Y\n";
+  for (int i = 0; i <= 1000; ++i) many_points += std::to_string(i) + ",1\n";
+  std::string many_numbers = "A";
+  for (int i = 1; i <= 300; ++i) many_numbers += " + " + std::to_string(i) + ".5e-9";
+  const struct {
+    std::string model, data, args, message;
+  } cases[] = {
+      {kModel, Data(), "", "A subcommand is required"},
+      {kModel, Data(), "check", "MODEL is required"},
+      {kModel, Data(), "check m.toml --bogus", "--bogus"},
+      {kModel, Data(), "check none.toml", "cannot open model file 'none.toml': no such file"},
+      {kModel, Data(), "fit .", "cannot open model file '.': it is a folder"},
+      {"method = [\n", Data(), "check m.toml", "m.toml:1:"},
+      {Replace(kModel, "max_calls", "max_cals"), Data(), "check m.toml",
+       "m.toml:5:1: unknown key 'max_cals'"},
+      {Replace(kModel, "\"-k\"", "\"-k3\""), Data(), "check m.toml",
+       "m.toml:19:12: rates A/A: unknown name 'k3' at column 2"},
+      {Replace(kModel, "\"-k\"", "\"-k*(A\""), Data(), "simulate m.toml",
+       "rates A/A: '(' at column 4 is never closed"},
+      {Replace(kModel, "name = \"Atot\"", "name = \"F1\""), Data(), "fit m.toml",
+       "m.toml:14:12: adjustable 'F1' would be read as the library's own notation"},
+      {Replace(kModel, "RUNGE-KUTTA QC", "runge-kutta 4"), Data(), "check m.toml",
+       "m.toml:1: method 'runge-kutta 4' is not one of"},
+      {Replace(kModel, "RUNGE-KUTTA QC", "RK4"), Data(), "fit m.toml", "(Erreur 9)"},
+      {Replace(kModel, "\"A + 0.5*B\"", "\"" + many_numbers + "\""), Data(), "check m.toml",
+       "more distinct numbers than the library's 255 constants"},
+      {Replace(kModel, "\"A + 0.5*B\"", "\"" + many_numbers + "\""), Data(), "simulate m.toml",
+       "tarvo check names the formula"},
+      {Replace(kModel, "data.csv", "none.csv"), Data(), "check m.toml",
+       "cannot open data file 'none.csv': no such file"},
+      {kModel, "time,Z\n0,1\n1,2\n", "fit m.toml", "data.csv:1:2: column 'Z' is not an output"},
+      {kModel, "time,Y\n0,1\n1,abc\n", "simulate m.toml", "data.csv:3:2: 'abc' in column 2"},
+      {kModel, "time,Y\n0,1\n0,2\n", "check m.toml", "data.csv:3: time 0 is not after"},
+      {kModel, many_points, "check m.toml", "data.csv:1002: more than 1000 points"},
+      {kModel, "time,Y,Y,Y,Y,Y,Y,Y,Y,Y,Y,Y\n0,1\n1,1\n", "check m.toml",
+       "data.csv:1:12: output 'Y' has more than 10 replicate columns"},
+      {kModel, "time,Y\n0,\n1,\n", "fit m.toml", "only 0 measured values for 1 free adjustables"},
+      {Replace(kModel, "free = true", "free = false"), Data(), "fit m.toml",
+       "no adjustable is free"},
+      {kModel, Data(), "simulate m.toml --set q=1", "--set q=1: 'q' is not an adjustable"},
+      {kModel, Data(), "simulate m.toml --set k=x", "--set k=x: 'x' is not a number"},
+      {kModel, Data(), "simulate m.toml -o data.csv", "cannot create the output folder"},
+  };
+  for (const auto& c : cases) {
+    Write("m.toml", c.model);
+    Write("data.csv", c.data);
+    const Result r = Run(c.args);
+    EXPECT_EQ(r.code, 2) << c.args << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos)
+        << c.args << ": got\n" << r.err << "expected \"" << c.message << "\"";
+  }
+}
+
+TEST_F(CliCommands, CheckValidatesAndWarns) {
+  Write("m.toml", kModel);
+  Write("data.csv", Data());
+  Result r = Run("check m.toml");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("valid: 2 species, 1 interval"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err, "");
+  // Legal but likely wrong: a fixed step overshooting the points, a free adjustable at 0, an
+  // output without data.
+  std::string m = Replace(kModel, "RUNGE-KUTTA QC", "RUNGE-KUTTA 4");
+  m = Replace(m, "tolerance = 1e-8", "tolerance = 0.09");
+  m = Replace(m, "value = 0.3", "value = 0");
+  m = Replace(m, "outputs = [ { name = \"Y\", formula = \"A + 0.5*B\" } ]",
+              "outputs = [ { name = \"Y\", formula = \"A + 0.5*B\" }, { name = \"W\", formula = \"B\" } ]");
+  Write("m.toml", m);
+  r = Run("check m.toml");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("the last step ends 0.2 later (20% of the gap); 10 of 10 steps"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("tolerance = 0.0625, whose steps land on the points"), std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("adjustable 'k' is free with value 0"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("output 'W' has no data in data.csv"), std::string::npos) << r.err;
+}
+
+TEST_F(CliCommands, SimulateWritesFiguresPointsAndPlot) {
+  Write("m.toml", kModel);
+  Write("data.csv", Data());
+  const Result r = Run("simulate m.toml --set k=0.5 -o res");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("ErreurCalc"), std::string::npos);
+  EXPECT_NE(r.out.find("22 measured values"), std::string::npos) << r.out;
+  const std::string points = Read("res/points.csv");
+  EXPECT_EQ(points.substr(0, points.find('\n')), "time,interval,Y.mean,Y.sim");
+  // At t = 2 the model (k = 0.5) gives 0.5 + 0.5 e^-1 = 0.68394; the mean of the data too.
+  std::istringstream lines(points);
+  std::string line;
+  for (int i = 0; i < 4; ++i) std::getline(lines, line);
+  double t, interval, mean, sim;
+  char comma;
+  std::istringstream(line) >> t >> comma >> interval >> comma >> mean >> comma >> sim;
+  EXPECT_EQ(t, 2);
+  EXPECT_NEAR(sim, 0.5 + 0.5 * std::exp(-1.0), 1e-7);
+  EXPECT_NEAR(mean, sim, 1e-5);
+  EXPECT_EQ(Read("res/plot.png").substr(1, 3), "PNG");
+  EXPECT_NE(Read("res/plot.svg").find("<svg"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir_ + "/res/fit.json"));
+}
+
+TEST_F(CliCommands, FitExitStatusFollowsTheOutcome) {
+  Write("m.toml", kModel);
+  Write("data.csv", Data());
+  Result r = Run("fit m.toml");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("The fit converged"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("    1  "), std::string::npos) << "a progress line per call";
+  nlohmann::json j = nlohmann::json::parse(Read("m-results/fit.json"));
+  EXPECT_EQ(j["outcome"], "converged");
+  EXPECT_NEAR(j["adjustables"][0]["value"].get<double>(), 0.5, 1e-3);
+  EXPECT_GT(j["adjustables"][0]["sd"].get<double>(), 0);
+  EXPECT_EQ(j["adjustables"][1]["status"], "fixed");
+  EXPECT_EQ(j["history"].size(), j["calls"].get<size_t>());
+  EXPECT_TRUE(fs::exists(dir_ + "/m-results/plot.png"));
+
+  r = Run("fit --quiet m.toml");  // no progress lines
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.err, "");
+
+  Write("m.toml", Replace(kModel, "max_calls = 40", "max_calls = 1"));
+  r = Run("fit -q m.toml -o out");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("did NOT converge within 1 calls"), std::string::npos) << r.out;
+  j = nlohmann::json::parse(Read("out/fit.json"));
+  EXPECT_EQ(j["outcome"], "not converged");
+  EXPECT_TRUE(j["adjustables"][0]["sd"].is_null());
+
+  // An integration that cannot reach the points: the fit fails with the sentence for it.
+  Write("m.toml", Replace(kModel, "tolerance = 1e-8", "tolerance = 1e-2"));
+  r = Run("fit -q m.toml --set k=1e4 -o out");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("FAILED before its first call"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1/tolerance steps"), std::string::npos) << r.out;
+  r = Run("simulate -q m.toml --set k=1e4 -o out");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("(Erreur 2)"), std::string::npos) << r.err;
+}
+
+}  // namespace
