@@ -32,6 +32,8 @@ int RunSimulate(const SimulateArgs& args) {
   const std::string folder = OutputFolder(p.model, args.out);
   if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
 
+  // Nothing is fitted here, so the library need not count the data against free adjustables.
+  p.free.assign(p.free.size(), false);
   Session s;
   if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
   const int e = RunSimulation(s);
