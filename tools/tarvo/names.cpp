@@ -46,9 +46,11 @@ int TranslateNotation(const NameTable& names, const Lexeme& l, std::string& out,
   const int count = kind == 'F' ? names.species : kind == 'P' ? names.parameters
                                                                : names.adjustables;
   const char* what = kind == 'F' ? "species" : kind == 'P' ? "parameters" : "adjustables";
+  const char* what_one = kind == 'F' ? "species" : kind == 'P' ? "parameter" : "adjustable";
   if (index < 1 || index > count) {
-    message = at + " is out of range: the model declares " + std::to_string(count) + " " +
-              what;
+    message = at + " is out of range: in the library's notation it names " + what_one + " " +
+              l.text.substr(1) + ", and the model declares " + std::to_string(count) + " " + what +
+              " (a capital A, C, F, P or Q followed by digits cannot be a name)";
     return 2;
   }
   out = std::string(1, kind) + std::to_string(index);
