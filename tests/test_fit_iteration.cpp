@@ -176,6 +176,50 @@ TEST(FitIteration, PerfectFitKeepsThePreviousDeviations) {
   h.Fin();
 }
 
+// Set-up starts each adjustable's deviation from the host's SD entry and its step from 0, so a
+// perfect fit after another model (released or still loaded) hands back the host's own SD,
+// not the deviation that model left in the engine.
+TEST(FitIteration, SetUpStartsDeviationsFromTheHost) {
+  struct Case {
+    const char* what;
+    bool fin_first;
+    double host_sd;
+  } const cases[] = {
+      {"after Fin", true, 0.25},
+      {"second set-up without Fin", false, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Model first =
+        CurveModel({"A1", "A1*A2"}, {5.0, 12.0}, {{"a", 1.0, "", true}, {"b", 3.0, "", false}});
+    first.max_iter = 0;
+    Host h1(first);
+    h1.CalculInitial();
+    h1.Simulate();
+    h1.Fit();
+    ASSERT_EQ(h1.fitset.Erreur, 0);
+    const double left = g_state.adjustables[0].SD;
+    ASSERT_GT(left, 0);
+    ASSERT_NE(left, c.host_sd);
+    ASSERT_NE(g_state.adjustables[0].dP, 0);
+    if (c.fin_first) h1.Fin();
+
+    Host h2(CurveModel({"A1"}, {5.0}, {{"a", 5.0, "", true}}));
+    h2.adjustables.SD[0] = c.host_sd;
+    h2.CalculInitial();
+    ASSERT_EQ(h2.fitset.Erreur, 0);
+    EXPECT_EQ(g_state.adjustables[0].SD, c.host_sd);
+    EXPECT_EQ(g_state.adjustables[0].dP, 0.0);
+    h2.Simulate();
+    ASSERT_EQ(h2.fitset.ErreurCalc, 0.0);
+    h2.Fit();
+    EXPECT_EQ(h2.fitset.Erreur, 0);
+    EXPECT_EQ(h2.fitset.Done, kTrue);
+    EXPECT_EQ(h2.adjustables.SD[0], c.host_sd);
+    h2.Fin();
+  }
+}
+
 TEST(FitIteration, ErrorPathsMoveNothing) {
   // No free adjustable: code 1, nothing moves, Done untouched, the engine record copied back.
   {

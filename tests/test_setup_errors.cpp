@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Symbolic/cells.h"
 #include "library/state.h"
@@ -134,6 +135,48 @@ TEST(SetupErrors, EqualToBindingAndSelfReference) {
   EXPECT_NE(g_state.adjustables[3].Equation, nullptr);
   EXPECT_EQ(g_state.NFree, 3);
   h.Fin();
+}
+
+// An EqualTo expression is compiled and its adjustable bound only while the error sum is
+// clean; after an earlier error the host's flag stays set and the adjustable counts in NFree,
+// so that with two replicate values in the file and three flags set the sum gains 1 more.
+TEST(SetupErrors, BindingOnlyWhileTheSumIsClean) {
+  struct Case {
+    const char* what;
+    const char* method;
+    std::vector<Adjustable> extra;
+    int16_t erreur;
+    std::vector<WordBool> flags;  // the host's flags of the extra adjustables afterwards
+    int32_t nfree;
+  };
+  const Case cases[] = {
+      {"clean: bound", "RUNGE-KUTTA 4", {{"twice", 1.0, "A1*2", true}}, 0, {kFalse}, 2},
+      {"after an unknown method: left free", "EULER", {{"twice", 1.0, "A1*2", true}}, 10,
+       {kTrue}, 3},
+      {"after an earlier expression's error: left free",
+       "RUNGE-KUTTA 4",
+       {{"kk", 1.0, "A3*2", true}, {"twice", 1.0, "A1*2", true}},
+       2,
+       {kFalse, kTrue},
+       3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Model m = Base();
+    m.method = c.method;
+    m.points.resize(1);
+    m.points[0].replicates = {{2.0}, {1.0}};  // NData 2
+    for (const Adjustable& a : c.extra) m.adjustables.push_back(a);
+    Host h(m);
+    h.CalculInitial();
+    EXPECT_EQ(h.fitset.Erreur, c.erreur);
+    for (size_t i = 0; i < c.flags.size(); ++i) {
+      EXPECT_EQ(h.adjustables.Adjustable[2 + i], c.flags[i]) << "adjustable " << 3 + i;
+      EXPECT_EQ(g_state.adjustables[2 + i].Adjustable, c.flags[i]) << "adjustable " << 3 + i;
+    }
+    EXPECT_EQ(g_state.NFree, c.nfree);
+    h.Fin();
+  }
 }
 
 TEST(SetupErrors, EmptyCellsAndNumericCells) {

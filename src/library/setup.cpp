@@ -152,12 +152,19 @@ void AllocateOthers(const VARIANT* parametres, const BSorties& sorties, const VA
 
 // Step 8: the adjustables' names, values, flags and EqualTo texts. An EqualTo expression that
 // contains the adjustable's own name is emptied in the host's cell.
+//
+// The standard deviation starts from the host's own SD entry and the last step from 0, so
+// nothing of a model loaded earlier survives: a fit that converges on a perfect fit (where
+// the deviations are not recomputed) hands the host back the deviations it sent, not those
+// of another model.
 void LoadAdjustables(BAjustables& host) {
   for (int a = 1; a <= g_state.initials.NAjustables; ++a) {
     PAjustable& adj = g_state.adjustables[a - 1];
     adj.Name = VariantToText(*AdjName(&host, a));
     adj.Value = host.Value[a - 1];
     adj.Adjustable = host.Adjustable[a - 1];
+    adj.SD = host.SD[a - 1];
+    adj.dP = 0.0;
     VARIANT& cell = *AdjEqualTo(&host, a);
     if (!adj.Name.empty() && VariantToText(cell).find(adj.Name) != Text::npos)
       VariantSetText(cell, u"");
@@ -201,15 +208,16 @@ void CompileEqualTo(BAjustables& host, ErrorSum& e, const InlineTable& bindings)
     e.Add(error);
     Simplify(text);
   }
+  // An expression is compiled, checked for references to its own adjustable and the
+  // adjustable bound (its flag cleared here and in the host's block) only while the sum is
+  // clean: once the set-up has failed, the flags stay as the host sent them and count in NFree.
   g_state.NFree = 0;
   for (int a = 0; a < n; ++a) {
     PAjustable& adj = g_state.adjustables[a];
-    if (adj.Equation) {
-      if (e.Clean()) {
-        int16_t faults = 0;
-        Compile(adj.EqualTo, adj.Equation, faults, &bindings);
-        e.Add(faults);
-      }
+    if (adj.Equation && e.Clean()) {
+      int16_t faults = 0;
+      Compile(adj.EqualTo, adj.Equation, faults, &bindings);
+      e.Add(faults);
       e.Add(CountRefs(&g_cells.adjustables[a], adj.Equation));
       adj.Adjustable = kFalse;
       host.Adjustable[a] = kFalse;

@@ -4,8 +4,9 @@
 // column-major, Especes and Parametres with NInterrupts+1 columns). Out: the engine state
 // holds the compiled model and the point table; the host's BFitSet receives Done = false and
 // the error sum added to its Erreur (0: ready); the host's BAjustables may have EqualTo cells
-// emptied and Adjustable flags cleared. A model already loaded is released first (its
-// exchange file is left alone), and the constant table starts afresh.
+// emptied and Adjustable flags cleared. Each adjustable's SD starts from the host's SD entry
+// and its dP from 0. A model already loaded is released first (its exchange file is left
+// alone), and the constant table starts afresh.
 //
 // A model whose counts leave the fixed tables (BInitials counts, replicate counts or intervals
 // of the exchange file) is refused: a code of erreur_codes.h is added to Erreur and the last
