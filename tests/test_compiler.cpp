@@ -345,6 +345,8 @@ TEST(Compile, EqualToFaultsAndCycles) {
       {{{1, u"+Ab"}, {2, u"+Ac"}, {3, u"+Aa*Cb"}}, "+Ab", 1, "First A2", {2}},
       {{{1, u"+Ab+Ac"}, {2, u"+Ac"}, {3, u"+Fa"}}, "+Aa",
        0, "Call{Call{Call{First F1}; First R0}; First R0; Call{First F1}; Add R2}; First R0", {}},
+      // The missing operator is the formula's fault, not the expression's: it stays bound.
+      {{{2, u"+Fa"}}, "+Fa(Ab)", 1, "First F1; Call{Call{First F1}; First R0}; Load R1", {}},
   };
   for (const Case& c : cases) {
     Equations eq;

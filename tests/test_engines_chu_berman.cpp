@@ -94,6 +94,57 @@ TEST(ChuBermanAttempt, ConversionCorrectionFallsOnTheProduct) {
   EXPECT_GT(errsum, 0.0);
 }
 
+// An attempt combines its terms exactly as written, so that results are reproducible bit for
+// bit: D = p2 (g0 + r1 / delta), y_n = (y + h f0) + D, E = r2 - r1 / 0.1 + M0 D - M0_ii D_i,
+// y_new = y_n + p3 E / (h h), and the error sum of |h E / y_new| in species order. The
+// residuals of a model whose coefficients move with the state make every term count; summing
+// E as (r2 + M0 D) - (r1 / 0.1 + M0_ii D_i) instead must change the result somewhere, or the
+// table proves nothing.
+TEST(ChuBermanAttempt, TermsCombineAsWritten) {
+  struct Case {
+    double h, t, y1, y2;
+  };
+  const Case cases[] = {{0.1, 0.0, 1.0, 0.5}, {0.37, 1.3, 0.2, 2.0}, {1.0, 0.25, 3.0, 0.1},
+                        {0.013, 7.0, 0.9, 0.9}};
+  constexpr int n = 2;
+  DerivativeModel m;
+  testing::BuildCoupledModel(m);
+  int regrouped_differs = 0;
+  for (const Case& c : cases) {
+    const double h = c.h, t = c.t, delta = 0.1 * h;
+    const SpeciesVector y{c.y1, c.y2};
+    const StepStart s = StartAt(n, t, y);
+    SpeciesVector p1, p2, p3, y_p = y, y_n = y, D{}, r1, r2, MD;
+    Phi_integrals(n, h, s.M0, p1, p2, p3);
+    for (int i = 0; i < n; ++i) y_p[i] = y[i] + delta * s.f0[i];
+    Residual(n, t + delta, y_p, s.b0, s.M0, r1);
+    for (int i = 0; i < n; ++i) {
+      D[i] = p2[i] * (s.g0[i] + r1[i] / delta);
+      y_n[i] = (y[i] + h * s.f0[i]) + D[i];
+    }
+    Residual(n, t + h, y_n, s.b0, s.M0, r2);
+    Mat_vec(n, s.M0, D, MD);
+    double errsum = 0.0, errsum_regrouped = 0.0;
+    SpeciesVector expected = y;
+    for (int i = 0; i < n; ++i) {
+      const double diag = s.M0[30 * i + i];
+      const double E = r2[i] - r1[i] / 0.1 + MD[i] - diag * D[i];
+      expected[i] = y_n[i] + p3[i] * E / (h * h);
+      if (std::fabs(expected[i]) > 1e-130) errsum = errsum + std::fabs(h * E / expected[i]);
+      const double E_regrouped = (r2[i] + MD[i]) - (r1[i] / 0.1 + diag * D[i]);
+      const double regrouped = y_n[i] + p3[i] * E_regrouped / (h * h);
+      if (std::fabs(regrouped) > 1e-130) errsum_regrouped += std::fabs(h * E_regrouped / regrouped);
+      if (regrouped != expected[i]) ++regrouped_differs;
+    }
+    if (errsum_regrouped != errsum) ++regrouped_differs;
+    SpeciesVector y_new;
+    EXPECT_EQ(Attempt_chu_berman(n, t, h, y, s, y_new), errsum) << "h=" << h;
+    EXPECT_GT(errsum, 0.0);
+    for (int i = 0; i < n; ++i) EXPECT_EQ(y_new[i], expected[i]) << "h=" << h << " i=" << i;
+  }
+  EXPECT_GT(regrouped_differs, 0);
+}
+
 TEST(ChuBermanAttempt, ConstantFreeTermIsOneExactStep) {
   DerivativeModel m;
   m.FreeTerm(1, m.Formula({{Op_First, m.Constant(0.3)}}));

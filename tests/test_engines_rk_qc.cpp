@@ -52,6 +52,37 @@ TEST(RkQcAttempt, ErrorIgnoresSpeciesAtZero) {
   EXPECT_NEAR(errmax, std::fabs(f.d[0] / f.y_full[0]) / 1e-4, 1e-9);
 }
 
+// An accepted attempt keeps the two half steps less 0.06666666666666 times the difference
+// (subtracted, and the decimal, not 1/15). With tol = 1 on [0, 1] the first attempt covers
+// the whole interval ((0 + 0.5) - 0.5) + 1 = 1 exactly, so the call returns that combination.
+TEST(RkQcEngine, AcceptedAttemptSubtractsTheDecimalFraction) {
+  struct Case {
+    double y1, y2;
+  };
+  const Case cases[] = {{1.0, 0.5}, {0.2, 2.0}, {3.0, 0.1}, {0.9, 0.9}};
+  int fifteenth_differs = 0;
+  for (const Case& c : cases) {
+    DerivativeModel m;
+    testing::BuildCoupledModel(m);
+    const SpeciesVector y0{c.y1, c.y2};
+    RkQcFrame f{};
+    f.y = f.y_half = f.y_full = y0;
+    double t = 0.0;
+    const double errmax = Attempt_rk_qc(2, 1.0, 1.0, t, f);
+    ASSERT_LE(errmax, 6561.0) << "the attempt must be accepted";
+    ASSERT_EQ(t, 1.0);
+    int16_t status = -1;
+    const SpeciesVector y = RunEngine(Engine_rk_qc, 2, 0.0, 1.0, 1.0, y0, status);
+    EXPECT_EQ(status, 0);
+    for (int i = 0; i < 2; ++i) {
+      EXPECT_NE(f.d[i], 0.0) << "the half and full steps must differ";
+      EXPECT_EQ(y[i], f.y_two[i] - f.d[i] * 0.06666666666666) << "y1=" << c.y1 << " i=" << i;
+      if (y[i] != f.y_two[i] - f.d[i] / 15) ++fifteenth_differs;
+    }
+  }
+  EXPECT_GT(fifteenth_differs, 0);
+}
+
 // A constant rate gives no difference between the full and the half steps, so each step is
 // four times the last: 0.01, 0.04, 0.16, 0.64, then 0.15 to land on 1. Five attempts of
 // twelve rate evaluations each.

@@ -37,6 +37,66 @@ TEST(FixedStep, OneStepMultipliesByTheAmplificationPolynomial) {
   }
 }
 
+// Results must be reproducible bit for bit, so the steps combine their stages exactly as
+// written: the classical weights over 6, and Fehlberg's coefficients over the common
+// denominators 32, 2197, 4104 and 20520 (not the reduced fractions 439/216, 25/216, ...).
+// The stages are recomputed here from the rates of a model whose rates change from stage to
+// stage; the reduced-fraction form must differ somewhere, or the table proves nothing.
+TEST(FixedStep, StepsCombineTheStagesAsWritten) {
+  struct Case {
+    double h, t, y1, y2;
+  };
+  const Case cases[] = {{0.1, 0.0, 1.0, 0.5}, {0.37, 1.3, 0.2, 2.0}, {1.0, 0.25, 3.0, 0.1},
+                        {0.013, 7.0, 0.9, 0.9}};
+  DerivativeModel m;
+  testing::BuildCoupledModel(m);
+  constexpr int n = 2;
+  auto stage = [](double h, double t, const SpeciesVector& z) {
+    SpeciesVector k = testing::RateAt(n, t, z);
+    for (int i = 0; i < n; ++i) k[i] = h * k[i];
+    return k;
+  };
+  int reduced_differs = 0;
+  for (const Case& c : cases) {
+    const SpeciesVector y{c.y1, c.y2};
+    const double h = c.h, t = c.t;
+    SpeciesVector z = y;
+
+    const SpeciesVector a1 = stage(h, t, y);
+    for (int i = 0; i < n; ++i) z[i] = y[i] + a1[i] * 0.5;
+    const SpeciesVector a2 = stage(h, t + h * 0.5, z);
+    for (int i = 0; i < n; ++i) z[i] = y[i] + a2[i] * 0.5;
+    const SpeciesVector a3 = stage(h, t + h * 0.5, z);
+    for (int i = 0; i < n; ++i) z[i] = y[i] + a3[i];
+    const SpeciesVector a4 = stage(h, t + h, z);
+    SpeciesVector rk4 = y;
+    Step_rk4(n, h, t, rk4);
+    for (int i = 0; i < n; ++i)
+      EXPECT_EQ(rk4[i], y[i] + (a1[i] + a2[i] * 2 + a3[i] * 2 + a4[i]) / 6) << "h=" << h << " i=" << i;
+
+    const SpeciesVector k1 = stage(h, t, y);
+    for (int i = 0; i < n; ++i) z[i] = y[i] + k1[i] * 0.25;
+    const SpeciesVector k2 = stage(h, t + h * 0.25, z);
+    for (int i = 0; i < n; ++i) z[i] = y[i] + (k1[i] * 3 + k2[i] * 9) / 32;
+    const SpeciesVector k3 = stage(h, t + h * 3 / 8, z);
+    for (int i = 0; i < n; ++i) z[i] = y[i] + (k1[i] * 1932 - k2[i] * 7200 + k3[i] * 7296) / 2197;
+    const SpeciesVector k4 = stage(h, t + h * 12 / 13, z);
+    for (int i = 0; i < n; ++i)
+      z[i] = y[i] + (k1[i] * 8341 - k2[i] * 32832 + k3[i] * 29440 - k4[i] * 845) / 4104;
+    const SpeciesVector k5 = stage(h, t + h, z);
+    SpeciesVector rkf = y;
+    Step_rkf(n, h, t, rkf);
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(rkf[i], y[i] + (k1[i] * 2375 + k3[i] * 11264 + k4[i] * 10985 - k5[i] * 4104) / 20520)
+          << "h=" << h << " i=" << i;
+      const double reduced = y[i] + 25.0 / 216 * k1[i] + 1408.0 / 2565 * k3[i] +
+                             2197.0 / 4104 * k4[i] - k5[i] / 5;
+      if (rkf[i] != reduced) ++reduced_differs;
+    }
+  }
+  EXPECT_GT(reduced_differs, 0);
+}
+
 // The call stops at the first accumulated time t0 + h + h + ... not below t1; the last step
 // is never shortened. The last rate evaluation of a step is at its end time, so a formula
 // that records the time it is evaluated at shows where the call stopped.

@@ -132,6 +132,10 @@ OperandKind Adjustable(State& s, int32_t n) {
   s.shared.in_progress[n - 1] = false;
   if (expression) AddFaults(s.shared, CountRefs(cell, expression));
 
+  // Only the expression's own faults refuse it. A fault counted before it (earlier in the
+  // formula, where an operator fault lets the operand after it run, or already in the
+  // caller's counter) refuses the formula anyway; it is no reason to strip a sound expression
+  // from its adjustable.
   if (expression && s.shared.added == before) {
     PlaceCall(s, expression);
     return OperandKind::Bound;

@@ -93,6 +93,24 @@ class DerivativeModel {
   std::deque<double> constants_;
 };
 
+// A two-species model whose coefficients depend on the state and the time, so that every
+// stage of a step sees different rates: f1 = -F2 F1 + T F2 + 0.3, f2 = 0.7 F1 - 1.3 F1 F2.
+inline void BuildCoupledModel(DerivativeModel& m) {
+  m.Coefficient(1, 1, m.Formula({{Op_FirstNeg, Species(2)}}));
+  m.Coefficient(1, 2, m.Formula({{Op_First, Time()}}));
+  m.FreeTerm(1, m.Formula({{Op_First, m.Constant(0.3)}}));
+  m.Coefficient(2, 1, 0.7);
+  m.Coefficient(2, 2, m.Formula({{Op_First, m.Constant(-1.3)}, {Op_Mul, Species(1)}}));
+}
+
+// The rate at (t, y) of the loaded model, species 1..n.
+inline SpeciesVector RateAt(int32_t n, double t, const SpeciesVector& y) {
+  SpeciesVector b{}, f{};
+  SpeciesMatrix M{};
+  Eval_rate_at(n, t, y, b, M, f);
+  return f;
+}
+
 // Runs an engine on distinct input and output vectors; returns the output.
 inline SpeciesVector RunEngine(Engine_proc engine, int32_t n, double t0, double t1, double tol,
                                const SpeciesVector& y_in, int16_t& status) {
