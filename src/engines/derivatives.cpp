@@ -34,7 +34,29 @@ class TrialState {
   double saved_time_;
 };
 
-inline double ValueOf(compilptr c) { return c ? Evaluate(c) : 0.0; }
+// Most coefficients compile to a rate constant, its negation, or one of those times further
+// cells (first-slot load, then multiplications). Such a program is run here without the call
+// into Evaluate, with Evaluate's exact arithmetic: R1 := R0 or 0 - R0, then R1 := R0 * R1 per
+// multiplication, value R2 + R1 with R2 = 0 (so -0.0 comes out as +0.0, as Evaluate gives).
+// Any other program, or a slot count outside 1..kMaxSlots, goes to Evaluate. Kept out of line:
+// inlined into the scan over the table it slowed the sparse models down.
+[[gnu::noinline]] double ValueOfFilled(compilptr c) {
+  const int32_t stop = c->stop;
+  if (stop < 1 || stop > kMaxSlots) return Evaluate(c);
+  const Op first = c->fonction[0];
+  if (first != Op_First && first != Op_FirstNeg) return Evaluate(c);
+  for (int32_t k = 1; k < stop; ++k)
+    if (c->fonction[k] != Op_Mul) return Evaluate(c);
+  // Picked from a pair rather than by a branch: models mix both signs, which defeats
+  // branch prediction.
+  const double r0 = *c->donnee[0].cell;
+  const double signed_r0[2] = {r0, 0.0 - r0};
+  double r1 = signed_r0[first == Op_FirstNeg];
+  for (int32_t k = 1; k < stop; ++k) r1 = *c->donnee[k].cell * r1;
+  return 0.0 + r1;
+}
+
+inline double ValueOf(compilptr c) { return c ? ValueOfFilled(c) : 0.0; }
 
 void FreeTermsInstalled(int32_t n, SpeciesVector& b) {
   for (int32_t i = 0; i < n; ++i) b[i] = ValueOf(g_derivatives[kFreeTermBase + i]);
