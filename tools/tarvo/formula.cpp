@@ -64,26 +64,26 @@ bool ParseNumber(const std::string& text, double& value) {
 }
 
 // Adjustable number of "A<n>=..." (1..50), or 0.
-int EqualToIndex(const std::string& spec) {
-  const size_t eq = spec.find('=');
-  if (eq == std::string::npos || eq < 2 || spec[0] != 'A') return 0;
+int EqualToIndex(const std::string& arg) {
+  const size_t eq = arg.find('=');
+  if (eq == std::string::npos || eq < 2 || arg[0] != 'A') return 0;
   int n = 0;
-  const auto [end, ec] = std::from_chars(spec.data() + 1, spec.data() + eq, n);
-  if (ec != std::errc() || end != spec.data() + eq || spec[1] == '+' || spec[1] == '-') return 0;
+  const auto [end, ec] = std::from_chars(arg.data() + 1, arg.data() + eq, n);
+  if (ec != std::errc() || end != arg.data() + eq || arg[1] == '+' || arg[1] == '-') return 0;
   return n >= 1 && n <= kMaxAdjustables ? n : 0;
 }
 
-std::string CheckSet(const std::string& spec) {
-  const size_t eq = spec.find('=');
+std::string CheckSet(const std::string& arg) {
+  const size_t eq = arg.find('=');
   double value = 0.0;
-  if (eq == std::string::npos || !VariableCell(spec.substr(0, eq)))
-    return "expected NAME=VALUE with NAME one of F1..F30, P1..P50, A1..A50, T: " + spec;
-  if (!ParseNumber(spec.substr(eq + 1), value)) return "not a number in " + spec;
+  if (eq == std::string::npos || !VariableCell(arg.substr(0, eq)))
+    return "expected NAME=VALUE with NAME one of F1..F30, P1..P50, A1..A50, T: " + arg;
+  if (!ParseNumber(arg.substr(eq + 1), value)) return "not a number in " + arg;
   return "";
 }
 
-std::string CheckEqualTo(const std::string& spec) {
-  return EqualToIndex(spec) ? "" : "expected A<n>=TEXT with n in 1..50: " + spec;
+std::string CheckEqualTo(const std::string& arg) {
+  return EqualToIndex(arg) ? "" : "expected A<n>=TEXT with n in 1..50: " + arg;
 }
 
 void AddSaturated(int16_t& sum, int32_t n) {
@@ -249,19 +249,19 @@ std::string Account(const std::string& host, const Outcome& o) {
 }
 
 void RunFormula(const FormulaArgs& args) {
-  for (const std::string& spec : args.sets) {
-    const size_t eq = spec.find('=');
+  for (const std::string& arg : args.sets) {
+    const size_t eq = arg.find('=');
     double value = 0.0;
-    ParseNumber(spec.substr(eq + 1), value);
-    *VariableCell(spec.substr(0, eq)) = value;
+    ParseNumber(arg.substr(eq + 1), value);
+    *VariableCell(arg.substr(0, eq)) = value;
   }
   Adjustables adj;
   std::array<bool, kMaxAdjustables> given{};
-  for (const std::string& spec : args.equal_tos) {
-    const size_t a = static_cast<size_t>(EqualToIndex(spec) - 1);
+  for (const std::string& arg : args.equal_tos) {
+    const size_t a = static_cast<size_t>(EqualToIndex(arg) - 1);
     if (given[a]) throw CLI::ValidationError("--equal-to", "A" + std::to_string(a + 1) + " given twice");
     given[a] = true;
-    adj.host[a] = spec.substr(spec.find('=') + 1);
+    adj.host[a] = arg.substr(arg.find('=') + 1);
   }
   const bool simplify = !args.no_simplify;
   if (!args.fresh) Prepare(adj, simplify);
