@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "platform/exchange_file.h"
+#include "platform/exchange_file_common.h"
 #include "platform/failure.h"
 #include "platform/variant.h"
 
@@ -18,19 +19,12 @@ namespace {
 
 std::FILE* Stream(const ExchangeFile& f) { return static_cast<std::FILE*>(f.handle); }
 
-std::string Quoted(const std::u16string& path) { return "'" + ToUtf8(path) + "'"; }
-
 [[noreturn]] void RaiseErrno(const char* what, const std::u16string& path, int error) {
-  Raise(FailureKind::InputOutput,
-        std::string(what) + " exchange file " + Quoted(path) + ": " + std::strerror(error));
+  RaiseFileFailure(what, path, std::strerror(error));
 }
 
-// A path with an embedded NUL would name another file once handed to the system.
 std::string SystemPath(const char* what, const std::u16string& path) {
-  if (path.find(u'\0') != std::u16string::npos) {
-    Raise(FailureKind::InputOutput, std::string(what) + " exchange file " + Quoted(path) +
-                                        ": the name contains a NUL character");
-  }
+  CheckPathHasNoNul(what, path);
   return ToUtf8(path);
 }
 
@@ -56,38 +50,16 @@ std::FILE* OpenForRewrite(const std::string& name) {
   return s;
 }
 
-void Open(ExchangeFile& f, const std::u16string& path, std::size_t record_size, bool writing,
-          int32_t expected) {
+}  // namespace
+
+void OpenExchangeFile(ExchangeFile& f, const std::u16string& path, std::size_t record_size,
+                      bool writing, int32_t expected) {
   FileClose(f);
   const char* what = writing ? "cannot create" : "cannot open";
   const std::string name = SystemPath(what, path);
   std::FILE* s = writing ? OpenForRewrite(name) : std::fopen(name.c_str(), "rb");
   if (!s) RaiseErrno(what, path, errno);
-  f.handle = s;
-  f.path = path;
-  f.record_size = record_size;
-  f.records = 0;
-  f.expected = expected;
-  f.writing = writing;
-}
-
-[[noreturn]] void RaiseNotOpen(const ExchangeFile& f) {
-  Raise(FailureKind::InputOutput, "exchange file " + Quoted(f.path) + " is not open");
-}
-
-}  // namespace
-
-void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size) {
-  Open(f, path, record_size, false, 0);
-}
-
-void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size,
-                  int32_t expected) {
-  Open(f, path, record_size, false, expected);
-}
-
-void FileOpenWrite(ExchangeFile& f, const std::u16string& path, std::size_t record_size) {
-  Open(f, path, record_size, true, 0);
+  BindOpened(f, s, path, record_size, writing, expected);
 }
 
 void FileReadRecord(ExchangeFile& f, void* record) {
@@ -102,10 +74,7 @@ void FileReadRecord(ExchangeFile& f, void* record) {
   const bool failed = std::ferror(s) != 0;
   Abandon(f);
   if (failed) RaiseErrno("cannot read", f.path, error);
-  std::string missing = "record " + std::to_string(f.records + 1);
-  if (f.expected > 0) missing += " of " + std::to_string(f.expected);
-  Raise(FailureKind::InputOutput,
-        "exchange file " + Quoted(f.path) + " is too short: " + missing + " missing");
+  RaiseTooShort(f);
 }
 
 void FileWriteRecord(ExchangeFile& f, const void* record) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/exchange_file.h"
+#include "platform/exchange_file_common.h"
 #include "platform/failure.h"
 #include "platform/variant.h"
 
@@ -13,8 +14,6 @@ namespace tarvo {
 namespace {
 
 HANDLE Handle(const ExchangeFile& f) { return static_cast<HANDLE>(f.handle); }
-
-std::string Quoted(const std::u16string& path) { return "'" + ToUtf8(path) + "'"; }
 
 // The causes a host is likely to meet get the same words on every platform; anything else
 // carries the system's error number.
@@ -47,16 +46,11 @@ std::string ErrorText(DWORD error) {
 }
 
 [[noreturn]] void RaiseError(const char* what, const std::u16string& path, DWORD error) {
-  Raise(FailureKind::InputOutput,
-        std::string(what) + " exchange file " + Quoted(path) + ": " + ErrorText(error));
+  RaiseFileFailure(what, path, ErrorText(error));
 }
 
-// A path with an embedded NUL would name another file once handed to the system.
 std::wstring SystemPath(const char* what, const std::u16string& path) {
-  if (path.find(u'\0') != std::u16string::npos) {
-    Raise(FailureKind::InputOutput, std::string(what) + " exchange file " + Quoted(path) +
-                                        ": the name contains a NUL character");
-  }
+  CheckPathHasNoNul(what, path);
   static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16");
   return std::wstring(path.begin(), path.end());
 }
@@ -67,8 +61,10 @@ void Abandon(ExchangeFile& f) {
   f.handle = nullptr;
 }
 
-void Open(ExchangeFile& f, const std::u16string& path, std::size_t record_size, bool writing,
-          int32_t expected) {
+}  // namespace
+
+void OpenExchangeFile(ExchangeFile& f, const std::u16string& path, std::size_t record_size,
+                      bool writing, int32_t expected) {
   FileClose(f);
   const char* what = writing ? "cannot create" : "cannot open";
   const std::wstring name = SystemPath(what, path);
@@ -77,31 +73,7 @@ void Open(ExchangeFile& f, const std::u16string& path, std::size_t record_size, 
                      : CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) RaiseError(what, path, GetLastError());
-  f.handle = h;
-  f.path = path;
-  f.record_size = record_size;
-  f.records = 0;
-  f.expected = expected;
-  f.writing = writing;
-}
-
-[[noreturn]] void RaiseNotOpen(const ExchangeFile& f) {
-  Raise(FailureKind::InputOutput, "exchange file " + Quoted(f.path) + " is not open");
-}
-
-}  // namespace
-
-void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size) {
-  Open(f, path, record_size, false, 0);
-}
-
-void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size,
-                  int32_t expected) {
-  Open(f, path, record_size, false, expected);
-}
-
-void FileOpenWrite(ExchangeFile& f, const std::u16string& path, std::size_t record_size) {
-  Open(f, path, record_size, true, 0);
+  BindOpened(f, h, path, record_size, writing, expected);
 }
 
 void FileReadRecord(ExchangeFile& f, void* record) {
@@ -125,10 +97,7 @@ void FileReadRecord(ExchangeFile& f, void* record) {
     return;
   }
   Abandon(f);
-  std::string missing = "record " + std::to_string(f.records + 1);
-  if (f.expected > 0) missing += " of " + std::to_string(f.expected);
-  Raise(FailureKind::InputOutput,
-        "exchange file " + Quoted(f.path) + " is too short: " + missing + " missing");
+  RaiseTooShort(f);
 }
 
 void FileWriteRecord(ExchangeFile& f, const void* record) {
