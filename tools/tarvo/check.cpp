@@ -78,10 +78,7 @@ void AddCheckCommand(CLI::App& app) {
       "check", "Validate a model file and its data without simulating; warn about likely "
                "mistakes");
   cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
-  cmd->callback([args] {
-    const int code = RunCheck(*args);
-    if (code != 0) throw CLI::RuntimeError(code);
-  });
+  SetStatusCallback(cmd, [args] { return RunCheck(*args); });
 }
 
 const Registration kRegistration{"check", AddCheckCommand};

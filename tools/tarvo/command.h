@@ -9,6 +9,15 @@ namespace tarvo::tool {
 
 using AddCommand = void (*)(CLI::App& app);
 
+// Runs a subcommand's body; a non-zero status it returns becomes the program's exit status.
+template <class Run>
+void SetStatusCallback(CLI::App* cmd, Run run) {
+  cmd->callback([run] {
+    const int code = run();
+    if (code != 0) throw CLI::RuntimeError(code);
+  });
+}
+
 struct Registration {
   Registration(const char* name, AddCommand add);
 };

@@ -184,10 +184,7 @@ void AddFitCommand(CLI::App& app) {
   cmd->add_option("--set", args->sets, "Start value of an adjustable, as name=value");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
   cmd->add_flag("-q,--quiet", args->quiet, "No progress lines and no warnings");
-  cmd->callback([args] {
-    const int code = RunFit(*args);
-    if (code != 0) throw CLI::RuntimeError(code);
-  });
+  SetStatusCallback(cmd, [args] { return RunFit(*args); });
 }
 
 const Registration kRegistration{"fit", AddFitCommand};

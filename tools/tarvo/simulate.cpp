@@ -76,10 +76,7 @@ void AddSimulateCommand(CLI::App& app) {
   cmd->add_option("--set", args->sets, "Value of an adjustable for this run, as name=value");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
   cmd->add_flag("-q,--quiet", args->quiet, "No warnings");
-  cmd->callback([args] {
-    const int code = RunSimulate(*args);
-    if (code != 0) throw CLI::RuntimeError(code);
-  });
+  SetStatusCallback(cmd, [args] { return RunSimulate(*args); });
 }
 
 const Registration kRegistration{"simulate", AddSimulateCommand};

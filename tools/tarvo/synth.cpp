@@ -128,10 +128,7 @@ void AddSynthCommand(CLI::App& app) {
   cmd->add_option("--replicates", args->replicates, "Replicates per output (default 3)");
   cmd->add_option("--seed", args->seed, "Seed of the random numbers (default 1)");
   cmd->add_option("-o,--output", args->out, "Data CSV to write")->required();
-  cmd->callback([args] {
-    const int code = RunSynth(*args);
-    if (code != 0) throw CLI::RuntimeError(code);
-  });
+  SetStatusCallback(cmd, [args] { return RunSynth(*args); });
 }
 
 const Registration kRegistration{"synth", AddSynthCommand};
