@@ -18,8 +18,6 @@
 #include <time.h>
 
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <new>
 #include <random>
@@ -29,10 +27,9 @@
 #include "fitting/normal_equations.h"
 #include "fitting/sensitivities.h"
 #include "fitting/solvers.h"
-#include "library/exports.h"
 #include "library/simulation.h"
 #include "library/state.h"
-#include "platform/variant.h"
+#include "support/host.h"
 
 namespace {
 
@@ -41,134 +38,75 @@ using namespace tarvo;
 constexpr int kReplicates = 3;
 constexpr int kMaxCalls = 30;
 
-void SetText(VARIANT& v, const std::string& utf8) {
-  VariantClear(&v);
-  const std::u16string text = FromUtf8(utf8);
-  v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(text.c_str());
+// Times 0, 1/16, 2/16, ... for 200 points; the 8 of the tests otherwise.
+double PointTime(int points, int j) {
+  static const double eight[8] = {0, 0.5, 1, 2, 3, 4, 6, 8};
+  return points == 8 ? eight[j] : j / 16.0;
 }
 
-// The host's blocks of the model and its exchange file.
-struct FitHost {
-  std::string path;
-  int points;
-  BInitials initials{};
-  BFitSet fitset{};
-  BAjustables adjustables{};
-  BSorties sorties{};
-  std::vector<VARIANT> especes, parametres, derivees;
+// The model as the host describes it, with its noisy measurements.
+testhost::Model FitModel(int points) {
+  testhost::Model m;
+  m.method = "RUNGE-KUTTA 4";
+  m.type_erreur = 2.0;
+  m.tolerance = 1.0 / 4096;
+  m.marquard = 0.01;
+  m.precision = 1e-8;
+  m.max_iter = kMaxCalls;
+  m.intervals = 1;
+  m.species = {"A", "B", "C"};
+  m.species_start = {{"1"}, {"0"}, {"0"}};
+  m.outputs = {"F1", "F2", "F3"};
+  for (const char* name : {"k1", "k2"}) {
+    testhost::Adjustable adj;
+    adj.name = name;
+    m.adjustables.push_back(adj);
+  }
+  m.rates = {{1, 1, "-A1"}, {2, 1, "A1"}, {2, 2, "-A2"}, {3, 2, "A2"}};
 
-  explicit FitHost(int npoints) : points(npoints) {
-    path = (std::filesystem::temp_directory_path() /
-            ("tarvo-bench-fit-" + std::to_string(npoints) + ".dat"))
-               .string();
-    especes.resize(kEspecesRows * 2);
-    parametres.resize(kParametresRows * 2);
-    derivees.resize(kDeriveesRows * kDeriveesColumns);
-    for (auto* t : {&especes, &parametres, &derivees})
-      for (VARIANT& v : *t) VariantInit(&v);
-    for (VARIANT& v : sorties.Formula) VariantInit(&v);
-    for (int a = 1; a <= kMaxAdjustables; ++a) {
-      VariantInit(AdjName(&adjustables, a));
-      VariantInit(AdjEqualTo(&adjustables, a));
+  std::mt19937_64 engine(1);
+  auto gauss = [&engine] {
+    const double u1 = (static_cast<double>(engine() >> 11) + 1.0) * 0x1.0p-53;
+    const double u2 = (static_cast<double>(engine() >> 11) + 1.0) * 0x1.0p-53;
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
+  };
+  for (int j = 0; j < points; ++j) {
+    testhost::Point pt;
+    pt.interval = 1;
+    pt.time = PointTime(points, j);
+    const double a = std::exp(-pt.time);
+    const double b = 1.0 / (0.5 - 1.0) * (std::exp(-pt.time) - std::exp(-0.5 * pt.time));
+    const double y[3] = {a, b, 1 - a - b};
+    for (int o = 0; o < 3; ++o) {
+      std::vector<double> reps;
+      for (int k = 0; k < kReplicates; ++k) reps.push_back(y[o] * (1 + 0.02 * gauss()));
+      pt.replicates.push_back(reps);
     }
-    VariantInit(&initials.FileName);
-    VariantInit(&fitset.Method);
-    SetText(initials.FileName, path);
-    SetText(fitset.Method, "RUNGE-KUTTA 4");
-    initials.NEspeces = 3;
-    initials.NInterrupts = 1;
-    initials.NParametres = 0;
-    initials.NAjustables = 2;
-    initials.NPoints = static_cast<SmallInt>(npoints);
-    initials.NSorties = 3;
-    const char* names[3] = {"A", "B", "C"};
-    const char* starts[3] = {"1", "0", "0"};
-    for (int s = 1; s <= 3; ++s) {
-      SetText(especes[s - 1], names[s - 1]);
-      SetText(especes[kEspecesRows + s - 1], starts[s - 1]);
-      SetText(sorties.Formula[s - 1], "F" + std::to_string(s));
-    }
-    SetText(*AdjName(&adjustables, 1), "k1");
-    SetText(*AdjName(&adjustables, 2), "k2");
-    auto rate = [this](int i, int j, const std::string& text) {
-      SetText(derivees[(j - 1) * kDeriveesRows + i - 1], text);
-    };
-    rate(1, 1, "-A1");
-    rate(2, 1, "A1");
-    rate(2, 2, "-A2");
-    rate(3, 2, "A2");
+    m.points.push_back(pt);
   }
+  return m;
+}
 
-  ~FitHost() {
-    for (auto* t : {&especes, &parametres, &derivees})
-      for (VARIANT& v : *t) VariantClear(&v);
-    for (VARIANT& v : sorties.Formula) VariantClear(&v);
-    for (int a = 1; a <= kMaxAdjustables; ++a) {
-      VariantClear(AdjName(&adjustables, a));
-      VariantClear(AdjEqualTo(&adjustables, a));
-    }
-    VariantClear(&initials.FileName);
-    VariantClear(&fitset.Method);
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-  }
-
-  // Times 0, 1/16, 2/16, ... for 200 points; the 8 of the tests otherwise.
-  double Time(int j) const {
-    static const double eight[8] = {0, 0.5, 1, 2, 3, 4, 6, 8};
-    return points == 8 ? eight[j] : j / 16.0;
-  }
-
-  void WriteFile() const {
-    std::mt19937_64 engine(1);
-    auto gauss = [&engine] {
-      const double u1 = (static_cast<double>(engine() >> 11) + 1.0) * 0x1.0p-53;
-      const double u2 = (static_cast<double>(engine() >> 11) + 1.0) * 0x1.0p-53;
-      return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
-    };
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    for (int j = 0; j < points; ++j) {
-      FileRecord r{};
-      r.Interval = 1;
-      r.Time = Time(j);
-      const double a = std::exp(-r.Time);
-      const double b = 1.0 / (0.5 - 1.0) * (std::exp(-r.Time) - std::exp(-0.5 * r.Time));
-      const double y[3] = {a, b, 1 - a - b};
-      for (int o = 0; o < 3; ++o) {
-        r.NRep[o] = kReplicates;
-        for (int k = 0; k < kReplicates; ++k) r.YExp[o][k] = y[o] * (1 + 0.02 * gauss());
-      }
-      std::fwrite(&r, sizeof r, 1, f);
-    }
-    std::fclose(f);
-  }
-
-  // Set-up and the host's first Simulation at the start values.
-  bool Load() {
-    WriteFile();
-    fitset.Erreur = 0;
-    fitset.TypeErreur = 2.0;
-    fitset.Tolerance = 1.0 / 4096;
-    fitset.Marquard = 0.01;
-    fitset.Precision = 1e-8;
-    fitset.MaxIter = kMaxCalls;
-    adjustables.Value[0] = 1.5;
-    adjustables.Value[1] = 0.75;
-    adjustables.Adjustable[0] = kTrue;
-    adjustables.Adjustable[1] = kTrue;
-    Calcul_initial(&initials, &fitset, especes.data(), &adjustables, parametres.data(), &sorties,
-                   derivees.data());
-    if (fitset.Erreur != 0) return false;
-    Simulation(&initials, &fitset, nullptr, &adjustables);
-    return fitset.Erreur == 0;
-  }
-
-  void Release() {
-    int16_t mode = 0;
-    Fin(&mode);
-  }
-};
+// Set-up and the host's first Simulation at the start values: the blocks the fit changed
+// are put back as the model gives them.
+bool Load(testhost::Host& h) {
+  const testhost::Model& m = h.model;
+  h.WriteFile();
+  h.fitset.Erreur = 0;
+  h.fitset.TypeErreur = m.type_erreur;
+  h.fitset.Tolerance = m.tolerance;
+  h.fitset.Marquard = m.marquard;
+  h.fitset.Precision = m.precision;
+  h.fitset.MaxIter = m.max_iter;
+  h.adjustables.Value[0] = 1.5;
+  h.adjustables.Value[1] = 0.75;
+  h.adjustables.Adjustable[0] = kTrue;
+  h.adjustables.Adjustable[1] = kTrue;
+  h.CalculInitial();
+  if (h.fitset.Erreur != 0) return false;
+  h.Simulate();
+  return h.fitset.Erreur == 0;
+}
 
 // Counts the engine calls of the loaded model: a walk over n points makes n - 1 of them.
 Engine_proc g_engine = nullptr;
@@ -202,14 +140,15 @@ double SecondsPerRun(Body&& body) {
 }
 
 void BM_Fit_ToDone(benchmark::State& state) {
-  FitHost h(static_cast<int>(state.range(0)));
+  const int points = static_cast<int>(state.range(0));
+  testhost::Host h(FitModel(points));
   long calls = 0, fits = 0, walks = 0;
   double fit_seconds = 0;
   bool converged = true;
   for (auto _ : state) {
     state.PauseTiming();
-    if (!h.Load()) {
-      h.Release();
+    if (!Load(h)) {
+      h.Fin();
       state.ResumeTiming();
       state.SkipWithError("the benchmark model did not load");
       break;
@@ -221,7 +160,7 @@ void BM_Fit_ToDone(benchmark::State& state) {
     const double start = CpuSeconds();
     int n = 0;
     while (n < kMaxCalls) {
-      Ajustement(&h.initials, &h.fitset, nullptr, &h.adjustables);
+      h.Fit();
       ++n;
       if (h.fitset.Erreur != 0 || h.fitset.Done != 0) break;
     }
@@ -229,10 +168,10 @@ void BM_Fit_ToDone(benchmark::State& state) {
     state.PauseTiming();
     converged = converged && h.fitset.Done != 0;
     calls += n;
-    walks += g_engine_calls / (h.points - 1);
+    walks += g_engine_calls / (points - 1);
     ++fits;
     g_state.engine = g_engine;
-    h.Release();
+    h.Fin();
     state.ResumeTiming();
   }
   if (fits == 0) return;
@@ -250,8 +189,8 @@ void BM_Fit_ToDone(benchmark::State& state) {
   const double simulations = walks_per_fit - nfree * sensitivities;
 
   // The parts alone, on the model loaded afresh at its start values.
-  if (!h.Load()) {
-    h.Release();
+  if (!Load(h)) {
+    h.Fin();
     return;
   }
   const double t_sens = SecondsPerRun([] { Sensibilites(); });
@@ -270,7 +209,7 @@ void BM_Fit_ToDone(benchmark::State& state) {
     Equations_normales(1, M, g);
     benchmark::DoNotOptimize(Resolution(2, M, g, x));
   });
-  h.Release();
+  h.Fin();
 
   const double fit_s = fit_seconds / static_cast<double>(fits);
   auto percent = [fit_s](double seconds) { return 100.0 * seconds / fit_s; };

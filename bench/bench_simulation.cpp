@@ -11,17 +11,14 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "library/driver.h"
-#include "library/exports.h"
 #include "library/simulation.h"
 #include "library/state.h"
 #include "library/statistics.h"
-#include "platform/variant.h"
+#include "support/host.h"
 
 namespace {
 
@@ -32,148 +29,80 @@ constexpr int kPoints = 200;
 constexpr int kOutputs = 4;
 constexpr int kReplicates = 3;
 
-void SetText(VARIANT& v, const std::string& utf8) {
-  VariantClear(&v);
-  const std::u16string text = FromUtf8(utf8);
-  v.vt = VT_BSTR;
-  v.bstrVal = SysAllocString(text.c_str());
-}
+// The model as the host describes it.
+testhost::Model SimulationModel() {
+  testhost::Model m;
+  m.method = "RUNGE-KUTTA QC";
+  m.tolerance = 1e-6;
+  m.type_erreur = 2.0;
+  m.marquard = 0;
+  m.precision = 0;
+  m.max_iter = 0;
+  m.intervals = kIntervals;
 
-// The host's blocks and exchange file for the model.
-struct BenchHost {
-  std::string path;
-  BInitials initials{};
-  BFitSet fitset{};
-  BAjustables adjustables{};
-  BSorties sorties{};
-  std::vector<VARIANT> especes, parametres, derivees;
-
-  BenchHost() {
-    path = (std::filesystem::temp_directory_path() / "tarvo-bench-simulation.dat").string();
-    especes.resize(kEspecesRows * (kIntervals + 1));
-    parametres.resize(kParametresRows * (kIntervals + 1));
-    derivees.resize(kDeriveesRows * kDeriveesColumns);
-    for (auto* t : {&especes, &parametres, &derivees})
-      for (VARIANT& v : *t) VariantInit(&v);
-    for (VARIANT& v : sorties.Formula) VariantInit(&v);
-    for (int a = 1; a <= kMaxAdjustables; ++a) {
-      VariantInit(AdjName(&adjustables, a));
-      VariantInit(AdjEqualTo(&adjustables, a));
-    }
-    VariantInit(&initials.FileName);
-    VariantInit(&fitset.Method);
-    SetText(initials.FileName, path);
-    SetText(fitset.Method, "RUNGE-KUTTA QC");
-    fitset.Tolerance = 1e-6;
-    fitset.TypeErreur = 2.0;
-    initials.NEspeces = 6;
-    initials.NInterrupts = kIntervals;
-    initials.NParametres = 8;
-    initials.NAjustables = 8;
-    initials.NPoints = kPoints;
-    initials.NSorties = kOutputs;
-
-    const double values[8] = {0.8, 0.3, 0.5, 0.4, 0.25, 0.15, 0.05, 0.02};
-    for (int a = 1; a <= 8; ++a) {
-      SetText(*AdjName(&adjustables, a), "k" + std::to_string(a));
-      adjustables.Value[a - 1] = values[a - 1];
-      adjustables.Adjustable[a - 1] = kTrue;
-    }
-    // Parameters: each interval changes some of the rate constants.
-    for (int p = 1; p <= 8; ++p) {
-      const std::string a = "A" + std::to_string(p);
-      SetText(parametres[p - 1], "k" + std::to_string(p));
-      SetText(parametres[1 * kParametresRows + p - 1], a);
-      SetText(parametres[2 * kParametresRows + p - 1], p % 2 ? a + "*2" : a);
-      SetText(parametres[3 * kParametresRows + p - 1], p % 3 ? a + "/2" : a + "+P1");
-    }
-    // Species: start values, a dose added at interval 2, continued at interval 3.
-    const char* starts[6] = {"1", "0", "0", "0.1", "0", "0"};
-    for (int s = 1; s <= 6; ++s) {
-      SetText(especes[s - 1], "S" + std::to_string(s));
-      SetText(especes[1 * kEspecesRows + s - 1], starts[s - 1]);
-      SetText(especes[2 * kEspecesRows + s - 1], s == 1 ? "F1+0.5" : "F" + std::to_string(s));
-      SetText(especes[3 * kEspecesRows + s - 1], "F" + std::to_string(s));
-    }
-    // Rates in split form: cell (i, j) at (j-1)*30 + (i-1); column 31 is the free term.
-    auto rate = [this](int i, int j, const std::string& text) {
-      SetText(derivees[(j - 1) * kDeriveesRows + i - 1], text);
-    };
-    rate(1, 1, "-P1-P7*F2");
-    rate(1, 2, "P2");
-    rate(2, 1, "P1");
-    rate(2, 2, "-P2-P3");
-    rate(3, 2, "P3");
-    rate(3, 3, "-P4*EX(-P8*T)");
-    rate(4, 3, "P4*EX(-P8*T)");
-    rate(4, 4, "-P5");
-    rate(5, 4, "P5");
-    rate(5, 5, "-P6");
-    rate(6, 5, "P6");
-    rate(6, 31, "P7*F1*F2");
-    SetText(sorties.Formula[0], "F1+F2");
-    SetText(sorties.Formula[1], "F3*(1+P8)");
-    SetText(sorties.Formula[2], "F4/(F1+1)");
-    SetText(sorties.Formula[3], "LN(F6+1)+F5^2");
+  const double values[8] = {0.8, 0.3, 0.5, 0.4, 0.25, 0.15, 0.05, 0.02};
+  for (int a = 1; a <= 8; ++a) {
+    testhost::Adjustable adj;
+    adj.name = "k" + std::to_string(a);
+    adj.value = values[a - 1];
+    m.adjustables.push_back(adj);
   }
-
-  ~BenchHost() {
-    for (auto* t : {&especes, &parametres, &derivees})
-      for (VARIANT& v : *t) VariantClear(&v);
-    for (VARIANT& v : sorties.Formula) VariantClear(&v);
-    for (int a = 1; a <= kMaxAdjustables; ++a) {
-      VariantClear(AdjName(&adjustables, a));
-      VariantClear(AdjEqualTo(&adjustables, a));
-    }
-    VariantClear(&initials.FileName);
-    VariantClear(&fitset.Method);
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+  // Parameters: each interval changes some of the rate constants.
+  for (int p = 1; p <= 8; ++p) {
+    const std::string a = "A" + std::to_string(p);
+    m.parameters.push_back("k" + std::to_string(p));
+    m.parameter_eqs.push_back({a, p % 2 ? a + "*2" : a, p % 3 ? a + "/2" : a + "+P1"});
   }
+  // Species: start values, a dose added at interval 2, continued at interval 3.
+  const char* starts[6] = {"1", "0", "0", "0.1", "0", "0"};
+  for (int s = 1; s <= 6; ++s) {
+    const std::string f = "F" + std::to_string(s);
+    m.species.push_back("S" + std::to_string(s));
+    m.species_start.push_back({starts[s - 1], s == 1 ? "F1+0.5" : f, f});
+  }
+  // Rates in split form; column 31 is the free term.
+  m.rates = {{1, 1, "-P1-P7*F2"}, {1, 2, "P2"},          {2, 1, "P1"},
+             {2, 2, "-P2-P3"},    {3, 2, "P3"},          {3, 3, "-P4*EX(-P8*T)"},
+             {4, 3, "P4*EX(-P8*T)"}, {4, 4, "-P5"},      {5, 4, "P5"},
+             {5, 5, "-P6"},       {6, 5, "P6"},          {6, testhost::kFreeTerm, "P7*F1*F2"}};
+  m.outputs = {"F1+F2", "F3*(1+P8)", "F4/(F1+1)", "LN(F6+1)+F5^2"};
 
   // 200 points, 3 replicates of every output around a smooth level.
-  void WriteFile() const {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    for (int j = 0; j < kPoints; ++j) {
-      FileRecord r{};
-      r.Interval = static_cast<SmallInt>(j * kIntervals / kPoints + 1);
-      r.Time = 0.1 * j;
-      for (int o = 0; o < kOutputs; ++o) {
-        r.NRep[o] = kReplicates;
-        const double level = 0.2 + 0.5 * std::exp(-0.01 * j) * (o + 1);
-        for (int k = 0; k < kReplicates; ++k) r.YExp[o][k] = level * (0.95 + 0.05 * k);
-      }
-      std::fwrite(&r, sizeof r, 1, f);
+  for (int j = 0; j < kPoints; ++j) {
+    testhost::Point pt;
+    pt.interval = static_cast<int16_t>(j * kIntervals / kPoints + 1);
+    pt.time = 0.1 * j;
+    for (int o = 0; o < kOutputs; ++o) {
+      const double level = 0.2 + 0.5 * std::exp(-0.01 * j) * (o + 1);
+      std::vector<double> reps;
+      for (int k = 0; k < kReplicates; ++k) reps.push_back(level * (0.95 + 0.05 * k));
+      pt.replicates.push_back(reps);
     }
-    std::fclose(f);
+    m.points.push_back(pt);
   }
+  return m;
+}
 
-  bool Load() {
-    WriteFile();
-    fitset.Erreur = 0;
-    Calcul_initial(&initials, &fitset, especes.data(), &adjustables, parametres.data(), &sorties,
-                   derivees.data());
-    return fitset.Erreur == 0 && Tarvo_last_failure(nullptr, 0) == 0;
-  }
-
-  void Release() {
-    int16_t mode = 0;
-    Fin(&mode);
-  }
-};
-
-BenchHost& Host() {
-  static BenchHost host;
+testhost::Host& TheHost() {
+  static testhost::Host host(SimulationModel());
   return host;
+}
+
+bool Load() {
+  testhost::Host& h = TheHost();
+  h.WriteFile();
+  h.fitset.Erreur = 0;
+  h.CalculInitial();
+  return h.fitset.Erreur == 0 && testhost::Host::LastFailure() == 0;
 }
 
 // Loads the model for one benchmark and releases it when the benchmark ends.
 struct Loaded {
   bool ok;
-  explicit Loaded(benchmark::State& state) : ok(Host().Load()) {
+  explicit Loaded(benchmark::State& state) : ok(Load()) {
     if (!ok) state.SkipWithError("the benchmark model did not load");
   }
-  ~Loaded() { Host().Release(); }
+  ~Loaded() { TheHost().Fin(); }
 };
 
 void PerSimulation(benchmark::State& state) {
@@ -182,15 +111,14 @@ void PerSimulation(benchmark::State& state) {
 }
 
 void BM_Simulation_SetUp(benchmark::State& state) {
-  BenchHost& h = Host();
+  testhost::Host& h = TheHost();
   for (auto _ : state) {
     state.PauseTiming();
     h.WriteFile();
     state.ResumeTiming();
     h.fitset.Erreur = 0;
-    Calcul_initial(&h.initials, &h.fitset, h.especes.data(), &h.adjustables, h.parametres.data(),
-                   &h.sorties, h.derivees.data());
-    h.Release();
+    h.CalculInitial();
+    h.Fin();
   }
   if (h.fitset.Erreur != 0) state.SkipWithError("the benchmark model did not load");
   PerSimulation(state);
@@ -199,8 +127,8 @@ BENCHMARK(BM_Simulation_SetUp)->Unit(benchmark::kMillisecond);
 
 void BM_Simulation_Whole(benchmark::State& state) {
   Loaded model(state);
-  BenchHost& h = Host();
-  for (auto _ : state) Simulation(&h.initials, &h.fitset, nullptr, &h.adjustables);
+  testhost::Host& h = TheHost();
+  for (auto _ : state) h.Simulate();
   if (h.fitset.Erreur != 0) state.SkipWithError("the simulation reported an error");
   PerSimulation(state);
 }
@@ -247,7 +175,7 @@ BENCHMARK(BM_Simulation_Statistics)->Unit(benchmark::kMicrosecond);
 
 void BM_Simulation_FileRewrite(benchmark::State& state) {
   Loaded model(state);
-  for (auto _ : state) WriteExchangeFile(&Host().initials);
+  for (auto _ : state) WriteExchangeFile(&TheHost().initials);
   PerSimulation(state);
 }
 BENCHMARK(BM_Simulation_FileRewrite)->Unit(benchmark::kMicrosecond);
