@@ -21,6 +21,12 @@ using Engine_proc = void (*)(int32_t n, double t0, double t1, double tol, const 
 inline constexpr int16_t kStatusTolerance = 1;      // tolerance not above the engine's floor
 inline constexpr int16_t kStatusNotReached = 2;     // stopped before the end time
 inline constexpr int16_t kStatusEmptyInterval = 3;  // t1 not after t0
+inline constexpr int16_t kStatusStepBudget = 16;    // kMaxEngineSteps taken before t1
+
+// Every engine call takes at most this many steps, whatever the tolerance asks for, so that
+// no host value can freeze a simulation: past it the call stops where it got to and reports
+// kStatusStepBudget. A fixed-step engine at tolerance 1e-12 still stays within it.
+inline constexpr long kMaxEngineSteps = 1000000;
 
 // Derivative formula table: slot 30*(i-1) + (j-1) holds M_ij, slot 900 + (i-1) holds b_i;
 // nil means zero.

@@ -20,6 +20,13 @@ inline constexpr int16_t kErreurNoModel = 4000;
 // Ajustement could not obtain the memory of its scratch point table (Tarvo_last_failure
 // tells it too).
 inline constexpr int16_t kErreurNoMemory = 5000;
+// The points' Interval numbers decrease somewhere in the exchange file: the walk over the
+// intervals would stop there and leave every later point unsimulated. Nothing is loaded.
+inline constexpr int16_t kErreurIntervalOrder = 7000;
+// A simulation left the finite numbers: a species or an output is NaN or infinite at some
+// point. Added by Simulation to the last engine status; Ajustement reports it too and then
+// keeps the adjustables where they were.
+inline constexpr int16_t kErreurNonFinite = 8000;
 
 // The set-up's code for an unknown Method.
 inline constexpr int16_t kErreurMethod = 9;
