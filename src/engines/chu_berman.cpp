@@ -78,7 +78,13 @@ void Engine_chu_berman(int32_t n, double t0, double t1, double tol, const double
     double t = t0;
     StepStart s;
     SpeciesVector y_new;
+    int64_t steps = 0;
+    bool budget = false;
     for (;;) {
+      if (++steps > kMaxEngineSteps) {
+        budget = true;
+        break;
+      }
       Eval_rate_at(n, t, y, s.b0, s.M0, s.f0);
       Mat_vec(n, s.M0, s.f0, s.g0);
       h = h * 4 * std::fabs(tol - errsum) / tol;
@@ -101,7 +107,10 @@ void Engine_chu_berman(int32_t n, double t0, double t1, double tol, const double
       y = y_new;
       if (t >= t1 || collapsed) break;
     }
-    if (t1 > t) status = static_cast<int16_t>(status + 1);
+    if (budget)
+      status = kStatusStepBudget;
+    else if (t1 > t)
+      status = static_cast<int16_t>(status + 1);
   }
   for (int k = 0; k < kMaxSpecies; ++k) y_out[k] = y[k];
 }

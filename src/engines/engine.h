@@ -24,9 +24,11 @@ inline constexpr int16_t kStatusEmptyInterval = 3;  // t1 not after t0
 inline constexpr int16_t kStatusStepBudget = 16;    // kMaxEngineSteps taken before t1
 
 // Every engine call takes at most this many steps, whatever the tolerance asks for, so that
-// no host value can freeze a simulation: past it the call stops where it got to and reports
-// kStatusStepBudget. A fixed-step engine at tolerance 1e-12 still stays within it.
-inline constexpr long kMaxEngineSteps = 1000000;
+// no host value can freeze a simulation: past it the call stops at the state it reached and
+// reports kStatusStepBudget. The fixed-step engines take about 1/sqrt(tol) steps, so they stay
+// within it down to a tolerance of about 1e-12; the step-doubling engine's own limit of 1/tol
+// steps comes first for every tolerance above 1e-6.
+inline constexpr int64_t kMaxEngineSteps = 1000000;
 
 // Derivative formula table: slot 30*(i-1) + (j-1) holds M_ij, slot 900 + (i-1) holds b_i;
 // nil means zero.

@@ -55,6 +55,7 @@ void Engine_rk_qc(int32_t n, double t0, double t1, double tol, const double* y_i
     const double limit = 1.0 / tol;
     int64_t steps = 0;  // 64 bits: the limit 1/tol may exceed the 32-bit range
     bool stalled = false;
+    bool budget = false;
     for (;;) {
       ++steps;
       const double t_accepted = t;
@@ -90,11 +91,18 @@ void Engine_rk_qc(int32_t n, double t0, double t1, double tol, const double* y_i
         break;
       }
       if (static_cast<double>(steps) > limit) break;
+      if (steps >= kMaxEngineSteps) {
+        budget = true;
+        break;
+      }
     }
     // A stalled call reports the end time as not reached whatever the tolerance (an infinite
     // one included); the step limit reports it only beyond tol.
     const bool short_of_end = stalled ? t1 > t : std::fabs(t - t1) > tol;
-    if (short_of_end) status = static_cast<int16_t>(status + kStatusNotReached);
+    if (budget && t1 > t)
+      status = kStatusStepBudget;
+    else if (short_of_end)
+      status = static_cast<int16_t>(status + kStatusNotReached);
   }
   for (int k = 0; k < kMaxSpecies; ++k) y_out[k] = f.y[k];
 }

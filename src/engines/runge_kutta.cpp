@@ -33,7 +33,12 @@ void FixedStepDriver(StepProc step, int32_t n, double t0, double t1, double tol,
   SpeciesVector y;
   Engine_start(t0, t1, tol, kFixedStepFloor, y_in, status, t, h, y);
   if (status != 0) return;
+  int64_t steps = 0;
   while (t1 > t) {
+    if (++steps > kMaxEngineSteps) {
+      status = kStatusStepBudget;
+      break;
+    }
     const double next = t + h;
     // A step that cannot move the time (h below half an ulp of t, or NaN) would repeat
     // forever, and an infinite one leaves no usable state: stop at the time reached instead.

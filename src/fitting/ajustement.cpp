@@ -3,6 +3,7 @@
 #include "fitting/deviations.h"
 #include "fitting/fit_tables.h"
 #include "fitting/step.h"
+#include "library/erreur_codes.h"
 #include "library/record_copy.h"
 #include "library/simulation.h"
 #include "library/state.h"
@@ -55,13 +56,23 @@ void Iterate(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* 
   if (fs.Erreur != 0) return;
   ApplySteps(+1);
   SimulateModel(host_initials, host_fitset, host_adj);
+  if (!g_state.finite) {
+    // The first step led the model out of the finite numbers: the adjustables go back to
+    // where the call found them, with their own simulation, and the call reports it.
+    for (int32_t a = 0; a < na; ++a) g_state.adjustables[a].Value = saved[a];
+    SimulateModel(host_initials, host_fitset, host_adj);
+    if (g_state.finite) fs.Erreur = static_cast<int16_t>(fs.Erreur + kErreurNonFinite);
+    return;
+  }
   const double e1 = fs.ErreurCalc;
 
   Pas_ajustement(1);
   if (fs.Erreur != 0) return;
   ApplySteps(+1);
   SimulateModel(host_initials, host_fitset, host_adj);
-  if (fs.ErreurCalc > e1) {  // equal, or NaN on either side, keeps the second step
+  // Equal keeps the second step; a second step that left the finite numbers is undone like a
+  // worse one.
+  if (fs.ErreurCalc > e1 || !g_state.finite) {
     ApplySteps(-1);
     SimulateModel(host_initials, host_fitset, host_adj);
   }

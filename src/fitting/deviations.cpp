@@ -31,6 +31,7 @@ void Ecarts_types() {
   FitMatrix inverse;
   Equations_normales(0, M, g);
   const FreeList f = FreeAdjustables();
+  if (fs.Erreur == 0 && !Finite(f.count, M, g)) fs.Erreur = kErreurNonFinite;
   if (fs.Erreur == 0) fs.Erreur = static_cast<int16_t>(fs.Erreur + Inversion(f.count, M, inverse));
   if (fs.Erreur != 0) return;
 

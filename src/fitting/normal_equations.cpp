@@ -1,5 +1,7 @@
 #include "fitting/normal_equations.h"
 
+#include <cmath>
+
 #include "fitting/fit_tables.h"
 #include "fitting/sensitivities.h"
 #include "library/state.h"
@@ -38,6 +40,19 @@ void Equations_normales(int mode, FitMatrix& M, FitVector& g) {
   }
   const double damping = g_state.fitset.Marquard + 1;
   for (int32_t i = 0; i < f.count; ++i) M.a[i][i] = M.a[i][i] * damping;
+}
+
+bool Finite(int32_t n, const FitVector& v) {
+  for (int32_t i = 0; i < n; ++i)
+    if (!std::isfinite(v.v[i])) return false;
+  return true;
+}
+
+bool Finite(int32_t n, const FitMatrix& M, const FitVector& g) {
+  for (int32_t i = 0; i < n; ++i)
+    for (int32_t j = 0; j < n; ++j)
+      if (!std::isfinite(M.a[i][j])) return false;
+  return Finite(n, g);
 }
 
 }  // namespace tarvo

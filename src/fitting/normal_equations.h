@@ -14,4 +14,8 @@ namespace tarvo {
 
 void Equations_normales(int mode, FitMatrix& M, FitVector& g);
 
+// True when the first n entries of v (and the leading n x n block of M) are all finite.
+bool Finite(int32_t n, const FitVector& v);
+bool Finite(int32_t n, const FitMatrix& M, const FitVector& g);
+
 }  // namespace tarvo

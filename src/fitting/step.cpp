@@ -5,6 +5,7 @@
 #include "fitting/fit_tables.h"
 #include "fitting/normal_equations.h"
 #include "fitting/solvers.h"
+#include "library/erreur_codes.h"
 #include "library/state.h"
 
 namespace tarvo {
@@ -22,7 +23,11 @@ void Pas_ajustement(int mode) {
   Equations_normales(mode, M, g);
   BFitSet& fs = g_state.fitset;
   const FreeList f = FreeAdjustables();
+  // A simulation that left the finite numbers poisons the equations; neither they nor a step
+  // that overflowed may move an adjustable.
+  if (fs.Erreur == 0 && !Finite(f.count, M, g)) fs.Erreur = kErreurNonFinite;
   if (fs.Erreur == 0) fs.Erreur = static_cast<int16_t>(Resolution(f.count, M, g, x));
+  if (fs.Erreur == 0 && !Finite(f.count, x)) fs.Erreur = kErreurNonFinite;
   if (fs.Erreur != 0) return;
   for (int32_t c = 0; c < f.count; ++c) {
     PAjustable& adj = g_state.adjustables[f.index[c]];

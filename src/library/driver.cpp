@@ -1,5 +1,7 @@
 #include "library/driver.h"
 
+#include <cmath>
+
 #include "Symbolic/cells.h"
 #include "Symbolic/compil.h"
 #include "library/state.h"
@@ -37,6 +39,18 @@ void ResetInterval(PointTable& table, PointRecord& point, int k) {
   }
 }
 
+bool SpeciesFinite(int n) {
+  for (int s = 0; s < n; ++s)
+    if (!std::isfinite(g_cells.species[s])) return false;
+  return true;
+}
+
+bool OutputsFinite(const PointRecord& point, int outputs) {
+  for (int o = 0; o < outputs; ++o)
+    if (!std::isfinite(point.YCalc[o])) return false;
+  return true;
+}
+
 // Outputs of a point reached by the engine inside its interval: the engine's status code
 // when the call failed, the formulas' values otherwise.
 void PointOutputs(PointTable& table, PointRecord& point) {
@@ -53,10 +67,13 @@ void PointOutputs(PointTable& table, PointRecord& point) {
 
 }  // namespace
 
-void Run_points(PointTable& table) {
+bool Run_points(PointTable& table) {
   const BInitials& m = g_state.initials;
   const int npoints = m.NPoints;
   auto pt = [&table](int j) -> PointRecord& { return table.Points[j - 1]; };  // 1-based
+  for (double& v : g_cells.species) v = 0.0;
+  for (double& v : g_cells.parameters) v = 0.0;
+  bool finite = true;
   int j = 1;
   g_cells.time = pt(1).Time;
   for (int k = 1; k <= m.NInterrupts; ++k) {
@@ -65,15 +82,21 @@ void Run_points(PointTable& table) {
     const bool starts = j < npoints || (j == npoints && pt(j).Interval >= k);
     if (!starts) continue;
     ResetInterval(table, pt(j), k);
+    finite = finite && SpeciesFinite(m.NEspeces) && OutputsFinite(pt(j), m.NSorties);
     while (j < npoints && pt(j).Interval == k) {
       if (g_state.engine)
         g_state.engine(m.NEspeces, pt(j).Time, pt(j + 1).Time, g_state.fitset.Tolerance,
                        g_cells.species, g_cells.species, g_state.fitset.Erreur);
       j += 1;
       g_cells.time = pt(j).Time;
-      if (pt(j).Interval == k) PointOutputs(table, pt(j));
+      finite = finite && SpeciesFinite(m.NEspeces);
+      if (pt(j).Interval == k) {
+        PointOutputs(table, pt(j));
+        finite = finite && OutputsFinite(pt(j), m.NSorties);
+      }
     }
   }
+  return finite;
 }
 
 }  // namespace tarvo

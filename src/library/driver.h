@@ -13,6 +13,9 @@ void Refresh_adjustables();
 
 // Walks every point of table (the live point table, or a scratch copy made by the fit):
 // writes YCalc and YPrev of the points and the engine status into the engine BFitSet.Erreur.
-void Run_points(PointTable& table);
+// Every walk starts from cleared species and parameter cells, so that a start formula or an
+// equation that reads a value before it is set reads 0, never what an earlier walk left.
+// Returns false when a species or an output left the finite numbers at some point.
+bool Run_points(PointTable& table);
 
 }  // namespace tarvo

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "Symbolic/cells.h"
 #include "Symbolic/compil.h"
@@ -85,6 +86,7 @@ std::string CheckCounts(const BInitials& m) {
 struct FileProblems {
   std::string replicates;
   std::string intervals;
+  std::string order;
 };
 
 // Step 4: every record of the file into its point record. Replicate counts outside 0..10 and
@@ -100,6 +102,14 @@ FileProblems ReadPoints(PointTable& table) {
     PointRecord& p = table.Points[j - 1];
     p.Interval = r.Interval;
     p.Time = r.Time;
+    // Order is judged among intervals in range only; one out of range is refused on its own.
+    const auto in_range = [&m](int k) { return k >= 1 && k <= m.NInterrupts; };
+    if (j > 1 && in_range(r.Interval) && in_range(table.Points[j - 2].Interval) &&
+        r.Interval < table.Points[j - 2].Interval && problems.order.empty())
+      problems.order = "point " + std::to_string(j) + ": Interval = " +
+                       std::to_string(r.Interval) + " follows Interval = " +
+                       std::to_string(table.Points[j - 2].Interval) + " of point " +
+                       std::to_string(j - 1) + " (the points' intervals must not decrease)";
     if ((r.Interval < 1 || r.Interval > m.NInterrupts) && problems.intervals.empty())
       problems.intervals = "point " + std::to_string(j) + ": Interval = " +
                            std::to_string(r.Interval) + " is outside 1.." +
@@ -314,13 +324,17 @@ void Load(const BInitials& hi, BFitSet& hf, const VARIANT* especes, BAjustables&
   PointTable& table = *g_state.points;
   AllocateSpecies(especes);                     // 3.
   const FileProblems file = ReadPoints(table);  // 4.
-  if (!file.replicates.empty() || !file.intervals.empty()) {
+  if (!file.replicates.empty() || !file.intervals.empty() || !file.order.empty()) {
     int16_t code = 0;
-    std::string message = file.replicates;
-    if (!file.replicates.empty()) code += kErreurReplicateLimit;
-    if (!file.intervals.empty()) {
-      code += kErreurIntervalRange;
-      message += (message.empty() ? "" : "; ") + file.intervals;
+    std::string message;
+    const std::pair<const std::string*, int16_t> found[] = {
+        {&file.replicates, kErreurReplicateLimit},
+        {&file.intervals, kErreurIntervalRange},
+        {&file.order, kErreurIntervalOrder}};
+    for (const auto& [text, value] : found) {
+      if (text->empty()) continue;
+      code = static_cast<int16_t>(code + value);
+      message += (message.empty() ? "" : "; ") + *text;
     }
     Refuse(e, code, message);
     return;
@@ -340,12 +354,18 @@ void Load(const BInitials& hi, BFitSet& hf, const VARIANT* especes, BAjustables&
 void SetupModel(const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
                 BAjustables* adjustables, const VARIANT* parametres, const BSorties* sorties,
                 const VARIANT* derivees) {
+  // Whatever happens below, a model loaded earlier is no longer usable: a set-up that fails,
+  // raised failures included, leaves no model that Simulation or Ajustement could run.
+  g_state.ready = false;
   if (!initials || !fitset || !especes || !adjustables || !parametres || !sorties || !derivees)
     Raise(FailureKind::InvalidOperation, "Calcul_initial: an argument address is nil");
   // One model at a time: a model still loaded is released first, and once none is loaded the
-  // constant table starts afresh (no compiled formula refers to its slots any more).
+  // constant table starts afresh (no compiled formula refers to its slots any more). Every
+  // value cell starts from 0, so that nothing of an earlier model is ever read.
   if (g_state.loaded) ReleaseModel();
   ResetConstants();
+  g_cells = FormulaCells{};
+  g_state.finite = true;
   g_state.loaded = true;
   g_state.ready = false;
   g_state.engine = nullptr;

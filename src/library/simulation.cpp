@@ -64,12 +64,15 @@ void SimulateModel(const BInitials* host_initials, BFitSet* host_fitset, BAjusta
   PointTable& table = *g_state.points;
   BFitSet& fit = g_state.fitset;
   Refresh_adjustables();
-  Run_points(table);
+  g_state.finite = Run_points(table);
   Weights(table, fit.TypeErreur);
   fit.Coeff = Coeff_estimate(table, fit.TypeErreur);
   fit.ErreurExp = Scatter_exp(table);
   fit.ErreurCalc = Scatter_calc(table);
   WriteExchangeFile(host_initials);
+  // Added after the file is written, so that the host finds there which values left the
+  // finite numbers, and in time to keep the host's adjustables where they were.
+  if (!g_state.finite) fit.Erreur = static_cast<int16_t>(fit.Erreur + kErreurNonFinite);
   if (host_fitset) CopyFitSet(*host_fitset, fit);
   if (host_fitset && host_fitset->Erreur == 0 && host_adj) {
     for (int a = 0; a < g_state.initials.NAjustables; ++a) {

@@ -51,6 +51,7 @@ struct EngineState {
   int32_t NFree;
   bool loaded;         // Calcul_initial ran and Fin has not
   bool ready;          // the last set-up left the host's Erreur at 0
+  bool finite;         // the last Simulation kept every species and output finite
 };
 
 extern EngineState g_state;
