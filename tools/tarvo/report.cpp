@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tarvo/uncertainty_report.h"
+
 namespace tarvo::tool {
 
 std::string Num(double v, int digits) {
@@ -63,6 +65,7 @@ void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r) {
   if (r.outcome != "converged" && r.outcome != "failed")
     std::fprintf(out, "(standard deviations are computed at convergence only, or at every "
                       "call with sd_every_call = true)\n");
+  if (r.outcome == "converged") PrintUncertainty(out, r.uncertainty);
 }
 
 int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
@@ -100,6 +103,7 @@ int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
     adj.push_back(e);
   }
   j["adjustables"] = adj;
+  AddUncertaintyJson(j, r.uncertainty);
   json hist = json::array();
   for (const CallRecord& c : r.history) {
     json values = json::object();

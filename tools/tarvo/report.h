@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tarvo/prepare.h"
+#include "tarvo/uncertainty.h"
 
 namespace tarvo::tool {
 
@@ -47,6 +48,7 @@ struct FitResult {
   Figures figures;
   std::vector<AdjustableResult> adjustables;
   std::vector<CallRecord> history;
+  Uncertainty uncertainty;  // residual-based figures, after convergence
 };
 
 std::string Num(double v, int digits = 6);
