@@ -40,8 +40,11 @@ def one_set(tarvo, replicates, seed, work):
                    check=True, capture_output=True)
     subprocess.run([tarvo, "fit", model, "-q", "-o", os.path.join(folder, "out")],
                    capture_output=True)
-    with open(os.path.join(folder, "out", "fit.json")) as f:
-        fit = json.load(f)
+    try:
+        with open(os.path.join(folder, "out", "fit.json")) as f:
+            fit = json.load(f)
+    except (OSError, ValueError):
+        fit = {"converged": False}
     shutil.rmtree(folder)
     return fit
 
@@ -63,6 +66,7 @@ def run(tarvo, replicates, sets, jobs, truth):
     counts = {name: [0, 0, 0] for name in truth}
     usable = 0
     with tempfile.TemporaryDirectory(prefix="tarvo-coverage-") as work:
+        tarvo = shutil.copy(tarvo, work)  # a rebuild during the run must not disturb it
         with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
             fits = pool.map(lambda s: one_set(tarvo, replicates, s, work),
                             range(1, sets + 1))

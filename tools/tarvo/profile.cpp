@@ -13,6 +13,7 @@ namespace {
 
 constexpr int kMaxRefits = 24;  // per side
 constexpr int kRefinements = 2;
+constexpr int kRetries = 3;  // shorter steps after a failed refit
 constexpr double kFarFactor = 1000;
 constexpr double kNearZero = 1e-6;
 
@@ -45,6 +46,7 @@ class Walk {
     SideResult r;
     Stop prev{estimate_, 0, best_};
     double h = FirstStep();
+    int failures = 0;
     const double far = kFarFactor * std::max(std::fabs(estimate_), std::isfinite(se_) ? se_ : 0);
     for (int n = 0; n < kMaxRefits; ++n) {
       const double x = Next(prev.x, h, dir);
@@ -56,8 +58,14 @@ class Walk {
       }
       Stop s;
       if (!Evaluate(x, prev.values, s, r.note)) {
-        r.bound = prev.x;
-        return r;
+        // Often the others cannot follow that far (one of them would cross zero): close in
+        // on the last good value before giving up.
+        if (++failures > kRetries) {
+          r.bound = prev.x;
+          return r;
+        }
+        h /= 4;
+        continue;
       }
       if (s.z > out_.threshold) return Refine(prev, s);
       if (s.z - prev.z < out_.threshold / 4) h *= 2;

@@ -13,7 +13,7 @@
 //   - the path would cross zero: the fit's step rule keeps an adjustable on its side of zero,
 //     so the path approaches zero geometrically and stops below 1e-6 of the estimate,
 //   - it has gone 1000 times max(|estimate|, SE) from the estimate, or taken 24 refits,
-//   - a refit fails.
+//   - a refit fails, and so do three more, each a quarter of the step before it.
 // Both sides open means a flat profile: the adjustable is not identifiable.
 #pragma once
 
