@@ -128,6 +128,9 @@ int WritePointsCsv(const std::string& path, const Prepared& p,
   std::ofstream out(path);
   out << "time,interval";
   for (const auto& o : p.model.outputs) out << "," << o.name << ".mean," << o.name << ".sim";
+  for (size_t o = 0; o < p.model.outputs.size(); ++o)  // residual of each replicate
+    for (int k = 1; k <= p.data.replicate_columns[o]; ++k)
+      out << "," << p.model.outputs[o].name << ".res." << k;
   out << "\n";
   for (size_t j = 0; j < p.data.points.size(); ++j) {
     const DataPoint& pt = p.data.points[j];
@@ -138,6 +141,12 @@ int WritePointsCsv(const std::string& path, const Prepared& p,
       if (MeanOf(pt, static_cast<int>(o), mean)) out << Num(mean, 17);
       out << "," << (j < ycalc.size() ? Num(ycalc[j][o], 17) : "");
     }
+    for (size_t o = 0; o < p.model.outputs.size(); ++o)
+      for (int k = 0; k < p.data.replicate_columns[o]; ++k) {
+        const auto& reps = pt.values[o];
+        out << ",";
+        if (j < ycalc.size() && k < static_cast<int>(reps.size())) out << Num(reps[k] - ycalc[j][o], 17);
+      }
     out << "\n";
   }
   if (!out) {
