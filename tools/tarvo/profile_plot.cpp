@@ -69,13 +69,14 @@ int DrawOne(const std::vector<Profile>& profiles, const char* device, const std:
   plscol0(kPoint, 31, 119, 180);
   plscol0(kThreshold, 214, 39, 40);
   plscol0(kMark, 120, 120, 120);
-  plstar(cols, rows);
+  plssub(cols, rows);
+  plinit();
   plschr(0, 0.9);
   plssym(0, 0.8);
-  for (const Profile& pr : profiles) {
-    pladv(0);
+  for (int i = 0; i < n; ++i) {
+    if (n > 1) pladv(0);  // with one panel plenv0 advances the page itself
     plcol0(kInk);
-    DrawPanel(pr);
+    DrawPanel(profiles[i]);
   }
   plend();
   FILE* f = std::fopen(file.c_str(), "rb");
