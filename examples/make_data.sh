@@ -16,3 +16,4 @@ synth() {  # folder, then the noise options
 synth consecutive --noise 0.005 --replicates 3 --seed 1
 synth enzyme --noise 0.005 --replicates 3 --seed 2
 synth two_compartment --noise 0.05 --relative --replicates 3 --seed 3
+synth reversible --noise 0.01 --replicates 2 --seed 4

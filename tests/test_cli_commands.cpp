@@ -183,7 +183,7 @@ TEST_F(CliCommands, SimulateWritesFiguresPointsAndPlot) {
   EXPECT_NE(r.out.find("ErreurCalc"), std::string::npos);
   EXPECT_NE(r.out.find("22 measured values"), std::string::npos) << r.out;
   const std::string points = Read("res/points.csv");
-  EXPECT_EQ(points.substr(0, points.find('\n')), "time,interval,Y.mean,Y.sim");
+  EXPECT_EQ(points.substr(0, points.find('\n')), "time,interval,Y.mean,Y.sim,Y.res.1,Y.res.2");
   // At t = 2 the model (k = 0.5) gives 0.5 + 0.5 e^-1 = 0.68394; the mean of the data too.
   std::istringstream lines(points);
   std::string line;

@@ -12,7 +12,8 @@ target_link_libraries(tarvo PRIVATE PkgConfig::TARVO_TOML PkgConfig::TARVO_PLPLO
 set(TARVO_TOOL_UNIT_SOURCES)
 foreach(unit formula_lex formula_syntax formula_diagnosis names model_file model_text data_csv erreur_text
              host_blocks library_session load_model prepare simulate_at model_warnings report
-             plot results)
+             plot results distributions residual_sums refit uncertainty uncertainty_report profile
+             profile_plot fit_uncertainty)
   list(APPEND TARVO_TOOL_UNIT_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${unit}.cpp)
 endforeach()
 if(TARVO_TESTS)

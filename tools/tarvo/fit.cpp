@@ -12,6 +12,7 @@
 
 #include "tarvo/command.h"
 #include "tarvo/erreur_text.h"
+#include "tarvo/fit_uncertainty.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
 #include "tarvo/report.h"
@@ -26,6 +27,7 @@ struct FitArgs {
   std::vector<std::string> sets;
   std::string out;
   bool quiet = false;
+  bool no_profiles = false;
 };
 
 // Ctrl-C ends the fit after the current call, so the temporary folder is still removed and
@@ -162,6 +164,9 @@ int RunFit(const FitArgs& args) {
   CollectAdjustables(s, p, r);
   const std::vector<double> values = Values(s, p.values.size());
   EndSession(s);
+  std::vector<Profile> profiles;
+  if (r.outcome == "converged" && !ycalc.empty())
+    profiles = AssessFit(p, values, ycalc, !args.no_profiles, args.quiet, r.uncertainty);
 
   PrintFitReport(stdout, p, r);
   std::vector<std::string> written, warnings;
@@ -170,6 +175,7 @@ int RunFit(const FitArgs& args) {
   written.push_back(json);
   if (WriteResults(p, values, ycalc, folder, written, warnings, message) != 0)
     return ReportBadInput({message});
+  WriteProfilePlots(profiles, folder, written, warnings);
   for (const auto& w : warnings) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
   std::printf("\n");
   for (const auto& w : written) std::printf("wrote %s\n", w.c_str());
@@ -184,6 +190,8 @@ void AddFitCommand(CLI::App& app) {
   cmd->add_option("--set", args->sets, "Start value of an adjustable, as name=value");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
   cmd->add_flag("-q,--quiet", args->quiet, "No progress lines and no warnings");
+  cmd->add_flag("--no-profiles", args->no_profiles,
+                "Skip the profile-likelihood intervals (SE and correlations only)");
   SetStatusCallback(cmd, [args] { return RunFit(*args); });
 }
 

@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tarvo/uncertainty_report.h"
+
 namespace tarvo::tool {
 
 std::string Num(double v, int digits) {
@@ -63,6 +65,7 @@ void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r) {
   if (r.outcome != "converged" && r.outcome != "failed")
     std::fprintf(out, "(standard deviations are computed at convergence only, or at every "
                       "call with sd_every_call = true)\n");
+  if (r.outcome == "converged") PrintUncertainty(out, r.uncertainty);
 }
 
 int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
@@ -100,6 +103,7 @@ int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
     adj.push_back(e);
   }
   j["adjustables"] = adj;
+  AddUncertaintyJson(j, r.uncertainty);
   json hist = json::array();
   for (const CallRecord& c : r.history) {
     json values = json::object();
@@ -124,6 +128,9 @@ int WritePointsCsv(const std::string& path, const Prepared& p,
   std::ofstream out(path);
   out << "time,interval";
   for (const auto& o : p.model.outputs) out << "," << o.name << ".mean," << o.name << ".sim";
+  for (size_t o = 0; o < p.model.outputs.size(); ++o)  // residual of each replicate
+    for (int k = 1; k <= p.data.replicate_columns[o]; ++k)
+      out << "," << p.model.outputs[o].name << ".res." << k;
   out << "\n";
   for (size_t j = 0; j < p.data.points.size(); ++j) {
     const DataPoint& pt = p.data.points[j];
@@ -134,6 +141,12 @@ int WritePointsCsv(const std::string& path, const Prepared& p,
       if (MeanOf(pt, static_cast<int>(o), mean)) out << Num(mean, 17);
       out << "," << (j < ycalc.size() ? Num(ycalc[j][o], 17) : "");
     }
+    for (size_t o = 0; o < p.model.outputs.size(); ++o)
+      for (int k = 0; k < p.data.replicate_columns[o]; ++k) {
+        const auto& reps = pt.values[o];
+        out << ",";
+        if (j < ycalc.size() && k < static_cast<int>(reps.size())) out << Num(reps[k] - ycalc[j][o], 17);
+      }
     out << "\n";
   }
   if (!out) {

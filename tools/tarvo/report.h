@@ -1,6 +1,7 @@
 // What the commands hand the user: the goodness-of-fit figures, the fit report table, the
 // machine-readable fit.json (the report plus the per-call history) and points.csv (time,
-// interval, measured mean and simulated value of each output at each point).
+// interval, measured mean and simulated value of each output at each point, then the
+// residual of each replicate present, replicate minus simulated).
 #pragma once
 
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "tarvo/prepare.h"
+#include "tarvo/uncertainty.h"
 
 namespace tarvo::tool {
 
@@ -47,6 +49,7 @@ struct FitResult {
   Figures figures;
   std::vector<AdjustableResult> adjustables;
   std::vector<CallRecord> history;
+  Uncertainty uncertainty;  // residual-based figures, after convergence
 };
 
 std::string Num(double v, int digits = 6);

@@ -1,0 +1,221 @@
+// The residual-based uncertainty of tarvo fit: the F quantiles it rests on, the covariance of
+// a model linear in its adjustables against the closed form of weighted least squares, its
+// profile intervals against estimate +- t SE, the non-identifiable reversible reaction, and
+// the shape of fit.json that other programs read.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
+#include "tarvo/distributions.h"
+#include "tarvo/profile.h"
+#include "tarvo/refit.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tarvo::tool;
+
+TEST(Distributions, FQuantilesMatchTables) {
+  const struct {
+    double d1, d2, q95;
+  } cases[] = {{1, 19, 4.38075}, {1, 60, 4.00119}, {2, 10, 4.10282}, {5, 30, 2.53355}};
+  for (const auto& c : cases) {
+    EXPECT_NEAR(FQuantile(0.95, c.d1, c.d2), c.q95, 2e-5) << c.d1 << "," << c.d2;
+    EXPECT_NEAR(FUpperTail(c.q95, c.d1, c.d2), 0.05, 1e-5);
+  }
+}
+
+// y = a + b T (or b T alone), two replicates per time with a fixed, uneven scatter.
+class LinearModel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "cli-uncertainty-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Prepares the model; formula of Y, error type, free adjustables a and b.
+  void Load(const std::string& formula, int error_type, bool a_free) {
+    p_ = Prepared{};
+    std::ofstream(dir_ / "data.csv") << Data();
+    std::ofstream(dir_ / "model.toml")
+        << "error_type = " << error_type << "\nprecision = 1e-14\nmax_calls = 60\n"
+        << "data = \"data.csv\"\nspecies = [ { name = \"X\", start = \"1\" } ]\n"
+        << "adjustables = [ { name = \"a\", value = " << (a_free ? "1, free = true" : "0")
+        << " }, { name = \"b\", value = 1, free = true } ]\n"
+        << "outputs = [ { name = \"Y\", formula = \"" << formula << "\" } ]\n";
+    std::vector<std::string> errors;
+    ASSERT_EQ(Prepare((dir_ / "model.toml").string(), {}, p_, errors), 0);
+    Refit r;
+    ASSERT_EQ(RefitFrom(p_, p_.values, p_.free, r), 0) << r.message;
+    best_ = r.values;
+    ycalc_ = r.ycalc;
+    u_ = AssessUncertainty(p_, best_, ycalc_);
+    ASSERT_TRUE(u_.available) << u_.why_not;
+  }
+
+  static std::string Data() {
+    std::string d = "time,Y,Y\n";
+    const double e[] = {0.21, -0.13, 0.05, 0.3, -0.27, 0.11, -0.08, 0.19, -0.22, 0.02};
+    for (int t = 1; t <= 10; ++t) {
+      const double y = 2 + 0.5 * t;
+      d += std::to_string(t) + "," + std::to_string(y + e[t - 1]) + "," +
+           std::to_string(y - 0.6 * e[(t + 3) % 10]) + "\n";
+    }
+    return d;
+  }
+
+  // The closed form s^2 (X^T W X)^-1 over every replicate, weights at the fitted values.
+  void ClosedForm(bool with_a, std::vector<std::vector<double>>& cov, double& s2) const {
+    double sw = 0, st = 0, stt = 0, ssr = 0;
+    int n = 0;
+    for (size_t j = 0; j < p_.data.points.size(); ++j) {
+      const auto& pt = p_.data.points[j];
+      double mean = 0;
+      for (double y : pt.values[0]) mean += y / pt.values[0].size();
+      const double yc = ycalc_[j][0];
+      const double w = p_.model.error_type == 0 ? 1 : 1 / (mean * yc);
+      for (double y : pt.values[0]) {
+        sw += w, st += w * pt.time, stt += w * pt.time * pt.time;
+        ssr += w * (y - yc) * (y - yc);
+        ++n;
+      }
+    }
+    const int np = with_a ? 2 : 1;
+    s2 = ssr / (n - np);
+    if (!with_a) {
+      cov = {{s2 / stt}};
+      return;
+    }
+    const double det = sw * stt - st * st;
+    cov = {{s2 * stt / det, -s2 * st / det}, {-s2 * st / det, s2 * sw / det}};
+  }
+
+  fs::path dir_;
+  Prepared p_;
+  std::vector<double> best_;
+  std::vector<std::vector<double>> ycalc_;
+  Uncertainty u_;
+};
+
+TEST_F(LinearModel, CovarianceMatchesClosedFormOfWeightedLeastSquares) {
+  const struct {
+    const char* formula;
+    int error_type;
+    bool a_free;
+  } cases[] = {{"a + b*T", 0, true}, {"a + b*T", 2, true}, {"b*T", 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.formula) + ", error type " + std::to_string(c.error_type));
+    Load(c.formula, c.error_type, c.a_free);
+    std::vector<std::vector<double>> cov;
+    double s2 = 0;
+    ClosedForm(c.a_free, cov, s2);
+    EXPECT_NEAR(u_.s2, s2, 1e-9 * s2);
+    ASSERT_EQ(u_.covariance.size(), cov.size());
+    for (size_t i = 0; i < cov.size(); ++i)
+      for (size_t j = 0; j < cov.size(); ++j)
+        EXPECT_NEAR(u_.covariance[i][j], cov[i][j], 1e-6 * std::sqrt(cov[i][i] * cov[j][j]));
+    EXPECT_EQ(u_.dof, 20 - static_cast<int>(cov.size()));
+  }
+}
+
+// For a model linear in its adjustables the profile is an exact parabola: the interval is
+// estimate +- t(0.975, n - p) SE, with t from tables.
+TEST_F(LinearModel, ProfileIntervalIsEstimatePlusMinusTTimesSE) {
+  const struct {
+    const char* formula;
+    bool a_free;
+    double t975;
+  } cases[] = {{"b*T", false, 2.093024}, {"a + b*T", true, 2.100922}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.formula);
+    Load(c.formula, 0, c.a_free);
+    for (size_t i = 0; i < u_.names.size(); ++i) {
+      const Profile prof = ProfileAdjustable(p_, best_, u_, i);
+      const double half = c.t975 * u_.se[i];
+      EXPECT_FALSE(prof.interval.lower_open || prof.interval.upper_open || prof.interval.flat);
+      EXPECT_NEAR(prof.interval.lower, u_.values[i] - half, 1e-4 * half) << u_.names[i];
+      EXPECT_NEAR(prof.interval.upper, u_.values[i] + half, 1e-4 * half) << u_.names[i];
+    }
+  }
+}
+
+// The reversible reaction A <=> B of examples/reversible: with k1, k2 and epsB free the data
+// fix only two combinations; with epsB known both constants are determined.
+TEST(ReversibleReaction, WarnsWhenConstantsCannotBeToldApartAndClosesWhenTheyCan) {
+  const struct {
+    const char* model;
+    bool identifiable;
+  } cases[] = {{"model.toml", false}, {"model_eps_known.toml", true}};
+  const std::map<std::string, double> truth{{"k1", 0.2}, {"k2", 0.1}, {"epsB", 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.model);
+    Prepared p;
+    std::vector<std::string> errors;
+    const std::string path = std::string(TARVO_SOURCE_DIR) + "/examples/reversible/" + c.model;
+    ASSERT_EQ(Prepare(path, {}, p, errors), 0);
+    Refit r;
+    ASSERT_EQ(RefitFrom(p, p.values, p.free, r), 0) << r.message;
+    Uncertainty u = AssessUncertainty(p, r.values, r.ycalc);
+    ASSERT_TRUE(u.available);
+    bool open = false;
+    for (size_t i = 0; i < u.names.size(); ++i) {
+      u.intervals.push_back(ProfileAdjustable(p, r.values, u, i).interval);
+      const Interval& ci = u.intervals.back();
+      open = open || ci.lower_open || ci.upper_open;
+      if (c.identifiable) {
+        EXPECT_LT(ci.lower, truth.at(u.names[i])) << u.names[i];
+        EXPECT_GT(ci.upper, truth.at(u.names[i])) << u.names[i];
+      }
+    }
+    bool told_apart = true;
+    for (const std::string& w : UncertaintyWarnings(u))
+      told_apart = told_apart && w.find("cannot be told apart") == std::string::npos;
+    EXPECT_EQ(told_apart, c.identifiable);
+    EXPECT_EQ(open, !c.identifiable);
+  }
+}
+
+TEST(FitJson, CarriesSEIntervalsCorrelationAndCriteria) {
+  const fs::path out = fs::temp_directory_path() / "cli-uncertainty-json";
+  const std::string cmd = std::string("'") + TARVO_BINARY_DIR + "/tarvo' fit -q '" +
+                          TARVO_SOURCE_DIR + "/examples/reversible/model_eps_known.toml' -o '" +
+                          out.string() + "' > /dev/null";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::ifstream in(out / "fit.json");
+  const nlohmann::json j = nlohmann::json::parse(in);
+  fs::remove_all(out);
+  const std::vector<std::string> names{"k1", "k2"};
+  for (const char* key : {"correlation", "covariance"}) {
+    EXPECT_EQ(j[key]["names"], names) << key;
+    ASSERT_EQ(j[key]["matrix"].size(), 2u) << key;
+    EXPECT_EQ(j[key]["matrix"][1].size(), 2u) << key;
+  }
+  EXPECT_DOUBLE_EQ(j["correlation"]["matrix"][0][0].get<double>(), 1.0);
+  for (const char* key : {"aic", "aicc", "bic"}) EXPECT_TRUE(j[key].is_number()) << key;
+  EXPECT_EQ(j["dof"], 60);
+  for (const auto& a : j["adjustables"]) {
+    for (const char* key : {"name", "value", "sd", "status", "se", "ci"})
+      EXPECT_TRUE(a.contains(key)) << a["name"] << " " << key;
+    if (a["status"] != "free") {
+      EXPECT_TRUE(a["se"].is_null() && a["ci"].is_null()) << a["name"];
+      continue;
+    }
+    const auto& ci = a["ci"];
+    EXPECT_EQ(ci["level"], 0.95);
+    EXPECT_EQ(ci["method"], "profile");
+    EXPECT_EQ(ci["lower_open"], false);
+    EXPECT_EQ(ci["upper_open"], false);
+    EXPECT_LT(ci["lower"].get<double>(), a["value"].get<double>());
+    EXPECT_GT(ci["upper"].get<double>(), a["value"].get<double>());
+    EXPECT_GT(a["se"].get<double>(), 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,18 @@
+// The profiles of a fit drawn with PLplot into BASE.svg and BASE.png: one panel per free
+// adjustable, its value across, z = (SSR - SSR_min) / s^2 up, the refits as points joined
+// by a line, the F threshold dashed, and the estimate and the interval's closed bounds as
+// vertical lines.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tarvo/profile.h"
+
+namespace tarvo::tool {
+
+// Files written go to written. 0, or 2 and a message.
+int DrawProfiles(const std::vector<Profile>& profiles, const std::string& base,
+                 std::vector<std::string>& written, std::string& message);
+
+}  // namespace tarvo::tool
