@@ -126,8 +126,10 @@ int RunFit(const FitArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
   if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
-  if (!args.quiet)
-    for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
+  CheckFreeValues(p, errors);
+  if (!errors.empty()) return ReportBadInput(errors);
+  // --quiet hides the progress lines only: a warning may change what the result means.
+  for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
   std::string message;
   const std::string folder = OutputFolder(p.model, args.out);
   if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
@@ -183,7 +185,7 @@ void AddFitCommand(CLI::App& app) {
   cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
   cmd->add_option("--set", args->sets, "Start value of an adjustable, as name=value");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
-  cmd->add_flag("-q,--quiet", args->quiet, "No progress lines and no warnings");
+  cmd->add_flag("-q,--quiet", args->quiet, "No progress lines (warnings are still shown)");
   SetStatusCallback(cmd, [args] { return RunFit(*args); });
 }
 

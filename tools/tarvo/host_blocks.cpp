@@ -1,5 +1,6 @@
 #include "tarvo/host_blocks.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -42,6 +43,14 @@ void EmptyCells(std::vector<VARIANT>& cells, size_t count) {
 std::string NameCell(const std::string& name, const std::string& equal_to) {
   if (!equal_to.empty() && equal_to.find(name) != std::string::npos) return "{" + name + "}";
   return name;
+}
+
+// An output formula shifted by its offset, in the library's notation.
+std::string WithOffset(const std::string& text, double offset) {
+  if (offset == 0) return text;
+  char number[40];
+  std::snprintf(number, sizeof number, "%.17g", std::fabs(offset));
+  return "(" + text + ")" + (offset < 0 ? "-" : "+") + number;
 }
 
 }  // namespace
@@ -108,7 +117,7 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
                     f.text);
         break;
       case FormulaRole::Output:
-        SetTextCell(b.sorties->Formula[f.row], f.text);
+        SetTextCell(b.sorties->Formula[f.row], WithOffset(f.text, model.outputs[f.row].offset));
         break;
       case FormulaRole::EqualTo:
         equal_to[f.row] = f.text;
@@ -144,7 +153,8 @@ void FreeHostBlocks(HostBlocks& b) {
 }
 
 int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
-                      int outputs, std::string& message) {
+                      const std::vector<double>& offsets, std::string& message) {
+  const int outputs = static_cast<int>(offsets.size());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) {
     message = "cannot create the exchange file '" + path + "'";
@@ -159,7 +169,7 @@ int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& poi
       const auto& reps = p.values[static_cast<size_t>(o)];
       r.NRep[o] = static_cast<SmallInt>(reps.size());
       for (size_t k = 0; k < reps.size() && k < static_cast<size_t>(kMaxReplicates); ++k)
-        r.YExp[o][k] = reps[k];
+        r.YExp[o][k] = reps[k] + offsets[static_cast<size_t>(o)];
     }
     out.write(reinterpret_cast<const char*>(&r), sizeof r);
   }

@@ -75,10 +75,7 @@ void AdjustableWarnings(const Prepared& p, std::vector<std::string>& out) {
     const AdjustableDecl& d = p.model.adjustables[a];
     const std::string where = p.model.path + ":" + std::to_string(d.line) + ": adjustable '" +
                               d.name + "'";
-    if (p.free[a] && p.values[a] == 0)
-      out.push_back(where + " is free with value 0: the fit changes a value in proportion to "
-                    "itself, so it cannot move; start it at a plausible non-zero value");
-    else if (p.free[a] && p.values[a] < 0)
+    if (p.free[a] && p.values[a] < 0)
       out.push_back(where + " is free with a negative value: the fit's steps then point "
                     "against the solved direction; write the model so the value is positive");
     if (all_read && !used.count("A" + std::to_string(a + 1)))
@@ -109,10 +106,17 @@ void DataWarnings(const Prepared& p, std::vector<std::string>& out) {
     out.push_back(p.model.path + ": the model has " + std::to_string(p.text.intervals) +
                   " intervals but the data reach only interval " + std::to_string(d.last_interval));
   const size_t n = d.points.size();
-  if (n >= 2 && d.points[n - 1].interval != d.points[n - 2].interval)
-    out.push_back(d.path + ":" + std::to_string(d.points[n - 1].line) + ": the last point is the "
-                  "only point of interval " + std::to_string(d.points[n - 1].interval) +
-                  ": nothing is integrated in that interval");
+  for (size_t j = 0; j < n; ++j) {
+    const int k = d.points[j].interval;
+    const bool alone = (j == 0 || d.points[j - 1].interval != k) &&
+                       (j + 1 == n || d.points[j + 1].interval != k);
+    if (!alone || (k == 1 && LeadPoints(p.model, d.points) > 0)) continue;
+    out.push_back(d.path + ":" + std::to_string(d.points[j].line) + ": interval " +
+                  std::to_string(k) + " has a single point" +
+                  (j + 1 == n ? ": the last point alone opens it, so nothing is integrated in "
+                                "that interval"
+                              : ": only the state right at its start is measured"));
+  }
 }
 
 void ParameterOrderWarnings(const Prepared& p, std::vector<std::string>& out) {

@@ -35,7 +35,7 @@ int WriteResults(const Prepared& p, const std::vector<double>& values,
   if (WritePointsCsv(points, p, ycalc, message) != 0) return 2;
   written.push_back(points);
   const std::vector<DataPoint> grid =
-      DenseGrid(p.data, static_cast<int>(p.model.outputs.size()));
+      DenseGrid(p.data, static_cast<int>(p.model.outputs.size()), 600, p.model.t0);
   std::vector<std::vector<double>> curve;
   std::string why;
   if (SimulateAt(p, values, grid, curve, why) != 0) {

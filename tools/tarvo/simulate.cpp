@@ -19,15 +19,14 @@ struct SimulateArgs {
   std::string model;
   std::vector<std::string> sets;
   std::string out;
-  bool quiet = false;
+  bool quiet = false;  // simulate has no progress lines to hide
 };
 
 int RunSimulate(const SimulateArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
   if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
-  if (!args.quiet)
-    for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
+  for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
   std::string message;
   const std::string folder = OutputFolder(p.model, args.out);
   if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
@@ -52,7 +51,8 @@ int RunSimulate(const SimulateArgs& args) {
   for (size_t a = 0; a < values.size(); ++a) values[a] = AdjustableValue(s, static_cast<int>(a));
   EndSession(s);
 
-  std::printf("Simulation of %s with %s\n\n", p.model.path.c_str(), p.model.method.c_str());
+  std::printf("Simulation of %s with %s\nStart at %s\n\n", p.model.path.c_str(),
+              p.model.method.c_str(), StartText(p).c_str());
   if (e != 0) {
     std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n",
                  SimulationErreurText(e, p.model.method).c_str());
@@ -75,7 +75,8 @@ void AddSimulateCommand(CLI::App& app) {
   cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
   cmd->add_option("--set", args->sets, "Value of an adjustable for this run, as name=value");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
-  cmd->add_flag("-q,--quiet", args->quiet, "No warnings");
+  cmd->add_flag("-q,--quiet", args->quiet, "Accepted for symmetry with fit; warnings are "
+                                           "always shown");
   SetStatusCallback(cmd, [args] { return RunSimulate(*args); });
 }
 

@@ -8,10 +8,11 @@
 
 namespace tarvo::tool {
 
-std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total) {
+std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total, double t0) {
   std::vector<double> starts;  // start time of each interval 1, 2, ...
   for (const DataPoint& p : data.points)
     if (static_cast<int>(starts.size()) < p.interval) starts.push_back(p.time);
+  starts.front() = std::min(starts.front(), t0);
   const double end = data.points.back().time;
   const double span = end - starts.front();
   std::vector<DataPoint> grid;
