@@ -71,7 +71,8 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
   SetTextCell(b.initials.FileName, exchange_path);
   b.initials.NEspeces = static_cast<SmallInt>(model.species.size());
   b.initials.NInterrupts = static_cast<SmallInt>(intervals);
-  b.initials.NParametres = static_cast<SmallInt>(model.parameters.size());
+  b.initials.NParametres =
+      static_cast<SmallInt>(model.parameters.size() + text.hidden_parameters.size());
   b.initials.NAjustables = static_cast<SmallInt>(model.adjustables.size());
   b.initials.NPoints = static_cast<SmallInt>(points);
   b.initials.NSorties = static_cast<SmallInt>(model.outputs.size());
@@ -97,10 +98,13 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
     SetTextCell(b.especes[s], model.species[s].name);
   for (size_t p = 0; p < model.parameters.size(); ++p)
     SetTextCell(b.parametres[p], model.parameters[p].name);
+  for (size_t h = 0; h < text.hidden_parameters.size() &&
+                     model.parameters.size() + h < static_cast<size_t>(kParametresRows); ++h)
+    SetTextCell(b.parametres[model.parameters.size() + h], text.hidden_parameters[h]);
 
   std::vector<std::string> equal_to(model.adjustables.size());
   for (const TranslatedFormula& f : text.formulas) {
-    if (!f.ok) continue;
+    if (!f.ok || (f.role == FormulaRole::ParameterEquation && f.row >= kParametresRows)) continue;
     switch (f.role) {
       case FormulaRole::SpeciesStart:  // cell (s, k) is Variant k*30 + (s-1), k from 1
         SetTextCell(b.especes[static_cast<size_t>(f.column + 1) * kEspecesRows + f.row], f.text);
