@@ -14,6 +14,7 @@
 #include "tarvo/erreur_text.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
+#include "tarvo/non_finite.h"
 #include "tarvo/report.h"
 #include "tarvo/results.h"
 
@@ -51,6 +52,17 @@ double Change(const std::vector<double>& before, const std::vector<double>& afte
   return s;
 }
 
+// Empty when the session's last simulation stayed within the finite numbers; else the
+// sentence that names where it left them.
+std::string NonFiniteCheck(Session& s, const Prepared& p, int e) {
+  std::vector<std::vector<double>> y;
+  if (ReadResults(s, y) != 0) y.clear();
+  int j = -1, o = -1;
+  FirstNonFinite(y, j, o);
+  if (j < 0 && !LeftFiniteNumbers(e, s.blocks.fitset.ErreurCalc)) return "";  // fit: data > 0
+  return NonFiniteText(p, y, Values(s, p.values.size()));
+}
+
 // Runs the calls; fills the history and the outcome.
 void FitLoop(Session& s, const Prepared& p, bool quiet, FitResult& r) {
   using Clock = std::chrono::steady_clock;
@@ -83,6 +95,14 @@ void FitLoop(Session& s, const Prepared& p, bool quiet, FitResult& r) {
     if (e == kRaised) {
       r.outcome = "failed";
       r.erreur_text = "the library raised a failure: " + s.failure;
+      break;
+    }
+    // Checked before the error code: an overflow must not be reported as singular equations.
+    if (const std::string nf = NonFiniteCheck(s, p, e); !nf.empty()) {
+      r.outcome = "failed";
+      r.erreur = e;
+      r.erreur_text = nf;
+      r.non_finite = true;
       break;
     }
     if (e != 0) {
@@ -144,7 +164,13 @@ int RunFit(const FitArgs& args) {
   if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
   // The fit's first step starts from the outputs of a simulation at the current values.
   const int e = RunSimulation(s);
-  if (e != 0) {
+  const std::string first_nf = e == kRaised ? "" : NonFiniteCheck(s, p, e);
+  if (!first_nf.empty()) {
+    r.outcome = "failed";
+    r.erreur = e;
+    r.erreur_text = "at the start values: " + first_nf;
+    r.non_finite = true;
+  } else if (e != 0) {
     r.outcome = "failed";
     r.erreur = e == kRaised ? 0 : e;
     r.erreur_text = e == kRaised ? "the first simulation raised a failure: " + s.failure
@@ -158,7 +184,7 @@ int RunFit(const FitArgs& args) {
   std::vector<std::vector<double>> ycalc;
   int last = r.history.empty() ? e : r.history.back().erreur;
   if (last != 0 && last != kRaised) last = RunSimulation(s);
-  if (last == 0) ReadResults(s, ycalc);
+  if (last == 0 && !r.non_finite) ReadResults(s, ycalc);
   const BFitSet& f = s.blocks.fitset;
   r.figures = Figures{f.ErreurCalc, f.ErreurExp, f.Coeff, DataValues(p.data)};
   CollectAdjustables(s, p, r);

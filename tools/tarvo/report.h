@@ -43,6 +43,7 @@ struct FitResult {
   int max_calls = 0;
   int erreur = 0;
   std::string erreur_text;
+  bool non_finite = false;  // stopped because a simulation left the finite numbers
   int free_count = 0;
   Figures figures;
   std::vector<AdjustableResult> adjustables;

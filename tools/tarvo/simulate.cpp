@@ -8,6 +8,7 @@
 #include "tarvo/erreur_text.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
+#include "tarvo/non_finite.h"
 #include "tarvo/report.h"
 #include "tarvo/results.h"
 
@@ -41,8 +42,16 @@ int RunSimulate(const SimulateArgs& args) {
     return 1;
   }
   std::vector<std::vector<double>> ycalc;
-  if (e == 0 && ReadResults(s, ycalc) != 0) {
+  if (ReadResults(s, ycalc) != 0) {
     std::fprintf(stderr, "tarvo: error: %s\n", s.failure.c_str());
+    return 1;
+  }
+  int bad_point = -1, bad_output = -1;
+  FirstNonFinite(ycalc, bad_point, bad_output);
+  // Without data ErreurCalc is no measure, so only the code and the outputs tell.
+  const double calc = DataValues(p.data) > 0 ? s.blocks.fitset.ErreurCalc : 0.0;
+  if (bad_point >= 0 || LeftFiniteNumbers(e, calc)) {
+    std::fprintf(stderr, "tarvo: error: %s\n", NonFiniteText(p, ycalc, p.values).c_str());
     return 1;
   }
   const BFitSet& f = s.blocks.fitset;

@@ -5,6 +5,8 @@
 
 #include "tarvo/erreur_text.h"
 #include "tarvo/library_session.h"
+#include "tarvo/non_finite.h"
+#include "tarvo/report.h"
 
 namespace tarvo::tool {
 
@@ -62,6 +64,13 @@ int SimulateAt(const Prepared& p, const std::vector<double>& values,
   }
   if (ReadResults(s, ycalc) != 0) {
     message = s.failure;
+    return 2;
+  }
+  int j = -1, o = -1;
+  FirstNonFinite(ycalc, j, o);
+  if (j >= 0) {  // no data on the grid, so ErreurCalc tells nothing here
+    message = "output '" + p.model.outputs[static_cast<size_t>(o)].name +
+              "' left the finite numbers at t = " + Num(grid[static_cast<size_t>(j)].time);
     return 2;
   }
   return 0;
