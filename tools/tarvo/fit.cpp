@@ -17,6 +17,7 @@
 #include "tarvo/non_finite.h"
 #include "tarvo/report.h"
 #include "tarvo/results.h"
+#include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
 
@@ -162,6 +163,10 @@ int RunFit(const FitArgs& args) {
                            "free = true"});
   Session s;
   if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
+  // Work beyond the budget of a simulation is refused before it starts, or after the probe.
+  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
+      !why.empty() || !(why = ProbeSimulation(s, p)).empty())
+    return ReportBadInput({p.model.path + ": " + why});
   // The fit's first step starts from the outputs of a simulation at the current values.
   const int e = RunSimulation(s);
   const std::string first_nf = e == kRaised ? "" : NonFiniteCheck(s, p, e);

@@ -5,6 +5,7 @@
 #include "tarvo/plot.h"
 #include "tarvo/report.h"
 #include "tarvo/simulate_at.h"
+#include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
 
@@ -34,8 +35,13 @@ int WriteResults(const Prepared& p, const std::vector<double>& values,
   const std::string points = (fs::path(folder) / "points.csv").string();
   if (WritePointsCsv(points, p, ycalc, message) != 0) return 2;
   written.push_back(points);
-  const std::vector<DataPoint> grid =
-      DenseGrid(p.data, static_cast<int>(p.model.outputs.size()), 600, p.model.t0);
+  // A fixed-step method's work grows with the number of grid points: fewer when needed.
+  const int outputs = static_cast<int>(p.model.outputs.size());
+  std::vector<DataPoint> grid = DenseGrid(p.data, outputs, 600, p.model.t0);
+  const double work = FixedStepWork(p, grid);
+  if (work > kMaxFormulaEvaluations)
+    grid = DenseGrid(p.data, outputs, static_cast<int>(600 * kMaxFormulaEvaluations / work),
+                     p.model.t0);
   std::vector<std::vector<double>> curve;
   std::string why;
   if (SimulateAt(p, values, grid, curve, why) != 0) {

@@ -11,6 +11,7 @@
 #include "tarvo/non_finite.h"
 #include "tarvo/report.h"
 #include "tarvo/results.h"
+#include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
 
@@ -36,6 +37,10 @@ int RunSimulate(const SimulateArgs& args) {
   p.free.assign(p.free.size(), false);
   Session s;
   if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
+  // Work beyond the budget of a simulation is refused before it starts, or after the probe.
+  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
+      !why.empty() || !(why = ProbeSimulation(s, p)).empty())
+    return ReportBadInput({p.model.path + ": " + why});
   const int e = RunSimulation(s);
   if (e == kRaised) {
     std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n", s.failure.c_str());

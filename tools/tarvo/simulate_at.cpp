@@ -7,6 +7,7 @@
 #include "tarvo/library_session.h"
 #include "tarvo/non_finite.h"
 #include "tarvo/report.h"
+#include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
 
@@ -44,6 +45,8 @@ std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total, do
 int SimulateAt(const Prepared& p, const std::vector<double>& values,
                const std::vector<DataPoint>& grid, std::vector<std::vector<double>>& ycalc,
                std::string& message) {
+  message = FixedStepBudgetProblem(p, grid);
+  if (!message.empty()) return 2;
   Session s;
   const std::vector<bool> none(values.size(), false);
   int e = StartSession(s, p.model, p.text, grid, values, none);
