@@ -12,6 +12,7 @@
 
 #include "tarvo/command.h"
 #include "tarvo/erreur_text.h"
+#include "tarvo/dependence.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
 #include "tarvo/non_finite.h"
@@ -195,6 +196,10 @@ int RunFit(const FitArgs& args) {
   CollectAdjustables(s, p, r);
   const std::vector<double> values = Values(s, p.values.size());
   EndSession(s);
+  if (r.outcome == "failed" && r.erreur_text.find("singular") != std::string::npos) {
+    const std::string culprits = SingularCulprits(p, values);
+    if (!culprits.empty()) r.erreur_text += ". At the values reached: " + culprits;
+  }
 
   PrintFitReport(stdout, p, r);
   std::vector<std::string> written, warnings;
