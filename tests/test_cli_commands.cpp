@@ -301,4 +301,61 @@ TEST_F(CliCommands, UntrustworthyInputsAreRefusedOrStopped) {
   }
 }
 
+// Results that must not depend on how the model is written: the order of the declarations a
+// start formula reads, a first data point after t0, a signed signal lifted by an offset.
+TEST_F(CliCommands, ResultsFollowTheModelNotItsSpelling) {
+  auto last_sim = [&](const std::string& file) {
+    const std::string points = Read(file);
+    const size_t line = points.rfind('\n', points.size() - 2) + 1;
+    return std::stod(points.substr(points.rfind(',') + 1, points.size() - line));
+  };
+  // A quench: P takes what is left of S at the start of interval 2, declared before or after S.
+  const std::string data = "interval,time,Y\n1,0,0\n1,1,0.3\n2,2,1\n2,3,1\n";
+  const char* orders[] = {"{ name = \"A\", start = [\"Atot\", \"0\"] },\n  { name = \"B\", start = [\"0\", \"B + A\"] },",
+                          "{ name = \"B\", start = [\"0\", \"B + A\"] },\n  { name = \"A\", start = [\"Atot\", \"0\"] },"};
+  double quenched[2];
+  for (int k = 0; k < 2; ++k) {
+    Write("m.toml", Replace(kModel, "{ name = \"A\", start = \"Atot\" },\n  { name = \"B\", start = \"0\" },",
+                            orders[k]));
+    Write("data.csv", data);
+    const Result r = Run("simulate m.toml -o o" + std::to_string(k));
+    ASSERT_EQ(r.code, 0) << r.err;
+    quenched[k] = last_sim("o" + std::to_string(k) + "/points.csv");
+  }
+  // Y = A + B/2 with all of A moved into B at t = 1: Y = Atot/2 from then on.
+  EXPECT_NEAR(quenched[0], 0.5, 1e-9);
+  EXPECT_EQ(quenched[0], quenched[1]);
+
+  // Data from t = 1 on: the start formulas still apply at t0 = 0, and the fit finds k.
+  std::string late = Data();
+  late.erase(late.find('\n') + 1, late.find('\n', late.find('\n') + 1) - late.find('\n'));
+  Write("m.toml", kModel);
+  Write("data.csv", late);
+  Result r = Run("fit -q m.toml");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("Start       t0 = 0, before the first data point (t = 1)"),
+            std::string::npos) << r.out;
+  EXPECT_NEAR(nlohmann::json::parse(Read("m-results/fit.json"))["adjustables"][0]["value"]
+                  .get<double>(), 0.5, 1e-3);
+
+  // A signal that crosses 0: Y - 0.6 measured. Without an offset the warning names the values
+  // the library would drop, even under --quiet; with it the fit finds k.
+  std::string signed_data = "time,Y\n";
+  for (int j = 0; j <= 10; ++j)
+    signed_data += std::to_string(j) + "," + std::to_string(0.5 * std::exp(-0.5 * j) - 0.1) + "\n";
+  const std::string shifted = Replace(kModel, "formula = \"A + 0.5*B\"", "formula = \"A + 0.5*B - 0.6\"");
+  Write("m.toml", shifted);
+  Write("data.csv", signed_data);
+  r = Run("fit -q m.toml");
+  EXPECT_NE(r.err.find("output 'Y': 7 of 11 measured values are 0 or below (lines 6, 7, 8, 9, 10, 11, ...)"),
+            std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("add offset = 1 to the output"), std::string::npos) << r.err;
+  Write("m.toml", Replace(shifted, "- 0.6\" }", "- 0.6\", offset = 1 }"));
+  r = Run("fit -q m.toml");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err.find("0 or below"), std::string::npos) << r.err;
+  EXPECT_NEAR(nlohmann::json::parse(Read("m-results/fit.json"))["adjustables"][0]["value"]
+                  .get<double>(), 0.5, 1e-4);
+}
+
 }  // namespace
