@@ -61,7 +61,8 @@ std::string NonFiniteCheck(Session& s, const Prepared& p, int e) {
   if (ReadResults(s, y) != 0) y.clear();
   int j = -1, o = -1;
   FirstNonFinite(y, j, o);
-  if (j < 0 && !LeftFiniteNumbers(e, s.blocks.fitset.ErreurCalc)) return "";  // fit: data > 0
+  // A fit always has data, so its ErreurCalc is a measure.
+  if (j < 0 && !LeftFiniteNumbers(e, s.blocks.fitset.ErreurCalc)) return "";
   return NonFiniteText(p, y, Values(s, p.values.size()));
 }
 
