@@ -194,7 +194,7 @@ TEST(CliHost, ExchangeFileHoldsTheHostRecords) {
   a.time = 1.25;
   a.values = {{0.5, -1}, {}, {3}};
   std::string message;
-  ASSERT_EQ(WriteExchangeFile(path, {a, a}, 3, message), 0);
+  ASSERT_EQ(WriteExchangeFile(path, {a, a}, std::vector<double>(3, 0.0), message), 0);
   EXPECT_EQ(std::filesystem::file_size(path), 2u * 3616);
   FileRecord r;
   std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(&r), sizeof r);

@@ -10,7 +10,8 @@ target_link_libraries(tarvo PRIVATE PkgConfig::TARVO_TOML PkgConfig::TARVO_PLPLO
 # Unit tests of the tool's readers link the tool's own modules (not main.cpp nor the
 # subcommand files); command-line tests run the built binary and need it built first.
 set(TARVO_TOOL_UNIT_SOURCES)
-foreach(unit formula_lex formula_syntax formula_diagnosis names model_file model_text data_csv erreur_text
+foreach(unit formula_lex formula_syntax formula_diagnosis formula_limits names model_file model_text non_finite work_budget dependence
+             data_csv erreur_text tolerance_range
              host_blocks library_session load_model prepare simulate_at model_warnings report
              plot results distributions residual_sums refit uncertainty uncertainty_report profile
              profile_plot fit_uncertainty)

@@ -56,6 +56,8 @@ int RunCheck(const CheckArgs& args) {
   else
     data_ok = true;
   const int intervals = std::max(p.model.intervals, data_ok ? p.data.last_interval : 1);
+  if (data_ok) CheckStartTime(p.model, p.data, errors);
+  CheckFreeValues(p, errors);
   TranslateModel(p.model, intervals, p.text, errors);
   if (errors.empty()) LibraryVerdict(p, errors);
   if (data_ok) Print("warning", ModelWarnings(p));

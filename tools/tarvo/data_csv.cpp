@@ -55,6 +55,16 @@ std::string Num(double v) {
   return buf;
 }
 
+// Column (from 1) of the first control character of a line, tabs aside; 0 when there is
+// none. Such bytes are never echoed: they could garble the terminal.
+int ControlByte(const std::string& line) {
+  for (size_t i = 0; i < line.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
 enum ColumnRole { kInterval = -2, kTime = -1 };  // or the output index 0..
 
 struct Parser {
@@ -181,9 +191,13 @@ int ReadData(const std::string& path, const std::vector<std::string>& outputs, D
   data = Dataset{};
   data.path = path;
   Parser p{path, &message};
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    message = "cannot open data file '" + path + "': it is a folder";
+    return 2;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    std::error_code ec;
     message = "cannot open data file '" + path + "'" +
               (std::filesystem::exists(path, ec) ? "" : ": no such file");
     return 2;
@@ -195,6 +209,10 @@ int ReadData(const std::string& path, const std::vector<std::string>& outputs, D
     ++line_no;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line_no == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // BOM
+    if (const int column = ControlByte(line); column > 0)
+      return p.Fail(line_no, "character " + std::to_string(column) + " is a control byte: this "
+                             "is not a CSV text file (binary, or another encoding such as "
+                             "UTF-16)");
     const std::string trimmed = Trim(line);
     if (trimmed.empty() || trimmed[0] == '#') continue;
     if (header.empty()) {

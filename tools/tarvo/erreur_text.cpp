@@ -1,5 +1,6 @@
 #include "tarvo/erreur_text.h"
 
+#include "engines/engine.h"
 #include "library/erreur_codes.h"
 
 namespace tarvo::tool {
@@ -30,13 +31,22 @@ std::string Refused(int code, const std::string& detail, bool fit = false) {
       what = "replicate counts and intervals of the points are out of range";
       break;
     case kErreurNoModel: what = "no model is loaded (the set-up failed or was not run)"; break;
+    case kErreurIntervalOrder:
+      what = "the points' interval numbers decrease somewhere, so the later points would never "
+             "be simulated";
+      break;
     default: return "";
   }
   return "the library refused the model: " + what + (detail.empty() ? "" : ": " + detail) +
          Code(code);
 }
 
-bool IsRefusal(int e) { return e >= 1000 && e % 1000 == 0 && e <= 5000; }
+bool IsRefusal(int e) {
+  return e >= 1000 && e % 1000 == 0 && (e <= kErreurNoMemory || e == kErreurIntervalOrder);
+}
+
+// Part of an Erreur that says a simulation left the finite numbers; the rest is the engine's.
+bool NonFinite(int e) { return e - e % 1000 == kErreurNonFinite; }
 
 }  // namespace
 
@@ -76,6 +86,12 @@ std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* f
 std::string SimulationErreurText(int e, const std::string& method) {
   if (e == 0) return "";
   if (IsRefusal(e)) return Refused(e, "");
+  if (NonFinite(e)) {
+    const int engine = e % 1000;
+    return "a species or output of the simulation is not a finite number (a rate that grows "
+           "without bound, a division by zero, a huge start value)" + Code(kErreurNonFinite) +
+           (engine == 0 ? "" : "; and " + SimulationErreurText(engine, method));
+  }
   const bool fixed = method == "RUNGE-KUTTA 4" || method == "RUNGE-KUTTA 5";
   const bool qc = method == "RUNGE-KUTTA QC";
   switch (e) {
@@ -97,6 +113,11 @@ std::string SimulationErreurText(int e, const std::string& method) {
              "equations are too stiff for the tolerance, or a rate is not finite)" + Code(e);
     case 3:
       return "two consecutive points have the same time, or times that decrease" + Code(e);
+    case kStatusStepBudget:
+      return "an integration between two points took " + std::to_string(kMaxEngineSteps) +
+             " steps (the library's budget per call) without reaching the next point: the times "
+             "are far longer than the rates' time scale (times in ms or s for rates per min?), "
+             "or the tolerance is too small" + Code(e);
     default:
       return "the integration engine reported status " + std::to_string(e) + Code(e);
   }
@@ -105,6 +126,7 @@ std::string SimulationErreurText(int e, const std::string& method) {
 std::string FitErreurText(int e, const std::string& method, int free_count) {
   if (e == 0) return "";
   if (IsRefusal(e)) return Refused(e, "", true);
+  if (NonFinite(e) || e == kStatusStepBudget) return SimulationErreurText(e, method);
   if (e == 1 && free_count == 0)
     return "there is no free adjustable to fit (mark some with free = true)" + Code(e);
   const std::string engine = SimulationErreurText(e, method);
@@ -120,10 +142,9 @@ std::string FitErreurText(int e, const std::string& method, int free_count) {
                                 "adjustables have no effect on the data, or the same effect)") +
              (fixed ? Code(e) : ", or " + engine);
     case 3:
-    case 4:
+    case 4:  // the data's times increase strictly, so 3 is the solver's, not the engine's
       return "the fit's normal equations are singular: some free adjustables have no effect "
-             "on the data, or two have the same effect (fix one of them)" +
-             (e == 3 ? ", or " + engine : Code(e));
+             "on the data, or two have the same effect (fix one of them)" + Code(e);
     default:
       return "the fit reported Erreur " + std::to_string(e) + " (a sum of an engine status and "
              "a solver code: " + engine + ")";

@@ -12,11 +12,14 @@
 
 #include "tarvo/command.h"
 #include "tarvo/erreur_text.h"
+#include "tarvo/dependence.h"
 #include "tarvo/fit_uncertainty.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
+#include "tarvo/non_finite.h"
 #include "tarvo/report.h"
 #include "tarvo/results.h"
+#include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
 
@@ -53,6 +56,18 @@ double Change(const std::vector<double>& before, const std::vector<double>& afte
   return s;
 }
 
+// Empty when the session's last simulation stayed within the finite numbers; else the
+// sentence that names where it left them.
+std::string NonFiniteCheck(Session& s, const Prepared& p, int e) {
+  std::vector<std::vector<double>> y;
+  if (ReadResults(s, y) != 0) y.clear();
+  int j = -1, o = -1;
+  FirstNonFinite(y, j, o);
+  // A fit always has data, so its ErreurCalc is a measure.
+  if (j < 0 && !LeftFiniteNumbers(e, s.blocks.fitset.ErreurCalc)) return "";
+  return NonFiniteText(p, y, Values(s, p.values.size()));
+}
+
 // Runs the calls; fills the history and the outcome.
 void FitLoop(Session& s, const Prepared& p, bool quiet, FitResult& r) {
   using Clock = std::chrono::steady_clock;
@@ -85,6 +100,14 @@ void FitLoop(Session& s, const Prepared& p, bool quiet, FitResult& r) {
     if (e == kRaised) {
       r.outcome = "failed";
       r.erreur_text = "the library raised a failure: " + s.failure;
+      break;
+    }
+    // Checked before the error code: an overflow must not be reported as singular equations.
+    if (const std::string nf = NonFiniteCheck(s, p, e); !nf.empty()) {
+      r.outcome = "failed";
+      r.erreur = e;
+      r.erreur_text = nf;
+      r.non_finite = true;
       break;
     }
     if (e != 0) {
@@ -128,8 +151,10 @@ int RunFit(const FitArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
   if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
-  if (!args.quiet)
-    for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
+  CheckFreeValues(p, errors);
+  if (!errors.empty()) return ReportBadInput(errors);
+  // --quiet hides the progress lines only: a warning may change what the result means.
+  for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
   std::string message;
   const std::string folder = OutputFolder(p.model, args.out);
   if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
@@ -142,9 +167,19 @@ int RunFit(const FitArgs& args) {
                            "free = true"});
   Session s;
   if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
+  // Work beyond the budget of a simulation is refused before it starts, or after the probe.
+  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
+      !why.empty() || !(why = ProbeSimulation(s, p)).empty())
+    return ReportBadInput({p.model.path + ": " + why});
   // The fit's first step starts from the outputs of a simulation at the current values.
   const int e = RunSimulation(s);
-  if (e != 0) {
+  const std::string first_nf = e == kRaised ? "" : NonFiniteCheck(s, p, e);
+  if (!first_nf.empty()) {
+    r.outcome = "failed";
+    r.erreur = e;
+    r.erreur_text = "at the start values: " + first_nf;
+    r.non_finite = true;
+  } else if (e != 0) {
     r.outcome = "failed";
     r.erreur = e == kRaised ? 0 : e;
     r.erreur_text = e == kRaised ? "the first simulation raised a failure: " + s.failure
@@ -158,12 +193,16 @@ int RunFit(const FitArgs& args) {
   std::vector<std::vector<double>> ycalc;
   int last = r.history.empty() ? e : r.history.back().erreur;
   if (last != 0 && last != kRaised) last = RunSimulation(s);
-  if (last == 0) ReadResults(s, ycalc);
+  if (last == 0 && !r.non_finite) ReadResults(s, ycalc);
   const BFitSet& f = s.blocks.fitset;
   r.figures = Figures{f.ErreurCalc, f.ErreurExp, f.Coeff, DataValues(p.data)};
   CollectAdjustables(s, p, r);
   const std::vector<double> values = Values(s, p.values.size());
   EndSession(s);
+  if (r.outcome == "failed" && r.erreur_text.find("singular") != std::string::npos) {
+    const std::string culprits = SingularCulprits(p, values);
+    if (!culprits.empty()) r.erreur_text += ". At the values reached: " + culprits;
+  }
   std::vector<Profile> profiles;
   if (r.outcome == "converged" && !ycalc.empty())
     profiles = AssessFit(p, values, ycalc, !args.no_profiles, args.quiet, r.uncertainty);
@@ -189,7 +228,7 @@ void AddFitCommand(CLI::App& app) {
   cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
   cmd->add_option("--set", args->sets, "Start value of an adjustable, as name=value");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
-  cmd->add_flag("-q,--quiet", args->quiet, "No progress lines and no warnings");
+  cmd->add_flag("-q,--quiet", args->quiet, "No progress lines (warnings are still shown)");
   cmd->add_flag("--no-profiles", args->no_profiles,
                 "Skip the profile-likelihood intervals (SE and correlations only)");
   SetStatusCallback(cmd, [args] { return RunFit(*args); });

@@ -23,6 +23,7 @@
 #include "platform/failure.h"
 #include "platform/variant.h"
 #include "tarvo/command.h"
+#include "tarvo/formula_limits.h"
 #include "tarvo/slot_listing.h"
 
 namespace tarvo::tool {
@@ -249,6 +250,12 @@ std::string Account(const std::string& host, const Outcome& o) {
 }
 
 void RunFormula(const FormulaArgs& args) {
+  for (const std::string& text : args.texts)
+    if (const std::string why = FormulaSizeProblem(text); !why.empty())
+      throw CLI::ValidationError("TEXT", "a formula of " + why);
+  for (const std::string& text : args.equal_tos)
+    if (const std::string why = FormulaSizeProblem(text); !why.empty())
+      throw CLI::ValidationError("--equal-to", "a formula of " + why);
   for (const std::string& arg : args.sets) {
     const size_t eq = arg.find('=');
     double value = 0.0;

@@ -1,5 +1,6 @@
 #include "tarvo/host_blocks.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -44,6 +45,14 @@ std::string NameCell(const std::string& name, const std::string& equal_to) {
   return name;
 }
 
+// An output formula shifted by its offset, in the library's notation.
+std::string WithOffset(const std::string& text, double offset) {
+  if (offset == 0) return text;
+  char number[40];
+  std::snprintf(number, sizeof number, "%.17g", std::fabs(offset));
+  return "(" + text + ")" + (offset < 0 ? "-" : "+") + number;
+}
+
 }  // namespace
 
 void SetTextCell(VARIANT& cell, const std::string& text) {
@@ -62,7 +71,8 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
   SetTextCell(b.initials.FileName, exchange_path);
   b.initials.NEspeces = static_cast<SmallInt>(model.species.size());
   b.initials.NInterrupts = static_cast<SmallInt>(intervals);
-  b.initials.NParametres = static_cast<SmallInt>(model.parameters.size());
+  b.initials.NParametres =
+      static_cast<SmallInt>(model.parameters.size() + text.hidden_parameters.size());
   b.initials.NAjustables = static_cast<SmallInt>(model.adjustables.size());
   b.initials.NPoints = static_cast<SmallInt>(points);
   b.initials.NSorties = static_cast<SmallInt>(model.outputs.size());
@@ -88,10 +98,13 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
     SetTextCell(b.especes[s], model.species[s].name);
   for (size_t p = 0; p < model.parameters.size(); ++p)
     SetTextCell(b.parametres[p], model.parameters[p].name);
+  for (size_t h = 0; h < text.hidden_parameters.size() &&
+                     model.parameters.size() + h < static_cast<size_t>(kParametresRows); ++h)
+    SetTextCell(b.parametres[model.parameters.size() + h], text.hidden_parameters[h]);
 
   std::vector<std::string> equal_to(model.adjustables.size());
   for (const TranslatedFormula& f : text.formulas) {
-    if (!f.ok) continue;
+    if (!f.ok || (f.role == FormulaRole::ParameterEquation && f.row >= kParametresRows)) continue;
     switch (f.role) {
       case FormulaRole::SpeciesStart:  // cell (s, k) is Variant k*30 + (s-1), k from 1
         SetTextCell(b.especes[static_cast<size_t>(f.column + 1) * kEspecesRows + f.row], f.text);
@@ -108,7 +121,7 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
                     f.text);
         break;
       case FormulaRole::Output:
-        SetTextCell(b.sorties->Formula[f.row], f.text);
+        SetTextCell(b.sorties->Formula[f.row], WithOffset(f.text, model.outputs[f.row].offset));
         break;
       case FormulaRole::EqualTo:
         equal_to[f.row] = f.text;
@@ -144,7 +157,8 @@ void FreeHostBlocks(HostBlocks& b) {
 }
 
 int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
-                      int outputs, std::string& message) {
+                      const std::vector<double>& offsets, std::string& message) {
+  const int outputs = static_cast<int>(offsets.size());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   if (!out) {
     message = "cannot create the exchange file '" + path + "'";
@@ -159,7 +173,7 @@ int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& poi
       const auto& reps = p.values[static_cast<size_t>(o)];
       r.NRep[o] = static_cast<SmallInt>(reps.size());
       for (size_t k = 0; k < reps.size() && k < static_cast<size_t>(kMaxReplicates); ++k)
-        r.YExp[o][k] = reps[k];
+        r.YExp[o][k] = reps[k] + offsets[static_cast<size_t>(o)];
     }
     out.write(reinterpret_cast<const char*>(&r), sizeof r);
   }

@@ -40,9 +40,10 @@ void FreeHostBlocks(HostBlocks& blocks);
 // Writes a BSTR holding text (UTF-8 in) into an Empty cell.
 void SetTextCell(VARIANT& cell, const std::string& text);
 
-// 0, or 2 and a message when the file cannot be written.
+// offsets: per output, added to each replicate. 0, or 2 and a message when the file cannot
+// be written.
 int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
-                      int outputs, std::string& message);
+                      const std::vector<double>& offsets, std::string& message);
 
 // YCalc of every point (point-major, outputs values each); 0, or 2 and a message.
 int ReadSimulated(const std::string& path, int points, int outputs,

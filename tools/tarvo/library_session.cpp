@@ -6,6 +6,7 @@
 
 #include "library/exports.h"
 #include "platform/failure.h"
+#include "tarvo/prepare.h"
 
 namespace tarvo::tool {
 
@@ -47,9 +48,13 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
                  const std::vector<bool>& free) {
   EndSession(s);
   if (MakeFolder(s) != 0) return kNoFile;
-  s.points = static_cast<int>(points.size());
+  const std::vector<DataPoint> all = WithStartPoint(model, points);
+  s.points = static_cast<int>(all.size());
+  s.lead = static_cast<int>(all.size() - points.size());
   s.outputs = static_cast<int>(model.outputs.size());
-  if (WriteExchangeFile(s.exchange, points, s.outputs, s.failure) != 0) return kNoFile;
+  s.offsets.clear();
+  for (const OutputDecl& o : model.outputs) s.offsets.push_back(o.offset);
+  if (WriteExchangeFile(s.exchange, all, s.offsets, s.failure) != 0) return kNoFile;
   BuildHostBlocks(model, text, s.points, s.exchange, values, free, s.blocks);
   HostBlocks& b = s.blocks;
   Calcul_initial(&b.initials, &b.fitset, b.especes.data(), b.adjustables.get(),
@@ -71,7 +76,11 @@ int RunFitCall(Session& s) {
 }
 
 int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
-  return ReadSimulated(s.exchange, s.points, s.outputs, ycalc, s.failure);
+  if (ReadSimulated(s.exchange, s.points, s.outputs, ycalc, s.failure) != 0) return 2;
+  ycalc.erase(ycalc.begin(), ycalc.begin() + s.lead);
+  for (auto& row : ycalc)
+    for (size_t o = 0; o < row.size(); ++o) row[o] -= s.offsets[o];
+  return 0;
 }
 
 void EndSession(Session& s) {

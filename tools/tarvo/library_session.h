@@ -20,14 +20,17 @@ struct Session {
   HostBlocks blocks;
   std::string folder;    // temporary folder, removed by EndSession
   std::string exchange;  // exchange file inside it
-  int points = 0;
+  int points = 0;        // records of the exchange file
+  int lead = 0;          // of which the first ones are the start point at t0 (no data)
   int outputs = 0;
+  std::vector<double> offsets;  // per output, added to the data and the formula
   bool loaded = false;   // Calcul_initial ran and Fin has not
   std::string failure;   // text of the last raised failure
   ~Session();
 };
 
-// Writes the exchange file and calls Calcul_initial. Returns the set-up's Erreur, kRaised,
+// Writes the exchange file (points preceded by a start point at the model's t0 when it
+// comes first, replicates shifted by each output's offset) and calls Calcul_initial. Returns the set-up's Erreur, kRaised,
 // or 2000000 + status when the temporary folder or file could not be made (message in
 // session.failure).
 int StartSession(Session& s, const Model& model, const TranslatedModel& text,
@@ -38,7 +41,8 @@ inline constexpr int kNoFile = 2000000;
 int RunSimulation(Session& s);
 int RunFitCall(Session& s);
 
-// Simulated outputs of the last simulation, read back from the exchange file.
+// Simulated outputs of the last simulation at the points given to StartSession, read back
+// from the exchange file (the start point left out, the offsets taken off again).
 int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc);
 
 // Fin, then removes the folder and frees the blocks; safe to call twice.

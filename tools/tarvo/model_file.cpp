@@ -1,6 +1,7 @@
 #include "tarvo/model_file.h"
 
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -9,7 +10,10 @@
 #include <toml++/toml.h>
 
 #include "Symbolic/limits.h"
+#include "tarvo/erreur_text.h"
+#include "tarvo/formula_limits.h"
 #include "tarvo/names.h"
+#include "tarvo/tolerance_range.h"
 
 namespace tarvo::tool {
 
@@ -55,7 +59,7 @@ std::string NumberText(double v) {
 }
 
 const std::set<std::string> kTopKeys = {"method", "tolerance", "error_type", "marquardt", "precision",
-                                        "max_calls", "sd_every_call", "data", "plot", "species",
+                                        "max_calls", "sd_every_call", "data", "t0", "plot", "species",
                                         "parameters", "adjustables", "outputs", "rates"};
 
 // A top-level key written below a [section] header lands in that section.
@@ -88,10 +92,14 @@ Formula ReadFormula(const Reader& rd, const toml::node& n, const std::string& la
   } else if (auto i = n.as_integer()) {
     f.text = std::to_string(i->get());
   } else if (auto d = n.as_floating_point()) {
+    if (!std::isfinite(d->get())) rd.Fail(n, label + ": " + NumberText(d->get()) +
+                                                 " is not a finite number");
     f.text = NumberText(d->get());
   } else {
     rd.Fail(n, label + ": a formula must be a text in quotes or a number");
   }
+  if (const std::string why = FormulaSizeProblem(f.text); !why.empty())
+    rd.Fail(n, label + ": a formula of " + why);
   return f;
 }
 
@@ -114,9 +122,14 @@ std::vector<Formula> ReadFormulaList(const Reader& rd, const toml::node& n,
 
 double ReadNumber(const Reader& rd, const toml::node& n, const std::string& key) {
   if (auto i = n.as_integer()) return static_cast<double>(i->get());
-  if (auto d = n.as_floating_point()) return d->get();
+  if (auto d = n.as_floating_point()) {
+    if (!std::isfinite(d->get()))
+      rd.Fail(n, "'" + key + "' must be a finite number, not " + NumberText(d->get()));
+    return d->get();
+  }
   rd.Fail(n, "'" + key + "' must be a number");
 }
+
 
 bool ReadBool(const Reader& rd, const toml::node& n, const std::string& key) {
   if (auto b = n.as_boolean()) return b->get();
@@ -126,6 +139,14 @@ bool ReadBool(const Reader& rd, const toml::node& n, const std::string& key) {
 std::string ReadString(const Reader& rd, const toml::node& n, const std::string& key) {
   if (auto s = n.as_string()) return s->get();
   rd.Fail(n, "'" + key + "' must be a text in quotes");
+}
+
+std::string ReadLabel(const Reader& rd, const toml::node& n, const std::string& key) {
+  std::string s = ReadString(rd, n, key);
+  if (s.size() > kMaxLabel)
+    rd.Fail(n, "'" + key + "' has " + std::to_string(s.size()) + " characters, at most " +
+                   std::to_string(kMaxLabel));
+  return s;
 }
 
 // The array of tables under key (written as key = [ {...}, ... ] or as [[key]] sections).
@@ -168,12 +189,25 @@ void ReadSettings(const Reader& rd, const toml::table& root, Model& m) {
       rd.Fail(*n, "'max_calls' must be a whole number from 1 to 100000");
     m.max_calls = static_cast<int>(i->get());
   }
+  if (auto n = root.get("t0")) {
+    m.t0 = ReadNumber(rd, *n, "t0");
+    m.has_t0 = true;
+    m.t0_line = static_cast<int>(n->source().begin.line);
+  }
   if (!(m.tolerance > 0))
     rd.Fail(*root.get("tolerance"), "'tolerance' must be above 0");
+  if (const std::string why = ToleranceProblem(m.method, m.tolerance); !why.empty()) {
+    if (auto n = root.get("tolerance")) rd.Fail(*n, why);
+    throw ModelError{rd.path + ": the default " + why + "; set 'tolerance'"};
+  }
   if (!(m.error_type >= 0 && m.error_type <= 10))
     rd.Fail(*root.get("error_type"), "'error_type' must be from 0 (constant error) to 10");
   if (!(m.marquardt >= 0)) rd.Fail(*root.get("marquardt"), "'marquardt' must be 0 or above");
-  if (!(m.precision > 0)) rd.Fail(*root.get("precision"), "'precision' must be above 0");
+  if (!(m.marquardt <= 1e6))
+    rd.Fail(*root.get("marquardt"), "'marquardt' must be at most 1e6 (above that no step moves)");
+  if (!(m.precision > 0 && m.precision <= 1e-2))
+    rd.Fail(*root.get("precision"), "'precision' must be above 0 and at most 0.01 (a sum of "
+                                    "squared relative changes; 1e-8 is typical)");
   if (auto n = root.get("data")) {
     const std::string d = ReadString(rd, *n, "data");
     if (d.empty()) rd.Fail(*n, "'data' is empty");
@@ -183,9 +217,9 @@ void ReadSettings(const Reader& rd, const toml::table& root, Model& m) {
     const toml::table* t = n->as_table();
     if (!t) rd.Fail(*n, "'plot' must be a table: [plot] with title, time_label and log_y");
     CheckKeys(rd, *t, {"title", "log_y", "time_label"}, " in [plot]", "plot");
-    if (auto v = t->get("title")) m.title = ReadString(rd, *v, "title");
+    if (auto v = t->get("title")) m.title = ReadLabel(rd, *v, "title");
     if (auto v = t->get("log_y")) m.log_y = ReadBool(rd, *v, "log_y");
-    if (auto v = t->get("time_label")) m.time_label = ReadString(rd, *v, "time_label");
+    if (auto v = t->get("time_label")) m.time_label = ReadLabel(rd, *v, "time_label");
   }
 }
 
@@ -228,7 +262,7 @@ void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
     m.adjustables.push_back(std::move(a));
   }
   for (const toml::table* t : ReadTables(rd, root, "outputs")) {
-    CheckKeys(rd, *t, {"name", "formula"}, " in an output");
+    CheckKeys(rd, *t, {"name", "formula", "offset"}, " in an output");
     OutputDecl o;
     o.line = static_cast<int>(t->source().begin.line);
     const toml::node* nn = t->get("name");
@@ -244,6 +278,7 @@ void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
     const toml::node* fn = t->get("formula");
     if (!fn) rd.FailAt(o.line, "output " + o.name + " has no formula");
     o.formula = ReadFormula(rd, *fn, "output " + o.name);
+    if (auto on = t->get("offset")) o.offset = ReadNumber(rd, *on, "offset");
     m.outputs.push_back(std::move(o));
   }
 }
@@ -316,6 +351,36 @@ void CheckModel(const Reader& rd, Model& m) {
     m.intervals = std::max(m.intervals, static_cast<int>(p.equation.size()));
 }
 
+// Lines too long, or keys nested too deep, for the TOML reader to be handed them (its parser
+// recurses once per dotted part); "" when the text is fine.
+std::string SizeProblem(const Reader& rd) {
+  for (size_t k = 0; k < rd.lines.size(); ++k) {
+    const std::string& line = rd.lines[k];
+    const std::string where = rd.path + ":" + std::to_string(k + 1) + ": ";
+    if (line.size() > kMaxModelLine)
+      return where + "a line of " + std::to_string(line.size()) + " characters, at most " +
+             std::to_string(kMaxModelLine);
+    // The key part: a [header] line, or what comes before '=' (quoted parts skipped).
+    int dots = 0;
+    char quote = 0;
+    const size_t first = line.find_first_not_of(" \t");
+    const bool header = first != std::string::npos && line[first] == '[';
+    for (char c : line) {
+      if (quote) {
+        if (c == quote) quote = 0;
+        continue;
+      }
+      if (c == '"' || c == '\'') quote = c;
+      else if (c == '.') ++dots;
+      else if (c == '#' || (!header && c == '=') || (header && c == ']')) break;
+    }
+    if (dots >= kMaxKeyDepth && (header || line.find('=') != std::string::npos))
+      return where + "a key of " + std::to_string(dots + 1) + " dotted parts, at most " +
+             std::to_string(kMaxKeyDepth);
+  }
+  return "";
+}
+
 }  // namespace
 
 int ReadModel(const std::string& path, Model& model, std::string& message) {
@@ -330,6 +395,12 @@ int ReadModel(const std::string& path, Model& model, std::string& message) {
     else if (fs::is_directory(path, ec)) message += ": it is a folder";
     return 2;
   }
+  const auto bytes = fs::file_size(path, ec);
+  if (!ec && bytes > kMaxModelBytes) {
+    message = path + ": " + std::to_string(bytes) + " bytes, more than a model file may hold (" +
+              std::to_string(kMaxModelBytes) + ")";
+    return 2;
+  }
   std::stringstream buffer;
   buffer << in.rdbuf();
   const std::string content = buffer.str();
@@ -337,6 +408,10 @@ int ReadModel(const std::string& path, Model& model, std::string& message) {
   {
     std::istringstream lines(content);
     for (std::string line; std::getline(lines, line);) rd.lines.push_back(line);
+  }
+  if (std::string why = SizeProblem(rd); !why.empty()) {
+    message = why;
+    return 2;
   }
   try {
     toml::table root = toml::parse(content, path);

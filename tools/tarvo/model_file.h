@@ -46,6 +46,7 @@ struct AdjustableDecl {
 struct OutputDecl {
   std::string name;
   Formula formula;
+  double offset = 0;  // added to the data and to the formula before the library sees them
   int line = 0;
 };
 
@@ -69,6 +70,9 @@ struct Model {
   double marquardt = 0.01;
   double precision = 1e-8;
   int max_calls = 50;
+  double t0 = 0;  // time at which the interval-1 start formulas apply
+  bool has_t0 = false;
+  int t0_line = 0;
   bool sd_every_call = false;
   std::string data;  // data CSV, resolved against dir; empty when the file names none
   std::string title;
@@ -81,6 +85,12 @@ struct Model {
   std::vector<RateDecl> rates;
   int intervals = 1;  // longest start / equation list; raised to the data's last interval
 };
+
+// Sizes refused before the file reaches the TOML reader or the plot library.
+inline constexpr size_t kMaxModelBytes = 1000000;
+inline constexpr size_t kMaxModelLine = 20000;
+inline constexpr int kMaxKeyDepth = 16;
+inline constexpr size_t kMaxLabel = 200;  // [plot] title and time_label
 
 // 0 and a filled model, or 2 and a message naming the file, line and column.
 int ReadModel(const std::string& path, Model& model, std::string& message);

@@ -1,6 +1,9 @@
 #include "tarvo/model_text.h"
 
 #include <algorithm>
+#include <cctype>
+
+#include "Symbolic/limits.h"
 
 #include "tarvo/names.h"
 
@@ -93,6 +96,69 @@ void CheckParameters(const Model& model, const TranslatedModel& t, std::vector<s
   }
 }
 
+// text with every whole notation token `from` (F2, not F21) replaced by `to`.
+std::string ReplaceToken(const std::string& text, const std::string& from, const std::string& to) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    const bool starts = text.compare(i, from.size(), from) == 0 &&
+                        (i == 0 || !std::isalnum(static_cast<unsigned char>(text[i - 1]))) &&
+                        (i + from.size() == text.size() ||
+                         !std::isdigit(static_cast<unsigned char>(text[i + from.size()])));
+    if (starts) {
+      out += to;
+      i += from.size();
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+// Start formulas read the previous interval's end state (see the header).
+void RouteStartReads(const Model& model, TranslatedModel& t, std::vector<std::string>& errors) {
+  const int species = static_cast<int>(model.species.size());
+  // changes[k][j]: species j's start formula in interval k changes its value.
+  std::vector<std::vector<bool>> changes(t.intervals, std::vector<bool>(species, false));
+  for (const auto& f : t.formulas)
+    if (f.role == FormulaRole::SpeciesStart)
+      changes[f.column][f.row] = f.text != "F" + std::to_string(f.row + 1);
+  std::vector<int> hidden(species, -1);  // parameter index (0-based) copying species j
+  std::vector<TranslatedFormula> added;
+  for (auto& f : t.formulas) {
+    if (f.role != FormulaRole::SpeciesStart || !f.ok) continue;
+    for (const auto& r : f.refs) {
+      const int j = IndexOfToken(r, 'F');
+      if (j < 0) continue;
+      if (f.column == 0) {
+        errors.push_back(Where(model, f.source) + ": reads species '" + model.species[j].name +
+                         "', but nothing precedes interval 1: write its start value from "
+                         "adjustables and parameters");
+        break;
+      }
+      if (j >= f.row || !changes[f.column][j]) continue;  // still the previous interval's value
+      if (hidden[j] < 0) {
+        hidden[j] = static_cast<int>(model.parameters.size() + t.hidden_parameters.size());
+        t.hidden_parameters.push_back(model.species[j].name + " before the start");
+        for (int k = 0; k < t.intervals; ++k) {
+          Formula copy{r, "species " + model.species[j].name + " before the start of interval " +
+                              std::to_string(k + 1), f.source.line, f.source.column};
+          added.push_back({FormulaRole::ParameterEquation, hidden[j], k, copy, r, {r}, true});
+        }
+      }
+      f.text = ReplaceToken(f.text, r, "P" + std::to_string(hidden[j] + 1));
+    }
+  }
+  t.formulas.insert(t.formulas.end(), added.begin(), added.end());
+  const size_t total = model.parameters.size() + t.hidden_parameters.size();
+  if (total > static_cast<size_t>(kMaxParameters))
+    errors.push_back(model.path + ": the start formulas read " +
+                     std::to_string(t.hidden_parameters.size()) + " species declared before "
+                     "their own, each of which takes a parameter to hold its value from before "
+                     "the start; with the model's " + std::to_string(model.parameters.size()) +
+                     " parameters that exceeds the library's " + std::to_string(kMaxParameters) +
+                     ": declare the species read after the ones that read them");
+}
+
 }  // namespace
 
 std::string Where(const Model& model, const Formula& f) {
@@ -145,6 +211,7 @@ int TranslateModel(const Model& model, int intervals, TranslatedModel& out,
   }
   CheckBindings(model, out, errors);
   CheckParameters(model, out, errors);
+  RouteStartReads(model, out, errors);
   return errors.size() == before ? 0 : 2;
 }
 

@@ -4,6 +4,13 @@
 // shorter than the model's intervals continue the species (its own value); parameter lists
 // repeat their last equation.
 //
+// Start formulas read the state at the end of the previous interval, whatever the order of
+// the declarations. The library resets the species of an interval one after the other, so a
+// start formula that reads a species declared before its own (whose reset has already run)
+// would see that species' new value: such a read is routed through a hidden parameter that
+// copies the species before the resets (the library evaluates parameters first). A start
+// formula of interval 1 that reads a species is refused: nothing precedes interval 1.
+//
 // Besides the translation, the references between formulas are checked here: a parameter or
 // an equal_to that refers to itself, equal_to expressions bound to each other in a cycle, and
 // equal_to expressions that read anything but adjustables and numbers.
@@ -34,6 +41,9 @@ struct TranslatedFormula {
 struct TranslatedModel {
   int intervals = 1;
   std::vector<TranslatedFormula> formulas;
+  // Parameters the model does not declare, after its own: the species value before the
+  // interval's resets, one per species read that way ("A before the start").
+  std::vector<std::string> hidden_parameters;
 };
 
 // "FILE:LINE:COLUMN: LABEL" for a formula of the model.

@@ -75,10 +75,7 @@ void AdjustableWarnings(const Prepared& p, std::vector<std::string>& out) {
     const AdjustableDecl& d = p.model.adjustables[a];
     const std::string where = p.model.path + ":" + std::to_string(d.line) + ": adjustable '" +
                               d.name + "'";
-    if (p.free[a] && p.values[a] == 0)
-      out.push_back(where + " is free with value 0: the fit changes a value in proportion to "
-                    "itself, so it cannot move; start it at a plausible non-zero value");
-    else if (p.free[a] && p.values[a] < 0)
+    if (p.free[a] && p.values[a] < 0)
       out.push_back(where + " is free with a negative value: the fit's steps then point "
                     "against the solved direction; write the model so the value is positive");
     if (all_read && !used.count("A" + std::to_string(a + 1)))
@@ -87,32 +84,62 @@ void AdjustableWarnings(const Prepared& p, std::vector<std::string>& out) {
   }
 }
 
+// An offset that lifts every value of an output above 0: a round number above twice the
+// deepest dip (or a hundredth of the largest value when the dip is exactly 0).
+double SuggestedOffset(double lowest, double highest) {
+  const double lift = std::max(-2 * lowest, 0.01 * std::fabs(highest));
+  return lift > 0 ? std::pow(10.0, std::ceil(std::log10(lift))) : 1.0;
+}
+
 void DataWarnings(const Prepared& p, std::vector<std::string>& out) {
   const Dataset& d = p.data;
-  int not_positive = 0;
   for (size_t o = 0; o < p.model.outputs.size(); ++o) {
-    int values = 0;
+    const OutputDecl& decl = p.model.outputs[o];
+    int values = 0, low = 0;
+    double lowest = HUGE_VAL, highest = -HUGE_VAL;
+    std::string lines;
     for (const auto& pt : d.points) {
       values += static_cast<int>(pt.values[o].size());
-      for (double v : pt.values[o]) not_positive += v <= 0;
+      bool listed = false;
+      for (double v : pt.values[o]) {
+        lowest = std::min(lowest, v + decl.offset);
+        highest = std::max(highest, v + decl.offset);
+        if (v + decl.offset > 0) continue;
+        ++low;
+        if (!listed && std::count(lines.begin(), lines.end(), ',') < 5)
+          lines += (lines.empty() ? "" : ", ") + std::to_string(pt.line);
+        listed = true;
+      }
     }
     if (values == 0)
-      out.push_back(p.model.path + ":" + std::to_string(p.model.outputs[o].line) + ": output '" +
-                    p.model.outputs[o].name + "' has no data in " + d.path +
+      out.push_back(p.model.path + ":" + std::to_string(decl.line) + ": output '" + decl.name +
+                    "' has no data in " + d.path +
                     ": no data constrains it (it is only simulated and plotted)");
+    if (low > 0)
+      out.push_back(d.path + ": output '" + decl.name + "': " + std::to_string(low) + " of " +
+                    std::to_string(values) + " measured values are 0 or below (lines " + lines +
+                    (std::count(lines.begin(), lines.end(), ',') >= 5 ? ", ..." : "") +
+                    "); the library counts only positive values: it stores these as 0 and "
+                    "gives them no weight, which biases the fit. For a signal that may be "
+                    "signed, add offset = " + Num(SuggestedOffset(lowest, highest)) +
+                    " to the output (added to the data and to the formula; with error_type = 0 "
+                    "nothing else changes)");
   }
-  if (not_positive > 0)
-    out.push_back(d.path + ": " + std::to_string(not_positive) + " measured value" +
-                  (not_positive == 1 ? " is" : "s are") + " 0 or below: the library stores them "
-                  "as 0" + (p.model.error_type > 0 ? " and gives them no weight" : ""));
   if (d.last_interval < p.text.intervals)
     out.push_back(p.model.path + ": the model has " + std::to_string(p.text.intervals) +
                   " intervals but the data reach only interval " + std::to_string(d.last_interval));
   const size_t n = d.points.size();
-  if (n >= 2 && d.points[n - 1].interval != d.points[n - 2].interval)
-    out.push_back(d.path + ":" + std::to_string(d.points[n - 1].line) + ": the last point is the "
-                  "only point of interval " + std::to_string(d.points[n - 1].interval) +
-                  ": nothing is integrated in that interval");
+  for (size_t j = 0; j < n; ++j) {
+    const int k = d.points[j].interval;
+    const bool alone = (j == 0 || d.points[j - 1].interval != k) &&
+                       (j + 1 == n || d.points[j + 1].interval != k);
+    if (!alone || (k == 1 && LeadPoints(p.model, d.points) > 0)) continue;
+    out.push_back(d.path + ":" + std::to_string(d.points[j].line) + ": interval " +
+                  std::to_string(k) + " has a single point" +
+                  (j + 1 == n ? ": the last point alone opens it, so nothing is integrated in "
+                                "that interval"
+                              : ": only the state right at its start is measured"));
+  }
 }
 
 void ParameterOrderWarnings(const Prepared& p, std::vector<std::string>& out) {

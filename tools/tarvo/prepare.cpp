@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "Symbolic/limits.h"
+#include "tarvo/report.h"
 
 namespace tarvo::tool {
 
@@ -41,6 +42,47 @@ int ApplySet(const std::string& set, Prepared& p, std::vector<std::string>& erro
 
 }  // namespace
 
+std::vector<DataPoint> WithStartPoint(const Model& model, const std::vector<DataPoint>& points) {
+  if (LeadPoints(model, points) == 0) return points;
+  std::vector<DataPoint> out;
+  out.reserve(points.size() + 1);
+  DataPoint start;
+  start.interval = 1;
+  start.time = model.t0;
+  start.values.assign(model.outputs.size(), {});
+  out.push_back(std::move(start));
+  out.insert(out.end(), points.begin(), points.end());
+  return out;
+}
+
+int LeadPoints(const Model& model, const std::vector<DataPoint>& points) {
+  return !points.empty() && model.t0 < points.front().time ? 1 : 0;
+}
+
+void CheckStartTime(const Model& model, const Dataset& data, std::vector<std::string>& errors) {
+  if (data.points.empty()) return;
+  const DataPoint& first = data.points.front();
+  const std::string at = data.path + ":" + std::to_string(first.line) + ": ";
+  if (!model.has_t0 && first.time < 0)
+    errors.push_back(at + "time " + Num(first.time) + " is negative: the simulation starts at "
+                     "t0 = 0 unless the model file sets t0 (the time at which the start formulas "
+                     "apply), for example t0 = " + Num(first.time));
+  else if (first.time < model.t0)
+    errors.push_back(at + "time " + Num(first.time) + " comes before t0 = " + Num(model.t0) +
+                     " (" + model.path + ":" + std::to_string(model.t0_line) +
+                     "), where the simulation starts");
+}
+
+void CheckFreeValues(const Prepared& p, std::vector<std::string>& errors) {
+  for (size_t a = 0; a < p.model.adjustables.size(); ++a)
+    if (p.free[a] && p.values[a] == 0)
+      errors.push_back(p.model.path + ":" + std::to_string(p.model.adjustables[a].line) +
+                       ": adjustable '" + p.model.adjustables[a].name + "' is free with value "
+                       "0: the fit moves a value in proportion to itself, so it would stay at 0; "
+                       "give it a plausible non-zero start value (or --set " +
+                       p.model.adjustables[a].name + "=...)");
+}
+
 int DataValues(const Dataset& data) {
   int n = 0;
   for (const auto& pt : data.points)
@@ -71,6 +113,8 @@ int Prepare(const std::string& model_path, const std::vector<std::string>& sets,
     errors.push_back(message);
     return 2;
   }
+  CheckStartTime(p.model, p.data, errors);
+  if (errors.size() > 0) bad = true;
   const int intervals = std::max(p.model.intervals, p.data.last_interval);
   if (TranslateModel(p.model, intervals, p.text, errors) != 0) bad = true;
   return bad ? 2 : 0;

@@ -24,6 +24,19 @@ struct Prepared {
 int Prepare(const std::string& model_path, const std::vector<std::string>& sets, Prepared& p,
             std::vector<std::string>& errors);
 
+// The points handed to the library: those given, preceded by a point without data at the
+// model's t0 when t0 comes before the first of them, so that the start formulas of interval 1
+// apply at t0. LeadPoints tells how many were put in front (0 or 1).
+std::vector<DataPoint> WithStartPoint(const Model& model, const std::vector<DataPoint>& points);
+int LeadPoints(const Model& model, const std::vector<DataPoint>& points);
+
+// Problems of t0 against the data: a point before t0, or negative times without t0.
+void CheckStartTime(const Model& model, const Dataset& data, std::vector<std::string>& errors);
+
+// Free adjustables whose start value is exactly 0 (the fit moves a value in proportion to
+// itself, so such a value never moves): one message each.
+void CheckFreeValues(const Prepared& p, std::vector<std::string>& errors);
+
 // Exit status 2 after printing each error as "tarvo: error: ..." on stderr.
 int ReportBadInput(const std::vector<std::string>& errors);
 

@@ -15,6 +15,13 @@ std::string Num(double v, int digits) {
   return buf;
 }
 
+std::string StartText(const Prepared& p) {
+  const double first = p.data.points.front().time;
+  if (LeadPoints(p.model, p.data.points) > 0)
+    return "t0 = " + Num(p.model.t0) + ", before the first data point (t = " + Num(first) + ")";
+  return "the first data point, t = " + Num(first);
+}
+
 void PrintFigures(std::FILE* out, const Figures& f, double error_type) {
   std::fprintf(out, "ErreurCalc  %-12s weighted mean squared residual of the model\n",
                Num(f.erreur_calc).c_str());
@@ -31,6 +38,7 @@ void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r) {
   std::fprintf(out, "Data        %s (%zu points)\n", p.data.path.c_str(), p.data.points.size());
   std::fprintf(out, "Method      %s, tolerance %s, error type %s\n", m.method.c_str(),
                Num(m.tolerance).c_str(), Num(m.error_type).c_str());
+  std::fprintf(out, "Start       %s\n", StartText(p).c_str());
   std::fprintf(out, "\n");
   if (r.outcome == "converged")
     std::fprintf(out, "The fit converged after %d call%s of Ajustement.\n", r.calls,
@@ -79,6 +87,8 @@ int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
   j["error_type"] = p.model.error_type;
   j["marquardt"] = p.model.marquardt;
   j["precision"] = p.model.precision;
+  j["t0"] = p.model.t0;
+  j["start"] = StartText(p);
   j["outcome"] = r.outcome;
   j["converged"] = r.outcome == "converged";
   j["calls"] = r.calls;

@@ -45,6 +45,7 @@ struct FitResult {
   int max_calls = 0;
   int erreur = 0;
   std::string erreur_text;
+  bool non_finite = false;  // stopped because a simulation left the finite numbers
   int free_count = 0;
   Figures figures;
   std::vector<AdjustableResult> adjustables;
@@ -53,6 +54,10 @@ struct FitResult {
 };
 
 std::string Num(double v, int digits = 6);
+
+// Where the simulation started: "t0 = 0, before the first data point (t = 0.2)" or
+// "the first data point, t = 0".
+std::string StartText(const Prepared& p);
 
 void PrintFigures(std::FILE* out, const Figures& f, double error_type);
 void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r);

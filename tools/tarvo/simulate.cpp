@@ -8,8 +8,10 @@
 #include "tarvo/erreur_text.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
+#include "tarvo/non_finite.h"
 #include "tarvo/report.h"
 #include "tarvo/results.h"
+#include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
 
@@ -19,15 +21,14 @@ struct SimulateArgs {
   std::string model;
   std::vector<std::string> sets;
   std::string out;
-  bool quiet = false;
+  bool quiet = false;  // simulate has no progress lines to hide
 };
 
 int RunSimulate(const SimulateArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
   if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
-  if (!args.quiet)
-    for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
+  for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
   std::string message;
   const std::string folder = OutputFolder(p.model, args.out);
   if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
@@ -36,14 +37,26 @@ int RunSimulate(const SimulateArgs& args) {
   p.free.assign(p.free.size(), false);
   Session s;
   if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
+  // Work beyond the budget of a simulation is refused before it starts, or after the probe.
+  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
+      !why.empty() || !(why = ProbeSimulation(s, p)).empty())
+    return ReportBadInput({p.model.path + ": " + why});
   const int e = RunSimulation(s);
   if (e == kRaised) {
     std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n", s.failure.c_str());
     return 1;
   }
   std::vector<std::vector<double>> ycalc;
-  if (e == 0 && ReadResults(s, ycalc) != 0) {
+  if (ReadResults(s, ycalc) != 0) {
     std::fprintf(stderr, "tarvo: error: %s\n", s.failure.c_str());
+    return 1;
+  }
+  int bad_point = -1, bad_output = -1;
+  FirstNonFinite(ycalc, bad_point, bad_output);
+  // Without data ErreurCalc is no measure, so only the code and the outputs tell.
+  const double calc = DataValues(p.data) > 0 ? s.blocks.fitset.ErreurCalc : 0.0;
+  if (bad_point >= 0 || LeftFiniteNumbers(e, calc)) {
+    std::fprintf(stderr, "tarvo: error: %s\n", NonFiniteText(p, ycalc, p.values).c_str());
     return 1;
   }
   const BFitSet& f = s.blocks.fitset;
@@ -52,7 +65,8 @@ int RunSimulate(const SimulateArgs& args) {
   for (size_t a = 0; a < values.size(); ++a) values[a] = AdjustableValue(s, static_cast<int>(a));
   EndSession(s);
 
-  std::printf("Simulation of %s with %s\n\n", p.model.path.c_str(), p.model.method.c_str());
+  std::printf("Simulation of %s with %s\nStart at %s\n\n", p.model.path.c_str(),
+              p.model.method.c_str(), StartText(p).c_str());
   if (e != 0) {
     std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n",
                  SimulationErreurText(e, p.model.method).c_str());
@@ -75,7 +89,8 @@ void AddSimulateCommand(CLI::App& app) {
   cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
   cmd->add_option("--set", args->sets, "Value of an adjustable for this run, as name=value");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
-  cmd->add_flag("-q,--quiet", args->quiet, "No warnings");
+  cmd->add_flag("-q,--quiet", args->quiet, "Accepted for symmetry with fit; warnings are "
+                                           "always shown");
   SetStatusCallback(cmd, [args] { return RunSimulate(*args); });
 }
 

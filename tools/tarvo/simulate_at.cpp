@@ -5,13 +5,17 @@
 
 #include "tarvo/erreur_text.h"
 #include "tarvo/library_session.h"
+#include "tarvo/non_finite.h"
+#include "tarvo/report.h"
+#include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
 
-std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total) {
+std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total, double t0) {
   std::vector<double> starts;  // start time of each interval 1, 2, ...
   for (const DataPoint& p : data.points)
     if (static_cast<int>(starts.size()) < p.interval) starts.push_back(p.time);
+  starts.front() = std::min(starts.front(), t0);
   const double end = data.points.back().time;
   const double span = end - starts.front();
   std::vector<DataPoint> grid;
@@ -41,6 +45,8 @@ std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total) {
 int SimulateAt(const Prepared& p, const std::vector<double>& values,
                const std::vector<DataPoint>& grid, std::vector<std::vector<double>>& ycalc,
                std::string& message) {
+  message = FixedStepBudgetProblem(p, grid);
+  if (!message.empty()) return 2;
   Session s;
   const std::vector<bool> none(values.size(), false);
   int e = StartSession(s, p.model, p.text, grid, values, none);
@@ -61,6 +67,13 @@ int SimulateAt(const Prepared& p, const std::vector<double>& values,
   }
   if (ReadResults(s, ycalc) != 0) {
     message = s.failure;
+    return 2;
+  }
+  int j = -1, o = -1;
+  FirstNonFinite(ycalc, j, o);
+  if (j >= 0) {  // no data on the grid, so ErreurCalc tells nothing here
+    message = "output '" + p.model.outputs[static_cast<size_t>(o)].name +
+              "' left the finite numbers at t = " + Num(grid[static_cast<size_t>(j)].time);
     return 2;
   }
   return 0;

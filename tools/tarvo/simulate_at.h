@@ -4,6 +4,7 @@
 // Every adjustable keeps the value given; none is free; bound ones follow their equal_to.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,10 @@ namespace tarvo::tool {
 // A grid over the data's time span: each interval starts at the time of its first data point
 // and runs to the next interval's start (its last grid point a hair before it, so the curve
 // shows the state just before the reset), the last one to the last data time. About total
-// points, at least 10 per interval.
-std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total = 600);
+// points, at least 10 per interval. The first interval starts at t0 instead when t0 comes
+// before its first point (the simulation starts there).
+std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total = 600,
+                                 double t0 = HUGE_VAL);
 
 // 0 and the simulated outputs per grid point; 2 and a message when the library reports an
 // error or raises a failure.

@@ -6,6 +6,7 @@
 // The random numbers are reproducible on every machine (mt19937_64 and Box-Muller).
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
@@ -65,10 +66,22 @@ int ReadTruth(const std::string& path, Prepared& p, std::vector<std::string>& er
   return errors.empty() ? 0 : 2;
 }
 
+// True when a and b name the same file (or both name none that exists and read alike).
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::exists(a, ec) && std::filesystem::exists(b, ec))
+    return std::filesystem::equivalent(a, b, ec);
+  return std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+}
+
 int RunSynth(const SynthArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
   std::string message;
+  for (const std::string* input : {&args.model, &args.design, &args.truth})
+    if (!input->empty() && SameFile(*input, args.out))
+      return ReportBadInput({"-o " + args.out + " is an input of this command (" + *input +
+                             "): it will not be written over; name another file"});
   if (ReadModel(args.model, p.model, message) != 0) return ReportBadInput({message});
   for (const auto& a : p.model.adjustables) {
     p.values.push_back(a.value);

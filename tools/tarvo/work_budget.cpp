@@ -1,0 +1,89 @@
+#include "tarvo/work_budget.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+
+#include "tarvo/report.h"
+
+namespace tarvo::tool {
+
+namespace {
+
+bool FixedStep(const std::string& m) { return m == "RUNGE-KUTTA 4" || m == "RUNGE-KUTTA 5"; }
+
+int RateFormulas(const Prepared& p) {
+  int n = 0;
+  for (const auto& f : p.text.formulas)
+    n += f.role == FormulaRole::Coefficient || f.role == FormulaRole::FreeTerm;
+  return n;
+}
+
+// The interval whose points span the longest time, as "interval 2 (t = 12 .. 24)".
+std::string LongestInterval(const Prepared& p) {
+  const auto& pts = p.data.points;
+  int best = 1;
+  double best_span = -1, from = 0, to = 0;
+  for (size_t j = 0; j < pts.size();) {
+    size_t e = j;
+    while (e + 1 < pts.size() && pts[e + 1].interval == pts[j].interval) ++e;
+    const double start = j == 0 ? std::min(p.model.t0, pts[0].time) : pts[j].time;
+    const double end = e + 1 < pts.size() ? pts[e + 1].time : pts[e].time;
+    if (end - start > best_span) {
+      best_span = end - start;
+      best = pts[j].interval;
+      from = start;
+      to = end;
+    }
+    j = e + 1;
+  }
+  return "interval " + std::to_string(best) + " (t = " + Num(from) + " .. " + Num(to) + ")";
+}
+
+}  // namespace
+
+double FixedStepWork(const Prepared& p, const std::vector<DataPoint>& points) {
+  if (!FixedStep(p.model.method) || points.size() < 2) return 0;
+  const double steps = std::ceil(1 / std::sqrt(p.model.tolerance)) + 1;
+  const double stages = p.model.method == "RUNGE-KUTTA 4" ? 4 : 5;
+  return static_cast<double>(points.size() - 1) * steps * stages * (RateFormulas(p) + 1);
+}
+
+std::string FixedStepBudgetProblem(const Prepared& p, const std::vector<DataPoint>& points) {
+  const double work = FixedStepWork(p, points);
+  if (work <= kMaxFormulaEvaluations) return "";
+  return p.model.method + " at tolerance " + Num(p.model.tolerance) + " takes " +
+         Num(std::ceil(1 / std::sqrt(p.model.tolerance))) + " steps between every two of the " +
+         std::to_string(points.size()) + " points, about " + Num(work, 3) +
+         " formula evaluations per simulation, more than the budget of " +
+         Num(kMaxFormulaEvaluations, 3) + " (a few seconds): raise the tolerance, or use "
+         "\"RUNGE-KUTTA QC\"";
+}
+
+std::string ProbeSimulation(Session& s, const Prepared& p) {
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child < 0) return "";  // no probe possible: run unguarded
+  if (child == 0) {
+    alarm(kProbeSeconds);  // the default action ends the child
+    RunSimulation(s);
+    _exit(0);  // no destructors: the session belongs to the parent
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGALRM) return "";
+  const auto& pts = p.data.points;
+  const double first = std::min(p.model.t0, pts.front().time);
+  return "one simulation did not finish within " + std::to_string(kProbeSeconds) +
+         " s (the budget of a simulation); the data span t = " + Num(first) + " .. " +
+         Num(pts.back().time) + ", the longest being " + LongestInterval(p) +
+         ". Likely causes: times in a unit much smaller than the rates' (ms or s for rates "
+         "per min), rates far faster than the spacing of the points, or tolerance = " +
+         Num(p.model.tolerance) + " too small for " + p.model.method;
+}
+
+}  // namespace tarvo::tool
