@@ -23,16 +23,6 @@ void SetColours() {
   plscol0(kZero, 170, 170, 170);
 }
 
-// PLplot reads '#' as the start of an escape sequence.
-std::string Escape(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    out += c;
-    if (c == '#') out += '#';
-  }
-  return out;
-}
-
 struct Range {
   double lo = INFINITY, hi = -INFINITY;
   void Add(double v) {
@@ -134,7 +124,7 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
   if (last) plmtex("b", 3.2, 0.5, 0.5, Escape(d.time_label).c_str());
 }
 
-int DrawOne(const PlotData& d, const char* device, const std::string& file, std::string& message) {
+void DrawOne(const PlotData& d, const char* device, const std::string& file) {
   const int n = static_cast<int>(d.panels.size());
   const int height = std::max(620, 400 * n + 110);
   const std::string geometry = "1000x" + std::to_string(height);
@@ -168,16 +158,43 @@ int DrawOne(const PlotData& d, const char* device, const std::string& file, std:
   for (int i = 0; i < n; ++i)
     DrawPanel(d, d.panels[i], xr.lo, xr.hi, top - i * block, block, i == n - 1);
   plend();
-  FILE* f = std::fopen(file.c_str(), "rb");
-  if (!f) {
-    message = "PLplot did not write '" + file + "'";
-    return 2;
-  }
-  std::fclose(f);
-  return 0;
 }
 
 }  // namespace
+
+std::string Escape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    out += c;
+    if (c == '#') out += '#';
+  }
+  return out;
+}
+
+int DrawSvgAndPng(const std::string& base, const DrawToFile& draw,
+                  std::vector<std::string>& written, std::string& message) {
+  const struct {
+    const char* device;
+    const char* ext;
+  } outputs[] = {{"svg", ".svg"}, {"pngcairo", ".png"}};
+  for (const auto& o : outputs) {
+    if (!HasPlotDevice(o.device)) {
+      message = std::string("PLplot has no '") + o.device + "' device (install " +
+                (std::strcmp(o.device, "svg") == 0 ? "libplplot17" : "plplot-driver-cairo") + ")";
+      return 2;
+    }
+    const std::string file = base + o.ext;
+    draw(o.device, file);
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) {
+      message = "PLplot did not write '" + file + "'";
+      return 2;
+    }
+    std::fclose(f);
+    written.push_back(file);
+  }
+  return 0;
+}
 
 bool HasPlotDevice(const char* device) {
   // plgDevs fills arrays the caller provides; count gives their size on the way in.
@@ -238,20 +255,9 @@ int DrawPlot(const PlotData& data, const std::string& base, std::vector<std::str
     message = "nothing to plot";
     return 2;
   }
-  const struct {
-    const char* device;
-    const char* ext;
-  } outputs[] = {{"svg", ".svg"}, {"pngcairo", ".png"}};
-  for (const auto& o : outputs) {
-    if (!HasPlotDevice(o.device)) {
-      message = std::string("PLplot has no '") + o.device + "' device (install " +
-                (std::strcmp(o.device, "svg") == 0 ? "libplplot17" : "plplot-driver-cairo") + ")";
-      return 2;
-    }
-    if (DrawOne(data, o.device, base + o.ext, message) != 0) return 2;
-    written.push_back(base + o.ext);
-  }
-  return 0;
+  return DrawSvgAndPng(
+      base, [&data](const char* device, const std::string& file) { DrawOne(data, device, file); },
+      written, message);
 }
 
 }  // namespace tarvo::tool

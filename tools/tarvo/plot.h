@@ -6,6 +6,7 @@
 // simulated values at the data points and a dense curve). Out: BASE.svg and BASE.png.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,16 @@ PlotData BuildPlotData(const Prepared& p, const std::vector<std::vector<double>>
 
 // True when PLplot has the device (for instance "svg", "pngcairo").
 bool HasPlotDevice(const char* device);
+
+// Text for PLplot, which reads '#' as the start of an escape sequence.
+std::string Escape(const std::string& s);
+
+// Draws one picture twice, into base + ".svg" and base + ".png": draw(device, file) selects
+// the device and file, draws and ends the plot. Checks that each device exists and that each
+// file was written; the names written are added to written. 0, or 2 and a message.
+using DrawToFile = std::function<void(const char* device, const std::string& file)>;
+int DrawSvgAndPng(const std::string& base, const DrawToFile& draw,
+                  std::vector<std::string>& written, std::string& message);
 
 // Writes base + ".svg" and base + ".png"; the names written are added to written. 0, or 2
 // and a message.

@@ -49,14 +49,10 @@ void DrawPanel(const Profile& pr) {
   if (cx.size() >= 2) plline(static_cast<PLINT>(cx.size()), cx.data(), cy.data());
   plpoin(static_cast<PLINT>(cx.size()), cx.data(), cy.data(), 17);
   plcol0(kInk);
-  std::string label = pr.name;
-  for (size_t i = label.size(); i-- > 0;)
-    if (label[i] == '#') label.insert(i, "#");
-  pllab(label.c_str(), "#gDSSR / s#u2#d", pr.interval.flat ? "flat: not identifiable" : "");
+  pllab(Escape(pr.name).c_str(), "#gDSSR / s#u2#d", pr.interval.flat ? "flat: not identifiable" : "");
 }
 
-int DrawOne(const std::vector<Profile>& profiles, const char* device, const std::string& file,
-            std::string& message) {
+void DrawOne(const std::vector<Profile>& profiles, const char* device, const std::string& file) {
   const int n = static_cast<int>(profiles.size());
   const int cols = n > 1 ? 2 : 1, rows = (n + cols - 1) / cols;
   const std::string geometry = std::to_string(520 * cols) + "x" + std::to_string(400 * rows);
@@ -79,13 +75,6 @@ int DrawOne(const std::vector<Profile>& profiles, const char* device, const std:
     DrawPanel(profiles[i]);
   }
   plend();
-  FILE* f = std::fopen(file.c_str(), "rb");
-  if (!f) {
-    message = "PLplot did not write '" + file + "'";
-    return 2;
-  }
-  std::fclose(f);
-  return 0;
 }
 
 }  // namespace
@@ -96,19 +85,10 @@ int DrawProfiles(const std::vector<Profile>& profiles, const std::string& base,
     message = "no profile to draw";
     return 2;
   }
-  const struct {
-    const char* device;
-    const char* ext;
-  } outputs[] = {{"svg", ".svg"}, {"pngcairo", ".png"}};
-  for (const auto& o : outputs) {
-    if (!HasPlotDevice(o.device)) {
-      message = std::string("PLplot has no '") + o.device + "' device";
-      return 2;
-    }
-    if (DrawOne(profiles, o.device, base + o.ext, message) != 0) return 2;
-    written.push_back(base + o.ext);
-  }
-  return 0;
+  return DrawSvgAndPng(
+      base,
+      [&profiles](const char* device, const std::string& file) { DrawOne(profiles, device, file); },
+      written, message);
 }
 
 }  // namespace tarvo::tool
