@@ -4,9 +4,10 @@
 // Interval, NRep, Time and replicates are whatever the bytes say, the last record may be cut
 // short and the file may hold fewer records than NPoints. The model is fixed and small (one
 // species decaying at rate 1, every output reads it) and the library is asked to load it,
-// simulate it once, take one fitting step and release it (with the exponential scheme, the
-// one engine that stops when the time no longer moves: times are arbitrary here). The file is also read record by
-// record through the platform's reader. Raised failures are expected outcomes.
+// simulate it once, take one fitting step when bit 0 of the third byte is set, and release
+// it. The engine is the exponential scheme, the one that stops when the time no longer moves:
+// the times here are arbitrary. The file is also read record by record through the
+// platform's reader. Raised failures are expected outcomes.
 #include <cstddef>
 #include <cstdint>
 #include <fstream>
