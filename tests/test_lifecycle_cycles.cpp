@@ -1,12 +1,14 @@
 // A long-lived host: a hundred load / simulate / fit / release cycles over models of every
-// engine, one and two intervals, bound adjustables and refused set-ups, with the calls a
-// careless host makes out of order woven in between. Every cycle of a model must reproduce
-// that model's first cycle bit for bit (nothing of the model before carries over), every call
-// out of order must have its documented outcome, and every Fin must leave nothing loaded.
+// engine, one and two intervals, bound adjustables, a refused set-up and one that raises (the
+// exchange file is missing), with the calls a careless host makes out of order woven in
+// between. Every cycle of a model must reproduce that model's first cycle bit for bit (nothing
+// of the model before carries over), every call out of order must have its documented outcome,
+// and every Fin must leave nothing loaded.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,8 +25,10 @@ struct Kind {
   const char* what;
   Model model;
   int16_t setup_erreur;  // what Calcul_initial reports
+  int16_t run_erreur;    // what Simulation and Ajustement then report
   int fits;              // Ajustement calls after the first simulation
   bool moves;            // the fit starts away from the data's truth: adjustable 1 moves
+  bool file_missing;     // the host forgot the exchange file: set-up and Fin raise kind 1
 };
 
 Model Consecutive(const char* method, double tolerance, bool bound) {
@@ -41,13 +45,17 @@ std::vector<Kind> Kinds() {
   Model unknown_method = FirstOrderModel({0, 1, 2});
   unknown_method.method = "RUNGE-KUTTA";
   return {
-      {"first order, RUNGE-KUTTA 4", FirstOrderModel({0, 0.5, 1, 2, 4}), 0, 1, false},
-      {"consecutive, RUNGE-KUTTA QC", Consecutive("RUNGE-KUTTA QC", 1e-7, false), 0, 1, true},
+      {"first order, RUNGE-KUTTA 4", FirstOrderModel({0, 0.5, 1, 2, 4}), 0, 0, 1, false, false},
+      {"consecutive, RUNGE-KUTTA QC", Consecutive("RUNGE-KUTTA QC", 1e-7, false), 0, 0, 1, true,
+       false},
       {"ramp over two intervals", RampModel({1, 1, 2, 2}, {0, 1, 2, 3}, {"0", "F1+1"}, {"1", "2"}),
-       0, 0, false},
-      {"consecutive, CHU-BERMAN, bound", Consecutive("CHU-BERMAN", 1e-7, true), 0, 1, true},
-      {"unknown method", unknown_method, kErreurMethod, 1, false},
-      {"consecutive, RUNGE-KUTTA 5", Consecutive("RUNGE-KUTTA 5", 1.0 / 4096, false), 0, 1, true},
+       0, 0, 0, false, false},
+      {"consecutive, CHU-BERMAN, bound", Consecutive("CHU-BERMAN", 1e-7, true), 0, 0, 1, true,
+       false},
+      {"unknown method", unknown_method, kErreurMethod, kErreurMethod, 1, false, false},
+      {"exchange file missing", FirstOrderModel({0, 1, 2}), 0, kErreurNoModel, 1, false, true},
+      {"consecutive, RUNGE-KUTTA 5", Consecutive("RUNGE-KUTTA 5", 1.0 / 4096, false), 0, 0, 1,
+       true, false},
   };
 }
 
@@ -122,6 +130,8 @@ Results Cycle(const Kind& k, int cycle) {
     ExpectRefused(h, false, "before Calcul_initial");
     ExpectRefused(h, true, "before Calcul_initial");
   }
+  if (k.file_missing) std::filesystem::remove(h.path);
+  const int32_t raised = k.file_missing ? 1 : 0;
   h.fitset.Erreur = 0;  // set-up adds to what the host passes
   h.CalculInitial();
   if (cycle % 4 == 1) {  // a second set-up of the same model, without Fin in between
@@ -129,21 +139,22 @@ Results Cycle(const Kind& k, int cycle) {
     h.fitset.Erreur = 0;
     h.CalculInitial();
   }
+  EXPECT_EQ(Host::LastFailure(), raised);
   EXPECT_EQ(h.fitset.Erreur, k.setup_erreur);
   EXPECT_EQ(h.fitset.Done, kFalse);
   h.Simulate();
-  EXPECT_EQ(h.fitset.Erreur, k.setup_erreur);  // after a failed set-up: its sum again
+  EXPECT_EQ(h.fitset.Erreur, k.run_erreur);  // after a failed set-up: its sum again
   r.AddCall(h);
   for (int f = 0; f < k.fits; ++f) {
     h.Fit();
-    EXPECT_EQ(h.fitset.Erreur, k.setup_erreur);
+    EXPECT_EQ(h.fitset.Erreur, k.run_erreur);
     r.AddCall(h);
   }
   if (k.moves) {
     EXPECT_NE(h.adjustables.Value[0], k.model.adjustables[0].value);
   }
   h.Fin();
-  EXPECT_EQ(Host::LastFailure(), 0);
+  EXPECT_EQ(Host::LastFailure(), raised);  // a missing file cannot be erased
   EXPECT_FALSE(h.FileExists());
   ExpectNothingLoaded();
   if (cycle % 4 == 2) {
