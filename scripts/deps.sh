@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs (only those missing). Run as root.
+# Arguments name optional extras for one script only; scripts/fuzz.sh passes
+# clang libclang-rt-14-dev (the compiler and libFuzzer of the fuzz targets).
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           libtomlplusplus-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo "$@")

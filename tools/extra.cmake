@@ -17,11 +17,14 @@ foreach(unit formula_lex formula_syntax formula_diagnosis formula_limits names m
              profile_plot fit_uncertainty)
   list(APPEND TARVO_TOOL_UNIT_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${unit}.cpp)
 endforeach()
-if(TARVO_TESTS)
+# The fuzz targets of the model and data readers link them too (fuzz/).
+if(TARVO_TESTS OR TARVO_FUZZ)
   add_library(tarvo_tool_units STATIC EXCLUDE_FROM_ALL ${TARVO_TOOL_UNIT_SOURCES})
   target_include_directories(tarvo_tool_units PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(tarvo_tool_units PUBLIC tarvo_core CLI11::CLI11 nlohmann_json::nlohmann_json
                         PkgConfig::TARVO_TOML PkgConfig::TARVO_PLPLOT)
+endif()
+if(TARVO_TESTS)
   file(GLOB TARVO_CLI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/test_cli_*.cpp)
   foreach(src ${TARVO_CLI_TESTS})
     get_filename_component(name ${src} NAME_WE)
