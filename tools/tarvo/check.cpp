@@ -2,7 +2,8 @@
 // translates every formula (naming the formula and column of each problem), loads the model
 // into the library with Calcul_initial and puts its Erreur into sentences (naming, through
 // the library's own formula stages, any formula it refuses), then warns where the model is
-// legal but likely wrong (model_warnings.h).
+// legal but likely wrong (model_warnings.h). A model with reactions also gets the
+// differential equations they derive, in the user's names.
 // Exit status: 0 valid (warnings allowed), 2 bad input.
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "tarvo/formula_diagnosis.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
+#include "tarvo/reactions.h"
 
 namespace tarvo::tool {
 
@@ -34,6 +36,18 @@ void LibraryVerdict(const Prepared& p, std::vector<std::string>& errors) {
   if (formula_faults > 0) {
     const std::vector<std::string> named = DiagnoseFormulas(p.model, p.text);
     errors.insert(errors.end(), named.begin(), named.end());
+  }
+}
+
+// The differential equations the reactions (and [rates]) add up to, in the user's names.
+void PrintRates(const Model& m) {
+  std::printf("rates derived from %zu reaction%s:\n", m.reactions.size(),
+              m.reactions.size() == 1 ? "" : "s");
+  for (const auto& s : m.species) {
+    std::string rate = "0";
+    for (const auto& r : m.rates)
+      if (r.species == s.name) rate = RateExpression(r);
+    std::printf("  d%s/dt = %s\n", s.name.c_str(), rate.c_str());
   }
 }
 
@@ -71,6 +85,7 @@ int RunCheck(const CheckArgs& args) {
               p.model.parameters.size(), p.model.adjustables.size(), free,
               p.model.outputs.size(), p.model.outputs.size() == 1 ? "" : "s",
               p.data.path.c_str(), p.data.points.size(), DataValues(p.data));
+  if (!p.model.reactions.empty()) PrintRates(p.model);
   return 0;
 }
 

@@ -13,6 +13,7 @@
 #include "tarvo/erreur_text.h"
 #include "tarvo/formula_limits.h"
 #include "tarvo/names.h"
+#include "tarvo/reactions.h"
 #include "tarvo/tolerance_range.h"
 
 namespace tarvo::tool {
@@ -60,7 +61,8 @@ std::string NumberText(double v) {
 
 const std::set<std::string> kTopKeys = {"method", "tolerance", "error_type", "marquardt", "precision",
                                         "max_calls", "sd_every_call", "data", "t0", "plot", "species",
-                                        "parameters", "adjustables", "outputs", "rates"};
+                                        "parameters", "adjustables", "outputs", "rates",
+                                        "reactions"};
 
 // A top-level key written below a [section] header lands in that section.
 std::string SectionHint(const std::string& key, const std::string& section) {
@@ -321,6 +323,29 @@ void ReadRates(const Reader& rd, const toml::table& root, Model& m) {
   }
 }
 
+void ReadReactions(const Reader& rd, const toml::table& root, Model& m) {
+  for (const toml::table* t : ReadTables(rd, root, "reactions")) {
+    CheckKeys(rd, *t, {"equation", "rate"}, " in a reaction");
+    ReactionDecl r;
+    r.line = static_cast<int>(t->source().begin.line);
+    const std::string label = "reaction " + std::to_string(m.reactions.size() + 1);
+    const toml::node* e = t->get("equation");
+    if (!e) rd.FailAt(r.line, label + " has no equation (equation = \"A + B -> C\")");
+    if (!e->is_string()) rd.Fail(*e, label + ": 'equation' must be a text in quotes");
+    r.equation = ReadFormula(rd, *e, label + " equation");
+    const toml::node* k = t->get("rate");
+    if (!k) rd.FailAt(r.line, label + " has no rate (a constant's name, or a rate law)");
+    if (const toml::array* a = k->as_array()) {
+      const char* names[] = {"forward", "reverse"};
+      for (size_t i = 0; i < a->size() && i < 3; ++i)
+        r.rates.push_back(ReadFormula(rd, (*a)[i], label + " " + (i < 2 ? names[i] : "") + " rate"));
+    } else {
+      r.rates.push_back(ReadFormula(rd, *k, label + " rate"));
+    }
+    m.reactions.push_back(std::move(r));
+  }
+}
+
 void CheckModel(const Reader& rd, Model& m) {
   auto limit = [&](size_t count, int most, const char* what) {
     if (count > static_cast<size_t>(most))
@@ -419,7 +444,9 @@ int ReadModel(const std::string& path, Model& model, std::string& message) {
     ReadSettings(rd, root, model);
     ReadDeclarations(rd, root, model);
     ReadRates(rd, root, model);
+    ReadReactions(rd, root, model);
     CheckModel(rd, model);
+    if (DeriveReactions(model, message) != 0) return 2;
   } catch (const toml::parse_error& e) {
     message = rd.Place(e.source()) + ": " + std::string(e.description());
     return 2;

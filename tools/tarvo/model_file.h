@@ -60,6 +60,15 @@ struct RateDecl {
   int line = 0;
 };
 
+// One reaction as written: "2 A + B -> C" or "A <=> B", with its rate (one formula, or two
+// for a reversible pair: forward then reverse). A rate that is just the name of an adjustable
+// or parameter is a mass-action constant; anything else is a rate law (reactions.h).
+struct ReactionDecl {
+  Formula equation;
+  std::vector<Formula> rates;
+  int line = 0;
+};
+
 struct Model {
   std::string path;  // as given on the command line
   std::string dir;   // folder of the model file; relative paths in it start here
@@ -82,7 +91,8 @@ struct Model {
   std::vector<ParameterDecl> parameters;
   std::vector<AdjustableDecl> adjustables;
   std::vector<OutputDecl> outputs;
-  std::vector<RateDecl> rates;
+  std::vector<RateDecl> rates;  // hand-written [rates], then the terms of the reactions
+  std::vector<ReactionDecl> reactions;
   int intervals = 1;  // longest start / equation list; raised to the data's last interval
 };
 
