@@ -1,4 +1,5 @@
-// tarvo fit MODEL [-o DIR] [--quiet] [--set name=value]...: one Simulation at the start values,
+// tarvo fit MODEL [-o DIR] [--quiet] [--set name=value]... [--free NAME]... [--fix NAME]...
+// [--method M] [--tolerance T] [--max-calls N]: one Simulation at the start values,
 // then Ajustement until the library reports Done, an error, or max_calls calls; one progress
 // line per call on stderr; then the report table on stdout, DIR/fit.json, DIR/points.csv and
 // the plot.
@@ -13,6 +14,7 @@
 #include "tarvo/command.h"
 #include "tarvo/erreur_text.h"
 #include "tarvo/dependence.h"
+#include "tarvo/fit_control.h"
 #include "tarvo/fit_uncertainty.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
@@ -28,6 +30,7 @@ namespace {
 struct FitArgs {
   std::string model;
   std::vector<std::string> sets;
+  FitControl control;
   std::string out;
   bool quiet = false;
   bool no_profiles = false;
@@ -151,6 +154,7 @@ int RunFit(const FitArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
   if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
+  ApplyFitControl(args.control, p, errors);
   CheckFreeValues(p, errors);
   if (!errors.empty()) return ReportBadInput(errors);
   // --quiet hides the progress lines only: a warning may change what the result means.
@@ -227,6 +231,11 @@ void AddFitCommand(CLI::App& app) {
       "fit", "Fit the free adjustables of a model file to its data: report, fit.json, plot");
   cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
   cmd->add_option("--set", args->sets, "Start value of an adjustable, as name=value");
+  cmd->add_option("--free", args->control.free, "Fit this adjustable, whatever the file says");
+  cmd->add_option("--fix", args->control.fix, "Hold this adjustable at its value");
+  cmd->add_option("--method", args->control.method, "Integration method, over the file's");
+  cmd->add_option("--tolerance", args->control.tolerance, "Tolerance, over the file's");
+  cmd->add_option("--max-calls", args->control.max_calls, "Most fitting calls, over the file's");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
   cmd->add_flag("-q,--quiet", args->quiet, "No progress lines (warnings are still shown)");
   cmd->add_flag("--no-profiles", args->no_profiles,
