@@ -48,6 +48,14 @@ std::string Data() {
   return d;
 }
 
+// kModel with one reaction before [rates]: its equation text starts at line 19 column 13,
+// its rate at line 20 column 9.
+std::string WithReaction(const std::string& equation, const std::string& rate) {
+  std::string m = kModel;
+  return m.replace(m.find("[rates]"), 7, "[[reactions]]\nequation = \"" + equation +
+                                             "\"\nrate = " + rate + "\n\n[rates]");
+}
+
 struct Result {
   int code = -1;
   std::string out, err;
@@ -139,6 +147,35 @@ TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {
       {kModel, Data(), "simulate m.toml --set q=1", "--set q=1: 'q' is not an adjustable"},
       {kModel, Data(), "simulate m.toml --set k=x", "--set k=x: 'x' is not a number"},
       {kModel, Data(), "simulate m.toml -o data.csv", "cannot create the output folder"},
+      {WithReaction("A -> Q", "\"k\""), Data(), "check m.toml",
+       "m.toml:19:18: reaction 1: 'Q' is not a declared species"},
+      {WithReaction("A + B", "\"k\""), Data(), "check m.toml", "m.toml:19:13: reaction 1: no arrow"},
+      {WithReaction("A -> B -> A", "\"k\""), Data(), "fit m.toml", "19:20: reaction 1: more than one arrow"},
+      {WithReaction("0 A -> B", "\"k\""), Data(), "check m.toml", "19:13: reaction 1: the count '0'"},
+      {WithReaction("A + -> B", "\"k\""), Data(), "check m.toml", "19:15: reaction 1: a '+' without a species"},
+      {WithReaction("->", "\"k\""), Data(), "check m.toml", "reaction 1: no species on either side"},
+      {WithReaction("A <=> B", "\"k\""), Data(), "check m.toml",
+       "m.toml:20:9: reaction 1: a reversible reaction takes two rates"},
+      {WithReaction("A -> B", "[\"k\", \"k\"]"), Data(), "check m.toml",
+       "m.toml:20:10: reaction 1: an irreversible reaction takes one rate"},
+      {WithReaction("A -> B", "\"k*Z\""), Data(), "simulate m.toml",
+       "m.toml:20:9: reaction 1: rate: unknown name 'Z' at column 3"},
+      {WithReaction("A -> B", "true"), Data(), "check m.toml",
+       "m.toml:20:8: reaction 1 rate: a formula must be a text"},
+      {Replace(WithReaction("A -> B", "\"k\""), "equation", "equ"), Data(), "check m.toml",
+       "m.toml:19:1: unknown key 'equ' in a reaction"},
+      {Replace(WithReaction("A -> B", "\"k\""), "rate = \"k\"", ""), Data(), "check m.toml",
+       "m.toml:18: reaction 1 has no rate"},
+      {kModel, Data(), "fit m.toml --free q", "--free q: 'q' is not an adjustable"},
+      {kModel, Data(), "fit m.toml --fix k --free k", "--free k and --fix k: choose one"},
+      {kModel, Data(), "fit m.toml --fix k", "no adjustable is free"},
+      {kModel, Data(), "fit m.toml --method rk4", "--method rk4: not one of"},
+      {kModel, Data(), "fit m.toml --tolerance 0", "--tolerance 0: must be a number above 0"},
+      {kModel, Data(), "fit m.toml --tolerance 1", "--tolerance 1: 'tolerance' = 1 is outside"},
+      {Replace(kModel, "1e-8", "1e-13"), Data(), "fit m.toml --method 'RUNGE-KUTTA 4'",
+       "--method RUNGE-KUTTA 4: the model's 'tolerance' = 1e-13 is outside 1e-12"},
+      {kModel, Data(), "fit m.toml --max-calls 0", "--max-calls 0: must be a whole number"},
+      {kModel, Data(), "fit m.toml --max-calls x", "--max-calls x: must be a whole number"},
   };
   for (const auto& c : cases) {
     Write("m.toml", c.model);
@@ -148,6 +185,33 @@ TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {
     EXPECT_NE(r.err.find(c.message), std::string::npos)
         << c.args << ": got\n" << r.err << "expected \"" << c.message << "\"";
   }
+}
+
+// The command line decides what is free and how the fit runs, over the file.
+TEST_F(CliCommands, FitControlOverridesTheFile) {
+  Write("m.toml", kModel);
+  Write("data.csv", Data());
+  const Result r = Run("fit -q --no-profiles m.toml --set k=0.5 --fix k --free Atot --set Atot=0.8 "
+                       "--method 'RUNGE-KUTTA 5' --tolerance 1e-9 --max-calls 33 -o res");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto fit = nlohmann::json::parse(Read("res/fit.json"));
+  EXPECT_EQ(fit["method"], "RUNGE-KUTTA 5");
+  EXPECT_EQ(fit["tolerance"], 1e-9);
+  EXPECT_EQ(fit["max_calls"], 33);
+  EXPECT_EQ(fit["adjustables"][0]["status"], "fixed");
+  EXPECT_EQ(fit["adjustables"][0]["value"], 0.5);
+  EXPECT_EQ(fit["adjustables"][1]["status"], "free");
+  EXPECT_NEAR(fit["adjustables"][1]["value"].get<double>(), 1.0, 0.01);
+}
+
+// Reactions add to hand-written rates, and check shows the sum in the user's names.
+TEST_F(CliCommands, CheckPrintsTheRatesReactionsDerive) {
+  Write("m.toml", WithReaction("2 A -> B", "\"k\""));
+  Write("data.csv", Data());
+  const Result r = Run("check m.toml");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("dA/dt = (-k - 2*k*A)*A\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("dB/dt = (k + k*A)*A\n"), std::string::npos) << r.out;
 }
 
 TEST_F(CliCommands, CheckValidatesAndWarns) {

@@ -1,5 +1,6 @@
 #include "tarvo/reactions.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 
@@ -106,7 +107,8 @@ struct Reader {
         term = Trim(term.substr(digits));
         if (!term.empty() && term[0] == '*') term = Trim(term.substr(1));
       }
-      if (term.empty()) Fail(eq, at, "a '+' without a species after it");
+      if (term.empty())  // point at the '+' that lacks its species
+        Fail(eq, offset + (plus < side.size() ? plus : start - 1), "a '+' without a species");
       const int s = SpeciesIndex(model, term);
       if (s < 0)
         Fail(eq, at, "'" + term + "' is not a declared species (write counts as '2 A')");
@@ -137,9 +139,8 @@ std::vector<Direction> ReadReaction(const Model& m, const NameTable& names,
   if (arrow == std::string::npos)
     rd.Fail(r.equation, 0, "no arrow: write '2 A + B -> C', or 'A <=> B' for a reversible pair");
   const size_t width = reversible ? 3 : 2;
-  if (text.find("->", arrow + width) != std::string::npos ||
-      text.find("<=>", arrow + width) != std::string::npos)
-    rd.Fail(r.equation, arrow + width, "more than one arrow");
+  const size_t second = std::min(text.find("->", arrow + width), text.find("<=>", arrow + width));
+  if (second != std::string::npos) rd.Fail(r.equation, second, "more than one arrow");
   const auto left = rd.Side(r.equation, text.substr(0, arrow), 0);
   const auto right = rd.Side(r.equation, text.substr(arrow + width), arrow + width);
   if (left.empty() && right.empty()) rd.Fail(r.equation, 0, "no species on either side");
