@@ -82,6 +82,7 @@ TEST_P(CliExamples, FitFindsTheTruthWithinThreeStandardDeviations) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, CliExamples,
-                         ::testing::Values("consecutive", "enzyme", "two_compartment"));
+                         ::testing::Values("consecutive", "enzyme", "two_compartment",
+                                           "second_order"));
 
 }  // namespace
