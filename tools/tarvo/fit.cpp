@@ -21,6 +21,7 @@
 #include "tarvo/non_finite.h"
 #include "tarvo/report.h"
 #include "tarvo/results.h"
+#include "tarvo/transforms.h"
 #include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
@@ -155,6 +156,9 @@ int RunFit(const FitArgs& args) {
   std::vector<std::string> errors;
   if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
   ApplyFitControl(args.control, p, errors);
+  const size_t declared = p.model.adjustables.size();
+  std::vector<Transform> transforms;
+  if (errors.empty()) ExpandTransforms(p, transforms, errors);
   CheckFreeValues(p, errors);
   if (!errors.empty()) return ReportBadInput(errors);
   // --quiet hides the progress lines only: a warning may change what the result means.
@@ -210,6 +214,7 @@ int RunFit(const FitArgs& args) {
   std::vector<Profile> profiles;
   if (r.outcome == "converged" && !ycalc.empty())
     profiles = AssessFit(p, values, ycalc, !args.no_profiles, args.quiet, r.uncertainty);
+  ToUserScale(transforms, values, declared, r, profiles);
 
   PrintFitReport(stdout, p, r);
   std::vector<std::string> written, warnings;

@@ -225,6 +225,28 @@ void ReadSettings(const Reader& rd, const toml::table& root, Model& m) {
   }
 }
 
+// scale, min and max of an adjustable: how the fit moves it.
+void ReadFitScale(const Reader& rd, const toml::table& t, AdjustableDecl& a) {
+  const std::string who = "adjustable " + a.name + ": ";
+  for (const char* key : {"scale", "min", "max"})
+    if (const toml::node* n = t.get(key); n && a.bound)
+      rd.Fail(*n, who + "'" + key + "' does not apply to a value bound by equal_to");
+  if (const toml::node* n = t.get("scale")) {
+    a.scale = ReadString(rd, *n, "scale");
+    if (a.scale != "log" && a.scale != "linear")
+      rd.Fail(*n, who + "scale must be \"log\" (fit the logarithm of a positive value) or "
+                      "\"linear\" (a signed value that may cross zero)");
+  }
+  if (const toml::node* n = t.get("min")) a.min = ReadNumber(rd, *n, "min"), a.has_min = true;
+  if (const toml::node* n = t.get("max")) a.max = ReadNumber(rd, *n, "max"), a.has_max = true;
+  if (a.has_min && a.has_max && !(a.min < a.max))
+    rd.Fail(*t.get("max"), who + "max must be above min");
+  if (a.scale == "log" && a.has_min && !(a.min > 0))
+    rd.Fail(*t.get("min"), who + "a log-scale value needs min above 0");
+  if (a.scale == "log" && a.has_max && !(a.max > 0))
+    rd.Fail(*t.get("max"), who + "a log-scale value needs max above 0");
+}
+
 void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
   for (const toml::table* t : ReadTables(rd, root, "species")) {
     CheckKeys(rd, *t, {"name", "start"}, " in a species");
@@ -248,7 +270,8 @@ void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
     m.parameters.push_back(std::move(p));
   }
   for (const toml::table* t : ReadTables(rd, root, "adjustables")) {
-    CheckKeys(rd, *t, {"name", "value", "free", "equal_to"}, " in an adjustable");
+    CheckKeys(rd, *t, {"name", "value", "free", "equal_to", "scale", "min", "max"},
+              " in an adjustable");
     AdjustableDecl a;
     a.name = ReadName(rd, *t, "adjustable");
     a.line = static_cast<int>(t->source().begin.line);
@@ -261,6 +284,7 @@ void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
       if (a.free) rd.Fail(*n, "adjustable " + a.name + " is bound by equal_to and cannot "
                               "also be free");
     }
+    ReadFitScale(rd, *t, a);
     m.adjustables.push_back(std::move(a));
   }
   for (const toml::table* t : ReadTables(rd, root, "outputs")) {

@@ -40,6 +40,11 @@ struct AdjustableDecl {
   bool free = false;
   bool bound = false;  // has an equal_to expression
   Formula equal_to;
+  // How a free value is fitted (transforms.h): scale "log" or "linear" (empty: as the
+  // library fits it, relative steps that never cross zero), and bounds.
+  std::string scale;
+  bool has_min = false, has_max = false;
+  double min = 0, max = 0;
   int line = 0;
 };
 
