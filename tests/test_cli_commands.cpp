@@ -176,6 +176,23 @@ TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {
        "--method RUNGE-KUTTA 4: the model's 'tolerance' = 1e-13 is outside 1e-12"},
       {kModel, Data(), "fit m.toml --max-calls 0", "--max-calls 0: must be a whole number"},
       {kModel, Data(), "fit m.toml --max-calls x", "--max-calls x: must be a whole number"},
+      {Replace(kModel, "free = true }", "free = true, scale = \"exp\" }"), Data(), "check m.toml",
+       "m.toml:13:51: adjustable k: scale must be \"log\""},
+      {Replace(kModel, "free = true }", "free = true, min = 1, max = 1 }"), Data(), "check m.toml",
+       "m.toml:13:58: adjustable k: max must be above min"},
+      {Replace(kModel, "free = true }", "free = true, scale = \"log\", min = 0 }"), Data(),
+       "check m.toml", "m.toml:13:64: adjustable k: a log-scale value needs min above 0"},
+      {Replace(kModel, "free = true }", "free = true, min = \"a\" }"), Data(), "check m.toml",
+       "m.toml:13:49: 'min' must be a number"},
+      {Replace(kModel, "value = 1 }", "equal_to = \"k\", max = 2 }"), Data(), "check m.toml",
+       "m.toml:14:42: adjustable Atot: 'max' does not apply to a value bound by equal_to"},
+      {Replace(kModel, "free = true }", "free = true, max = 0.2 }"), Data(), "fit m.toml",
+       "m.toml:13: adjustable k: start value 0.3 must lie strictly between its bounds"},
+      {Replace(kModel, "free = true }", "free = true, scale = \"log\" }"), Data(),
+       "fit m.toml --set k=-1", "m.toml:13: adjustable k: start value -1 cannot be fitted on a log"},
+      {Replace(Replace(kModel, "free = true }", "free = true, scale = \"log\" }"), "value = 1 }",
+               "value = 1 }, { name = \"k_fit\", value = 1 }"),
+       Data(), "fit m.toml", "m.toml:13: adjustable k: the name k_fit, which its transform needs"},
   };
   for (const auto& c : cases) {
     Write("m.toml", c.model);

@@ -1,5 +1,7 @@
 // The model language above the split form: reactions turned into rates must give, through
-// the library's own evaluation, exactly the rates a chemist would write by hand.
+// the library's own evaluation, exactly the rates a chemist would write by hand; transformed
+// adjustables must start where the user put them, and the library's evaluation of their
+// binding must agree with the front end's, slope included.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 #include "tarvo/prepare.h"
 #include "tarvo/reactions.h"
 #include "tarvo/simulate_at.h"
+#include "tarvo/transforms.h"
 
 namespace tarvo::tool {
 namespace {
@@ -96,6 +99,66 @@ TEST(CliLanguage, DerivedSplitFormEqualsHandWrittenRatesAtRandomStates) {
       const double derived = y[0][2 * s], by_hand = y[0][2 * s + 1];
       EXPECT_NEAR(derived, by_hand, 1e-12 * std::max(1.0, std::fabs(by_hand)))
           << "d" << m.species[s].name << "/dt, draw " << draw;
+    }
+  }
+}
+
+TEST(CliLanguage, TransformsStartAtTheUsersValueAndAgreeWithTheLibrary) {
+  const struct {
+    const char* keys;
+    double v0;
+  } cases[] = {
+      {"scale = \"log\"", 0.3},           {"scale = \"linear\"", -2},
+      {"scale = \"linear\"", 0},          {"min = 0, max = 1", 0.2},
+      {"scale = \"log\", min = 1e-3, max = 10", 0.05}, {"min = 0.5", 3},
+      {"scale = \"linear\", max = 4", -1}, {"scale = \"log\", max = 100", 7},
+  };
+  std::string toml = "data = \"unused.csv\"\nspecies = [ { name = \"A\" } ]\nadjustables = [\n";
+  std::string outputs = "outputs = [\n";
+  for (size_t c = 0; c < std::size(cases); ++c) {
+    const std::string name = "v" + std::to_string(c);
+    toml += "  { name = \"" + name + "\", value = " + std::to_string(cases[c].v0) +
+            ", free = true, " + cases[c].keys + " },\n";
+    outputs += "  { name = \"Y" + std::to_string(c) + "\", formula = \"" + name + "\" },\n";
+  }
+  toml += "]\n" + outputs + "]\n";
+  const fs::path file = fs::temp_directory_path() / "cli-language-transforms.toml";
+  std::ofstream(file) << toml;
+  Prepared p;
+  std::string message;
+  ASSERT_EQ(ReadModel(file.string(), p.model, message), 0) << message;
+  fs::remove(file);
+  for (const auto& a : p.model.adjustables) {
+    p.values.push_back(a.value);
+    p.free.push_back(a.free);
+  }
+  std::vector<Transform> ts;
+  std::vector<std::string> errors;
+  ASSERT_EQ(ExpandTransforms(p, ts, errors), 0) << errors.front();
+  ASSERT_EQ(ts.size(), std::size(cases));
+  std::vector<DataPoint> grid(2);
+  for (int j = 0; j < 2; ++j) {
+    grid[j].time = j;
+    grid[j].values.assign(std::size(cases), {});
+  }
+  for (const double shift : {0.0, -3.0, 2.5}) {
+    std::vector<double> values = p.values;
+    for (const Transform& t : ts) values[t.hidden] += shift;
+    std::vector<std::vector<double>> y;
+    ASSERT_EQ(SimulateAt(p, values, grid, y, message), 0) << message;
+    for (size_t c = 0; c < ts.size(); ++c) {
+      const Transform& t = ts[c];
+      const double u = values[t.hidden], v = UserValue(t, u);
+      const double tol = 1e-12 * std::max(1.0, std::fabs(v));
+      if (shift == 0) {
+        EXPECT_NEAR(v, cases[c].v0, tol) << cases[c].keys;
+      }
+      EXPECT_NEAR(y[0][c], v, tol) << cases[c].keys << ", shift " << shift;
+      const double h = 1e-5;
+      EXPECT_NEAR(UserSlope(t, u), (UserValue(t, u + h) - UserValue(t, u - h)) / (2 * h),
+                  1e-6 * std::max(1.0, std::fabs(UserSlope(t, u))))
+          << cases[c].keys << ", shift " << shift;
+      EXPECT_GT(UserSlope(t, u), 0) << cases[c].keys;
     }
   }
 }
