@@ -51,6 +51,8 @@ void PrintRates(const Model& m) {
   }
 }
 
+int Summary(const Prepared& p, int intervals, const Model& written);
+
 int RunCheck(const CheckArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
@@ -63,6 +65,14 @@ int RunCheck(const CheckArgs& args) {
   std::vector<std::string> outputs;
   for (const auto& o : p.model.outputs) outputs.push_back(o.name);
   bool data_ok = false;
+  if (!p.model.experiments.empty()) {
+    const Model written = p.model;  // the rates in the user's names, before the layout
+    data_ok = PrepareExperiments(p, errors) == 0;
+    if (data_ok) LibraryVerdict(p, errors);
+    if (data_ok) Print("warning", ModelWarnings(p));
+    if (!errors.empty()) return ReportBadInput(errors);
+    return Summary(p, p.model.intervals, written);
+  }
   if (p.model.data.empty())
     errors.push_back(p.model.path + ": the model names no data file (data = \"data.csv\")");
   else if (ReadData(p.model.data, outputs, p.data, message) != 0)
@@ -77,6 +87,10 @@ int RunCheck(const CheckArgs& args) {
   if (data_ok) Print("warning", ModelWarnings(p));
   if (!errors.empty()) return ReportBadInput(errors);
 
+  return Summary(p, intervals, p.model);
+}
+
+int Summary(const Prepared& p, int intervals, const Model& written) {
   int free = 0;
   for (bool f : p.free) free += f;
   std::printf("%s: valid: %zu species, %d interval%s, %zu parameters, %zu adjustables (%d free), "
@@ -85,7 +99,7 @@ int RunCheck(const CheckArgs& args) {
               p.model.parameters.size(), p.model.adjustables.size(), free,
               p.model.outputs.size(), p.model.outputs.size() == 1 ? "" : "s",
               p.data.path.c_str(), p.data.points.size(), DataValues(p.data));
-  if (!p.model.reactions.empty()) PrintRates(p.model);
+  if (!written.reactions.empty()) PrintRates(written);
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "tarvo/command.h"
 #include "tarvo/erreur_text.h"
 #include "tarvo/dependence.h"
+#include "tarvo/experiments.h"
 #include "tarvo/fit_control.h"
 #include "tarvo/fit_uncertainty.h"
 #include "tarvo/load_model.h"
@@ -156,6 +157,7 @@ int RunFit(const FitArgs& args) {
   std::vector<std::string> errors;
   if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
   ApplyFitControl(args.control, p, errors);
+  FollowOriginals(p);
   const size_t declared = p.model.adjustables.size();
   std::vector<Transform> transforms;
   if (errors.empty()) ExpandTransforms(p, transforms, errors);
@@ -215,8 +217,10 @@ int RunFit(const FitArgs& args) {
   if (r.outcome == "converged" && !ycalc.empty())
     profiles = AssessFit(p, values, ycalc, !args.no_profiles, args.quiet, r.uncertainty);
   ToUserScale(transforms, values, declared, r, profiles);
+  ShowExperimentNames(p, r, profiles);
 
   PrintFitReport(stdout, p, r);
+  PrintExperiments(stdout, p, ycalc);
   std::vector<std::string> written, warnings;
   const std::string json = (std::filesystem::path(folder) / "fit.json").string();
   if (WriteFitJson(json, p, r, message) != 0) return ReportBadInput({message});

@@ -62,7 +62,7 @@ std::string NumberText(double v) {
 const std::set<std::string> kTopKeys = {"method", "tolerance", "error_type", "marquardt", "precision",
                                         "max_calls", "sd_every_call", "data", "t0", "plot", "species",
                                         "parameters", "adjustables", "outputs", "rates",
-                                        "reactions"};
+                                        "reactions", "experiments"};
 
 // A top-level key written below a [section] header lands in that section.
 std::string SectionHint(const std::string& key, const std::string& section) {
@@ -270,8 +270,8 @@ void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
     m.parameters.push_back(std::move(p));
   }
   for (const toml::table* t : ReadTables(rd, root, "adjustables")) {
-    CheckKeys(rd, *t, {"name", "value", "free", "equal_to", "scale", "min", "max"},
-              " in an adjustable");
+    CheckKeys(rd, *t, {"name", "value", "free", "equal_to", "scale", "min", "max",
+                       "per_experiment"}, " in an adjustable");
     AdjustableDecl a;
     a.name = ReadName(rd, *t, "adjustable");
     a.line = static_cast<int>(t->source().begin.line);
@@ -285,6 +285,13 @@ void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
                               "also be free");
     }
     ReadFitScale(rd, *t, a);
+    if (auto n = t->get("per_experiment")) {
+      a.per_experiment = ReadBool(rd, *n, "per_experiment");
+      if (a.bound && a.per_experiment)
+        rd.Fail(*n, "adjustable " + a.name + ": a value bound by equal_to cannot be per experiment");
+      if (a.per_experiment && !root.get("experiments"))
+        rd.Fail(*n, "adjustable " + a.name + ": per_experiment needs [[experiments]]");
+    }
     m.adjustables.push_back(std::move(a));
   }
   for (const toml::table* t : ReadTables(rd, root, "outputs")) {
@@ -368,6 +375,46 @@ void ReadReactions(const Reader& rd, const toml::table& root, Model& m) {
     }
     m.reactions.push_back(std::move(r));
   }
+}
+
+void ReadExperiments(const Reader& rd, const toml::table& root, Model& m) {
+  std::set<std::string> species, names;
+  for (const auto& s : m.species) species.insert(s.name);
+  for (const toml::table* t : ReadTables(rd, root, "experiments")) {
+    CheckKeys(rd, *t, {"name", "data", "start"}, " in an experiment");
+    ExperimentDecl e;
+    e.line = static_cast<int>(t->source().begin.line);
+    e.name = "exp" + std::to_string(m.experiments.size() + 1);
+    if (auto n = t->get("name")) {
+      e.name = ReadString(rd, *n, "name");
+      if (e.name.empty() || e.name.size() > 20 ||
+          e.name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") !=
+              std::string::npos)
+        rd.Fail(*n, "an experiment's name is 1 to 20 letters, digits or '_'");
+    }
+    if (!names.insert(e.name).second)
+      rd.FailAt(e.line, "experiment '" + e.name + "' is declared twice");
+    const toml::node* d = t->get("data");
+    if (!d) rd.FailAt(e.line, "experiment " + e.name + " has no data file (data = \"...csv\")");
+    const std::string file = ReadString(rd, *d, "data");
+    if (file.empty()) rd.Fail(*d, "'data' is empty");
+    e.data = fs::path(file).is_absolute() ? file : (fs::path(m.dir) / file).lexically_normal().string();
+    if (auto n = t->get("start")) {
+      const toml::table* st = n->as_table();
+      if (!st) rd.Fail(*n, "experiment " + e.name + ": 'start' must be a table: { A = \"A0\" }");
+      for (auto&& [key, value] : *st) {
+        const std::string sp(key.str());
+        if (!species.count(sp))
+          throw ModelError{rd.Place(key.source()) + ": experiment " + e.name + ": '" + sp +
+                           "' is not a declared species"};
+        e.start.push_back({sp, ReadFormulaList(rd, value, "experiment " + e.name + " start " + sp)});
+      }
+    }
+    m.experiments.push_back(std::move(e));
+  }
+  if (!m.experiments.empty() && root.get("data"))
+    rd.Fail(*root.get("data"), "with [[experiments]] each experiment names its data file; "
+                               "remove the top-level 'data'");
 }
 
 void CheckModel(const Reader& rd, Model& m) {
@@ -469,6 +516,7 @@ int ReadModel(const std::string& path, Model& model, std::string& message) {
     ReadDeclarations(rd, root, model);
     ReadRates(rd, root, model);
     ReadReactions(rd, root, model);
+    ReadExperiments(rd, root, model);
     CheckModel(rd, model);
     if (DeriveReactions(model, message) != 0) return 2;
   } catch (const toml::parse_error& e) {

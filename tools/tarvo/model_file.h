@@ -45,6 +45,7 @@ struct AdjustableDecl {
   std::string scale;
   bool has_min = false, has_max = false;
   double min = 0, max = 0;
+  bool per_experiment = false;  // one copy per experiment (experiments.h)
   int line = 0;
 };
 
@@ -74,6 +75,15 @@ struct ReactionDecl {
   int line = 0;
 };
 
+// One experiment of a global fit: its own data file, and start formulas that replace the
+// model's for the species it names (one, or a list per interval of the experiment).
+struct ExperimentDecl {
+  std::string name;
+  std::string data;  // resolved against the model's folder
+  std::vector<std::pair<std::string, std::vector<Formula>>> start;
+  int line = 0;
+};
+
 struct Model {
   std::string path;  // as given on the command line
   std::string dir;   // folder of the model file; relative paths in it start here
@@ -98,6 +108,7 @@ struct Model {
   std::vector<OutputDecl> outputs;
   std::vector<RateDecl> rates;  // hand-written [rates], then the terms of the reactions
   std::vector<ReactionDecl> reactions;
+  std::vector<ExperimentDecl> experiments;
   int intervals = 1;  // longest start / equation list; raised to the data's last interval
 };
 
