@@ -141,23 +141,23 @@ TEST(CliLanguage, TransformsStartAtTheUsersValueAndAgreeWithTheLibrary) {
     grid[j].time = j;
     grid[j].values.assign(std::size(cases), {});
   }
-  for (const double shift : {0.0, -3.0, 2.5}) {
+  for (const double factor : {1.0, 0.05, 7.0}) {
     std::vector<double> values = p.values;
-    for (const Transform& t : ts) values[t.hidden] += shift;
+    for (const Transform& t : ts) values[t.hidden] *= factor;
     std::vector<std::vector<double>> y;
     ASSERT_EQ(SimulateAt(p, values, grid, y, message), 0) << message;
     for (size_t c = 0; c < ts.size(); ++c) {
       const Transform& t = ts[c];
       const double u = values[t.hidden], v = UserValue(t, u);
       const double tol = 1e-12 * std::max(1.0, std::fabs(v));
-      if (shift == 0) {
+      if (factor == 1) {
         EXPECT_NEAR(v, cases[c].v0, tol) << cases[c].keys;
       }
-      EXPECT_NEAR(y[0][c], v, tol) << cases[c].keys << ", shift " << shift;
+      EXPECT_NEAR(y[0][c], v, tol) << cases[c].keys << ", factor " << factor;
       const double h = 1e-5;
       EXPECT_NEAR(UserSlope(t, u), (UserValue(t, u + h) - UserValue(t, u - h)) / (2 * h),
                   1e-6 * std::max(1.0, std::fabs(UserSlope(t, u))))
-          << cases[c].keys << ", shift " << shift;
+          << cases[c].keys << ", factor " << factor;
       EXPECT_GT(UserSlope(t, u), 0) << cases[c].keys;
     }
   }

@@ -8,22 +8,20 @@ namespace tarvo::tool {
 
 namespace {
 
-// w and dw/dx at x = u - U.
+// w and dw/du.
 void OnW(const Transform& t, double u, double& w, double& dw) {
-  const double x = u - kHiddenStart;
   if (t.has_min && t.has_max) {
-    const double s = 1 / (1 + std::exp(-x));
-    w = t.wmin + (t.wmax - t.wmin) * s;
-    dw = (t.wmax - t.wmin) * s * (1 - s);
+    w = t.wmin + (t.wmax - t.wmin) * u / (1 + u);
+    dw = (t.wmax - t.wmin) / ((1 + u) * (1 + u));
   } else if (t.has_min) {
-    w = t.wmin + (t.w0 - t.wmin) * std::exp(x);
-    dw = w - t.wmin;
+    w = t.wmin + (t.w0 - t.wmin) * u;
+    dw = t.w0 - t.wmin;
   } else if (t.has_max) {
-    w = t.wmax - (t.wmax - t.w0) * std::exp(-x);
-    dw = t.wmax - w;
+    w = t.wmax - (t.wmax - t.w0) / u;
+    dw = (t.wmax - t.w0) / (u * u);
   } else {
-    w = t.w0 + t.slope * x;
-    dw = t.slope;
+    w = t.w0 + t.slope * std::log(u);
+    dw = t.slope / u;
   }
 }
 
@@ -35,13 +33,11 @@ std::string Text(double v) {
   return v < 0 ? "(" + s + ")" : s;
 }
 
-// The hidden start value giving the user's start v0: x0 on w's scale, plus U.
+// The hidden start value at which g gives the user's start value.
 double HiddenStart(const Transform& t) {
-  if (t.has_min && t.has_max) {
-    const double f = (t.w0 - t.wmin) / (t.wmax - t.wmin);
-    return kHiddenStart + std::log(f / (1 - f));
-  }
-  return kHiddenStart;
+  if (!(t.has_min && t.has_max)) return 1;
+  const double f = (t.w0 - t.wmin) / (t.wmax - t.wmin);
+  return f / (1 - f);
 }
 
 std::string Located(const Prepared& p, int a, const std::string& what) {
@@ -82,17 +78,17 @@ double UserSlope(const Transform& t, double u) {
 }
 
 std::string BindingText(const Transform& t, const std::string& h) {
-  const std::string x = "(" + h + " - " + Text(kHiddenStart) + ")";
   std::string w;
   if (t.has_min && t.has_max)
-    w = Text(t.wmin) + " + " + Text(t.wmax - t.wmin) + "/(1 + exp(" + Text(kHiddenStart) +
-        " - " + h + "))";
+    w = Text(t.wmin) + " + " + Text(t.wmax - t.wmin) + "*" + h + "/(1 + " + h + ")";
   else if (t.has_min)
-    w = Text(t.wmin) + " + " + Text(t.w0 - t.wmin) + "*exp" + x;
+    w = Text(t.wmin) + " + " + Text(t.w0 - t.wmin) + "*" + h;
   else if (t.has_max)
-    w = Text(t.wmax) + " - " + Text(t.wmax - t.w0) + "*exp(" + Text(kHiddenStart) + " - " + h + ")";
+    w = Text(t.wmax) + " - " + Text(t.wmax - t.w0) + "/" + h;
+  else if (t.log)
+    return Text(std::exp(t.w0)) + "*" + h;
   else
-    w = Text(t.w0) + " + " + Text(t.slope) + "*" + x;
+    w = Text(t.w0) + " + " + Text(t.slope) + "*ln(" + h + ")";
   return t.log ? "exp(" + w + ")" : w;
 }
 

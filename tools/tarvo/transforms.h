@@ -1,21 +1,23 @@
 // Parameter transforms and bounds, built on the library's bound adjustables. The library
 // fits positive values only: its step never takes a value across zero, and it moves a value in
-// proportion to itself. So a free adjustable with a scale or bounds is fitted through a hidden
-// free adjustable NAME_fit with start value U = 10, and the user's NAME becomes bound to it by
-// an equal_to expression v = g(NAME_fit); x = NAME_fit - U is the unconstrained coordinate
-// (NAME_fit > 0 keeps x above -U). With w = v, or w = ln v for scale = "log":
-//   no bounds:  w = w0 + s x       (s = 1 for log; |v0|, or 1 when v0 is 0, for linear)
-//   min, max:   w = wmin + (wmax - wmin) / (1 + exp(-x))   (smooth, never reaches a bound)
-//   min only:   w = wmin + (w0 - wmin) exp(x)
-//   max only:   w = wmax - (wmax - w0) exp(-x)
-// w0, wmin, wmax are the start value and bounds on w's scale. Each g increases with x, so a
-// profile on NAME_fit maps point by point onto one on the user's scale (the profile
-// likelihood does not depend on how a value is parameterised), and the delta method gives
-// SE(v) = g'(x) SE(x). The floor x > -U lies e^-10 (on w's scale: 10 s) below the start
-// without bounds and is unreachable in practice with them.
+// proportion to itself (sensitivities from a 1 % change, steps of at most 90 %). So a free
+// adjustable with a scale or bounds is fitted through a hidden free adjustable NAME_fit = u,
+// and the user's NAME becomes bound to it by an equal_to expression v = g(u). The library's
+// relative moves of u are moves of x = ln u, which covers every real number, so no bound
+// other than the user's is ever met. With w = v, or w = ln v for scale = "log":
+//   no bounds:  w = w0 + s ln u    (s = 1 for log, so v = v0 u; |v0|, or 1 for 0, for linear)
+//   min, max:   w = wmin + (wmax - wmin) u / (1 + u)   (the logistic of x: smooth, never
+//                                                       reaching a bound)
+//   min only:   w = wmin + (w0 - wmin) u
+//   max only:   w = wmax - (wmax - w0) / u
+// w0, wmin, wmax are the start value and bounds on w's scale; u starts where g gives the
+// user's start value (1, or f / (1 - f) between two bounds, f the start's fraction of the
+// range). Each g increases with u, so a profile on NAME_fit maps point by point onto one on
+// the user's scale (the profile likelihood does not depend on how a value is parameterised),
+// and the delta method gives SE(v) = g'(u) SE(u).
 //
-// A value without scale and bounds keeps the library's own fitting; fixed values are never
-// transformed.
+// A value without scale and bounds keeps the library's own fitting (a log scale without
+// bounds is that same fitting: v = v0 u); fixed values are never transformed.
 #pragma once
 
 #include <string>
@@ -26,8 +28,6 @@
 #include "tarvo/report.h"
 
 namespace tarvo::tool {
-
-inline constexpr double kHiddenStart = 10;
 
 struct Transform {
   int user = 0;      // the user's adjustable, bound after the expansion
