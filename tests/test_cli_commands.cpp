@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -55,6 +57,15 @@ std::string WithReaction(const std::string& equation, const std::string& rate) {
   return m.replace(m.find("[rates]"), 7, "[[reactions]]\nequation = \"" + equation +
                                              "\"\nrate = " + rate + "\n\n[rates]");
 }
+
+// A model with [[experiments]] (appended) instead of its top-level data file, so every line
+// after the fifth moves up by one.
+std::string WithExperiments(const std::string& experiments, std::string model = kModel) {
+  model.erase(model.find("data = \"data.csv\"\n"), 18);
+  return model + "\n" + experiments;
+}
+
+const char* kPerExperimentAtot = "{ name = \"Atot\", value = 1, per_experiment = true }";
 
 struct Result {
   int code = -1;
@@ -193,6 +204,29 @@ TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {
       {Replace(Replace(kModel, "free = true }", "free = true, scale = \"log\" }"), "value = 1 }",
                "value = 1 }, { name = \"k_fit\", value = 1 }"),
        Data(), "fit m.toml", "m.toml:13: adjustable k: the name k_fit, which its transform needs"},
+      {std::string(kModel) + "[[experiments]]\ndata = \"data.csv\"\n", Data(), "check m.toml",
+       "m.toml:6:8: with [[experiments]] each experiment names its data file"},
+      {WithExperiments("[[experiments]]\nname = \"a\"\n"), Data(), "check m.toml",
+       "m.toml:21: experiment a has no data file"},
+      {WithExperiments("[[experiments]]\ndata = \"data.csv\"\nstart = { Q = \"1\" }\n"), Data(),
+       "check m.toml", "m.toml:23:11: experiment exp1: 'Q' is not a declared species"},
+      {WithExperiments("[[experiments]]\nname = \"a b\"\ndata = \"data.csv\"\n"), Data(),
+       "check m.toml", "m.toml:22:8: an experiment's name is 1 to 20 letters"},
+      {WithExperiments("[[experiments]]\nname = \"a\"\ndata = \"data.csv\"\n[[experiments]]\n"
+                       "name = \"a\"\ndata = \"data.csv\"\n"),
+       Data(), "check m.toml", "m.toml:24: experiment 'a' is declared twice"},
+      {WithExperiments("[[experiments]]\ndata = \"data.csv\"\nbogus = 1\n"), Data(), "check m.toml",
+       "m.toml:23:1: unknown key 'bogus' in an experiment"},
+      {WithExperiments("[[experiments]]\ndata = \"none.csv\"\n"), Data(), "fit m.toml",
+       "cannot open data file 'none.csv': no such file"},
+      {Replace(kModel, "{ name = \"Atot\", value = 1 }", kPerExperimentAtot), Data(), "check m.toml",
+       "m.toml:14:48: adjustable Atot: per_experiment needs [[experiments]]"},
+      {WithExperiments("[[experiments]]\ndata = \"data.csv\"\n",
+                       Replace(kModel, "{ name = \"Atot\", value = 1 }",
+                               std::string(kPerExperimentAtot) +
+                                   ", { name = \"q\", equal_to = \"Atot*2\" }")),
+       Data(), "check m.toml",
+       "m.toml:13: adjustable q: equal_to may not read Atot, which has one value per experiment"},
   };
   for (const auto& c : cases) {
     Write("m.toml", c.model);
@@ -229,6 +263,40 @@ TEST_F(CliCommands, CheckPrintsTheRatesReactionsDerive) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("dA/dt = (-k - 2*k*A)*A\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("dB/dt = (k + k*A)*A\n"), std::string::npos) << r.out;
+}
+
+// Each experiment keeps its own time (T included) and start values; its points follow the
+// previous experiment's, a start point at t0 put in front when its data begin later.
+TEST_F(CliCommands, ExperimentsKeepTheirOwnTimeAndStarts) {
+  Write("m.toml", R"toml(species = [ { name = "A", start = "a0" } ]
+adjustables = [ { name = "a0", value = 1 }, { name = "c", value = 10, per_experiment = true } ]
+outputs = [ { name = "Y", formula = "A + T + c" } ]
+[[experiments]]
+data = "one.csv"
+[[experiments]]
+name = "two"
+data = "two.csv"
+start = { A = "2*a0" }
+)toml");
+  Write("one.csv", "time,Y\n0,1\n1,2\n2,3\n");
+  Write("two.csv", "time,Y\n0.5,1\n1.5,2\n");
+  const Result r = Run("simulate m.toml -o res");
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::istringstream csv(Read("res/points.csv"));
+  std::string line;
+  std::getline(csv, line);
+  std::vector<double> simulated;
+  while (std::getline(csv, line)) {
+    std::vector<std::string> cells;
+    for (size_t at = 0, end; at <= line.size(); at = end + 1) {
+      end = std::min(line.find(',', at), line.size());
+      cells.push_back(line.substr(at, end - at));
+    }
+    simulated.push_back(std::stod(cells.at(3)));
+  }
+  const std::vector<double> expected = {11, 12, 13, 12, 12.5, 13.5};
+  ASSERT_EQ(simulated.size(), expected.size()) << Read("res/points.csv");
+  for (size_t j = 0; j < expected.size(); ++j) EXPECT_NEAR(simulated[j], expected[j], 1e-9) << j;
 }
 
 TEST_F(CliCommands, CheckValidatesAndWarns) {
