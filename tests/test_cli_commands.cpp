@@ -187,6 +187,8 @@ TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {
        "--method RUNGE-KUTTA 4: the model's 'tolerance' = 1e-13 is outside 1e-12"},
       {kModel, Data(), "fit m.toml --max-calls 0", "--max-calls 0: must be a whole number"},
       {kModel, Data(), "fit m.toml --max-calls x", "--max-calls x: must be a whole number"},
+      {kModel, Data(), "fit m.toml --starts 0", "--starts 0: must be a whole number from 1 to 1000"},
+      {kModel, Data(), "fit m.toml --starts 2 --seed -1", "--seed -1: must be a whole number"},
       {Replace(kModel, "free = true }", "free = true, scale = \"exp\" }"), Data(), "check m.toml",
        "m.toml:13:51: adjustable k: scale must be \"log\""},
       {Replace(kModel, "free = true }", "free = true, min = 1, max = 1 }"), Data(), "check m.toml",
@@ -253,6 +255,31 @@ TEST_F(CliCommands, FitControlOverridesTheFile) {
   EXPECT_EQ(fit["adjustables"][0]["value"], 0.5);
   EXPECT_EQ(fit["adjustables"][1]["status"], "free");
   EXPECT_NEAR(fit["adjustables"][1]["value"].get<double>(), 1.0, 0.01);
+}
+
+// Multi-start: every start is listed, start 1 is the file's own, the draws repeat with the
+// seed, and the best minimum is reached.
+TEST_F(CliCommands, MultiStartListsEveryStartAndRepeatsWithItsSeed) {
+  Write("m.toml", kModel);
+  Write("data.csv", Data());
+  std::vector<nlohmann::json> runs;
+  for (const char* seed : {"5", "5", "6"}) {
+    const Result r = Run(std::string("fit -q --no-profiles m.toml --starts 4 -o res --seed ") + seed);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Multi-start: 4 starts"), std::string::npos) << r.out;
+    runs.push_back(nlohmann::json::parse(Read("res/fit.json"))["starts"]);
+  }
+  ASSERT_EQ(runs[0].size(), 4u);
+  EXPECT_EQ(runs[0][0]["start_values"]["k"], 0.3);
+  int reached = 0;
+  for (const auto& st : runs[0]) {
+    reached += st["reached_best"].get<bool>();
+    const double k = st["start_values"]["k"];
+    EXPECT_TRUE(k >= 0.03 && k <= 3) << k;  // a decade either way of 0.3
+  }
+  EXPECT_GE(reached, 1);
+  EXPECT_EQ(runs[0], runs[1]);
+  EXPECT_NE(runs[0][1]["start_values"], runs[2][1]["start_values"]);
 }
 
 // Reactions add to hand-written rates, and check shows the sum in the user's names.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "tarvo/report.h"
 #include "tarvo/tolerance_range.h"
 
 namespace tarvo::tool {
@@ -70,12 +71,30 @@ void ApplySettings(const FitControl& c, Model& m, std::vector<std::string>& erro
   }
 }
 
+// A whole number from low to high typed after option, or a message.
+bool WholeNumber(const std::string& option, const std::string& text, double low, double high,
+                 double& n, std::vector<std::string>& errors) {
+  if (ReadDouble(text, n) && n == std::floor(n) && n >= low && n <= high) return true;
+  errors.push_back(option + " " + text + ": must be a whole number from " + Num(low) + " to " +
+                   Num(high));
+  return false;
+}
+
+void ApplyStarts(FitControl& c, std::vector<std::string>& errors) {
+  double n = 1;
+  if (!c.starts.empty() && WholeNumber("--starts", c.starts, 1, 1000, n, errors))
+    c.start_count = static_cast<int>(n);
+  if (!c.seed.empty() && WholeNumber("--seed", c.seed, 0, 1e15, n, errors))
+    c.start_seed = static_cast<uint64_t>(n);
+}
+
 }  // namespace
 
-int ApplyFitControl(const FitControl& c, Prepared& p, std::vector<std::string>& errors) {
+int ApplyFitControl(FitControl& c, Prepared& p, std::vector<std::string>& errors) {
   const size_t before = errors.size();
   ApplyFlags(c, p, errors);
   ApplySettings(c, p.model, errors);
+  ApplyStarts(c, errors);
   return errors.size() == before ? 0 : 2;
 }
 
