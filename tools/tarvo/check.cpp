@@ -68,6 +68,7 @@ int RunCheck(const CheckArgs& args) {
   if (!p.model.experiments.empty()) {
     const Model written = p.model;  // the rates in the user's names, before the layout
     data_ok = PrepareExperiments(p, errors) == 0;
+    CheckFreeValues(p, errors);
     if (data_ok) LibraryVerdict(p, errors);
     if (data_ok) Print("warning", ModelWarnings(p));
     if (!errors.empty()) return ReportBadInput(errors);

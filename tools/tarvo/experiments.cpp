@@ -127,7 +127,10 @@ int LayPoints(Prepared& p, std::vector<std::string>& errors) {
     last = p.data.points.back().time;
     interval += s.intervals;
     p.data.path += (p.data.path.empty() ? "" : ", ") + d.path;
-    p.data.replicate_columns = d.replicate_columns;
+    auto& columns = p.data.replicate_columns;  // the most any experiment gives each output
+    columns.resize(std::max(columns.size(), d.replicate_columns.size()), 0);
+    for (size_t o = 0; o < d.replicate_columns.size(); ++o)
+      columns[o] = std::max(columns[o], d.replicate_columns[o]);
     p.experiments.push_back(s);
   }
   if (interval > kMaxIntervals)
