@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -47,6 +49,23 @@ std::string Data() {
   }
   return d;
 }
+
+// kModel with one reaction before [rates]: its equation text starts at line 19 column 13,
+// its rate at line 20 column 9.
+std::string WithReaction(const std::string& equation, const std::string& rate) {
+  std::string m = kModel;
+  return m.replace(m.find("[rates]"), 7, "[[reactions]]\nequation = \"" + equation +
+                                             "\"\nrate = " + rate + "\n\n[rates]");
+}
+
+// A model with [[experiments]] (appended) instead of its top-level data file, so every line
+// after the fifth moves up by one.
+std::string WithExperiments(const std::string& experiments, std::string model = kModel) {
+  model.erase(model.find("data = \"data.csv\"\n"), 18);
+  return model + "\n" + experiments;
+}
+
+const char* kPerExperimentAtot = "{ name = \"Atot\", value = 1, per_experiment = true }";
 
 struct Result {
   int code = -1;
@@ -139,6 +158,77 @@ TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {
       {kModel, Data(), "simulate m.toml --set q=1", "--set q=1: 'q' is not an adjustable"},
       {kModel, Data(), "simulate m.toml --set k=x", "--set k=x: 'x' is not a number"},
       {kModel, Data(), "simulate m.toml -o data.csv", "cannot create the output folder"},
+      {WithReaction("A -> Q", "\"k\""), Data(), "check m.toml",
+       "m.toml:19:18: reaction 1: 'Q' is not a declared species"},
+      {WithReaction("A + B", "\"k\""), Data(), "check m.toml", "m.toml:19:13: reaction 1: no arrow"},
+      {WithReaction("A -> B -> A", "\"k\""), Data(), "fit m.toml", "19:20: reaction 1: more than one arrow"},
+      {WithReaction("0 A -> B", "\"k\""), Data(), "check m.toml", "19:13: reaction 1: the count '0'"},
+      {WithReaction("A + -> B", "\"k\""), Data(), "check m.toml", "19:15: reaction 1: a '+' without a species"},
+      {WithReaction("->", "\"k\""), Data(), "check m.toml", "reaction 1: no species on either side"},
+      {WithReaction("A <=> B", "\"k\""), Data(), "check m.toml",
+       "m.toml:20:9: reaction 1: a reversible reaction takes two rates"},
+      {WithReaction("A -> B", "[\"k\", \"k\"]"), Data(), "check m.toml",
+       "m.toml:20:10: reaction 1: an irreversible reaction takes one rate"},
+      {WithReaction("A -> B", "\"k*Z\""), Data(), "simulate m.toml",
+       "m.toml:20:9: reaction 1: rate: unknown name 'Z' at column 3"},
+      {WithReaction("A -> B", "true"), Data(), "check m.toml",
+       "m.toml:20:8: reaction 1 rate: a formula must be a text"},
+      {Replace(WithReaction("A -> B", "\"k\""), "equation", "equ"), Data(), "check m.toml",
+       "m.toml:19:1: unknown key 'equ' in a reaction"},
+      {Replace(WithReaction("A -> B", "\"k\""), "rate = \"k\"", ""), Data(), "check m.toml",
+       "m.toml:18: reaction 1 has no rate"},
+      {kModel, Data(), "fit m.toml --free q", "--free q: 'q' is not an adjustable"},
+      {kModel, Data(), "fit m.toml --fix k --free k", "--free k and --fix k: choose one"},
+      {kModel, Data(), "fit m.toml --fix k", "no adjustable is free"},
+      {kModel, Data(), "fit m.toml --method rk4", "--method rk4: not one of"},
+      {kModel, Data(), "fit m.toml --tolerance 0", "--tolerance 0: must be a number above 0"},
+      {kModel, Data(), "fit m.toml --tolerance 1", "--tolerance 1: 'tolerance' = 1 is outside"},
+      {Replace(kModel, "1e-8", "1e-13"), Data(), "fit m.toml --method 'RUNGE-KUTTA 4'",
+       "--method RUNGE-KUTTA 4: the model's 'tolerance' = 1e-13 is outside 1e-12"},
+      {kModel, Data(), "fit m.toml --max-calls 0", "--max-calls 0: must be a whole number"},
+      {kModel, Data(), "fit m.toml --max-calls x", "--max-calls x: must be a whole number"},
+      {kModel, Data(), "fit m.toml --starts 0", "--starts 0: must be a whole number from 1 to 1000"},
+      {kModel, Data(), "fit m.toml --starts 2 --seed -1", "--seed -1: must be a whole number"},
+      {Replace(kModel, "free = true }", "free = true, scale = \"exp\" }"), Data(), "check m.toml",
+       "m.toml:13:51: adjustable k: scale must be \"log\""},
+      {Replace(kModel, "free = true }", "free = true, min = 1, max = 1 }"), Data(), "check m.toml",
+       "m.toml:13:58: adjustable k: max must be above min"},
+      {Replace(kModel, "free = true }", "free = true, scale = \"log\", min = 0 }"), Data(),
+       "check m.toml", "m.toml:13:64: adjustable k: a log-scale value needs min above 0"},
+      {Replace(kModel, "free = true }", "free = true, min = \"a\" }"), Data(), "check m.toml",
+       "m.toml:13:49: 'min' must be a number"},
+      {Replace(kModel, "value = 1 }", "equal_to = \"k\", max = 2 }"), Data(), "check m.toml",
+       "m.toml:14:42: adjustable Atot: 'max' does not apply to a value bound by equal_to"},
+      {Replace(kModel, "free = true }", "free = true, max = 0.2 }"), Data(), "fit m.toml",
+       "m.toml:13: adjustable k: start value 0.3 must lie strictly between its bounds"},
+      {Replace(kModel, "free = true }", "free = true, scale = \"log\" }"), Data(),
+       "fit m.toml --set k=-1", "m.toml:13: adjustable k: start value -1 cannot be fitted on a log"},
+      {Replace(Replace(kModel, "free = true }", "free = true, scale = \"log\" }"), "value = 1 }",
+               "value = 1 }, { name = \"k_fit\", value = 1 }"),
+       Data(), "fit m.toml", "m.toml:13: adjustable k: the name k_fit, which its transform needs"},
+      {std::string(kModel) + "[[experiments]]\ndata = \"data.csv\"\n", Data(), "check m.toml",
+       "m.toml:6:8: with [[experiments]] each experiment names its data file"},
+      {WithExperiments("[[experiments]]\nname = \"a\"\n"), Data(), "check m.toml",
+       "m.toml:21: experiment a has no data file"},
+      {WithExperiments("[[experiments]]\ndata = \"data.csv\"\nstart = { Q = \"1\" }\n"), Data(),
+       "check m.toml", "m.toml:23:11: experiment exp1: 'Q' is not a declared species"},
+      {WithExperiments("[[experiments]]\nname = \"a b\"\ndata = \"data.csv\"\n"), Data(),
+       "check m.toml", "m.toml:22:8: an experiment's name is 1 to 20 letters"},
+      {WithExperiments("[[experiments]]\nname = \"a\"\ndata = \"data.csv\"\n[[experiments]]\n"
+                       "name = \"a\"\ndata = \"data.csv\"\n"),
+       Data(), "check m.toml", "m.toml:24: experiment 'a' is declared twice"},
+      {WithExperiments("[[experiments]]\ndata = \"data.csv\"\nbogus = 1\n"), Data(), "check m.toml",
+       "m.toml:23:1: unknown key 'bogus' in an experiment"},
+      {WithExperiments("[[experiments]]\ndata = \"none.csv\"\n"), Data(), "fit m.toml",
+       "cannot open data file 'none.csv': no such file"},
+      {Replace(kModel, "{ name = \"Atot\", value = 1 }", kPerExperimentAtot), Data(), "check m.toml",
+       "m.toml:14:48: adjustable Atot: per_experiment needs [[experiments]]"},
+      {WithExperiments("[[experiments]]\ndata = \"data.csv\"\n",
+                       Replace(kModel, "{ name = \"Atot\", value = 1 }",
+                               std::string(kPerExperimentAtot) +
+                                   ", { name = \"q\", equal_to = \"Atot*2\" }")),
+       Data(), "check m.toml",
+       "m.toml:13: adjustable q: equal_to may not read Atot, which has one value per experiment"},
   };
   for (const auto& c : cases) {
     Write("m.toml", c.model);
@@ -148,6 +238,92 @@ TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {
     EXPECT_NE(r.err.find(c.message), std::string::npos)
         << c.args << ": got\n" << r.err << "expected \"" << c.message << "\"";
   }
+}
+
+// The command line decides what is free and how the fit runs, over the file.
+TEST_F(CliCommands, FitControlOverridesTheFile) {
+  Write("m.toml", kModel);
+  Write("data.csv", Data());
+  const Result r = Run("fit -q --no-profiles m.toml --set k=0.5 --fix k --free Atot --set Atot=0.8 "
+                       "--method 'RUNGE-KUTTA 5' --tolerance 1e-9 --max-calls 33 -o res");
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto fit = nlohmann::json::parse(Read("res/fit.json"));
+  EXPECT_EQ(fit["method"], "RUNGE-KUTTA 5");
+  EXPECT_EQ(fit["tolerance"], 1e-9);
+  EXPECT_EQ(fit["max_calls"], 33);
+  EXPECT_EQ(fit["adjustables"][0]["status"], "fixed");
+  EXPECT_EQ(fit["adjustables"][0]["value"], 0.5);
+  EXPECT_EQ(fit["adjustables"][1]["status"], "free");
+  EXPECT_NEAR(fit["adjustables"][1]["value"].get<double>(), 1.0, 0.01);
+}
+
+// Multi-start: every start is listed, start 1 is the file's own, the draws repeat with the
+// seed, and the best minimum is reached.
+TEST_F(CliCommands, MultiStartListsEveryStartAndRepeatsWithItsSeed) {
+  Write("m.toml", kModel);
+  Write("data.csv", Data());
+  std::vector<nlohmann::json> runs;
+  for (const char* seed : {"5", "5", "6"}) {
+    const Result r = Run(std::string("fit -q --no-profiles m.toml --starts 4 -o res --seed ") + seed);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("Multi-start: 4 starts"), std::string::npos) << r.out;
+    runs.push_back(nlohmann::json::parse(Read("res/fit.json"))["starts"]);
+  }
+  ASSERT_EQ(runs[0].size(), 4u);
+  EXPECT_EQ(runs[0][0]["start_values"]["k"], 0.3);
+  int reached = 0;
+  for (const auto& st : runs[0]) {
+    reached += st["reached_best"].get<bool>();
+    const double k = st["start_values"]["k"];
+    EXPECT_TRUE(k >= 0.03 && k <= 3) << k;  // a decade either way of 0.3
+  }
+  EXPECT_GE(reached, 1);
+  EXPECT_EQ(runs[0], runs[1]);
+  EXPECT_NE(runs[0][1]["start_values"], runs[2][1]["start_values"]);
+}
+
+// Reactions add to hand-written rates, and check shows the sum in the user's names.
+TEST_F(CliCommands, CheckPrintsTheRatesReactionsDerive) {
+  Write("m.toml", WithReaction("2 A -> B", "\"k\""));
+  Write("data.csv", Data());
+  const Result r = Run("check m.toml");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("dA/dt = (-k - 2*k*A)*A\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("dB/dt = (k + k*A)*A\n"), std::string::npos) << r.out;
+}
+
+// Each experiment keeps its own time (T included) and start values; its points follow the
+// previous experiment's, a start point at t0 put in front when its data begin later.
+TEST_F(CliCommands, ExperimentsKeepTheirOwnTimeAndStarts) {
+  Write("m.toml", R"toml(species = [ { name = "A", start = "a0" } ]
+adjustables = [ { name = "a0", value = 1 }, { name = "c", value = 10, per_experiment = true } ]
+outputs = [ { name = "Y", formula = "A + T + c" } ]
+[[experiments]]
+data = "one.csv"
+[[experiments]]
+name = "two"
+data = "two.csv"
+start = { A = "2*a0" }
+)toml");
+  Write("one.csv", "time,Y\n0,1\n1,2\n2,3\n");
+  Write("two.csv", "time,Y\n0.5,1\n1.5,2\n");
+  const Result r = Run("simulate m.toml -o res");
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::istringstream csv(Read("res/points.csv"));
+  std::string line;
+  std::getline(csv, line);
+  std::vector<double> simulated;
+  while (std::getline(csv, line)) {
+    std::vector<std::string> cells;
+    for (size_t at = 0, end; at <= line.size(); at = end + 1) {
+      end = std::min(line.find(',', at), line.size());
+      cells.push_back(line.substr(at, end - at));
+    }
+    simulated.push_back(std::stod(cells.at(3)));
+  }
+  const std::vector<double> expected = {11, 12, 13, 12, 12.5, 13.5};
+  ASSERT_EQ(simulated.size(), expected.size()) << Read("res/points.csv");
+  for (size_t j = 0; j < expected.size(); ++j) EXPECT_NEAR(simulated[j], expected[j], 1e-9) << j;
 }
 
 TEST_F(CliCommands, CheckValidatesAndWarns) {

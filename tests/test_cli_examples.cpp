@@ -82,6 +82,35 @@ TEST_P(CliExamples, FitFindsTheTruthWithinThreeStandardDeviations) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, CliExamples,
-                         ::testing::Values("consecutive", "enzyme", "two_compartment"));
+                         ::testing::Values("consecutive", "enzyme", "two_compartment",
+                                           "second_order", "bounded"));
+
+// Three experiments fitted together: the shared constants and the per-experiment offsets
+// (two of them negative, reached from a positive start) land inside their 95 % intervals,
+// and the report has one line per experiment.
+TEST(CliExampleExperiments, GlobalFitFindsEveryTruthInsideItsInterval) {
+  const std::string dir = std::string(TARVO_SOURCE_DIR) + "/examples/global_reversible";
+  const fs::path out = fs::temp_directory_path() / "cli-examples-global";
+  const std::string cmd = "cd '" + dir + "' && '" + TARVO_BINARY_DIR + "/tarvo' fit -q model.toml -o '" +
+                          out.string() + "' >'" + out.string() + ".txt' 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << ReadFile(out.string() + ".txt");
+  const std::string report = ReadFile(out.string() + ".txt");
+  for (const char* e : {"low ", "mid ", "high "})
+    EXPECT_NE(report.find(std::string("\n") + e), std::string::npos) << e << report;
+  const nlohmann::json fit = nlohmann::json::parse(ReadFile((out / "fit.json").string()));
+  const toml::table truth = toml::parse_file(dir + "/truth.toml");
+  int compared = 0;
+  for (const auto& a : fit["adjustables"]) {
+    const auto true_value = truth[a["name"].get<std::string>()].value<double>();
+    if (!true_value) continue;
+    ASSERT_TRUE(a["ci"].is_object()) << a["name"];
+    EXPECT_GE(*true_value, a["ci"]["lower"].get<double>()) << a["name"];
+    EXPECT_LE(*true_value, a["ci"]["upper"].get<double>()) << a["name"];
+    ++compared;
+  }
+  EXPECT_EQ(compared, static_cast<int>(truth.size()));
+  fs::remove_all(out);
+  fs::remove(out.string() + ".txt");
+}
 
 }  // namespace

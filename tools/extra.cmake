@@ -14,7 +14,7 @@ foreach(unit formula_lex formula_syntax formula_diagnosis formula_limits names m
              data_csv erreur_text tolerance_range
              host_blocks library_session load_model prepare simulate_at model_warnings report
              plot results distributions residual_sums refit uncertainty uncertainty_report profile
-             profile_plot fit_uncertainty)
+             profile_plot fit_uncertainty reactions fit_control transforms experiments multi_start)
   list(APPEND TARVO_TOOL_UNIT_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${unit}.cpp)
 endforeach()
 # The fuzz targets of the model and data readers link them too (fuzz/).

@@ -2,7 +2,8 @@
 // translates every formula (naming the formula and column of each problem), loads the model
 // into the library with Calcul_initial and puts its Erreur into sentences (naming, through
 // the library's own formula stages, any formula it refuses), then warns where the model is
-// legal but likely wrong (model_warnings.h).
+// legal but likely wrong (model_warnings.h). A model with reactions also gets the
+// differential equations they derive, in the user's names.
 // Exit status: 0 valid (warnings allowed), 2 bad input.
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "tarvo/formula_diagnosis.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
+#include "tarvo/reactions.h"
 
 namespace tarvo::tool {
 
@@ -37,6 +39,20 @@ void LibraryVerdict(const Prepared& p, std::vector<std::string>& errors) {
   }
 }
 
+// The differential equations the reactions (and [rates]) add up to, in the user's names.
+void PrintRates(const Model& m) {
+  std::printf("rates derived from %zu reaction%s:\n", m.reactions.size(),
+              m.reactions.size() == 1 ? "" : "s");
+  for (const auto& s : m.species) {
+    std::string rate = "0";
+    for (const auto& r : m.rates)
+      if (r.species == s.name) rate = RateExpression(r);
+    std::printf("  d%s/dt = %s\n", s.name.c_str(), rate.c_str());
+  }
+}
+
+int Summary(const Prepared& p, int intervals, const Model& written);
+
 int RunCheck(const CheckArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
@@ -49,6 +65,15 @@ int RunCheck(const CheckArgs& args) {
   std::vector<std::string> outputs;
   for (const auto& o : p.model.outputs) outputs.push_back(o.name);
   bool data_ok = false;
+  if (!p.model.experiments.empty()) {
+    const Model written = p.model;  // the rates in the user's names, before the layout
+    data_ok = PrepareExperiments(p, errors) == 0;
+    CheckFreeValues(p, errors);
+    if (data_ok) LibraryVerdict(p, errors);
+    if (data_ok) Print("warning", ModelWarnings(p));
+    if (!errors.empty()) return ReportBadInput(errors);
+    return Summary(p, p.model.intervals, written);
+  }
   if (p.model.data.empty())
     errors.push_back(p.model.path + ": the model names no data file (data = \"data.csv\")");
   else if (ReadData(p.model.data, outputs, p.data, message) != 0)
@@ -63,6 +88,10 @@ int RunCheck(const CheckArgs& args) {
   if (data_ok) Print("warning", ModelWarnings(p));
   if (!errors.empty()) return ReportBadInput(errors);
 
+  return Summary(p, intervals, p.model);
+}
+
+int Summary(const Prepared& p, int intervals, const Model& written) {
   int free = 0;
   for (bool f : p.free) free += f;
   std::printf("%s: valid: %zu species, %d interval%s, %zu parameters, %zu adjustables (%d free), "
@@ -71,6 +100,7 @@ int RunCheck(const CheckArgs& args) {
               p.model.parameters.size(), p.model.adjustables.size(), free,
               p.model.outputs.size(), p.model.outputs.size() == 1 ? "" : "s",
               p.data.path.c_str(), p.data.points.size(), DataValues(p.data));
+  if (!written.reactions.empty()) PrintRates(written);
   return 0;
 }
 

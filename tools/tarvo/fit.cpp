@@ -1,4 +1,5 @@
-// tarvo fit MODEL [-o DIR] [--quiet] [--set name=value]...: one Simulation at the start values,
+// tarvo fit MODEL [-o DIR] [--quiet] [--set name=value]... [--free NAME]... [--fix NAME]...
+// [--method M] [--tolerance T] [--max-calls N] [--starts N [--seed S]]: one Simulation at the start values,
 // then Ajustement until the library reports Done, an error, or max_calls calls; one progress
 // line per call on stderr; then the report table on stdout, DIR/fit.json, DIR/points.csv and
 // the plot.
@@ -13,12 +14,16 @@
 #include "tarvo/command.h"
 #include "tarvo/erreur_text.h"
 #include "tarvo/dependence.h"
+#include "tarvo/experiments.h"
+#include "tarvo/fit_control.h"
 #include "tarvo/fit_uncertainty.h"
 #include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
+#include "tarvo/multi_start.h"
 #include "tarvo/non_finite.h"
 #include "tarvo/report.h"
 #include "tarvo/results.h"
+#include "tarvo/transforms.h"
 #include "tarvo/work_budget.h"
 
 namespace tarvo::tool {
@@ -28,6 +33,7 @@ namespace {
 struct FitArgs {
   std::string model;
   std::vector<std::string> sets;
+  FitControl control;
   std::string out;
   bool quiet = false;
   bool no_profiles = false;
@@ -147,19 +153,44 @@ void CollectAdjustables(const Session& s, const Prepared& p, FitResult& r) {
   }
 }
 
-int RunFit(const FitArgs& args) {
+void PrintStarts(const FitResult& r) {
+  if (r.starts.empty()) return;
+  int reached = 0, converged = 0;
+  for (const auto& st : r.starts) {
+    reached += st.reached_best;
+    converged += st.outcome == "converged";
+  }
+  std::printf("\nMulti-start: %zu starts, %d converged, %d reached the best weighted SSR "
+              "(within %s of it); fit.json lists them all\n",
+              r.starts.size(), converged, reached, Num(r.starts_tolerance).c_str());
+}
+
+int RunFit(FitArgs& args) {
   Prepared p;
   std::vector<std::string> errors;
   if (Prepare(args.model, args.sets, p, errors) != 0) return ReportBadInput(errors);
+  ApplyFitControl(args.control, p, errors);
+  FollowOriginals(p);
+  const size_t declared = p.model.adjustables.size();
+  std::vector<Transform> transforms;
+  if (errors.empty()) ExpandTransforms(p, transforms, errors);
   CheckFreeValues(p, errors);
   if (!errors.empty()) return ReportBadInput(errors);
   // --quiet hides the progress lines only: a warning may change what the result means.
   for (const auto& w : ModelWarnings(p)) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
   std::string message;
   const std::string folder = OutputFolder(p.model, args.out);
+  FitResult r;
+  if (args.control.start_count > 1) {
+    // The main fit below starts at the best start's optimum, so the report is that fit's.
+    const std::vector<double> best =
+        RunStarts(p, transforms, declared, args.control.start_count, args.control.start_seed,
+                  args.quiet, r);
+    for (size_t a = 0; a < p.values.size(); ++a)
+      if (p.free[a]) p.values[a] = best[a];
+  }
   if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
 
-  FitResult r;
   r.max_calls = p.model.max_calls;
   for (bool f : p.free) r.free_count += f;
   if (r.free_count == 0)
@@ -206,8 +237,12 @@ int RunFit(const FitArgs& args) {
   std::vector<Profile> profiles;
   if (r.outcome == "converged" && !ycalc.empty())
     profiles = AssessFit(p, values, ycalc, !args.no_profiles, args.quiet, r.uncertainty);
+  ToUserScale(transforms, values, declared, r, profiles);
+  ShowExperimentNames(p, r, profiles);
 
   PrintFitReport(stdout, p, r);
+  PrintExperiments(stdout, p, ycalc);
+  PrintStarts(r);
   std::vector<std::string> written, warnings;
   const std::string json = (std::filesystem::path(folder) / "fit.json").string();
   if (WriteFitJson(json, p, r, message) != 0) return ReportBadInput({message});
@@ -227,6 +262,14 @@ void AddFitCommand(CLI::App& app) {
       "fit", "Fit the free adjustables of a model file to its data: report, fit.json, plot");
   cmd->add_option("MODEL", args->model, "Model file (TOML)")->required();
   cmd->add_option("--set", args->sets, "Start value of an adjustable, as name=value");
+  cmd->add_option("--free", args->control.free, "Fit this adjustable, whatever the file says");
+  cmd->add_option("--fix", args->control.fix, "Hold this adjustable at its value");
+  cmd->add_option("--method", args->control.method, "Integration method, over the file's");
+  cmd->add_option("--tolerance", args->control.tolerance, "Tolerance, over the file's");
+  cmd->add_option("--max-calls", args->control.max_calls, "Most fitting calls, over the file's");
+  cmd->add_option("--starts", args->control.starts,
+                  "Fit from N starts spread over the values' ranges; keep the best");
+  cmd->add_option("--seed", args->control.seed, "Seed of the starts' random values (default 1)");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
   cmd->add_flag("-q,--quiet", args->quiet, "No progress lines (warnings are still shown)");
   cmd->add_flag("--no-profiles", args->no_profiles,

@@ -13,6 +13,7 @@
 #include "tarvo/erreur_text.h"
 #include "tarvo/formula_limits.h"
 #include "tarvo/names.h"
+#include "tarvo/reactions.h"
 #include "tarvo/tolerance_range.h"
 
 namespace tarvo::tool {
@@ -60,7 +61,8 @@ std::string NumberText(double v) {
 
 const std::set<std::string> kTopKeys = {"method", "tolerance", "error_type", "marquardt", "precision",
                                         "max_calls", "sd_every_call", "data", "t0", "plot", "species",
-                                        "parameters", "adjustables", "outputs", "rates"};
+                                        "parameters", "adjustables", "outputs", "rates",
+                                        "reactions", "experiments"};
 
 // A top-level key written below a [section] header lands in that section.
 std::string SectionHint(const std::string& key, const std::string& section) {
@@ -223,6 +225,28 @@ void ReadSettings(const Reader& rd, const toml::table& root, Model& m) {
   }
 }
 
+// scale, min and max of an adjustable: how the fit moves it.
+void ReadFitScale(const Reader& rd, const toml::table& t, AdjustableDecl& a) {
+  const std::string who = "adjustable " + a.name + ": ";
+  for (const char* key : {"scale", "min", "max"})
+    if (const toml::node* n = t.get(key); n && a.bound)
+      rd.Fail(*n, who + "'" + key + "' does not apply to a value bound by equal_to");
+  if (const toml::node* n = t.get("scale")) {
+    a.scale = ReadString(rd, *n, "scale");
+    if (a.scale != "log" && a.scale != "linear")
+      rd.Fail(*n, who + "scale must be \"log\" (fit the logarithm of a positive value) or "
+                      "\"linear\" (a signed value that may cross zero)");
+  }
+  if (const toml::node* n = t.get("min")) a.min = ReadNumber(rd, *n, "min"), a.has_min = true;
+  if (const toml::node* n = t.get("max")) a.max = ReadNumber(rd, *n, "max"), a.has_max = true;
+  if (a.has_min && a.has_max && !(a.min < a.max))
+    rd.Fail(*t.get("max"), who + "max must be above min");
+  if (a.scale == "log" && a.has_min && !(a.min > 0))
+    rd.Fail(*t.get("min"), who + "a log-scale value needs min above 0");
+  if (a.scale == "log" && a.has_max && !(a.max > 0))
+    rd.Fail(*t.get("max"), who + "a log-scale value needs max above 0");
+}
+
 void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
   for (const toml::table* t : ReadTables(rd, root, "species")) {
     CheckKeys(rd, *t, {"name", "start"}, " in a species");
@@ -246,7 +270,8 @@ void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
     m.parameters.push_back(std::move(p));
   }
   for (const toml::table* t : ReadTables(rd, root, "adjustables")) {
-    CheckKeys(rd, *t, {"name", "value", "free", "equal_to"}, " in an adjustable");
+    CheckKeys(rd, *t, {"name", "value", "free", "equal_to", "scale", "min", "max",
+                       "per_experiment"}, " in an adjustable");
     AdjustableDecl a;
     a.name = ReadName(rd, *t, "adjustable");
     a.line = static_cast<int>(t->source().begin.line);
@@ -258,6 +283,14 @@ void ReadDeclarations(const Reader& rd, const toml::table& root, Model& m) {
       a.equal_to = ReadFormula(rd, *n, "adjustable " + a.name + " equal_to");
       if (a.free) rd.Fail(*n, "adjustable " + a.name + " is bound by equal_to and cannot "
                               "also be free");
+    }
+    ReadFitScale(rd, *t, a);
+    if (auto n = t->get("per_experiment")) {
+      a.per_experiment = ReadBool(rd, *n, "per_experiment");
+      if (a.bound && a.per_experiment)
+        rd.Fail(*n, "adjustable " + a.name + ": a value bound by equal_to cannot be per experiment");
+      if (a.per_experiment && !root.get("experiments"))
+        rd.Fail(*n, "adjustable " + a.name + ": per_experiment needs [[experiments]]");
     }
     m.adjustables.push_back(std::move(a));
   }
@@ -319,6 +352,69 @@ void ReadRates(const Reader& rd, const toml::table& root, Model& m) {
     }
     m.rates.push_back(std::move(r));
   }
+}
+
+void ReadReactions(const Reader& rd, const toml::table& root, Model& m) {
+  for (const toml::table* t : ReadTables(rd, root, "reactions")) {
+    CheckKeys(rd, *t, {"equation", "rate"}, " in a reaction");
+    ReactionDecl r;
+    r.line = static_cast<int>(t->source().begin.line);
+    const std::string label = "reaction " + std::to_string(m.reactions.size() + 1);
+    const toml::node* e = t->get("equation");
+    if (!e) rd.FailAt(r.line, label + " has no equation (equation = \"A + B -> C\")");
+    if (!e->is_string()) rd.Fail(*e, label + ": 'equation' must be a text in quotes");
+    r.equation = ReadFormula(rd, *e, label + " equation");
+    const toml::node* k = t->get("rate");
+    if (!k) rd.FailAt(r.line, label + " has no rate (a constant's name, or a rate law)");
+    if (const toml::array* a = k->as_array()) {
+      const char* names[] = {"forward", "reverse"};
+      for (size_t i = 0; i < a->size() && i < 3; ++i)
+        r.rates.push_back(ReadFormula(rd, (*a)[i], label + " " + (i < 2 ? names[i] : "") + " rate"));
+    } else {
+      r.rates.push_back(ReadFormula(rd, *k, label + " rate"));
+    }
+    m.reactions.push_back(std::move(r));
+  }
+}
+
+void ReadExperiments(const Reader& rd, const toml::table& root, Model& m) {
+  std::set<std::string> species, names;
+  for (const auto& s : m.species) species.insert(s.name);
+  for (const toml::table* t : ReadTables(rd, root, "experiments")) {
+    CheckKeys(rd, *t, {"name", "data", "start"}, " in an experiment");
+    ExperimentDecl e;
+    e.line = static_cast<int>(t->source().begin.line);
+    e.name = "exp" + std::to_string(m.experiments.size() + 1);
+    if (auto n = t->get("name")) {
+      e.name = ReadString(rd, *n, "name");
+      if (e.name.empty() || e.name.size() > 20 ||
+          e.name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") !=
+              std::string::npos)
+        rd.Fail(*n, "an experiment's name is 1 to 20 letters, digits or '_'");
+    }
+    if (!names.insert(e.name).second)
+      rd.FailAt(e.line, "experiment '" + e.name + "' is declared twice");
+    const toml::node* d = t->get("data");
+    if (!d) rd.FailAt(e.line, "experiment " + e.name + " has no data file (data = \"...csv\")");
+    const std::string file = ReadString(rd, *d, "data");
+    if (file.empty()) rd.Fail(*d, "'data' is empty");
+    e.data = fs::path(file).is_absolute() ? file : (fs::path(m.dir) / file).lexically_normal().string();
+    if (auto n = t->get("start")) {
+      const toml::table* st = n->as_table();
+      if (!st) rd.Fail(*n, "experiment " + e.name + ": 'start' must be a table: { A = \"A0\" }");
+      for (auto&& [key, value] : *st) {
+        const std::string sp(key.str());
+        if (!species.count(sp))
+          throw ModelError{rd.Place(key.source()) + ": experiment " + e.name + ": '" + sp +
+                           "' is not a declared species"};
+        e.start.push_back({sp, ReadFormulaList(rd, value, "experiment " + e.name + " start " + sp)});
+      }
+    }
+    m.experiments.push_back(std::move(e));
+  }
+  if (!m.experiments.empty() && root.get("data"))
+    rd.Fail(*root.get("data"), "with [[experiments]] each experiment names its data file; "
+                               "remove the top-level 'data'");
 }
 
 void CheckModel(const Reader& rd, Model& m) {
@@ -419,7 +515,10 @@ int ReadModel(const std::string& path, Model& model, std::string& message) {
     ReadSettings(rd, root, model);
     ReadDeclarations(rd, root, model);
     ReadRates(rd, root, model);
+    ReadReactions(rd, root, model);
+    ReadExperiments(rd, root, model);
     CheckModel(rd, model);
+    if (DeriveReactions(model, message) != 0) return 2;
   } catch (const toml::parse_error& e) {
     message = rd.Place(e.source()) + ": " + std::string(e.description());
     return 2;

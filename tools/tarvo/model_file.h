@@ -40,6 +40,12 @@ struct AdjustableDecl {
   bool free = false;
   bool bound = false;  // has an equal_to expression
   Formula equal_to;
+  // How a free value is fitted (transforms.h): scale "log" or "linear" (empty: as the
+  // library fits it, relative steps that never cross zero), and bounds.
+  std::string scale;
+  bool has_min = false, has_max = false;
+  double min = 0, max = 0;
+  bool per_experiment = false;  // one copy per experiment (experiments.h)
   int line = 0;
 };
 
@@ -57,6 +63,24 @@ struct RateDecl {
   std::vector<std::pair<std::string, Formula>> coefficients;
   bool has_free = false;
   Formula free_term;
+  int line = 0;
+};
+
+// One reaction as written: "2 A + B -> C" or "A <=> B", with its rate (one formula, or two
+// for a reversible pair: forward then reverse). A rate that is just the name of an adjustable
+// or parameter is a mass-action constant; anything else is a rate law (reactions.h).
+struct ReactionDecl {
+  Formula equation;
+  std::vector<Formula> rates;
+  int line = 0;
+};
+
+// One experiment of a global fit: its own data file, and start formulas that replace the
+// model's for the species it names (one, or a list per interval of the experiment).
+struct ExperimentDecl {
+  std::string name;
+  std::string data;  // resolved against the model's folder
+  std::vector<std::pair<std::string, std::vector<Formula>>> start;
   int line = 0;
 };
 
@@ -82,7 +106,9 @@ struct Model {
   std::vector<ParameterDecl> parameters;
   std::vector<AdjustableDecl> adjustables;
   std::vector<OutputDecl> outputs;
-  std::vector<RateDecl> rates;
+  std::vector<RateDecl> rates;  // hand-written [rates], then the terms of the reactions
+  std::vector<ReactionDecl> reactions;
+  std::vector<ExperimentDecl> experiments;
   int intervals = 1;  // longest start / equation list; raised to the data's last interval
 };
 

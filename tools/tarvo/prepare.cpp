@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "Symbolic/limits.h"
+#include "tarvo/experiments.h"
 #include "tarvo/report.h"
 
 namespace tarvo::tool {
@@ -90,6 +91,14 @@ int DataValues(const Dataset& data) {
   return n;
 }
 
+int PrepareExperiments(Prepared& p, std::vector<std::string>& errors) {
+  // The model as written first, so that each message points into the file.
+  TranslatedModel as_written;
+  if (TranslateModel(p.model, p.model.intervals, as_written, errors) != 0) return 2;
+  if (LayExperiments(p, errors) != 0) return 2;
+  return TranslateModel(p.model, p.model.intervals, p.text, errors);
+}
+
 int Prepare(const std::string& model_path, const std::vector<std::string>& sets, Prepared& p,
             std::vector<std::string>& errors) {
   std::string message;
@@ -103,6 +112,7 @@ int Prepare(const std::string& model_path, const std::vector<std::string>& sets,
   }
   bool bad = false;
   for (const auto& s : sets) bad = ApplySet(s, p, errors) != 0 || bad;
+  if (!p.model.experiments.empty()) return PrepareExperiments(p, errors) != 0 || bad ? 2 : 0;
   if (p.model.data.empty()) {
     errors.push_back(model_path + ": the model names no data file (data = \"data.csv\")");
     return 2;

@@ -124,6 +124,19 @@ int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
                     {"values", values}});
   }
   j["history"] = hist;
+  if (!r.starts.empty()) {
+    json starts = json::array();
+    for (const StartRecord& st : r.starts) {
+      json from = json::object(), to = json::object();
+      for (const auto& [name, v] : st.start) from[name] = v;
+      for (const auto& [name, v] : st.end) to[name] = v;
+      starts.push_back({{"start", st.number}, {"outcome", st.outcome}, {"ssr", st.ssr},
+                        {"calls", st.calls}, {"reached_best", st.reached_best},
+                        {"start_values", from}, {"values", to}});
+    }
+    j["starts"] = starts;
+    j["starts_tolerance"] = r.starts_tolerance;
+  }
   std::ofstream out(path);
   out << j.dump(2) << "\n";
   if (!out) {

@@ -39,6 +39,17 @@ struct AdjustableResult {
   std::string equal_to;
 };
 
+// One start of a multi-start fit: where it started and ended (declared adjustables, on the
+// user's scale), how it ended and its weighted residual sum of squares.
+struct StartRecord {
+  int number = 0;
+  std::string outcome;  // "converged", "not converged" or "failed: why"
+  double ssr = 0;
+  int calls = 0;
+  bool reached_best = false;
+  std::vector<std::pair<std::string, double>> start, end;
+};
+
 struct FitResult {
   std::string outcome;  // "converged", "not converged", "failed", "interrupted"
   int calls = 0;
@@ -51,6 +62,8 @@ struct FitResult {
   std::vector<AdjustableResult> adjustables;
   std::vector<CallRecord> history;
   Uncertainty uncertainty;  // residual-based figures, after convergence
+  std::vector<StartRecord> starts;  // a multi-start fit's starts, the best one first chosen
+  double starts_tolerance = 0;      // relative: a start within it of the best SSR reached it
 };
 
 std::string Num(double v, int digits = 6);
