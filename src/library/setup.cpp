@@ -103,7 +103,8 @@ FileProblems ReadPoints(PointTable& table) {
     p.Interval = r.Interval;
     p.Time = r.Time;
     // Order is judged among intervals in range only; one out of range is refused on its own.
-    const auto in_range = [&m](int k) { return k >= 1 && k <= m.NInterrupts; };
+    const int intervals = m.NInterrupts;
+    const auto in_range = [intervals](int k) { return k >= 1 && k <= intervals; };
     if (j > 1 && in_range(r.Interval) && in_range(table.Points[j - 2].Interval) &&
         r.Interval < table.Points[j - 2].Interval && problems.order.empty())
       problems.order = "point " + std::to_string(j) + ": Interval = " +
