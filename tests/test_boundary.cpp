@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "library/boundary.h"
+#include "api/boundary.h"
 #include "platform/failure.h"
 
 using namespace tarvo;

@@ -7,7 +7,6 @@
 #include <new>
 
 #include "fitting/fit_tables.h"
-#include "library/boundary.h"
 #include "library/driver.h"
 #include "library/state.h"
 
@@ -69,7 +68,7 @@ void Sensibilites() {
   std::unique_ptr<PointTable> scratch(new (std::nothrow) PointTable);
   if (!scratch) {
     g_state.fitset.Erreur = kErreurNoMemory;
-    SetLastFailure(FailureKind::InvalidOperation,
+    Notify(g_state, FailureKind::InvalidOperation,
                    "out of memory: no room for the scratch point table of the sensitivities");
     return;
   }

@@ -13,7 +13,6 @@
 #include "Symbolic/tokenizer.h"
 #include "engines/engine.h"
 #include "engines/methods.h"
-#include "library/boundary.h"
 #include "library/record_copy.h"
 #include "library/release.h"
 #include "library/state.h"
@@ -54,7 +53,7 @@ compilptr AllocateFor(const VARIANT& cell) {
 
 void Refuse(ErrorSum& e, int16_t code, const std::string& message) {
   e.Add(code);
-  SetLastFailure(FailureKind::Refused, "model refused: " + message);
+  Notify(g_state, FailureKind::Refused, "model refused: " + message);
 }
 
 // Counts of BInitials against the fixed tables. Returns the description of every offending

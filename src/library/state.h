@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "Symbolic/compil.h"
 #include "Symbolic/limits.h"
@@ -15,6 +16,7 @@
 #include "library/erreur_codes.h"
 #include "library/records.h"
 #include "platform/exchange_file.h"
+#include "platform/failure.h"
 
 namespace tarvo {
 
@@ -52,7 +54,17 @@ struct EngineState {
   bool loaded;         // Calcul_initial ran and Fin has not
   bool ready;          // the last set-up left the host's Erreur at 0
   bool finite;         // the last Simulation kept every species and output finite
+  // What the last call reports without raising it (a refused model, a scratch table that
+  // could not be had): the exported call hands it to Tarvo_last_failure. None: nothing.
+  FailureKind notice_kind;
+  std::string notice;
 };
+
+// Records a notice of the current call (the last one given wins).
+inline void Notify(EngineState& s, FailureKind kind, std::string message) {
+  s.notice_kind = kind;
+  s.notice = std::move(message);
+}
 
 extern EngineState g_state;
 

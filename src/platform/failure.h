@@ -1,7 +1,7 @@
 // Raised failures: the few conditions that leave an exported call instead of being added to
 // Erreur (exchange file trouble, a Variant that cannot be converted, the power of a negative
 // base to a non-integral exponent). They travel as a C++ exception inside the library and are
-// turned into the boundary's last-failure record by the exported call (library/boundary.h);
+// turned into the boundary's last-failure record by the exported call (api/boundary.h);
 // none ever crosses the boundary.
 #pragma once
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "library/exports.h"
+#include "api/exports.h"
 #include "library/records.h"
 
 namespace tarvo::testhost {

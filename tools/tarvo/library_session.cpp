@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "library/exports.h"
+#include "api/exports.h"
 #include "platform/failure.h"
 #include "tarvo/prepare.h"
 

@@ -2,7 +2,7 @@
 //
 // The message buffer is reserved once at load, so recording a failure allocates nothing and
 // cannot fail inside the catch handlers of Guarded.
-#include "library/boundary.h"
+#include "api/boundary.h"
 
 #include <cstring>
 #include <string>

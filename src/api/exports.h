@@ -12,7 +12,7 @@
 //
 // Simulation and Ajustement without a model that set up with Erreur 0 change nothing but the
 // host's Erreur (see README, "Erreur codes and call order"). No call lets a C++ exception out:
-// a raised failure is recorded for Tarvo_last_failure (library/boundary.h).
+// a raised failure is recorded for Tarvo_last_failure (api/boundary.h).
 #pragma once
 
 #include <cstdint>

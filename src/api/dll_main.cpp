@@ -1,5 +1,5 @@
 // Entry of the shared library Tarvo_64. The exported calls themselves live in the core
-// (library/exports.cpp and platform/), which is linked in whole; this file only gives the
+// (api/exports.cpp and platform/), which is linked in whole; this file only gives the
 // shared library its own translation unit, and on Windows its DllMain.
 #if defined(_WIN32)
 #include <windows.h>
