@@ -1,7 +1,8 @@
 // The value cells that compiled formulas read: species, parameter and adjustable values, the
-// time variable, the function cell and the constant table. They are module-level storage
-// shared by every formula of the loaded model; the compiler binds slot operands to their
-// addresses, and the simulation driver and the engines write them.
+// time variable and the constant table. Each engine instance owns one FormulaCells; the
+// compiler binds slot operands to the addresses of the cells it is given, and the simulation
+// driver and the engines write them. Formulas compiled against one FormulaCells never read
+// another's, so instances are independent.
 //
 // Index n (1-based in formula notation) lives in entry n-1.
 #pragma once
@@ -12,21 +13,18 @@
 
 namespace tarvo {
 
-struct FormulaCells {
-  double species[kMaxSpecies];
-  double parameters[kMaxParameters];
-  double adjustables[kMaxAdjustables];
-  double time;
-  double function_cell;  // result of the last power, ln or exp, consumed by the next slot
-};
-
 // Constant table: slots 1..count-1 are in use (slot n in value[n-1]).
 struct ConstantTable {
-  double value[kMaxConstants];
-  int32_t count;
+  double value[kMaxConstants] = {};
+  int32_t count = 1;
 };
 
-extern FormulaCells g_cells;
-extern ConstantTable g_constants;
+struct FormulaCells {
+  double species[kMaxSpecies] = {};
+  double parameters[kMaxParameters] = {};
+  double adjustables[kMaxAdjustables] = {};
+  double time = 0.0;
+  ConstantTable constants;
+};
 
 }  // namespace tarvo

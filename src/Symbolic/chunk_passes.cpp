@@ -19,15 +19,15 @@ namespace {
 // The token of x, or false when the table is full and x is not in it. A zero is always
 // stored as +0.0: the zero slot is shared by every formula, and a -0.0 written over it would
 // change the sign of infinity that a zero base to a negative power yields.
-bool TokenOf(double x, Text& token) {
-  token = ConstName(x == 0.0 ? 0.0 : x);
+bool TokenOf(ConstantTable& kt, double x, Text& token) {
+  token = ConstName(kt, x == 0.0 ? 0.0 : x);
   return At(token, 2) != kOverflowIndex;
 }
 
 // Value of the constant token at pos (NaN when pos holds no complete `C` token).
-double ConstantAt(const Text& text, int32_t pos) {
+double ConstantAt(const ConstantTable& kt, const Text& text, int32_t pos) {
   if (At(text, pos) != u'C' || pos + 1 > Length(text)) return NAN;
-  return ConstValue(Copy(text, pos, 2));
+  return ConstValue(kt, Copy(text, pos, 2));
 }
 
 void ReplaceToken(Text& text, int32_t pos, const Text& token) {
@@ -67,8 +67,9 @@ bool Fold(double a, double b, char16_t op, bool a_divides, double& out) {
 int32_t ExponentEnd(const Text& chunk, int32_t caret, bool& bracketed) {
   bracketed = At(chunk, caret + 1) == u'(';
   if (bracketed) {
-    const int32_t close = MatchParen(chunk, caret + 1);
-    return g_paren_error == 0 ? close + 1 : 0;
+    int32_t error = 0;
+    const int32_t close = MatchParen(chunk, caret + 1, &error);
+    return error == 0 ? close + 1 : 0;
   }
   const char16_t kind = At(chunk, caret + 1);
   if (!(cls::VariableKinds(kind) || kind == u'C') || caret + 2 > Length(chunk)) return 0;
@@ -77,12 +78,12 @@ int32_t ExponentEnd(const Text& chunk, int32_t caret, bool& bracketed) {
 
 }  // namespace
 
-void FoldConstants(Text& chunk) {
+void FoldConstants(Text& chunk, ConstantTable& kt) {
   if (At(chunk, 1) == u'-' && At(chunk, 2) == u'C' && Length(chunk) >= 3 &&
       At(chunk, 4) != u'^') {
-    const double v = ConstantAt(chunk, 2);
+    const double v = ConstantAt(kt, chunk, 2);
     Text token;
-    if (!std::isnan(v) && TokenOf(-v, token)) {
+    if (!std::isnan(v) && TokenOf(kt, -v, token)) {
       chunk[0] = u'+';
       ReplaceToken(chunk, 2, token);
     }
@@ -95,7 +96,7 @@ void FoldConstants(Text& chunk) {
     if (At(chunk, i) == u'^') i = At(chunk, i + 1) == u'(' ? MatchParen(chunk, i + 1) : i + 2;
 
     if (i < length - 1 && At(chunk, i) == u'C' && At(chunk, i + 2) != u'^') {
-      const double a = ConstantAt(chunk, i);
+      const double a = ConstantAt(kt, chunk, i);
       int32_t k = i + 1;
       bool found = false;
       while (k < length && !found) {
@@ -108,11 +109,11 @@ void FoldConstants(Text& chunk) {
         found = k < length - 1 && At(chunk, k) == u'C' && At(chunk, k + 2) != u'^';
       }
       if (found && cls::ProductOps(At(chunk, k - 1))) {
-        const double b = ConstantAt(chunk, k);
+        const double b = ConstantAt(kt, chunk, k);
         double value = 0.0;
         Text token;
         if (Fold(a, b, At(chunk, k - 1), At(chunk, i - 1) == u'/', value) &&
-            TokenOf(value, token)) {
+            TokenOf(kt, value, token)) {
           ReplaceToken(chunk, i, token);
           Delete(chunk, k - 1, 3);
           i -= 1;  // the new constant is tried again as a first constant
@@ -160,14 +161,14 @@ Occurrence Read(const Text& chunk, int32_t pos) {
 // True when the exponent is surely a whole number that the power operation takes through
 // its integral path: no exponent at all, or only signs, brackets and constant tokens whose
 // values are whole and small enough for their sum to stay in the 32-bit range.
-bool SurelyIntegral(const Occurrence& o) {
+bool SurelyIntegral(const ConstantTable& kt, const Occurrence& o) {
   double magnitude = 0.0;
   const Text& e = o.exponent;
   for (int32_t k = 1; k <= Length(e); ++k) {
     const char16_t c = At(e, k);
     if (c == u'+' || c == u'-' || c == u'(' || c == u')') continue;
     if (c != u'C') return false;
-    const double v = ConstantAt(e, k);
+    const double v = ConstantAt(kt, e, k);
     if (!(std::trunc(v) == v)) return false;
     magnitude += std::fabs(v);
     k += 1;
@@ -177,26 +178,26 @@ bool SurelyIntegral(const Occurrence& o) {
 
 // The exponent term that an occurrence contributes to the merged power: its exponent, or
 // the negative of it when it divides.
-bool Term(const Occurrence& o, bool divides, Text& term) {
-  if (o.ext == 0) return TokenOf(divides ? -1.0 : 1.0, term);
+bool Term(ConstantTable& kt, const Occurrence& o, bool divides, Text& term) {
+  if (o.ext == 0) return TokenOf(kt, divides ? -1.0 : 1.0, term);
   term = divides ? u"-(" + o.exponent + u")" : o.exponent;
   return true;
 }
 
 // Merges the occurrence second into first (same variable, second after a `/`) and returns
 // the position of the `)` that closes first's new exponent, or 0 when the pair is left.
-int32_t Merge(Text& chunk, const Occurrence& first, const Occurrence& second) {
+int32_t Merge(ConstantTable& kt, Text& chunk, const Occurrence& first, const Occurrence& second) {
   // For a negative base, a power with a fractional exponent fails. The merged power fails
   // exactly when one of the two did only if at least one exponent is surely whole.
-  if (!SurelyIntegral(first) && !SurelyIntegral(second)) return 0;
+  if (!SurelyIntegral(kt, first) && !SurelyIntegral(kt, second)) return 0;
   const bool first_divides = At(chunk, first.pos - 1) == u'/';
   Text term1;
   Text term2;
-  if (!Term(first, first_divides, term1) || !Term(second, true, term2)) return 0;
+  if (!Term(kt, first, first_divides, term1) || !Term(kt, second, true, term2)) return 0;
 
   Text sum = term1 + u"+" + term2;
   if (!cls::Signs(At(sum, 1))) Insert(sum, u"+", 1);
-  Simplify(sum);
+  Simplify(sum, kt);
 
   if (first_divides) chunk[static_cast<size_t>(first.pos - 2)] = u'*';
   const int32_t between = first.pos + 2 + first.ext;
@@ -209,7 +210,7 @@ int32_t Merge(Text& chunk, const Occurrence& first, const Occurrence& second) {
 
 }  // namespace
 
-void MergePowers(Text& chunk) {
+void MergePowers(Text& chunk, ConstantTable& kt) {
   int32_t i = 1;
   while (i < Length(chunk)) {
     int32_t j = i + 1;
@@ -225,7 +226,7 @@ void MergePowers(Text& chunk) {
         if (Copy(chunk, j, 2) != name || At(chunk, j - 1) != u'/') continue;
         const Occurrence second = Read(chunk, j);
         if (!second.mergeable) continue;
-        const int32_t close = Merge(chunk, Read(chunk, i), second);
+        const int32_t close = Merge(kt, chunk, Read(chunk, i), second);
         if (close != 0) j = close;
       }
     }
@@ -239,14 +240,14 @@ namespace {
 // not made only of exponents that leave 1 unchanged: constant tokens of finite value and
 // species, parameter and time tokens. A bracketed exponent could fail (a negative base to a
 // fractional power inside it), and an adjustable may stand for an expression that could.
-int32_t PowerOfOneEnd(const Text& chunk, int32_t pos) {
+int32_t PowerOfOneEnd(const ConstantTable& kt, const Text& chunk, int32_t pos) {
   int32_t end = pos + 1;
   while (At(chunk, end + 1) == u'^') {
     const int32_t kind_pos = end + 2;
     const char16_t kind = At(chunk, kind_pos);
     if (kind_pos + 1 > Length(chunk)) return 0;  // the exponent runs past the chunk
     if (kind == u'C') {
-      if (!std::isfinite(ConstantAt(chunk, kind_pos))) return 0;
+      if (!std::isfinite(ConstantAt(kt, chunk, kind_pos))) return 0;
     } else if (kind != u'F' && kind != u'P' && kind != u'T') {
       return 0;
     }
@@ -257,15 +258,15 @@ int32_t PowerOfOneEnd(const Text& chunk, int32_t pos) {
 
 }  // namespace
 
-void DropOnes(Text& chunk) {
+void DropOnes(Text& chunk, const ConstantTable& kt) {
   int32_t i = 1;
   while (i < Length(chunk)) {
-    if (At(chunk, i) == u'C' && ConstantAt(chunk, i) == 1.0) {
+    if (At(chunk, i) == u'C' && ConstantAt(kt, chunk, i) == 1.0) {
       const char16_t before = At(chunk, i - 1);
       bool removed = false;
       if (cls::ArithmeticOps(before)) {
         // The factor is the token, or the token with the exponents that 1 is raised to.
-        const int32_t end = PowerOfOneEnd(chunk, i);
+        const int32_t end = PowerOfOneEnd(kt, chunk, i);
         if (end != 0) {
           const int32_t length = Length(chunk);
           if (end < length - 1) {
@@ -284,9 +285,9 @@ void DropOnes(Text& chunk) {
   }
 }
 
-void DropZeros(Text& chunk) {
+void DropZeros(Text& chunk, const ConstantTable& kt) {
   for (int32_t i = 1; i < Length(chunk); i += 2) {
-    if (At(chunk, i) != u'C' || ConstantAt(chunk, i) != 0.0) continue;
+    if (At(chunk, i) != u'C' || ConstantAt(kt, chunk, i) != 0.0) continue;
     const char16_t before = At(chunk, i - 1);
     const char16_t after = At(chunk, i + 2);
     // A `+` right after a power sign is the exponent's own sign, not a term's: the zero is

@@ -2,7 +2,7 @@
 // from first to last by Evaluate with three registers (R0 the operand just loaded, R1 the
 // pending term, R2 the sum of closed terms); the value is R2 + R1.
 //
-// Operands are addresses of value cells (cells.h), so a changed cell is seen by the next
+// Operands are addresses of value cells (cells.h) or of the record's own function value, so a changed cell is seen by the next
 // evaluation without recompiling. An Op_Call slot's operand is a nested compil, owned by that
 // slot and never shared; Release frees a record and everything nested in it.
 //
@@ -43,6 +43,9 @@ struct compil {
   Operand donnee[kMaxSlots];
   int32_t stop;   // slots 0..stop-1 run
   double result;  // this formula's value when a parent runs it through Op_Call
+  // Result of this record's last power, ln or exp, read by the slot that follows it: each
+  // record has its own, so that formulas of different models never share a cell.
+  double function_value;
 };
 
 using compilptr = compil*;

@@ -22,6 +22,7 @@ struct Shared {
   int16_t& faults;             // the caller's counter (saturating)
   int64_t added;               // faults added by this Compile, unsaturated
   const InlineTable* bindings;
+  FormulaCells& cells;         // the cells operands are bound to
   compil* top;                 // the caller's record: never released here
   bool in_progress[kMaxAdjustables];  // adjustables whose expression is being compiled
   int32_t depth;               // nested records open above the current one
@@ -117,7 +118,7 @@ void Bind(State& s, const double* cell) { s.target->donnee[s.count].cell = cell;
 // counts the reference through CountRefs, and for the caller's own adjustable the caller
 // does (as set-up does after compiling an EqualTo expression).
 OperandKind Adjustable(State& s, int32_t n) {
-  const double* cell = &g_cells.adjustables[n - 1];
+  const double* cell = &s.shared.cells.adjustables[n - 1];
   const InlineTable* b = s.shared.bindings;
   const bool bound = b && b->text[n - 1] && b->equation[n - 1] && *b->equation[n - 1];
   if (!bound || s.shared.in_progress[n - 1]) {
@@ -173,16 +174,16 @@ OperandKind Operand(State& s) {
       }
       break;
     case u'C':
-      if (n >= 1 && n <= kMaxConstants) cell = &g_constants.value[n - 1];
+      if (n >= 1 && n <= kMaxConstants) cell = &s.shared.cells.constants.value[n - 1];
       break;
     case u'F':
-      if (n >= 1 && n <= kMaxSpecies) cell = &g_cells.species[n - 1];
+      if (n >= 1 && n <= kMaxSpecies) cell = &s.shared.cells.species[n - 1];
       break;
     case u'P':
-      if (n >= 1 && n <= kMaxParameters) cell = &g_cells.parameters[n - 1];
+      if (n >= 1 && n <= kMaxParameters) cell = &s.shared.cells.parameters[n - 1];
       break;
     case u'T':
-      cell = &g_cells.time;
+      cell = &s.shared.cells.time;
       break;
     case u'E':
     case u'e':
@@ -223,7 +224,7 @@ bool FunctionCall(State& s, Op function) {
   t->donnee[s.count - 1].call = argument;
   t->fonction[s.count] = function;
   t->donnee[s.count].cell = &argument->result;
-  t->donnee[s.count + 1].cell = &g_cells.function_cell;
+  t->donnee[s.count + 1].cell = &t->function_value;
   s.count += 1;
   return false;
 }
@@ -256,7 +257,7 @@ bool Operator(State& s) {
       if (!Room(s, s.count + 1)) return false;
       s.count += 1;
       t->fonction[s.count] = s.pending;
-      t->donnee[s.count].cell = &g_cells.function_cell;
+      t->donnee[s.count].cell = &t->function_value;
       return false;
     }
     case u'E':
@@ -333,8 +334,9 @@ void ReleaseNested(compil* c) {
 
 }  // namespace
 
-void Compile(const Text& text, compilptr target, int16_t& faults, const InlineTable* bindings) {
-  Shared shared{faults, 0, bindings, target, {}, 0};
+void Compile(FormulaCells& cells, const Text& text, compilptr target, int16_t& faults,
+             const InlineTable* bindings) {
+  Shared shared{faults, 0, bindings, cells, target, {}, 0};
   if (!target) {
     AddFaults(shared, 1);
     return;

@@ -1,5 +1,5 @@
 // Compile: coded formula text -> slot program in a record the caller allocated (NewCompil).
-// Operands are bound to the value cells of cells.h. Groups and function arguments become
+// Operands are bound to the caller's value cells (cells.h), which must outlive the record. Groups and function arguments become
 // nested records; an adjustable that carries an EqualTo expression is replaced by a fresh
 // compiled copy of that expression. Faults are counted into the caller's counter (never
 // cleared here); the target is never released here.
@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "Symbolic/cells.h"
 #include "Symbolic/compil.h"
 #include "Symbolic/limits.h"
 #include "Symbolic/notation.h"
@@ -42,6 +43,7 @@ inline constexpr int32_t kMaxNesting = 256;
 // 0..stop-1 reads a real cell or calls a real record, so it is safe to evaluate and release.
 // target must come from NewCompil (or hold an earlier compilation, whose nested records are
 // released first).
-void Compile(const Text& text, compilptr target, int16_t& faults, const InlineTable* bindings);
+void Compile(FormulaCells& cells, const Text& text, compilptr target, int16_t& faults,
+             const InlineTable* bindings);
 
 }  // namespace tarvo

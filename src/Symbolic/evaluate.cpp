@@ -27,6 +27,7 @@ compilptr NewCompil() {
   if (c) {
     c->stop = 0;
     c->result = 0.0;
+    c->function_value = 0.0;
   }
   return c;
 }
@@ -57,7 +58,7 @@ double Power(double b, double e) {
 // in one loop. Labels as values are a GCC/Clang extension; the build requires one of them.
 double Evaluate(compilptr c) {
   double r0 = 0.0, r1 = 0.0, r2 = 0.0;
-  double& fc = g_cells.function_cell;
+  double& fc = c->function_value;
   int32_t stop = c->stop;
   if (stop > kMaxSlots) stop = kMaxSlots;
   if (stop <= 0) return r2 + r1;

@@ -93,6 +93,7 @@ void RemoveBrackets(Text& text, int32_t open, int32_t close) {
 // passes only ever add), so it is taken from here instead, and nesting costs no more than
 // linear time per level. The total size is bounded; past it, groups are simply redone.
 struct Memo {
+  ConstantTable& constants;
   std::unordered_map<Text, Text> done;
   size_t chars = 0;
 };
@@ -128,8 +129,9 @@ void SimplifyChunks(Text& text, Memo& memo) {
       p = b;
       if (At(text, b) != u'(') continue;
       int32_t close = 0;
-      Text group = ExtractParen(text, b, close);
-      if (g_paren_error != 0) {
+      int32_t error = 0;
+      Text group = ExtractParen(text, b, close, error);
+      if (error != 0) {
         // A `(` without partner: what follows it is left as it is, and the chunk runs to the
         // end of the text (the compiler reads such a group up to the end).
         p = Length(text);
@@ -141,10 +143,10 @@ void SimplifyChunks(Text& text, Memo& memo) {
       p = b + Length(group) + 1;
     }
     Text chunk = Copy(text, a, b - a);
-    FoldConstants(chunk);
-    MergePowers(chunk);
-    DropOnes(chunk);
-    DropZeros(chunk);
+    FoldConstants(chunk, memo.constants);
+    MergePowers(chunk, memo.constants);
+    DropOnes(chunk, memo.constants);
+    DropZeros(chunk, memo.constants);
     NormalizeSigns(chunk);
     DropParens(chunk);
     text.replace(static_cast<size_t>(a - 1), static_cast<size_t>(b - a), chunk);
@@ -170,14 +172,14 @@ void SimplifyText(Text& text, Memo& memo) {
     SimplifyChunks(text, memo);
   } while (Length(text) != before && ++cycle < max_cycles);
 
-  if (text.empty() || text == u"+") text = ConstName(0.0);
+  if (text.empty() || text == u"+") text = ConstName(memo.constants, 0.0);
   if (!cls::Signs(At(text, 1))) Insert(text, u"+", 1);
 }
 
 }  // namespace
 
-void Simplify(Text& text) {
-  Memo memo;
+void Simplify(Text& text, ConstantTable& constants) {
+  Memo memo{constants, {}, 0};
   SimplifyText(text, memo);
 }
 

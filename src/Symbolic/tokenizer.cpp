@@ -24,7 +24,7 @@ bool IsNameKind(char16_t c) {
 // leaving `+` there, and runs over NumberChars; the character after an exponent mark belongs
 // to it whatever it is. The number is replaced by its constant token. Returns the position
 // right after the token.
-int32_t ReadNumber(Text& text, int32_t q, int16_t& error) {
+int32_t ReadNumber(Text& text, int32_t q, int16_t& error, ConstantTable& k) {
   const int32_t start = q;
   Text number(1, At(text, q));
   const bool negative = At(text, q - 1) == u'-';
@@ -49,7 +49,7 @@ int32_t ReadNumber(Text& text, int32_t q, int16_t& error) {
   }
   if (negative) text[static_cast<size_t>(start - 2)] = u'+';
   Delete(text, start, last - start + 1);
-  Insert(text, ConstName(value), start);
+  Insert(text, ConstName(k, value), start);
   return start + 2;
 }
 
@@ -72,7 +72,7 @@ int32_t ReadName(Text& text, int32_t q, int16_t& error) {
 
 }  // namespace
 
-void Tokenize(Text& text, int16_t& error) {
+void Tokenize(Text& text, int16_t& error, ConstantTable& constants) {
   error = 0;
   StripSpaces(text);
   if (!cls::Signs(At(text, 1))) Insert(text, u"+", 1);
@@ -83,7 +83,7 @@ void Tokenize(Text& text, int16_t& error) {
       if (At(text, q - 1) == u'(') Insert(text, u"+", q);
       q += 1;
     } else if (cls::Digits(c) || c == u'.') {
-      q = ReadNumber(text, q, error);
+      q = ReadNumber(text, q, error, constants);
     } else if (IsNameKind(c)) {
       q = ReadName(text, q, error);
     } else if (c == u'T') {

@@ -6,10 +6,11 @@
 
 #include <cstdint>
 
+#include "Symbolic/cells.h"
 #include "Symbolic/notation.h"
 
 namespace tarvo {
 
-void Tokenize(Text& text, int16_t& error);
+void Tokenize(Text& text, int16_t& error, ConstantTable& constants);
 
 }  // namespace tarvo

@@ -10,15 +10,25 @@
 #include "library/simulation.h"
 #include "library/state.h"
 
+namespace tarvo {
+
+EngineState& ProcessState() {
+  static EngineState state;
+  return state;
+}
+
+}  // namespace tarvo
+
 namespace {
 
 template <class Body>
 void Call(Body&& body) noexcept {
   tarvo::Guarded([&] {
-    tarvo::g_state.notice_kind = tarvo::FailureKind::None;
-    body();
-    if (tarvo::g_state.notice_kind != tarvo::FailureKind::None)
-      tarvo::SetLastFailure(tarvo::g_state.notice_kind, tarvo::g_state.notice);
+    tarvo::EngineState& st = tarvo::ProcessState();
+    st.notice_kind = tarvo::FailureKind::None;
+    body(st);
+    if (st.notice_kind != tarvo::FailureKind::None)
+      tarvo::SetLastFailure(st.notice_kind, st.notice);
   });
 }
 
@@ -28,21 +38,21 @@ extern "C" TARVO_API void Calcul_initial(tarvo::BInitials* initials, tarvo::BFit
                                          VARIANT* especes, tarvo::BAjustables* adjustables,
                                          VARIANT* parametres, tarvo::BSorties* sorties,
                                          VARIANT* derivees) {
-  Call([&] {
-    tarvo::SetupModel(initials, fitset, especes, adjustables, parametres, sorties, derivees);
+  Call([&](tarvo::EngineState& st) {
+    tarvo::SetupModel(st, initials, fitset, especes, adjustables, parametres, sorties, derivees);
   });
 }
 
 extern "C" TARVO_API void Simulation(tarvo::BInitials* initials, tarvo::BFitSet* fitset,
                                      void* /*unused*/, tarvo::BAjustables* adjustables) {
-  Call([&] { tarvo::SimulateModel(initials, fitset, adjustables); });
+  Call([&](tarvo::EngineState& st) { tarvo::SimulateModel(st, initials, fitset, adjustables); });
 }
 
 extern "C" TARVO_API void Ajustement(tarvo::BInitials* initials, tarvo::BFitSet* fitset,
                                      void* /*unused*/, tarvo::BAjustables* adjustables) {
-  Call([&] { tarvo::FitIteration(initials, fitset, adjustables); });
+  Call([&](tarvo::EngineState& st) { tarvo::FitIteration(st, initials, fitset, adjustables); });
 }
 
 extern "C" TARVO_API void Fin(const int16_t* mode) {
-  Call([&] { tarvo::FinishModel(mode); });
+  Call([&](tarvo::EngineState& st) { tarvo::FinishModel(st, mode); });
 }

@@ -33,3 +33,12 @@ TARVO_API void Fin(const int16_t* mode);
 TARVO_API int32_t Tarvo_last_failure(char* utf8_message, int32_t capacity);
 
 }  // extern "C"
+
+namespace tarvo {
+
+// The engine state the exported calls act on (C++ callers inside the library's own programs:
+// tests, tools; a host sees only the calls above).
+struct EngineState;
+EngineState& ProcessState();
+
+}  // namespace tarvo

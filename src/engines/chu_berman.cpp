@@ -23,18 +23,18 @@ void Phi_integrals(int32_t n, double h, const SpeciesMatrix& M0, SpeciesVector& 
   }
 }
 
-void Residual(int32_t n, double s, const SpeciesVector& v, const SpeciesVector& b0,
+void Residual(RateTable& rates, int32_t n, double s, const SpeciesVector& v, const SpeciesVector& b0,
               const SpeciesMatrix& M0, SpeciesVector& r) {
   n = SpeciesCount(n);
   SpeciesMatrix M;
   SpeciesVector b, mv, m0v;
-  Eval_split_at(n, s, v, b, M);
+  Split_at(rates, n, s, v, b, M);
   Mat_vec(n, M, v, mv);
   Mat_vec(n, M0, v, m0v);
   for (int32_t i = 0; i < n; ++i) r[i] = mv[i] - m0v[i] + b[i] - b0[i];
 }
 
-double Attempt_chu_berman(int32_t n, double t, double h, const SpeciesVector& y,
+double Attempt_chu_berman(RateTable& r, int32_t n, double t, double h, const SpeciesVector& y,
                           const StepStart& s, SpeciesVector& y_new) {
   n = SpeciesCount(n);
   const double delta = 0.1 * h;
@@ -42,13 +42,13 @@ double Attempt_chu_berman(int32_t n, double t, double h, const SpeciesVector& y,
   Phi_integrals(n, h, s.M0, p1, p2, p3);
   y_p = y;  // species beyond n are read as they are
   for (int32_t i = 0; i < n; ++i) y_p[i] = y[i] + delta * s.f0[i];
-  Residual(n, t + delta, y_p, s.b0, s.M0, r1);
+  Residual(r, n, t + delta, y_p, s.b0, s.M0, r1);
   y_n = y;
   for (int32_t i = 0; i < n; ++i) {
     D[i] = p2[i] * (s.g0[i] + r1[i] / delta);
     y_n[i] = (y[i] + h * s.f0[i]) + D[i];
   }
-  Residual(n, t + h, y_n, s.b0, s.M0, r2);
+  Residual(r, n, t + h, y_n, s.b0, s.M0, r2);
   Mat_vec(n, s.M0, D, MD);
   double errsum = 0.0;
   const SpeciesVector start = y;  // y_new may be y
@@ -61,7 +61,7 @@ double Attempt_chu_berman(int32_t n, double t, double h, const SpeciesVector& y,
   return errsum;
 }
 
-void Engine_chu_berman(int32_t n, double t0, double t1, double tol, const double* y_in,
+void Engine_chu_berman(RateTable& r, int32_t n, double t0, double t1, double tol, const double* y_in,
                        double* y_out, int16_t& status) {
   n = SpeciesCount(n);
   SpeciesVector y;
@@ -72,6 +72,7 @@ void Engine_chu_berman(int32_t n, double t0, double t1, double tol, const double
   if (!(tol > 0)) status = kStatusTolerance;
   if (!(t1 > t0)) status = kStatusEmptyInterval;
   if (status == 0) {
+    Prepare_rates(r, n);
     const double cap = ((t1 - t0) / 3) * 2;
     double h = (t1 - t0) * 0.5 * tol;
     double errsum = 0.0;
@@ -85,14 +86,15 @@ void Engine_chu_berman(int32_t n, double t0, double t1, double tol, const double
         budget = true;
         break;
       }
-      Eval_rate_at(n, t, y, s.b0, s.M0, s.f0);
+      Split_at(r, n, t, y, s.b0, s.M0);
+      Eval_rates(n, y, s.b0, s.M0, s.f0);
       Mat_vec(n, s.M0, s.f0, s.g0);
       h = h * 4 * std::fabs(tol - errsum) / tol;
       if (h > cap) h = cap;
       if (t + h / 2 > t1) h = (t1 - t) * 2;
       do {
         h = h / 2;
-        errsum = Attempt_chu_berman(n, t, h, y, s, y_new);
+        errsum = Attempt_chu_berman(r, n, t, h, y, s, y_new);
       } while (!(errsum < tol) && h >= kTiny && std::isfinite(h));
       const bool collapsed = h < kTiny;
       if (collapsed) status = static_cast<int16_t>(status + 1);

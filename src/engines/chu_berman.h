@@ -33,14 +33,15 @@ void Phi_integrals(int32_t n, double h, const SpeciesMatrix& M0, SpeciesVector& 
 
 // r := M' v - M0 v + b' - b0 with M', b' evaluated at (s, v): the part of the rate at (s, v)
 // that the step-start linear model misses.
-void Residual(int32_t n, double s, const SpeciesVector& v, const SpeciesVector& b0,
+void Residual(RateTable& rates, int32_t n, double s, const SpeciesVector& v, const SpeciesVector& b0,
               const SpeciesMatrix& M0, SpeciesVector& r);
 
 // One attempt of size h from (t, y): writes y_new and returns the error sum.
-double Attempt_chu_berman(int32_t n, double t, double h, const SpeciesVector& y,
+// The rate table must be prepared (derivatives.h).
+double Attempt_chu_berman(RateTable& r, int32_t n, double t, double h, const SpeciesVector& y,
                           const StepStart& s, SpeciesVector& y_new);
 
-void Engine_chu_berman(int32_t n, double t0, double t1, double tol, const double* y_in,
+void Engine_chu_berman(RateTable& r, int32_t n, double t0, double t1, double tol, const double* y_in,
                        double* y_out, int16_t& status);
 
 }  // namespace tarvo

@@ -1,35 +1,37 @@
 #include "engines/derivatives.h"
 
+#include <cmath>
+
 #include "Symbolic/cells.h"
 #include "Symbolic/compil.h"
 #include "engines/engine.h"
 
 namespace tarvo {
 
-compilptr g_derivatives[kDerivativeSlots] = {};
-
 namespace {
 
 constexpr int kFreeTermBase = kMaxSpecies * kMaxSpecies;
 
-// Installs a trial (t, y) into the live formula cells for the lifetime of the object and puts
-// the saved cells back when it ends, also while a Failure raised by Evaluate unwinds.
+// Installs a trial (t, y) into the formula cells for the lifetime of the object and puts the
+// saved cells back when it ends, also while a Failure raised by Evaluate unwinds.
 class TrialState {
  public:
-  TrialState(double t, const SpeciesVector& y) : saved_time_(g_cells.time) {
-    for (int k = 0; k < kMaxSpecies; ++k) saved_species_[k] = g_cells.species[k];
+  TrialState(FormulaCells& cells, double t, const SpeciesVector& y)
+      : cells_(cells), saved_time_(cells.time) {
+    for (int k = 0; k < kMaxSpecies; ++k) saved_species_[k] = cells.species[k];
     // y may be the species-value vector itself: it is read after the save, entry by entry.
-    for (int k = 0; k < kMaxSpecies; ++k) g_cells.species[k] = y[k];
-    g_cells.time = t;
+    for (int k = 0; k < kMaxSpecies; ++k) cells.species[k] = y[k];
+    cells.time = t;
   }
   ~TrialState() {
-    for (int k = 0; k < kMaxSpecies; ++k) g_cells.species[k] = saved_species_[k];
-    g_cells.time = saved_time_;
+    for (int k = 0; k < kMaxSpecies; ++k) cells_.species[k] = saved_species_[k];
+    cells_.time = saved_time_;
   }
   TrialState(const TrialState&) = delete;
   TrialState& operator=(const TrialState&) = delete;
 
  private:
+  FormulaCells& cells_;
   double saved_species_[kMaxSpecies];
   double saved_time_;
 };
@@ -58,41 +60,148 @@ class TrialState {
 
 inline double ValueOf(compilptr c) { return c ? ValueOfFilled(c) : 0.0; }
 
-void FreeTermsInstalled(int32_t n, SpeciesVector& b) {
-  for (int32_t i = 0; i < n; ++i) b[i] = ValueOf(g_derivatives[kFreeTermBase + i]);
+void FreeTermsInstalled(const RateTable& r, int32_t n, SpeciesVector& b) {
+  for (int32_t i = 0; i < n; ++i) b[i] = ValueOf(r.formula[kFreeTermBase + i]);
 }
 
-void CoefficientsInstalled(int32_t n, SpeciesMatrix& M) {
+void CoefficientsInstalled(const RateTable& r, int32_t n, SpeciesMatrix& M) {
   for (int32_t i = 0; i < n; ++i) {
     const int row = kMaxSpecies * i;
-    for (int32_t j = 0; j < n; ++j) M[row + j] = ValueOf(g_derivatives[row + j]);
+    for (int32_t j = 0; j < n; ++j) M[row + j] = ValueOf(r.formula[row + j]);
+  }
+}
+
+// Whether c, or a formula nested in it, reads the time or a species.
+bool ReadsTimeOrSpecies(const compil* c, const FormulaCells& cells) {
+  const double* first = cells.species;
+  const double* last = cells.species + kMaxSpecies;
+  for (int32_t k = 0; k < c->stop && k < kMaxSlots; ++k) {
+    if (c->fonction[k] == Op_Call) {
+      if (c->donnee[k].call && ReadsTimeOrSpecies(c->donnee[k].call, cells)) return true;
+      continue;
+    }
+    const double* cell = c->donnee[k].cell;
+    if (cell == &cells.time || (cell >= first && cell < last)) return true;
+  }
+  return false;
+}
+
+// Whether slot lies in the leading n x n block of M or among the first n free terms.
+inline bool InBlock(int32_t slot, int32_t n) {
+  if (slot >= kFreeTermBase) return slot - kFreeTermBase < n;
+  return slot / kMaxSpecies < n && slot % kMaxSpecies < n;
+}
+
+inline double& ValueCell(RateTable& r, int32_t slot) {
+  return slot >= kFreeTermBase ? r.b[slot - kFreeTermBase] : r.M[slot];
+}
+
+// The varying formulas at (t, y) into the current values.
+void EvaluateVarying(RateTable& r, int32_t n, double t, const SpeciesVector& y) {
+  if (r.varying_count == 0) return;
+  TrialState trial(*r.cells, t, y);
+  for (int32_t k = 0; k < r.varying_count; ++k) {
+    const int32_t slot = r.varying[k];
+    if (InBlock(slot, n)) ValueCell(r, slot) = ValueOfFilled(r.formula[slot]);
+  }
+}
+
+// Row i of Mat_vec over the whole leading block, as Mat_vec sums it.
+inline double DenseRow(const double* row, int32_t n, const SpeciesVector& x) {
+  double s = row[0] * x[0];
+  for (int32_t j = 1; j < n; ++j) s = s + row[j] * x[j];
+  return s;
+}
+
+// Mat_vec over the filled entries only. An empty entry adds 0.0 * x_j, which changes no sum
+// of finite numbers except the sign of a zero: a row whose sum is zero, and every row when
+// some x_j is not finite, is summed over the whole block instead, so that the result is bit
+// for bit Mat_vec's.
+void SparseMatVec(const RateTable& r, int32_t n, const SpeciesVector& x, SpeciesVector& w) {
+  bool finite = true;
+  for (int32_t j = 0; j < n; ++j) finite = finite && std::isfinite(x[j]);
+  for (int32_t i = 0; i < n; ++i) {
+    const double* row = &r.M[kMaxSpecies * i];
+    const int8_t* col = r.columns[i];
+    const int32_t count = r.column_count[i];
+    double s = 0.0;
+    int32_t k = 0;
+    if (k < count && col[k] < n) s = row[col[k]] * x[col[k]], ++k;
+    for (; k < count && col[k] < n; ++k) s = s + row[col[k]] * x[col[k]];
+    if (!finite || s == 0.0) s = DenseRow(row, n, x);
+    w[i] = s;
   }
 }
 
 }  // namespace
 
-void Eval_free_terms(int32_t n, double t, const SpeciesVector& y, SpeciesVector& b) {
-  n = SpeciesCount(n);
-  TrialState trial(t, y);
-  FreeTermsInstalled(n, b);
+void Classify_rates(RateTable& r) {
+  r.varying_count = 0;
+  r.fixed_count = 0;
+  for (int8_t& c : r.column_count) c = 0;
+  r.M.fill(0.0);
+  r.b.fill(0.0);
+  for (int32_t slot = 0; slot < kDerivativeSlots; ++slot) {
+    const compil* c = r.formula[slot];
+    if (!c) continue;
+    if (r.cells && ReadsTimeOrSpecies(c, *r.cells))
+      r.varying[r.varying_count++] = static_cast<int16_t>(slot);
+    else
+      r.fixed[r.fixed_count++] = static_cast<int16_t>(slot);
+    if (slot < kFreeTermBase) {
+      const int32_t i = slot / kMaxSpecies;
+      r.columns[i][r.column_count[i]++] = static_cast<int8_t>(slot % kMaxSpecies);
+    }
+  }
 }
 
-void Eval_coefficients(int32_t n, double t, const SpeciesVector& y, SpeciesMatrix& M) {
+void Prepare_rates(RateTable& r, int32_t n) {
   n = SpeciesCount(n);
-  TrialState trial(t, y);
-  CoefficientsInstalled(n, M);
+  for (int32_t k = 0; k < r.fixed_count; ++k) {
+    const int32_t slot = r.fixed[k];
+    if (InBlock(slot, n)) ValueCell(r, slot) = ValueOfFilled(r.formula[slot]);
+  }
+}
+
+void Rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& f) {
+  n = SpeciesCount(n);
+  const SpeciesVector z = y;  // f may be y
+  EvaluateVarying(r, n, t, z);
+  SpeciesVector my;
+  SparseMatVec(r, n, z, my);
+  for (int32_t i = 0; i < n; ++i) f[i] = my[i] + r.b[i];
+}
+
+void Split_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
+              SpeciesMatrix& M) {
+  n = SpeciesCount(n);
+  EvaluateVarying(r, n, t, y);
+  for (int32_t i = 0; i < n; ++i) {
+    b[i] = r.b[i];
+    const int row = kMaxSpecies * i;
+    for (int32_t j = 0; j < n; ++j) M[row + j] = r.M[row + j];
+  }
+}
+
+void Eval_free_terms(RateTable& r, int32_t n, double t, const SpeciesVector& y,
+                     SpeciesVector& b) {
+  n = SpeciesCount(n);
+  TrialState trial(*r.cells, t, y);
+  FreeTermsInstalled(r, n, b);
+}
+
+void Eval_coefficients(RateTable& r, int32_t n, double t, const SpeciesVector& y,
+                       SpeciesMatrix& M) {
+  n = SpeciesCount(n);
+  TrialState trial(*r.cells, t, y);
+  CoefficientsInstalled(r, n, M);
 }
 
 void Mat_vec(int32_t n, const SpeciesMatrix& M, const SpeciesVector& v, SpeciesVector& w) {
   n = SpeciesCount(n);
   if (n == 0) return;
   const SpeciesVector x = v;  // w may be v
-  for (int32_t i = 0; i < n; ++i) {
-    const double* row = &M[kMaxSpecies * i];
-    double s = row[0] * x[0];
-    for (int32_t j = 1; j < n; ++j) s = s + row[j] * x[j];
-    w[i] = s;
-  }
+  for (int32_t i = 0; i < n; ++i) w[i] = DenseRow(&M[kMaxSpecies * i], n, x);
 }
 
 void Eval_rates(int32_t n, const SpeciesVector& y, const SpeciesVector& b,
@@ -103,18 +212,18 @@ void Eval_rates(int32_t n, const SpeciesVector& y, const SpeciesVector& b,
   for (int32_t i = 0; i < n; ++i) f[i] = my[i] + b[i];
 }
 
-void Eval_split_at(int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
+void Eval_split_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
                    SpeciesMatrix& M) {
   n = SpeciesCount(n);
-  TrialState trial(t, y);
-  FreeTermsInstalled(n, b);
-  CoefficientsInstalled(n, M);
+  TrialState trial(*r.cells, t, y);
+  FreeTermsInstalled(r, n, b);
+  CoefficientsInstalled(r, n, M);
 }
 
-void Eval_rate_at(int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
+void Eval_rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
                   SpeciesMatrix& M, SpeciesVector& f) {
   const SpeciesVector z = y;  // f or b may be y
-  Eval_split_at(n, t, z, b, M);
+  Eval_split_at(r, n, t, z, b, M);
   Eval_rates(n, z, b, M, f);
 }
 

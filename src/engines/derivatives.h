@@ -1,21 +1,33 @@
 // Split-form rates at a trial point: dy_i/dt = sum_j M_ij(t, y) y_j + b_i(t, y), with every
-// M_ij and b_i a compiled formula of the derivative formula table (engine.h).
+// M_ij and b_i a compiled formula of a model's rate table.
+//
+// A RateTable holds one model's derivative formulas (slot layout in engine.h), the value
+// cells they were compiled against, and what Classify_rates learned of them: which formulas
+// read the time or a species (varying: evaluated at every stage) and which read only
+// adjustables, parameters and constants (fixed: evaluated once by Prepare_rates, since
+// neither changes while an engine runs), and which columns of each row of M are filled.
+// Whoever changes the formulas classifies again; whoever changes a parameter or adjustable
+// cell prepares again before the next stage. Engines prepare at the start of every call.
 //
 // Vectors hold species 1..30 in entries 0..29 and matrices are row-major (row i-1 belongs to
 // species i); only the leading n entries, or the leading n x n block, are read and written.
 // n outside 0..30 is clamped into that range.
 //
-// Trial states never leak: Eval_free_terms, Eval_coefficients and Eval_rate_at install (t, y)
-// into the live time variable and species-value vector only while the formulas run, and
-// restore every saved cell afterwards, also when a formula raises a Failure. An output may be
-// the same storage as an input; every routine reads its inputs before overwriting them.
-// Nothing here allocates.
+// Trial states never leak: every routine that evaluates formulas at (t, y) installs them into
+// the table's cells only while the formulas run, and restores every saved cell afterwards,
+// also when a formula raises a Failure. An output may be the same storage as an input; every
+// routine reads its inputs before overwriting them. Nothing here allocates, and the results
+// are bit for bit those of evaluating every formula at every stage and multiplying the whole
+// n x n block.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
+#include "Symbolic/cells.h"
+#include "Symbolic/compil.h"
 #include "Symbolic/limits.h"
+#include "engines/engine.h"
 
 namespace tarvo {
 
@@ -27,11 +39,48 @@ inline int32_t SpeciesCount(int32_t n) {
   return n < 0 ? 0 : (n > kMaxSpecies ? kMaxSpecies : n);
 }
 
-// b_i := free-term formula i at (t, y); an empty slot gives 0.0.
-void Eval_free_terms(int32_t n, double t, const SpeciesVector& y, SpeciesVector& b);
+struct RateTable {
+  FormulaCells* cells = nullptr;             // what the formulas read; set by the owner
+  compilptr formula[kDerivativeSlots] = {};  // owned by the model (released by its owner)
 
-// M_ij := coefficient formula (i, j) at (t, y), row by row; an empty slot gives 0.0.
-void Eval_coefficients(int32_t n, double t, const SpeciesVector& y, SpeciesMatrix& M);
+  // Filled by Classify_rates. Slot lists are in increasing slot order.
+  int16_t varying[kDerivativeSlots] = {};
+  int32_t varying_count = 0;
+  int16_t fixed[kDerivativeSlots] = {};
+  int32_t fixed_count = 0;
+  int8_t columns[kMaxSpecies][kMaxSpecies] = {};  // filled columns of each row, increasing
+  int8_t column_count[kMaxSpecies] = {};
+
+  // Current values: fixed slots from Prepare_rates, varying ones from the last stage, 0.0 in
+  // every empty slot.
+  SpeciesMatrix M = {};
+  SpeciesVector b = {};
+};
+
+// Builds the slot lists from the formulas and zeroes the current values.
+void Classify_rates(RateTable& r);
+
+// Evaluates the fixed formulas of the leading n x n block and first n free terms into the
+// current values.
+void Prepare_rates(RateTable& r, int32_t n);
+
+// f := M y + b at (t, y) for a prepared table: the varying formulas are evaluated into the
+// current values, and only filled entries of M are multiplied.
+void Rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& f);
+
+// b and M at (t, y) for a prepared table (the whole leading block of M, empty slots 0.0).
+void Split_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
+              SpeciesMatrix& M);
+
+// The same values from every formula evaluated afresh (the table need not be classified):
+// b_i := free-term formula i at (t, y), M_ij := coefficient formula (i, j) at (t, y).
+void Eval_free_terms(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b);
+void Eval_coefficients(RateTable& r, int32_t n, double t, const SpeciesVector& y,
+                       SpeciesMatrix& M);
+void Eval_split_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
+                   SpeciesMatrix& M);
+void Eval_rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
+                  SpeciesMatrix& M, SpeciesVector& f);
 
 // w_i := M_i1 v_1 + M_i2 v_2 + ... + M_in v_n, summed in increasing j.
 void Mat_vec(int32_t n, const SpeciesMatrix& M, const SpeciesVector& v, SpeciesVector& w);
@@ -39,14 +88,5 @@ void Mat_vec(int32_t n, const SpeciesMatrix& M, const SpeciesVector& v, SpeciesV
 // f_i := (M y)_i + b_i, with M y from Mat_vec.
 void Eval_rates(int32_t n, const SpeciesVector& y, const SpeciesVector& b,
                 const SpeciesMatrix& M, SpeciesVector& f);
-
-// Free terms into b and coefficients into M at (t, y), under one trial install: the same
-// values as Eval_free_terms then Eval_coefficients.
-void Eval_split_at(int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
-                   SpeciesMatrix& M);
-
-// The rate at (t, y): Eval_split_at, then f := M y + b by Eval_rates.
-void Eval_rate_at(int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
-                  SpeciesMatrix& M, SpeciesVector& f);
 
 }  // namespace tarvo

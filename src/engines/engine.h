@@ -1,7 +1,8 @@
-// The engine frame: the derivative formula table of the split-form rates
-// dy_i/dt = sum_j M_ij(t, y) y_j + b_i(t, y), and the contract of an integration engine.
+// The engine frame: the rate table of the split-form rates
+// dy_i/dt = sum_j M_ij(t, y) y_j + b_i(t, y) (rate_table.h), and the contract of an
+// integration engine.
 //
-// An engine advances n species from t0 to t1 with tolerance tol. y_in is read completely
+// An engine advances, on the formulas of its rate table, n species from t0 to t1 with tolerance tol. y_in is read completely
 // before y_out is written (the caller passes the same vector for both). status is set to 0 at
 // the start and reports the engine's outcome (codes in the engine headers). Engines allocate
 // nothing; trial states never leak into the live formula cells.
@@ -14,7 +15,10 @@
 
 namespace tarvo {
 
-using Engine_proc = void (*)(int32_t n, double t0, double t1, double tol, const double* y_in,
+struct RateTable;
+
+using Engine_proc = void (*)(RateTable& rates, int32_t n, double t0, double t1, double tol,
+                             const double* y_in,
                              double* y_out, int16_t& status);
 
 // Engine status codes (each engine's header says which it reports and when).
@@ -33,6 +37,5 @@ inline constexpr int64_t kMaxEngineSteps = 1000000;
 // Derivative formula table: slot 30*(i-1) + (j-1) holds M_ij, slot 900 + (i-1) holds b_i;
 // nil means zero.
 inline constexpr int kDerivativeSlots = kMaxSpecies * kMaxSpecies + kMaxSpecies;
-extern compilptr g_derivatives[kDerivativeSlots];
 
 }  // namespace tarvo

@@ -6,14 +6,14 @@
 
 namespace tarvo {
 
-double Attempt_rk_qc(int32_t n, double h, double tol, double& t, RkQcFrame& f) {
+double Attempt_rk_qc(RateTable& r, int32_t n, double h, double tol, double& t, RkQcFrame& f) {
   n = SpeciesCount(n);
-  Step_rk4(n, h / 2, t, f.y_half);
+  Step_rk4(r, n, h / 2, t, f.y_half);
   t = t + h / 2;
   f.y_two = f.y_half;
-  Step_rk4(n, h / 2, t, f.y_two);
+  Step_rk4(r, n, h / 2, t, f.y_two);
   t = t - h / 2;
-  Step_rk4(n, h, t, f.y_full);
+  Step_rk4(r, n, h, t, f.y_full);
   t = t + h;
   double errmax = 0.0;
   for (int32_t i = 0; i < n; ++i) {
@@ -43,13 +43,14 @@ bool Update_step_rk_qc(double errmax, double& h) {
   return false;
 }
 
-void Engine_rk_qc(int32_t n, double t0, double t1, double tol, const double* y_in,
+void Engine_rk_qc(RateTable& r, int32_t n, double t0, double t1, double tol, const double* y_in,
                   double* y_out, int16_t& status) {
   n = SpeciesCount(n);
   RkQcFrame f;
   double t = 0.0, h = 0.0;
   Engine_start(t0, t1, tol, kStepDoublingFloor, y_in, status, t, h, f.y);
   if (status == 0) {
+    Prepare_rates(r, n);
     f.y_half = f.y;
     f.y_full = f.y;
     const double limit = 1.0 / tol;
@@ -66,7 +67,7 @@ void Engine_rk_qc(int32_t n, double t0, double t1, double tol, const double* y_i
         const double next = t_accepted + h;
         if (!(next > t_accepted) || !std::isfinite(next)) break;
         t = t_accepted;
-        accepted = Update_step_rk_qc(Attempt_rk_qc(n, h, tol, t, f), h);
+        accepted = Update_step_rk_qc(Attempt_rk_qc(r, n, h, tol, t, f), h);
         if (!accepted) {
           // A severe failure is retried with the smaller step from the last accepted state
           // and its time; the failed attempt's vectors are discarded.

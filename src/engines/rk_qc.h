@@ -24,13 +24,14 @@ struct RkQcFrame {
 // One attempt of size h from time t: y_half := one half step, y_two := two half steps,
 // y_full := one full step, d := y_two - y_full. t becomes ((t + h/2) - h/2) + h. Returns
 // errmax: the largest |d_i / y_full_i| over species with |y_full_i| > 1e-130, divided by tol.
-double Attempt_rk_qc(int32_t n, double h, double tol, double& t, RkQcFrame& f);
+// The rate table must be prepared.
+double Attempt_rk_qc(RateTable& r, int32_t n, double h, double tol, double& t, RkQcFrame& f);
 
 // Step-size update after an attempt with error errmax: returns true when the attempt is
 // accepted, and sets h to the next step size (or, when false, to the size of the retry).
 bool Update_step_rk_qc(double errmax, double& h);
 
-void Engine_rk_qc(int32_t n, double t0, double t1, double tol, const double* y_in,
+void Engine_rk_qc(RateTable& r, int32_t n, double t0, double t1, double tol, const double* y_in,
                   double* y_out, int16_t& status);
 
 }  // namespace tarvo

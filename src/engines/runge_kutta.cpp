@@ -17,22 +17,23 @@ void Engine_start(double t0, double t1, double tol, double floor, const double* 
 namespace {
 
 // k := h * rate at (t, z).
-void Stage(int32_t n, double h, double t, const SpeciesVector& z, SpeciesVector& b,
-           SpeciesMatrix& M, SpeciesVector& k) {
-  Eval_rate_at(n, t, z, b, M, k);
+void Stage(RateTable& r, int32_t n, double h, double t, const SpeciesVector& z,
+           SpeciesVector& k) {
+  Rate_at(r, n, t, z, k);
   for (int32_t i = 0; i < n; ++i) k[i] = h * k[i];
 }
 
-using StepProc = void (*)(int32_t, double, double, SpeciesVector&);
+using StepProc = void (*)(RateTable&, int32_t, double, double, SpeciesVector&);
 
 // The shared driver: fixed steps until the accumulated time is no longer below t1.
-void FixedStepDriver(StepProc step, int32_t n, double t0, double t1, double tol,
+void FixedStepDriver(StepProc step, RateTable& r, int32_t n, double t0, double t1, double tol,
                      const double* y_in, double* y_out, int16_t& status) {
   n = SpeciesCount(n);
   double t = 0.0, h = 0.0;
   SpeciesVector y;
   Engine_start(t0, t1, tol, kFixedStepFloor, y_in, status, t, h, y);
   if (status != 0) return;
+  Prepare_rates(r, n);
   int64_t steps = 0;
   while (t1 > t) {
     if (++steps > kMaxEngineSteps) {
@@ -46,7 +47,7 @@ void FixedStepDriver(StepProc step, int32_t n, double t0, double t1, double tol,
       status = kStatusNotReached;
       break;
     }
-    step(n, h, t, y);
+    step(r, n, h, t, y);
     t = next;
   }
   for (int k = 0; k < kMaxSpecies; ++k) y_out[k] = y[k];
@@ -54,43 +55,40 @@ void FixedStepDriver(StepProc step, int32_t n, double t0, double t1, double tol,
 
 }  // namespace
 
-void Step_rk4(int32_t n, double h, double t, SpeciesVector& y) {
+void Step_rk4(RateTable& r, int32_t n, double h, double t, SpeciesVector& y) {
   n = SpeciesCount(n);
-  SpeciesVector b;
-  SpeciesMatrix M;
-  Step_rk4_with(n, h, t, y, [n, &b, &M](double s, const SpeciesVector& z, SpeciesVector& f) {
-    Eval_rate_at(n, s, z, b, M, f);
+  Step_rk4_with(n, h, t, y, [n, &r](double s, const SpeciesVector& z, SpeciesVector& f) {
+    Rate_at(r, n, s, z, f);
   });
 }
 
-void Step_rkf(int32_t n, double h, double t, SpeciesVector& y) {
+void Step_rkf(RateTable& r, int32_t n, double h, double t, SpeciesVector& y) {
   n = SpeciesCount(n);
-  SpeciesVector k1, k2, k3, k4, k5, z, b;
-  SpeciesMatrix M;
-  Stage(n, h, t, y, b, M, k1);
+  SpeciesVector k1, k2, k3, k4, k5, z;
+  Stage(r, n, h, t, y, k1);
   for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k1[i] * 0.25;
   for (int32_t i = n; i < kMaxSpecies; ++i) z[i] = y[i];
-  Stage(n, h, t + h * 0.25, z, b, M, k2);
+  Stage(r, n, h, t + h * 0.25, z, k2);
   for (int32_t i = 0; i < n; ++i) z[i] = y[i] + (k1[i] * 3 + k2[i] * 9) / 32;
-  Stage(n, h, t + h * 3 / 8, z, b, M, k3);
+  Stage(r, n, h, t + h * 3 / 8, z, k3);
   for (int32_t i = 0; i < n; ++i)
     z[i] = y[i] + (k1[i] * 1932 - k2[i] * 7200 + k3[i] * 7296) / 2197;
-  Stage(n, h, t + h * 12 / 13, z, b, M, k4);
+  Stage(r, n, h, t + h * 12 / 13, z, k4);
   for (int32_t i = 0; i < n; ++i)
     z[i] = y[i] + (k1[i] * 8341 - k2[i] * 32832 + k3[i] * 29440 - k4[i] * 845) / 4104;
-  Stage(n, h, t + h, z, b, M, k5);
+  Stage(r, n, h, t + h, z, k5);
   for (int32_t i = 0; i < n; ++i)
     y[i] = y[i] + (k1[i] * 2375 + k3[i] * 11264 + k4[i] * 10985 - k5[i] * 4104) / 20520;
 }
 
-void Engine_rk4(int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
+void Engine_rk4(RateTable& r, int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
                 int16_t& status) {
-  FixedStepDriver(Step_rk4, n, t0, t1, tol, y_in, y_out, status);
+  FixedStepDriver(Step_rk4, r, n, t0, t1, tol, y_in, y_out, status);
 }
 
-void Engine_rk5(int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
+void Engine_rk5(RateTable& r, int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
                 int16_t& status) {
-  FixedStepDriver(Step_rkf, n, t0, t1, tol, y_in, y_out, status);
+  FixedStepDriver(Step_rkf, r, n, t0, t1, tol, y_in, y_out, status);
 }
 
 }  // namespace tarvo

@@ -28,8 +28,9 @@ void Engine_start(double t0, double t1, double tol, double floor, const double* 
                   int16_t& status, double& t, double& h, SpeciesVector& y);
 
 // Advance y from t to t + h in place (species 1..n).
-void Step_rk4(int32_t n, double h, double t, SpeciesVector& y);
-void Step_rkf(int32_t n, double h, double t, SpeciesVector& y);
+// The rate table must be prepared (derivatives.h).
+void Step_rk4(RateTable& r, int32_t n, double h, double t, SpeciesVector& y);
+void Step_rkf(RateTable& r, int32_t n, double h, double t, SpeciesVector& y);
 
 // The classical fourth-order step with the rate supplied by rate(s, z, f), f := rate at (s, z)
 // for species 1..n. Step_rk4 is this step on the compiled formulas; the template exists so
@@ -55,9 +56,9 @@ void Step_rk4_with(int32_t n, double h, double t, SpeciesVector& y, Rate&& rate)
   for (int32_t i = 0; i < n; ++i) y[i] = y[i] + (k1[i] + k2[i] * 2 + k3[i] * 2 + k4[i]) / 6;
 }
 
-void Engine_rk4(int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
+void Engine_rk4(RateTable& r, int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
                 int16_t& status);
-void Engine_rk5(int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
+void Engine_rk5(RateTable& r, int32_t n, double t0, double t1, double tol, const double* y_in, double* y_out,
                 int16_t& status);
 
 }  // namespace tarvo

@@ -11,22 +11,22 @@
 namespace tarvo {
 namespace {
 
-void ApplySteps(double sign) {
-  const FreeList f = FreeAdjustables();
+void ApplySteps(EngineState& st, double sign) {
+  const FreeList f = FreeAdjustables(st);
   for (int32_t c = 0; c < f.count; ++c) {
-    PAjustable& adj = g_state.adjustables[f.index[c]];
+    PAjustable& adj = st.adjustables[f.index[c]];
     adj.Value = sign > 0 ? adj.Value + adj.dP : adj.Value - adj.dP;
   }
 }
 
 // Squared relative change of the free values since the start of the call, also copying them
 // to the host. A value that started at exactly 0 counts by its absolute change.
-double ConvergenceMeasure(const double* saved, BAjustables* host_adj) {
-  const FreeList f = FreeAdjustables();
+double ConvergenceMeasure(EngineState& st, const double* saved, BAjustables* host_adj) {
+  const FreeList f = FreeAdjustables(st);
   double s = 0;
   for (int32_t c = 0; c < f.count; ++c) {
     const int32_t a = f.index[c];
-    const double v = g_state.adjustables[a].Value;
+    const double v = st.adjustables[a].Value;
     const double change = saved[a] != 0 ? (v - saved[a]) / saved[a] : v - saved[a];
     s = s + change * change;
     if (host_adj) host_adj->Value[a] = v;
@@ -34,11 +34,11 @@ double ConvergenceMeasure(const double* saved, BAjustables* host_adj) {
   return s;
 }
 
-void ReportDeviations(BAjustables* host_adj) {
+void ReportDeviations(EngineState& st, BAjustables* host_adj) {
   if (!host_adj) return;
-  const int32_t na = FitAdjustableCount();
+  const int32_t na = FitAdjustableCount(st);
   for (int32_t a = 0; a < na; ++a) {
-    const PAjustable& adj = g_state.adjustables[a];
+    const PAjustable& adj = st.adjustables[a];
     host_adj->Adjustable[a] = adj.Adjustable;
     host_adj->Value[a] = adj.Value;
     if (adj.Adjustable != 0) host_adj->SD[a] = adj.SD;
@@ -46,56 +46,56 @@ void ReportDeviations(BAjustables* host_adj) {
 }
 
 // Steps 2 to 10 of the iteration; returning early goes straight to the copy to the host.
-void Iterate(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
-  BFitSet& fs = g_state.fitset;
+void Iterate(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
+  BFitSet& fs = st.fitset;
   double saved[kMaxAdjustables] = {};
-  const int32_t na = FitAdjustableCount();
-  for (int32_t a = 0; a < na; ++a) saved[a] = g_state.adjustables[a].Value;
+  const int32_t na = FitAdjustableCount(st);
+  for (int32_t a = 0; a < na; ++a) saved[a] = st.adjustables[a].Value;
 
-  Pas_ajustement(0);
+  Pas_ajustement(st, 0);
   if (fs.Erreur != 0) return;
-  ApplySteps(+1);
-  SimulateModel(host_initials, host_fitset, host_adj);
-  if (!g_state.finite) {
+  ApplySteps(st, +1);
+  SimulateModel(st, host_initials, host_fitset, host_adj);
+  if (!st.finite) {
     // The first step led the model out of the finite numbers: the adjustables go back to
     // where the call found them, with their own simulation, and the call reports it.
-    for (int32_t a = 0; a < na; ++a) g_state.adjustables[a].Value = saved[a];
-    SimulateModel(host_initials, host_fitset, host_adj);
-    if (g_state.finite) fs.Erreur = static_cast<int16_t>(fs.Erreur + kErreurNonFinite);
+    for (int32_t a = 0; a < na; ++a) st.adjustables[a].Value = saved[a];
+    SimulateModel(st, host_initials, host_fitset, host_adj);
+    if (st.finite) fs.Erreur = static_cast<int16_t>(fs.Erreur + kErreurNonFinite);
     return;
   }
   const double e1 = fs.ErreurCalc;
 
-  Pas_ajustement(1);
+  Pas_ajustement(st, 1);
   if (fs.Erreur != 0) return;
-  ApplySteps(+1);
-  SimulateModel(host_initials, host_fitset, host_adj);
+  ApplySteps(st, +1);
+  SimulateModel(st, host_initials, host_fitset, host_adj);
   // Equal keeps the second step; a second step that left the finite numbers is undone like a
   // worse one.
-  if (fs.ErreurCalc > e1 || !g_state.finite) {
-    ApplySteps(-1);
-    SimulateModel(host_initials, host_fitset, host_adj);
+  if (fs.ErreurCalc > e1 || !st.finite) {
+    ApplySteps(st, -1);
+    SimulateModel(st, host_initials, host_fitset, host_adj);
   }
 
-  const double s = ConvergenceMeasure(saved, host_adj);
+  const double s = ConvergenceMeasure(st, saved, host_adj);
   // The host's Precision equals the engine's here: the last simulation copied it over.
   const double precision = host_fitset ? host_fitset->Precision : fs.Precision;
   fs.Done = s < precision ? kTrue : kFalse;
   if (fs.MaxIter == 0 || fs.Done != 0) {
-    Ecarts_types();
-    if (fs.Erreur == 0) ReportDeviations(host_adj);
+    Ecarts_types(st);
+    if (fs.Erreur == 0) ReportDeviations(st, host_adj);
   }
 }
 
 }  // namespace
 
-void FitIteration(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
-  if (!ModelReady()) {
-    RefuseUnready(host_fitset);
+void FitIteration(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
+  if (!ModelReady(st)) {
+    RefuseUnready(st, host_fitset);
     return;
   }
-  Iterate(host_initials, host_fitset, host_adj);
-  if (host_fitset) CopyFitSet(*host_fitset, g_state.fitset);
+  Iterate(st, host_initials, host_fitset, host_adj);
+  if (host_fitset) CopyFitSet(*host_fitset, st.fitset);
 }
 
 }  // namespace tarvo

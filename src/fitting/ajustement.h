@@ -12,10 +12,11 @@
 // invalid power) leaves the call as it leaves Simulation.
 #pragma once
 
+#include "library/state.h"
 #include "library/records.h"
 
 namespace tarvo {
 
-void FitIteration(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj);
+void FitIteration(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj);
 
 }  // namespace tarvo

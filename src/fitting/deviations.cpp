@@ -13,35 +13,36 @@ namespace {
 
 // Puts Marquard back however the computation ends.
 struct MarquardRestore {
+  BFitSet& fs;
   double saved;
-  ~MarquardRestore() { g_state.fitset.Marquard = saved; }
+  ~MarquardRestore() { fs.Marquard = saved; }
 };
 
 }  // namespace
 
-void Ecarts_types() {
+void Ecarts_types(EngineState& st) {
   FitMatrix C{};  // covariance, by adjustable number
-  BFitSet& fs = g_state.fitset;
+  BFitSet& fs = st.fitset;
   if (!(fs.ErreurCalc > kTiny)) return;
 
-  const MarquardRestore restore{fs.Marquard};
+  const MarquardRestore restore{fs, fs.Marquard};
   fs.Marquard = 0;
   FitMatrix M;
   FitVector g;
   FitMatrix inverse;
-  Equations_normales(0, M, g);
-  const FreeList f = FreeAdjustables();
+  Equations_normales(st, 0, M, g);
+  const FreeList f = FreeAdjustables(st);
   if (fs.Erreur == 0 && !Finite(f.count, M, g)) fs.Erreur = kErreurNonFinite;
   if (fs.Erreur == 0) fs.Erreur = static_cast<int16_t>(fs.Erreur + Inversion(f.count, M, inverse));
   if (fs.Erreur != 0) return;
 
   // The same coefficient the last simulation stored: nothing it reads has changed since.
-  const double coeff = Coeff_estimate(*g_state.points, fs.TypeErreur);
+  const double coeff = Coeff_estimate(st, *st.points, fs.TypeErreur);
   for (int32_t i = 0; i < f.count; ++i) {
     for (int32_t j = 0; j < f.count; ++j) C.a[f.index[i]][f.index[j]] = coeff * inverse.a[i][j];
   }
-  const int32_t na = FitAdjustableCount();
-  for (int32_t a = 0; a < na; ++a) g_state.adjustables[a].SD = std::sqrt(C.a[a][a]);
+  const int32_t na = FitAdjustableCount(st);
+  for (int32_t a = 0; a < na; ++a) st.adjustables[a].SD = std::sqrt(C.a[a][a]);
 }
 
 }  // namespace tarvo

@@ -7,8 +7,10 @@
 // adds its code (1 or 2) to BFitSet.Erreur and leaves every SD as it was.
 #pragma once
 
+#include "library/state.h"
+
 namespace tarvo {
 
-void Ecarts_types();
+void Ecarts_types(EngineState& st);
 
 }  // namespace tarvo

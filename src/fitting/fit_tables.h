@@ -11,14 +11,14 @@
 
 namespace tarvo {
 
-inline int32_t FitAdjustableCount() {
-  return std::clamp<int32_t>(g_state.initials.NAjustables, 0, kMaxAdjustables);
+inline int32_t FitAdjustableCount(EngineState& st) {
+  return std::clamp<int32_t>(st.initials.NAjustables, 0, kMaxAdjustables);
 }
-inline int32_t FitPointCount() {
-  return std::clamp<int32_t>(g_state.initials.NPoints, 0, kMaxPoints);
+inline int32_t FitPointCount(EngineState& st) {
+  return std::clamp<int32_t>(st.initials.NPoints, 0, kMaxPoints);
 }
-inline int32_t FitOutputCount() {
-  return std::clamp<int32_t>(g_state.initials.NSorties, 0, kMaxOutputs);
+inline int32_t FitOutputCount(EngineState& st) {
+  return std::clamp<int32_t>(st.initials.NSorties, 0, kMaxOutputs);
 }
 
 struct FreeList {
@@ -26,11 +26,11 @@ struct FreeList {
   int32_t index[kMaxAdjustables];
 };
 
-inline FreeList FreeAdjustables() {
+inline FreeList FreeAdjustables(EngineState& st) {
   FreeList f{};
-  const int32_t n = FitAdjustableCount();
+  const int32_t n = FitAdjustableCount(st);
   for (int32_t a = 0; a < n; ++a) {
-    if (g_state.adjustables[a].Adjustable != 0) f.index[f.count++] = a;
+    if (st.adjustables[a].Adjustable != 0) f.index[f.count++] = a;
   }
   return f;
 }

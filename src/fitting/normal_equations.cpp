@@ -8,22 +8,22 @@
 
 namespace tarvo {
 
-void Equations_normales(int mode, FitMatrix& M, FitVector& g) {
+void Equations_normales(EngineState& st, int mode, FitMatrix& M, FitVector& g) {
   M = FitMatrix{};
   g = FitVector{};
   if (mode == 0) {
-    Sensibilites();
+    Sensibilites(st);
   } else {
-    Correction_secante();
+    Correction_secante(st);
   }
 
-  const FreeList f = FreeAdjustables();
-  const PointTable& t = *g_state.points;
-  const int32_t np = FitPointCount();
-  const int32_t no = FitOutputCount();
+  const FreeList f = FreeAdjustables(st);
+  const PointTable& t = *st.points;
+  const int32_t np = FitPointCount(st);
+  const int32_t no = FitOutputCount(st);
   for (int32_t k = 0; k < no; ++k) {
     for (int32_t j = 0; j < np; ++j) {
-      if (g_state.fitset.Erreur != 0) continue;
+      if (st.fitset.Erreur != 0) continue;
       const PointRecord& p = t.Points[j];
       const int16_t n = p.NRep[k];
       if (n <= 0) continue;
@@ -38,7 +38,7 @@ void Equations_normales(int mode, FitMatrix& M, FitVector& g) {
       }
     }
   }
-  const double damping = g_state.fitset.Marquard + 1;
+  const double damping = st.fitset.Marquard + 1;
   for (int32_t i = 0; i < f.count; ++i) M.a[i][i] = M.a[i][i] * damping;
 }
 

@@ -8,11 +8,12 @@
 // after that, nothing is accumulated. M and g belong to the caller (no heap).
 #pragma once
 
+#include "library/state.h"
 #include "fitting/solvers.h"
 
 namespace tarvo {
 
-void Equations_normales(int mode, FitMatrix& M, FitVector& g);
+void Equations_normales(EngineState& st, int mode, FitMatrix& M, FitVector& g);
 
 // True when the first n entries of v (and the leading n x n block of M) are all finite.
 bool Finite(int32_t n, const FitVector& v);

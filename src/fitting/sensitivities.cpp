@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <memory>
-#include <new>
 
 #include "fitting/fit_tables.h"
 #include "library/driver.h"
@@ -18,74 +16,66 @@ namespace {
 double Perturbed(double v) { return v != 0 ? v * 1.01 : 0.01; }
 double Divisor(double v) { return v != 0 ? v : 1.0; }
 
-void DifferenceColumn(PointTable& scratch, int32_t a) {
-  PointTable& live = *g_state.points;
-  PAjustable& adj = g_state.adjustables[a];
+void DifferenceColumn(EngineState& st, PointTable& scratch, int32_t a) {
+  PointTable& live = *st.points;
+  PAjustable& adj = st.adjustables[a];
   const double v = adj.Value;
   try {
     adj.Value = Perturbed(v);
-    Refresh_adjustables();
-    Run_points(scratch);
+    Refresh_adjustables(st);
+    Run_points(st, scratch);
   } catch (...) {
     // Leave the model at its own values before the failure travels on.
     adj.Value = v;
     try {
-      Refresh_adjustables();
+      Refresh_adjustables(st);
     } catch (...) {
     }
     throw;
   }
   const double divisor = Divisor(v);
-  const int32_t np = FitPointCount();
-  const int32_t no = FitOutputCount();
+  const int32_t np = FitPointCount(st);
+  const int32_t no = FitOutputCount(st);
   for (int32_t j = 0; j < np; ++j) {
     PointRecord& p = live.Points[j];
     const PointRecord& s = scratch.Points[j];
     for (int32_t k = 0; k < no; ++k) p.Sens[k][a] = (s.YCalc[k] - p.YCalc[k]) * 100 / divisor;
   }
   adj.Value = v;
-  Refresh_adjustables();
+  Refresh_adjustables(st);
 }
 
 }  // namespace
 
-void CopyForSimulation(const PointTable& from, PointTable& to) {
+void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to) {
   std::memcpy(to.Outputs, from.Outputs, sizeof from.Outputs);
   // A walk reads the time of point 1 even when the table holds no point. Of each record it
   // reads and writes only fields before Sens, which holds three quarters of the record.
-  const int32_t records = std::max(FitPointCount(), 1);
+  const int32_t records = std::max(FitPointCount(st), 1);
   constexpr size_t kWalkedBytes = offsetof(PointRecord, Sens);
   for (int32_t j = 0; j < records; ++j) std::memcpy(&to.Points[j], &from.Points[j], kWalkedBytes);
 }
 
-void DifferenceColumns(PointTable& scratch) {
-  const FreeList f = FreeAdjustables();
-  for (int32_t c = 0; c < f.count; ++c) DifferenceColumn(scratch, f.index[c]);
+void DifferenceColumns(EngineState& st, PointTable& scratch) {
+  const FreeList f = FreeAdjustables(st);
+  for (int32_t c = 0; c < f.count; ++c) DifferenceColumn(st, scratch, f.index[c]);
 }
 
-void Sensibilites() {
-  // Default-initialised: only the parts CopyForSimulation fills are ever read.
-  std::unique_ptr<PointTable> scratch(new (std::nothrow) PointTable);
-  if (!scratch) {
-    g_state.fitset.Erreur = kErreurNoMemory;
-    Notify(g_state, FailureKind::InvalidOperation,
-                   "out of memory: no room for the scratch point table of the sensitivities");
-    return;
-  }
-  CopyForSimulation(*g_state.points, *scratch);
-  DifferenceColumns(*scratch);
+void Sensibilites(EngineState& st) {
+  CopyForSimulation(st, *st.points, *st.scratch);
+  DifferenceColumns(st, *st.scratch);
 }
 
-void Correction_secante() {
-  const FreeList f = FreeAdjustables();
-  const PAjustable* adj = g_state.adjustables;
+void Correction_secante(EngineState& st) {
+  const FreeList f = FreeAdjustables(st);
+  const PAjustable* adj = st.adjustables;
   double q = 0;
   for (int32_t c = 0; c < f.count; ++c) q = q + adj[f.index[c]].dP * adj[f.index[c]].dP;
   if (q == 0) return;  // no step was taken: nothing to learn from
 
-  PointTable& live = *g_state.points;
-  const int32_t np = FitPointCount();
-  const int32_t no = FitOutputCount();
+  PointTable& live = *st.points;
+  const int32_t np = FitPointCount(st);
+  const int32_t no = FitOutputCount(st);
   // The columns are corrected one after another: p sees the columns already corrected.
   for (int32_t cb = 0; cb < f.count; ++cb) {
     const int32_t b = f.index[cb];

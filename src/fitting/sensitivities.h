@@ -7,10 +7,9 @@
 // live table's YCalc (the last Simulation) is the base point. The value is restored and
 // refreshed again after each column, also when a raised failure leaves the routine.
 //
-// The scratch table holds only what a walk reads and writes: the output handles and, of the
-// records of the NPoints points, every field but Sens; it lives for one call. When it cannot
-// be allocated, BFitSet.Erreur is set to kErreurNoMemory and the failure is recorded for
-// Tarvo_last_failure; nothing else changes.
+// The scratch table is the engine state's, allocated with the point table at set-up, so that a
+// fitting iteration allocates nothing; a walk uses only what it reads and writes there: the
+// output handles and, of the records of the NPoints points, every field but Sens.
 //
 // Correction_secante corrects the free columns from the last applied step dP and the change
 // it produced (YCalc - YPrev), column after column; with every free dP 0 it changes nothing.
@@ -18,17 +17,17 @@
 
 #include <cstdint>
 
-#include "library/erreur_codes.h"
 #include "library/records.h"
+#include "library/state.h"
 
 namespace tarvo {
 
-void Sensibilites();
-void Correction_secante();
+void Sensibilites(EngineState& st);
+void Correction_secante(EngineState& st);
 
 // The two halves of Sensibilites, for a caller that supplies its own scratch table:
 // CopyForSimulation fills what a walk needs; DifferenceColumns writes the free columns.
-void CopyForSimulation(const PointTable& from, PointTable& to);
-void DifferenceColumns(PointTable& scratch);
+void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to);
+void DifferenceColumns(EngineState& st, PointTable& scratch);
 
 }  // namespace tarvo

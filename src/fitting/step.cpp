@@ -16,13 +16,13 @@ double Limited_step(double value, double x) {
   return (value * 0.9 * x) / std::fabs(x);
 }
 
-void Pas_ajustement(int mode) {
+void Pas_ajustement(EngineState& st, int mode) {
   FitMatrix M;
   FitVector g;
   FitVector x;
-  Equations_normales(mode, M, g);
-  BFitSet& fs = g_state.fitset;
-  const FreeList f = FreeAdjustables();
+  Equations_normales(st, mode, M, g);
+  BFitSet& fs = st.fitset;
+  const FreeList f = FreeAdjustables(st);
   // A simulation that left the finite numbers poisons the equations; neither they nor a step
   // that overflowed may move an adjustable.
   if (fs.Erreur == 0 && !Finite(f.count, M, g)) fs.Erreur = kErreurNonFinite;
@@ -30,7 +30,7 @@ void Pas_ajustement(int mode) {
   if (fs.Erreur == 0 && !Finite(f.count, x)) fs.Erreur = kErreurNonFinite;
   if (fs.Erreur != 0) return;
   for (int32_t c = 0; c < f.count; ++c) {
-    PAjustable& adj = g_state.adjustables[f.index[c]];
+    PAjustable& adj = st.adjustables[f.index[c]];
     adj.dP = Limited_step(adj.Value, x.v[c]);
   }
 }

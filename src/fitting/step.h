@@ -5,9 +5,11 @@
 // or every free dP holds its new step. The values themselves are not moved.
 #pragma once
 
+#include "library/state.h"
+
 namespace tarvo {
 
-void Pas_ajustement(int mode);
+void Pas_ajustement(EngineState& st, int mode);
 
 // The step rule: 90 % of the solved x, shortened so that it never exceeds 90 % of the value
 // in magnitude (a step of exactly the value's size is shortened too). For a negative value

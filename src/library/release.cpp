@@ -20,27 +20,30 @@ void ReleaseHandle(compilptr& c) {
 
 // Every table is swept whole: entries beyond the model's counts are nil, and a model refused
 // or interrupted half-way through set-up is released as safely as a complete one.
-void ReleaseModel() {
-  for (PAjustable& a : g_state.adjustables) ReleaseHandle(a.Equation);
-  if (g_state.points)
-    for (compilptr& c : g_state.points->Outputs) ReleaseHandle(c);
-  for (PEspece& s : g_state.species)
+void ReleaseModel(EngineState& st) {
+  for (PAjustable& a : st.adjustables) ReleaseHandle(a.Equation);
+  if (st.points)
+    for (compilptr& c : st.points->Outputs) ReleaseHandle(c);
+  for (PEspece& s : st.species)
     for (compilptr& c : s.Formula) ReleaseHandle(c);
-  for (PParam& p : g_state.parameters)
+  for (PParam& p : st.parameters)
     for (compilptr& c : p.Equation) ReleaseHandle(c);
-  for (compilptr& c : g_derivatives) ReleaseHandle(c);
-  std::free(g_state.points);
-  g_state.points = nullptr;
-  g_state.engine = nullptr;
-  g_state.loaded = false;
-  g_state.ready = false;
+  for (compilptr& c : st.rates.formula) ReleaseHandle(c);
+  Classify_rates(st.rates);  // empty lists: nothing is left to evaluate
+  std::free(st.points);
+  st.points = nullptr;
+  std::free(st.scratch);
+  st.scratch = nullptr;
+  st.engine = nullptr;
+  st.loaded = false;
+  st.ready = false;
 }
 
 // Both modes release everything: a non-zero mode would only leave unreachable records behind.
-void FinishModel(const int16_t* /*mode*/) {
-  if (!g_state.loaded) return;
-  ReleaseModel();
-  FileErase(g_state.file.path);
+void FinishModel(EngineState& st, const int16_t* /*mode*/) {
+  if (!st.loaded) return;
+  ReleaseModel(st);
+  FileErase(st.file.path);
 }
 
 }  // namespace tarvo

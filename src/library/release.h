@@ -6,11 +6,13 @@
 // loaded (a second Fin, or Fin before any Calcul_initial) it does nothing.
 #pragma once
 
+#include "library/state.h"
+
 #include <cstdint>
 
 namespace tarvo {
 
-void ReleaseModel();
-void FinishModel(const int16_t* mode);
+void ReleaseModel(EngineState& st);
+void FinishModel(EngineState& st, const int16_t* mode);
 
 }  // namespace tarvo

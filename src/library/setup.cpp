@@ -8,6 +8,7 @@
 #include "Symbolic/cells.h"
 #include "Symbolic/compil.h"
 #include "Symbolic/compiler.h"
+#include "Symbolic/formula_pipeline.h"
 #include "Symbolic/primitives.h"
 #include "Symbolic/simplify.h"
 #include "Symbolic/tokenizer.h"
@@ -40,8 +41,8 @@ const VARIANT& ParametresCell(const VARIANT* t, int p, int k) {
 const VARIANT& DeriveesCell(const VARIANT* t, int i, int j) {
   return t[(j - 1) * kDeriveesRows + i - 1];
 }
-compilptr& CoefficientSlot(int i, int j) { return g_derivatives[kMaxSpecies * (i - 1) + j - 1]; }
-compilptr& FreeTermSlot(int i) { return g_derivatives[kMaxSpecies * kMaxSpecies + i - 1]; }
+compilptr& CoefficientSlot(EngineState& st, int i, int j) { return st.rates.formula[kMaxSpecies * (i - 1) + j - 1]; }
+compilptr& FreeTermSlot(EngineState& st, int i) { return st.rates.formula[kMaxSpecies * kMaxSpecies + i - 1]; }
 
 // An empty compiled-formula record for a non-empty cell, nil for an empty one.
 compilptr AllocateFor(const VARIANT& cell) {
@@ -51,9 +52,9 @@ compilptr AllocateFor(const VARIANT& cell) {
   return c;
 }
 
-void Refuse(ErrorSum& e, int16_t code, const std::string& message) {
+void Refuse(EngineState& st, ErrorSum& e, int16_t code, const std::string& message) {
   e.Add(code);
-  Notify(g_state, FailureKind::Refused, "model refused: " + message);
+  Notify(st, FailureKind::Refused, "model refused: " + message);
 }
 
 // Counts of BInitials against the fixed tables. Returns the description of every offending
@@ -90,13 +91,13 @@ struct FileProblems {
 
 // Step 4: every record of the file into its point record. Replicate counts outside 0..10 and
 // intervals outside 1..NInterrupts are noted, and only what fits the tables is stored.
-FileProblems ReadPoints(PointTable& table) {
-  const BInitials& m = g_state.initials;
+FileProblems ReadPoints(EngineState& st, PointTable& table) {
+  const BInitials& m = st.initials;
   FileProblems problems;
-  ExchangeFile& f = g_state.file;
-  FileOpenRead(f, g_state.file.path, sizeof(FileRecord), m.NPoints);
+  ExchangeFile& f = st.file;
+  FileOpenRead(f, st.file.path, sizeof(FileRecord), m.NPoints);
   for (int j = 1; j <= m.NPoints; ++j) {
-    FileRecord& r = g_state.buffer;
+    FileRecord& r = st.buffer;
     FileReadRecord(f, &r);
     PointRecord& p = table.Points[j - 1];
     p.Interval = r.Interval;
@@ -132,10 +133,10 @@ FileProblems ReadPoints(PointTable& table) {
 }
 
 // Step 3: species names, and an empty record for every non-empty start-value cell.
-void AllocateSpecies(const VARIANT* especes) {
-  const BInitials& m = g_state.initials;
+void AllocateSpecies(EngineState& st, const VARIANT* especes) {
+  const BInitials& m = st.initials;
   for (int s = 1; s <= m.NEspeces; ++s) {
-    PEspece& sp = g_state.species[s - 1];
+    PEspece& sp = st.species[s - 1];
     sp.Name = VariantToText(EspecesCell(especes, s, 0));
     for (int k = 1; k <= m.NInterrupts; ++k)
       sp.Formula[k - 1] = AllocateFor(EspecesCell(especes, s, k));
@@ -143,17 +144,17 @@ void AllocateSpecies(const VARIANT* especes) {
 }
 
 // Steps 5 to 7: outputs, the derivative formula table, parameter names and equations.
-void AllocateOthers(const VARIANT* parametres, const BSorties& sorties, const VARIANT* derivees,
+void AllocateOthers(EngineState& st, const VARIANT* parametres, const BSorties& sorties, const VARIANT* derivees,
                     PointTable& table) {
-  const BInitials& m = g_state.initials;
+  const BInitials& m = st.initials;
   for (int o = 0; o < m.NSorties; ++o) table.Outputs[o] = AllocateFor(sorties.Formula[o]);
   for (int i = 1; i <= m.NEspeces; ++i) {
     for (int j = 1; j <= m.NEspeces; ++j)
-      CoefficientSlot(i, j) = AllocateFor(DeriveesCell(derivees, i, j));
-    FreeTermSlot(i) = AllocateFor(DeriveesCell(derivees, i, kDeriveesColumns));
+      CoefficientSlot(st, i, j) = AllocateFor(DeriveesCell(derivees, i, j));
+    FreeTermSlot(st, i) = AllocateFor(DeriveesCell(derivees, i, kDeriveesColumns));
   }
   for (int p = 1; p <= m.NParametres; ++p) {
-    PParam& par = g_state.parameters[p - 1];
+    PParam& par = st.parameters[p - 1];
     par.Name = VariantToText(ParametresCell(parametres, p, 0));
     for (int k = 1; k <= m.NInterrupts; ++k)
       par.Equation[k - 1] = AllocateFor(ParametresCell(parametres, p, k));
@@ -167,9 +168,9 @@ void AllocateOthers(const VARIANT* parametres, const BSorties& sorties, const VA
 // nothing of a model loaded earlier survives: a fit that converges on a perfect fit (where
 // the deviations are not recomputed) hands the host back the deviations it sent, not those
 // of another model.
-void LoadAdjustables(BAjustables& host) {
-  for (int a = 1; a <= g_state.initials.NAjustables; ++a) {
-    PAjustable& adj = g_state.adjustables[a - 1];
+void LoadAdjustables(EngineState& st, BAjustables& host) {
+  for (int a = 1; a <= st.initials.NAjustables; ++a) {
+    PAjustable& adj = st.adjustables[a - 1];
     adj.Name = VariantToText(*AdjName(&host, a));
     adj.Value = host.Value[a - 1];
     adj.Adjustable = host.Adjustable[a - 1];
@@ -187,99 +188,94 @@ void LoadAdjustables(BAjustables& host) {
 }
 
 // Step 9: the engine named exactly by Method, in the order of the method table.
-void SelectEngine(const VARIANT& method, ErrorSum& e) {
+void SelectEngine(EngineState& st, const VARIANT& method, ErrorSum& e) {
   e.Add(kErreurMethod);
   for (const MethodEntry& entry : kMethods) {
     if (VariantEqualsText(method, entry.name)) {
-      g_state.engine = entry.engine;
+      st.engine = entry.engine;
       e.Add(-kErreurMethod);
       return;
     }
   }
 }
 
-InlineTable Bindings() {
+InlineTable Bindings(EngineState& st) {
   InlineTable t{};
   for (int n = 0; n < kMaxAdjustables; ++n) {
-    t.text[n] = &g_state.adjustables[n].EqualTo;
-    t.equation[n] = &g_state.adjustables[n].Equation;
+    t.text[n] = &st.adjustables[n].EqualTo;
+    t.equation[n] = &st.adjustables[n].Equation;
   }
   return t;
 }
 
 // Steps 10 and 11: EqualTo texts into coded notation, their compilation, and NFree.
-void CompileEqualTo(BAjustables& host, ErrorSum& e, const InlineTable& bindings) {
-  const int n = g_state.initials.NAjustables;
+void CompileEqualTo(EngineState& st, BAjustables& host, ErrorSum& e, const InlineTable& bindings) {
+  const int n = st.initials.NAjustables;
   for (int a = 0; a < n; ++a) {
-    Text& text = g_state.adjustables[a].EqualTo;
+    Text& text = st.adjustables[a].EqualTo;
     if (text.empty()) continue;
     int16_t error = 0;
-    Tokenize(text, error);
+    Tokenize(text, error, st.cells.constants);
     e.Add(error);
-    Simplify(text);
+    Simplify(text, st.cells.constants);
   }
   // An expression is compiled, checked for references to its own adjustable and the
   // adjustable bound (its flag cleared here and in the host's block) only while the sum is
   // clean: once the set-up has failed, the flags stay as the host sent them and count in NFree.
-  g_state.NFree = 0;
+  st.NFree = 0;
   for (int a = 0; a < n; ++a) {
-    PAjustable& adj = g_state.adjustables[a];
+    PAjustable& adj = st.adjustables[a];
     if (adj.Equation && e.Clean()) {
       int16_t faults = 0;
-      Compile(adj.EqualTo, adj.Equation, faults, &bindings);
+      Compile(st.cells, adj.EqualTo, adj.Equation, faults, &bindings);
       e.Add(faults);
-      e.Add(CountRefs(&g_cells.adjustables[a], adj.Equation));
+      e.Add(CountRefs(&st.cells.adjustables[a], adj.Equation));
       adj.Adjustable = kFalse;
       host.Adjustable[a] = kFalse;
     }
-    if (adj.Adjustable) g_state.NFree += 1;
+    if (adj.Adjustable) st.NFree += 1;
   }
 }
 
 // Converts one formula cell and, while the sum is clean, simplifies and compiles it into c.
 // self, when given, is the cell whose references in the formula count as errors.
-void ConvertAndCompile(const VARIANT& cell, compilptr c, ErrorSum& e,
+void ConvertAndCompile(FormulaCells& cells, const VARIANT& cell, compilptr c, ErrorSum& e,
                        const InlineTable& bindings, const double* self = nullptr) {
-  Text text = VariantToText(cell);
-  int16_t error = 0;
-  Tokenize(text, error);
-  e.Add(error);
-  if (!e.Clean()) return;
-  Simplify(text);
-  int16_t faults = 0;
-  Compile(text, c, faults, &bindings);
-  e.Add(faults);
-  if (self) e.Add(CountRefs(self, c));
+  FormulaOptions options;
+  options.bindings = &bindings;
+  options.running_sum = &e.e;
+  const FormulaStages stages = CompileFormula(cells, VariantToText(cell), c, options);
+  if (stages.compiled && self) e.Add(CountRefs(self, c));
 }
 
 // Steps 12 to 15.
-void CompileFormulas(const VARIANT* especes, const VARIANT* parametres, const BSorties& sorties,
+void CompileFormulas(EngineState& st, const VARIANT* especes, const VARIANT* parametres, const BSorties& sorties,
                      const VARIANT* derivees, PointTable& table, ErrorSum& e,
                      const InlineTable& bindings) {
-  const BInitials& m = g_state.initials;
+  const BInitials& m = st.initials;
   for (int p = 1; p <= m.NParametres; ++p)
     for (int k = 1; k <= m.NInterrupts; ++k)
-      if (compilptr c = g_state.parameters[p - 1].Equation[k - 1])
-        ConvertAndCompile(ParametresCell(parametres, p, k), c, e, bindings,
-                          &g_cells.parameters[p - 1]);
+      if (compilptr c = st.parameters[p - 1].Equation[k - 1])
+        ConvertAndCompile(st.cells, ParametresCell(parametres, p, k), c, e, bindings,
+                          &st.cells.parameters[p - 1]);
   for (int s = 1; s <= m.NEspeces; ++s)
     for (int k = 1; k <= m.NInterrupts; ++k)
-      if (compilptr c = g_state.species[s - 1].Formula[k - 1])
-        ConvertAndCompile(EspecesCell(especes, s, k), c, e, bindings);
+      if (compilptr c = st.species[s - 1].Formula[k - 1])
+        ConvertAndCompile(st.cells, EspecesCell(especes, s, k), c, e, bindings);
   for (int o = 0; o < m.NSorties; ++o)
-    if (compilptr c = table.Outputs[o]) ConvertAndCompile(sorties.Formula[o], c, e, bindings);
+    if (compilptr c = table.Outputs[o]) ConvertAndCompile(st.cells, sorties.Formula[o], c, e, bindings);
   for (int i = 1; i <= m.NEspeces; ++i) {
     for (int j = 1; j <= m.NEspeces; ++j)
-      if (compilptr c = CoefficientSlot(i, j))
-        ConvertAndCompile(DeriveesCell(derivees, i, j), c, e, bindings);
-    if (compilptr c = FreeTermSlot(i))
-      ConvertAndCompile(DeriveesCell(derivees, i, kDeriveesColumns), c, e, bindings);
+      if (compilptr c = CoefficientSlot(st, i, j))
+        ConvertAndCompile(st.cells, DeriveesCell(derivees, i, j), c, e, bindings);
+    if (compilptr c = FreeTermSlot(st, i))
+      ConvertAndCompile(st.cells, DeriveesCell(derivees, i, kDeriveesColumns), c, e, bindings);
   }
 }
 
 // Step 16: replicate means and NData, summed in output, point, replicate order.
-int32_t ReplicateMeans(PointTable& table) {
-  const BInitials& m = g_state.initials;
+int32_t ReplicateMeans(EngineState& st, PointTable& table) {
+  const BInitials& m = st.initials;
   int32_t ndata = 0;
   for (int o = 0; o < m.NSorties; ++o) {
     for (int j = 0; j < m.NPoints; ++j) {
@@ -303,27 +299,30 @@ void ZeroCounts(BInitials& m) {
 }
 
 // The set-up after the state was prepared; returns normally on a refusal too.
-void Load(const BInitials& hi, BFitSet& hf, const VARIANT* especes, BAjustables& ha,
+void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* especes, BAjustables& ha,
           const VARIANT* parametres, const BSorties& hs, const VARIANT* derivees) {
   ErrorSum e{hf.Erreur};
   // 1. The engine copies; the host's Done is cleared first. The exchange file is bound here,
   //    so that Fin erases it after any set-up, refused or not.
-  CopyInitials(g_state.initials, hi);
+  CopyInitials(st.initials, hi);
   hf.Done = kFalse;
-  CopyFitSet(g_state.fitset, hf);
-  g_state.file.path = VariantToText(hi.FileName);
+  CopyFitSet(st.fitset, hf);
+  st.file.path = VariantToText(hi.FileName);
   const std::string count_problems = CheckCounts(hi);
   if (!count_problems.empty()) {
-    ZeroCounts(g_state.initials);  // nothing of this model is ever walked
-    Refuse(e, kErreurCountLimit, count_problems);
+    ZeroCounts(st.initials);  // nothing of this model is ever walked
+    Refuse(st, e, kErreurCountLimit, count_problems);
     return;
   }
   // 2. The point table, cleared so that no field is ever read undefined.
-  g_state.points = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
-  if (!g_state.points) throw std::bad_alloc();
-  PointTable& table = *g_state.points;
-  AllocateSpecies(especes);                     // 3.
-  const FileProblems file = ReadPoints(table);  // 4.
+  //    The fit's scratch table comes with it (pages that no fit touches cost nothing).
+  st.points = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
+  if (!st.points) throw std::bad_alloc();
+  st.scratch = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
+  if (!st.scratch) throw std::bad_alloc();
+  PointTable& table = *st.points;
+  AllocateSpecies(st, especes);                     // 3.
+  const FileProblems file = ReadPoints(st, table);  // 4.
   if (!file.replicates.empty() || !file.intervals.empty() || !file.order.empty()) {
     int16_t code = 0;
     std::string message;
@@ -336,45 +335,45 @@ void Load(const BInitials& hi, BFitSet& hf, const VARIANT* especes, BAjustables&
       code = static_cast<int16_t>(code + value);
       message += (message.empty() ? "" : "; ") + *text;
     }
-    Refuse(e, code, message);
+    Refuse(st, e, code, message);
     return;
   }
-  AllocateOthers(parametres, hs, derivees, table);                // 5. to 7.
-  LoadAdjustables(ha);                                            // 8.
-  SelectEngine(hf.Method, e);                                     // 9.
-  const InlineTable bindings = Bindings();
-  CompileEqualTo(ha, e, bindings);                                // 10. and 11.
-  CompileFormulas(especes, parametres, hs, derivees, table, e, bindings);  // 12. to 15.
-  table.Tail.NData = ReplicateMeans(table);                       // 16.
-  if (table.Tail.NData < g_state.NFree) e.Add(1);                 // 17.
+  AllocateOthers(st, parametres, hs, derivees, table);                // 5. to 7.
+  LoadAdjustables(st, ha);                                            // 8.
+  SelectEngine(st, hf.Method, e);                                     // 9.
+  const InlineTable bindings = Bindings(st);
+  CompileEqualTo(st, ha, e, bindings);                                // 10. and 11.
+  CompileFormulas(st, especes, parametres, hs, derivees, table, e, bindings);  // 12. to 15.
+  Classify_rates(st.rates);  // which rate formulas change at every stage
+  table.Tail.NData = ReplicateMeans(st, table);                       // 16.
+  if (table.Tail.NData < st.NFree) e.Add(1);                 // 17.
 }
 
 }  // namespace
 
-void SetupModel(const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
+void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
                 BAjustables* adjustables, const VARIANT* parametres, const BSorties* sorties,
                 const VARIANT* derivees) {
   // Whatever happens below, a model loaded earlier is no longer usable: a set-up that fails,
   // raised failures included, leaves no model that Simulation or Ajustement could run.
-  g_state.ready = false;
+  st.ready = false;
   if (!initials || !fitset || !especes || !adjustables || !parametres || !sorties || !derivees)
     Raise(FailureKind::InvalidOperation, "Calcul_initial: an argument address is nil");
   // One model at a time: a model still loaded is released first, and once none is loaded the
   // constant table starts afresh (no compiled formula refers to its slots any more). Every
   // value cell starts from 0, so that nothing of an earlier model is ever read.
-  if (g_state.loaded) ReleaseModel();
-  ResetConstants();
-  g_cells = FormulaCells{};
-  g_state.finite = true;
-  g_state.loaded = true;
-  g_state.ready = false;
-  g_state.engine = nullptr;
-  g_state.NFree = 0;
-  Load(*initials, *fitset, especes, *adjustables, parametres, *sorties, derivees);
+  if (st.loaded) ReleaseModel(st);
+  st.cells = FormulaCells{};
+  st.finite = true;
+  st.loaded = true;
+  st.ready = false;
+  st.engine = nullptr;
+  st.NFree = 0;
+  Load(st, *initials, *fitset, especes, *adjustables, parametres, *sorties, derivees);
   // The engine copy carries the set-up's outcome, so that an unusable model can never be
   // reported as a success by a later Simulation or Ajustement.
-  g_state.fitset.Erreur = fitset->Erreur;
-  g_state.ready = fitset->Erreur == 0 && g_state.engine != nullptr;
+  st.fitset.Erreur = fitset->Erreur;
+  st.ready = fitset->Erreur == 0 && st.engine != nullptr;
 }
 
 }  // namespace tarvo

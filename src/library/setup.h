@@ -15,11 +15,12 @@
 // then left loaded but unusable, safe to Fin.
 #pragma once
 
+#include "library/state.h"
 #include "library/records.h"
 
 namespace tarvo {
 
-void SetupModel(const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
+void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
                 BAjustables* adjustables, const VARIANT* parametres, const BSorties* sorties,
                 const VARIANT* derivees);
 

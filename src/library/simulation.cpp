@@ -34,16 +34,16 @@ int Bounded(int host_count, int model_count) {
 
 }  // namespace
 
-void WriteExchangeFile(const BInitials* host_initials) {
-  const BInitials& m = g_state.initials;
+void WriteExchangeFile(EngineState& st, const BInitials* host_initials) {
+  const BInitials& m = st.initials;
   const int npoints = host_initials ? Bounded(host_initials->NPoints, m.NPoints) : m.NPoints;
   const int outputs = host_initials ? Bounded(host_initials->NSorties, m.NSorties) : m.NSorties;
-  ExchangeFile& f = g_state.file;
+  ExchangeFile& f = st.file;
   FileOpenWrite(f, VariantToText(m.FileName), sizeof(FileRecord));
   try {
     for (int j = 0; j < npoints; ++j) {
-      FillRecord(g_state.buffer, g_state.points->Points[j], outputs, g_state.fitset.Erreur);
-      FileWriteRecord(f, &g_state.buffer);
+      FillRecord(st.buffer, st.points->Points[j], outputs, st.fitset.Erreur);
+      FileWriteRecord(f, &st.buffer);
     }
   } catch (...) {
     try {
@@ -56,28 +56,28 @@ void WriteExchangeFile(const BInitials* host_initials) {
   FileClose(f);
 }
 
-void SimulateModel(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
-  if (!ModelReady()) {
-    RefuseUnready(host_fitset);
+void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
+  if (!ModelReady(st)) {
+    RefuseUnready(st, host_fitset);
     return;
   }
-  PointTable& table = *g_state.points;
-  BFitSet& fit = g_state.fitset;
-  Refresh_adjustables();
-  g_state.finite = Run_points(table);
-  Weights(table, fit.TypeErreur);
-  fit.Coeff = Coeff_estimate(table, fit.TypeErreur);
-  fit.ErreurExp = Scatter_exp(table);
-  fit.ErreurCalc = Scatter_calc(table);
-  WriteExchangeFile(host_initials);
+  PointTable& table = *st.points;
+  BFitSet& fit = st.fitset;
+  Refresh_adjustables(st);
+  st.finite = Run_points(st, table);
+  Weights(st, table, fit.TypeErreur);
+  fit.Coeff = Coeff_estimate(st, table, fit.TypeErreur);
+  fit.ErreurExp = Scatter_exp(st, table);
+  fit.ErreurCalc = Scatter_calc(st, table);
+  WriteExchangeFile(st, host_initials);
   // Added after the file is written, so that the host finds there which values left the
   // finite numbers, and in time to keep the host's adjustables where they were.
-  if (!g_state.finite) fit.Erreur = static_cast<int16_t>(fit.Erreur + kErreurNonFinite);
+  if (!st.finite) fit.Erreur = static_cast<int16_t>(fit.Erreur + kErreurNonFinite);
   if (host_fitset) CopyFitSet(*host_fitset, fit);
   if (host_fitset && host_fitset->Erreur == 0 && host_adj) {
-    for (int a = 0; a < g_state.initials.NAjustables; ++a) {
-      host_adj->Adjustable[a] = g_state.adjustables[a].Adjustable;
-      host_adj->Value[a] = g_state.adjustables[a].Value;
+    for (int a = 0; a < st.initials.NAjustables; ++a) {
+      host_adj->Adjustable[a] = st.adjustables[a].Adjustable;
+      host_adj->Value[a] = st.adjustables[a].Value;
     }
   }
 }

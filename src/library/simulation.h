@@ -4,17 +4,18 @@
 // cannot be written (the host's records are then not updated).
 #pragma once
 
+#include "library/state.h"
 #include "library/records.h"
 
 namespace tarvo {
 
 // Without a usable model (ModelReady false) it changes nothing but the host's Erreur
 // (RefuseUnready). The host pointers may be nil: nothing is copied back to a nil record.
-void SimulateModel(const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj);
+void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj);
 
 // Rewrites the exchange file from the live point table: one record per point with the point's
 // own fields. host_initials gives the numbers of points and outputs written, bounded by the
 // loaded model's (nil: the model's). Raises FailureKind::InputOutput; the file is closed.
-void WriteExchangeFile(const BInitials* host_initials);
+void WriteExchangeFile(EngineState& st, const BInitials* host_initials);
 
 }  // namespace tarvo

@@ -1,7 +1,10 @@
-// The engine state: everything the library keeps between two exported calls, as module-level
-// storage. Calcul_initial fills it, Simulation and Ajustement use it, Fin releases what it
-// owns. The formula value cells live in Symbolic/cells.h and the derivative formula table in
-// engines/engine.h; the tables here own every other compiled formula through their handles.
+// The engine state: everything one loaded model keeps between two calls, as one value.
+// Set-up fills it, simulation and fitting use it, release frees what it owns: the value cells
+// that its compiled formulas read (and the constant table), the rate table, every compiled
+// formula through its handles, the point table and the fit's scratch table. The exported
+// calls act on one process-wide instance (api/); C++ callers may hold any number, each used
+// by one thread at a time. Compiled formulas point into their own instance's cells, so an
+// instance is never copied or moved.
 //
 // Host indices are 1-based; entry n-1 of each table holds index n.
 #pragma once
@@ -12,6 +15,8 @@
 #include "Symbolic/compil.h"
 #include "Symbolic/limits.h"
 #include "Symbolic/notation.h"
+#include "Symbolic/cells.h"
+#include "engines/derivatives.h"
 #include "engines/engine.h"
 #include "library/erreur_codes.h"
 #include "library/records.h"
@@ -41,22 +46,30 @@ struct PAjustable {
 };
 
 struct EngineState {
-  BInitials initials;  // engine copies of the host records (their Variants are owned here)
-  BFitSet fitset;
-  PEspece species[kMaxSpecies];
-  PParam parameters[kMaxParameters];
-  PAjustable adjustables[kMaxAdjustables];
-  PointTable* points;  // nil when no model is loaded
-  FileRecord buffer;   // the file record buffer
-  ExchangeFile file;
-  Engine_proc engine;  // nil when Method matched no engine
-  int32_t NFree;
-  bool loaded;         // Calcul_initial ran and Fin has not
-  bool ready;          // the last set-up left the host's Erreur at 0
-  bool finite;         // the last Simulation kept every species and output finite
+  EngineState() = default;
+  EngineState(const EngineState&) = delete;
+  EngineState& operator=(const EngineState&) = delete;
+  ~EngineState();  // releases the model and the strings it still holds
+
+  FormulaCells cells;
+  RateTable rates{&cells};
+  BInitials initials{};  // engine copies of the host records (their Variants are owned here)  // engine copies of the host records (their Variants are owned here)
+  BFitSet fitset{};
+  PEspece species[kMaxSpecies]{};
+  PParam parameters[kMaxParameters]{};
+  PAjustable adjustables[kMaxAdjustables]{};
+  PointTable* points = nullptr;   // nil when no model is loaded
+  PointTable* scratch = nullptr;  // the fit's scratch table: allocated with points, never per call
+  FileRecord buffer{};            // the file record buffer
+  ExchangeFile file{};
+  Engine_proc engine = nullptr;  // nil when Method matched no engine
+  int32_t NFree = 0;
+  bool loaded = false;  // set-up ran and release has not
+  bool ready = false;   // the last set-up left the host's Erreur at 0
+  bool finite = true;   // the last simulation kept every species and output finite
   // What the last call reports without raising it (a refused model, a scratch table that
   // could not be had): the exported call hands it to Tarvo_last_failure. None: nothing.
-  FailureKind notice_kind;
+  FailureKind notice_kind = FailureKind::None;
   std::string notice;
 };
 
@@ -66,18 +79,16 @@ inline void Notify(EngineState& s, FailureKind kind, std::string message) {
   s.notice = std::move(message);
 }
 
-extern EngineState g_state;
-
-// True when the last Calcul_initial completed with Erreur 0 and no Fin followed it: only then
-// may the model be simulated or fitted (compiled formulas, point table and engine in place).
-inline bool ModelReady() {
-  return g_state.loaded && g_state.ready && g_state.points != nullptr &&
-         g_state.engine != nullptr;
+// True when the last set-up completed with Erreur 0 and no release followed it: only then
+// may the model be simulated or fitted (compiled formulas, tables and engine in place).
+inline bool ModelReady(const EngineState& s) {
+  return s.loaded && s.ready && s.points != nullptr && s.scratch != nullptr &&
+         s.engine != nullptr;
 }
 
 // What Simulation and Ajustement do instead of running an unusable model: they change nothing
 // but the host's Erreur, which receives the failed set-up's error sum, or kErreurNoModel when
 // no set-up completed since the library was loaded or since the last Fin. host may be nil.
-void RefuseUnready(BFitSet* host_fitset);
+void RefuseUnready(const EngineState& s, BFitSet* host_fitset);
 
 }  // namespace tarvo

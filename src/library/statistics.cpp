@@ -15,8 +15,8 @@ namespace tarvo {
 
 namespace {
 
-int Outputs() { return g_state.initials.NSorties; }
-int PointsCount() { return g_state.initials.NPoints; }
+int Outputs(EngineState& st) { return st.initials.NSorties; }
+int PointsCount(EngineState& st) { return st.initials.NPoints; }
 
 // Replicates of a pair, never more than the table holds (set-up refuses larger counts).
 int Reps(const PointRecord& p, int o) {
@@ -26,9 +26,9 @@ int Reps(const PointRecord& p, int o) {
 
 }  // namespace
 
-void Weights(PointTable& table, double type_erreur) {
-  for (int o = 0; o < Outputs(); ++o) {
-    for (int j = 0; j < PointsCount(); ++j) {
+void Weights(EngineState& st, PointTable& table, double type_erreur) {
+  for (int o = 0; o < Outputs(st); ++o) {
+    for (int j = 0; j < PointsCount(st); ++j) {
       PointRecord& p = table.Points[j];
       const double mean = p.YMean[o];
       const double calc = p.YCalc[o];
@@ -40,9 +40,9 @@ void Weights(PointTable& table, double type_erreur) {
   }
 }
 
-double Coeff_estimate(PointTable& table, double type_erreur) {
-  for (int o = 0; o < Outputs(); ++o) {
-    for (int j = 0; j < PointsCount(); ++j) {
+double Coeff_estimate(EngineState& st, PointTable& table, double type_erreur) {
+  for (int o = 0; o < Outputs(st); ++o) {
+    for (int j = 0; j < PointsCount(st); ++j) {
       PointRecord& p = table.Points[j];
       const double mean = p.YMean[o];
       if (!(mean > kTiny)) continue;  // keeps its earlier Variance; no reader looks at it
@@ -65,8 +65,8 @@ double Coeff_estimate(PointTable& table, double type_erreur) {
   // 40 outputs x 1000 points can exceed a 16-bit count: the count is 32-bit.
   int32_t n = 0;
   double sl = 0.0, sm = 0.0;
-  for (int o = 0; o < Outputs(); ++o) {
-    for (int j = 0; j < PointsCount(); ++j) {
+  for (int o = 0; o < Outputs(st); ++o) {
+    for (int j = 0; j < PointsCount(st); ++j) {
       const PointRecord& p = table.Points[j];
       if (p.YMean[o] > kTiny && p.Variance[o] > kTiny) {
         sl = sl + std::log(p.Variance[o]);
@@ -82,10 +82,10 @@ namespace {
 
 // Weighted mean square of the replicates about a reference per pair (their mean, or the model).
 template <class Reference>
-double WeightedScatter(const PointTable& table, Reference reference) {
+double WeightedScatter(EngineState& st, const PointTable& table, Reference reference) {
   double s = 0.0, w = 0.0;
-  for (int o = 0; o < Outputs(); ++o) {
-    for (int j = 0; j < PointsCount(); ++j) {
+  for (int o = 0; o < Outputs(st); ++o) {
+    for (int j = 0; j < PointsCount(st); ++j) {
       const PointRecord& p = table.Points[j];
       const double weight = p.Weight[o];
       const double ref = reference(p, o);
@@ -101,12 +101,12 @@ double WeightedScatter(const PointTable& table, Reference reference) {
 
 }  // namespace
 
-double Scatter_exp(const PointTable& table) {
-  return WeightedScatter(table, [](const PointRecord& p, int o) { return p.YMean[o]; });
+double Scatter_exp(EngineState& st, const PointTable& table) {
+  return WeightedScatter(st, table, [](const PointRecord& p, int o) { return p.YMean[o]; });
 }
 
-double Scatter_calc(const PointTable& table) {
-  return WeightedScatter(table, [](const PointRecord& p, int o) { return p.YCalc[o]; });
+double Scatter_calc(EngineState& st, const PointTable& table) {
+  return WeightedScatter(st, table, [](const PointRecord& p, int o) { return p.YCalc[o]; });
 }
 
 }  // namespace tarvo

@@ -2,13 +2,14 @@
 // the weighted scatters of the replicates about their means and about the model.
 #pragma once
 
+#include "library/state.h"
 #include "library/records.h"
 
 namespace tarvo {
 
-void Weights(PointTable& table, double type_erreur);
-double Coeff_estimate(PointTable& table, double type_erreur);
-double Scatter_exp(const PointTable& table);
-double Scatter_calc(const PointTable& table);
+void Weights(EngineState& st, PointTable& table, double type_erreur);
+double Coeff_estimate(EngineState& st, PointTable& table, double type_erreur);
+double Scatter_exp(EngineState& st, const PointTable& table);
+double Scatter_calc(EngineState& st, const PointTable& table);
 
 }  // namespace tarvo
