@@ -7,20 +7,19 @@
 
 namespace tarvo {
 
-FormulaStages CompileFormula(FormulaCells& cells, Text text, compilptr target,
-                             const FormulaOptions& options) {
-  FormulaStages out;
+void CompileFormula(FormulaCells& cells, Text text, compilptr target,
+                    const FormulaOptions& options, FormulaStages& out) {
+  out = FormulaStages{};
   Tokenize(text, out.tokenize_errors, cells.constants);
   out.coded = text;
   int16_t* sum = options.running_sum;
   if (sum) *sum = static_cast<int16_t>(*sum + out.tokenize_errors);
-  if (sum ? *sum != 0 : out.tokenize_errors != 0) return out;
+  if (sum ? *sum != 0 : out.tokenize_errors != 0) return;
   if (options.simplify) Simplify(text, cells.constants);
   Compile(cells, text, target, out.faults, options.bindings);
   if (sum) *sum = static_cast<int16_t>(*sum + out.faults);
   out.compiled = true;
   out.compiled_text = std::move(text);
-  return out;
 }
 
 }  // namespace tarvo

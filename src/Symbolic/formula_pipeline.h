@@ -6,7 +6,9 @@
 // tokenizer's errors are added to it first and compilation waits for the sum to be 0 (a set-up
 // compiles nothing once any earlier formula failed); the compiler's faults are added too.
 // New constants go into cells.constants. target must come from NewCompil; it is left as it was
-// when nothing is compiled.
+// when nothing is compiled. out is filled stage by stage, so that a caller that catches a
+// failure raised by the simplifier (a constant fold that evaluating would raise) still has
+// what came before.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +34,7 @@ struct FormulaStages {
   int16_t faults = 0;           // the compiler's fault count
 };
 
-FormulaStages CompileFormula(FormulaCells& cells, Text text, compilptr target,
-                             const FormulaOptions& options = {});
+void CompileFormula(FormulaCells& cells, Text text, compilptr target,
+                    const FormulaOptions& options, FormulaStages& out);
 
 }  // namespace tarvo

@@ -244,7 +244,8 @@ void ConvertAndCompile(FormulaCells& cells, const VARIANT& cell, compilptr c, Er
   FormulaOptions options;
   options.bindings = &bindings;
   options.running_sum = &e.e;
-  const FormulaStages stages = CompileFormula(cells, VariantToText(cell), c, options);
+  FormulaStages stages;
+  CompileFormula(cells, VariantToText(cell), c, options, stages);
   if (stages.compiled && self) e.Add(CountRefs(self, c));
 }
 

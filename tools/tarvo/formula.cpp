@@ -16,6 +16,7 @@
 #include "Symbolic/cells.h"
 #include "Symbolic/compil.h"
 #include "Symbolic/compiler.h"
+#include "Symbolic/formula_pipeline.h"
 #include "Symbolic/limits.h"
 #include "Symbolic/primitives.h"
 #include "Symbolic/simplify.h"
@@ -39,9 +40,16 @@ struct FormulaArgs {
   bool json = false;
 };
 
+// The command's own value cells and constant table: one command run, one set of cells, as one
+// model's formulas share theirs.
+FormulaCells& Cells() {
+  static FormulaCells cells;
+  return cells;
+}
+
 // "F12" -> the cell of species 12; nil when the name is not F1..F30, P1..P50, A1..A50 or T.
 double* VariableCell(const std::string& name) {
-  if (name == "T") return &g_cells.time;
+  if (name == "T") return &Cells().time;
   if (name.size() < 2) return nullptr;
   int n = 0;
   const char* first = name.data() + 1;
@@ -49,9 +57,9 @@ double* VariableCell(const std::string& name) {
   const auto [end, ec] = std::from_chars(first, last, n);
   if (ec != std::errc() || end != last || *first == '+' || *first == '-') return nullptr;
   switch (name[0]) {
-    case 'F': return n >= 1 && n <= kMaxSpecies ? &g_cells.species[n - 1] : nullptr;
-    case 'P': return n >= 1 && n <= kMaxParameters ? &g_cells.parameters[n - 1] : nullptr;
-    case 'A': return n >= 1 && n <= kMaxAdjustables ? &g_cells.adjustables[n - 1] : nullptr;
+    case 'F': return n >= 1 && n <= kMaxSpecies ? &Cells().species[n - 1] : nullptr;
+    case 'P': return n >= 1 && n <= kMaxParameters ? &Cells().parameters[n - 1] : nullptr;
+    case 'A': return n >= 1 && n <= kMaxAdjustables ? &Cells().adjustables[n - 1] : nullptr;
     default: return nullptr;
   }
 }
@@ -128,10 +136,10 @@ void Prepare(Adjustables& adj, bool simplify) {
     if (!adj.equation[a]) continue;
     adj.coded[a] = FromUtf8(adj.host[a]);
     int16_t error = 0;
-    Tokenize(adj.coded[a], error);
+    Tokenize(adj.coded[a], error, Cells().constants);
     AddSaturated(adj.errors, error);
     try {
-      if (simplify) Simplify(adj.coded[a]);
+      if (simplify) Simplify(adj.coded[a], Cells().constants);
     } catch (const Failure&) {  // a constant fold raised: the expression is refused
       AddSaturated(adj.errors, 1);
       Release(adj.equation[a]);
@@ -141,9 +149,9 @@ void Prepare(Adjustables& adj, bool simplify) {
   for (size_t a = 0; a < adj.host.size(); ++a) {
     if (!adj.equation[a] || adj.errors != 0) continue;
     int16_t faults = 0;
-    Compile(adj.coded[a], adj.equation[a], faults, &adj.table);
+    Compile(Cells(), adj.coded[a], adj.equation[a], faults, &adj.table);
     AddSaturated(adj.errors, faults);
-    AddSaturated(adj.errors, CountRefs(&g_cells.adjustables[a], adj.equation[a]));
+    AddSaturated(adj.errors, CountRefs(&Cells().adjustables[a], adj.equation[a]));
   }
 }
 
@@ -152,7 +160,7 @@ std::string PreparationAccount(const Adjustables& adj) {
   for (size_t a = 0; a < adj.host.size(); ++a) {
     if (adj.host[a].empty()) continue;
     out += "A" + std::to_string(a + 1) + " = " + adj.host[a] + "  ->  " +
-           CodedWithConstants(adj.coded[a]) +
+           CodedWithConstants(Cells(), adj.coded[a]) +
            (adj.equation[a] ? "" : "  (refused: a plain value)") + "\n";
   }
   if (adj.errors != 0)
@@ -176,27 +184,33 @@ struct Outcome {
 
 Outcome Run(const std::string& host, Adjustables& adj, bool simplify) {
   Outcome o;
-  o.coded = FromUtf8(host);
-  Tokenize(o.coded, o.tokenize_errors);
-  if (o.tokenize_errors != 0) return o;
-  o.simplified = o.coded;
+  compilptr c = NewCompil();
+  if (!c) throw std::bad_alloc();
+  FormulaOptions options;
+  options.bindings = &adj.table;
+  options.simplify = simplify;
+  FormulaStages stages;
   try {
-    if (simplify) Simplify(o.simplified);
+    CompileFormula(Cells(), FromUtf8(host), c, options, stages);
   } catch (const Failure& f) {
     // Folding constants can raise what evaluating them would: report it as the value.
+    Release(c);
+    o.coded = stages.coded;
+    o.tokenize_errors = stages.tokenize_errors;
     o.invalid_operation = o.evaluated = f.kind == FailureKind::InvalidOperation;
     return o;
   }
-  compilptr c = NewCompil();
-  if (!c) {
-    o.compiled = true;
-    o.faults = 1;
+  o.coded = stages.coded;
+  o.tokenize_errors = stages.tokenize_errors;
+  if (!stages.compiled) {
+    Release(c);
     return o;
   }
-  Compile(o.simplified, c, o.faults, &adj.table);
+  o.simplified = stages.compiled_text;
+  o.faults = stages.faults;
   o.compiled = true;
   o.slots = c->stop;
-  o.program = SlotListing(*c, 4);
+  o.program = SlotListing(Cells(), *c, 4);
   if (o.faults == 0) {
     o.evaluated = true;
     try {
@@ -232,12 +246,12 @@ std::string JsonLine(const std::string& host, const Outcome& o) {
 
 std::string Account(const std::string& host, const Outcome& o) {
   std::string out = "host        " + host + "\n";
-  out += "coded       " + CodedWithConstants(o.coded) + "\n";
+  out += "coded       " + CodedWithConstants(Cells(), o.coded) + "\n";
   out += "tokenizer   " + std::to_string(o.tokenize_errors) + " error(s)";
   if (!o.compiled && o.invalid_operation)
     return out + "\nsimplifier  invalid-operation while folding constants\n\n";
   if (!o.compiled) return out + ": not compiled\n\n";
-  out += "\nsimplified  " + CodedWithConstants(o.simplified) + "\n";
+  out += "\nsimplified  " + CodedWithConstants(Cells(), o.simplified) + "\n";
   out += "compiler    " + std::to_string(o.faults) + " fault(s), " + std::to_string(o.slots) +
          " slot(s)\n" + o.program;
   if (o.invalid_operation)
@@ -274,7 +288,7 @@ void RunFormula(const FormulaArgs& args) {
   if (!args.fresh) Prepare(adj, simplify);
   for (size_t i = 0; i < args.texts.size(); ++i) {
     if (args.fresh) {
-      ResetConstants();
+      ResetConstants(Cells().constants);
       Prepare(adj, simplify);
     }
     const bool show_preparation = !args.equal_tos.empty() && (args.fresh || i == 0);

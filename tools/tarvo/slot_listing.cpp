@@ -26,20 +26,20 @@ bool IsKindLetter(char16_t c) {
 }
 
 // Which cell a slot reads, by its address.
-std::string CellName(const compil& c, const double* cell) {
+std::string CellName(const FormulaCells& cells, const compil& c, const double* cell) {
   auto within = [cell](const double* first, int n) { return cell >= first && cell < first + n; };
-  if (within(g_cells.species, kMaxSpecies))
-    return "F" + std::to_string(cell - g_cells.species + 1);
-  if (within(g_cells.parameters, kMaxParameters))
-    return "P" + std::to_string(cell - g_cells.parameters + 1);
-  if (within(g_cells.adjustables, kMaxAdjustables))
-    return "A" + std::to_string(cell - g_cells.adjustables + 1);
-  if (within(g_constants.value, kMaxConstants)) {
-    const int n = static_cast<int>(cell - g_constants.value) + 1;
+  if (within(cells.species, kMaxSpecies))
+    return "F" + std::to_string(cell - cells.species + 1);
+  if (within(cells.parameters, kMaxParameters))
+    return "P" + std::to_string(cell - cells.parameters + 1);
+  if (within(cells.adjustables, kMaxAdjustables))
+    return "A" + std::to_string(cell - cells.adjustables + 1);
+  if (within(cells.constants.value, kMaxConstants)) {
+    const int n = static_cast<int>(cell - cells.constants.value) + 1;
     return ToUtf8(Text{u'C', IndexChar(n)}) + " = " + NumberText(*cell);
   }
-  if (cell == &g_cells.time) return "T";
-  if (cell == &g_cells.function_cell) return "function cell";
+  if (cell == &cells.time) return "T";
+  if (cell == &c.function_value) return "function value";
   for (int32_t i = 0; i < c.stop && i < kMaxSlots; ++i) {
     if (c.fonction[i] == Op_Call && c.donnee[i].call && cell == &c.donnee[i].call->result)
       return "result of slot " + std::to_string(i);
@@ -57,7 +57,7 @@ std::string NumberText(double x) {
   return std::string(buffer, result.ptr);
 }
 
-std::string CodedWithConstants(const Text& coded) {
+std::string CodedWithConstants(const FormulaCells& cells, const Text& coded) {
   // Runs of text are converted whole, so that a surrogate pair stays one character.
   std::string out;
   size_t run = 0;
@@ -65,7 +65,7 @@ std::string CodedWithConstants(const Text& coded) {
     const int n = IndexOf(coded[i + 1]);
     if (coded[i] == u'C' && n >= 1 && n <= kMaxConstants) {
       out += ToUtf8(std::u16string_view(coded).substr(run, i + 2 - run));
-      out += "[=" + NumberText(g_constants.value[n - 1]) + "]";
+      out += "[=" + NumberText(cells.constants.value[n - 1]) + "]";
       run = i + 2;
     }
     if (IsKindLetter(coded[i])) ++i;  // the index character is no kind letter
@@ -74,7 +74,7 @@ std::string CodedWithConstants(const Text& coded) {
   return out;
 }
 
-std::string SlotListing(const compil& c, int indent) {
+std::string SlotListing(const FormulaCells& cells, const compil& c, int indent) {
   std::string out;
   const std::string pad(static_cast<size_t>(indent), ' ');
   for (int32_t i = 0; i < c.stop && i < kMaxSlots; ++i) {
@@ -85,9 +85,9 @@ std::string SlotListing(const compil& c, int indent) {
       const compil* nested = c.donnee[i].call;
       out += nested ? "nested program, " + std::to_string(nested->stop) + " slot(s)\n"
                     : "(none)\n";
-      if (nested) out += SlotListing(*nested, indent + 6);
+      if (nested) out += SlotListing(cells, *nested, indent + 6);
     } else {
-      out += CellName(c, c.donnee[i].cell) + "\n";
+      out += CellName(cells, c, c.donnee[i].cell) + "\n";
     }
   }
   return out;
