@@ -1,5 +1,7 @@
 #include "library/release.h"
 
+#include <vector>
+
 #include <cstdlib>
 
 #include "Symbolic/compil.h"
@@ -34,6 +36,7 @@ void ReleaseModel(EngineState& st) {
   st.points = nullptr;
   std::free(st.scratch);
   st.scratch = nullptr;
+  std::vector<FileRecord>().swap(st.rewrite);
   st.engine = nullptr;
   st.loaded = false;
   st.ready = false;

@@ -309,6 +309,7 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   hf.Done = kFalse;
   CopyFitSet(st.fitset, hf);
   st.file.path = VariantToText(hi.FileName);
+  FilePrepareRewrite(st.file);
   const std::string count_problems = CheckCounts(hi);
   if (!count_problems.empty()) {
     ZeroCounts(st.initials);  // nothing of this model is ever walked
@@ -321,6 +322,7 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   if (!st.points) throw std::bad_alloc();
   st.scratch = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
   if (!st.scratch) throw std::bad_alloc();
+  st.rewrite.assign(static_cast<size_t>(hi.NPoints), FileRecord{});
   PointTable& table = *st.points;
   AllocateSpecies(st, especes);                     // 3.
   const FileProblems file = ReadPoints(st, table);  // 4.

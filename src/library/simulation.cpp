@@ -38,22 +38,10 @@ void WriteExchangeFile(EngineState& st, const BInitials* host_initials) {
   const BInitials& m = st.initials;
   const int npoints = host_initials ? Bounded(host_initials->NPoints, m.NPoints) : m.NPoints;
   const int outputs = host_initials ? Bounded(host_initials->NSorties, m.NSorties) : m.NSorties;
-  ExchangeFile& f = st.file;
-  FileOpenWrite(f, VariantToText(m.FileName), sizeof(FileRecord));
-  try {
-    for (int j = 0; j < npoints; ++j) {
-      FillRecord(st.buffer, st.points->Points[j], outputs, st.fitset.Erreur);
-      FileWriteRecord(f, &st.buffer);
-    }
-  } catch (...) {
-    try {
-      FileClose(f);
-    } catch (...) {
-      // the first failure is the one reported
-    }
-    throw;
-  }
-  FileClose(f);
+  const int records = std::min(npoints, static_cast<int>(st.rewrite.size()));
+  for (int j = 0; j < records; ++j)
+    FillRecord(st.rewrite[static_cast<size_t>(j)], st.points->Points[j], outputs, st.fitset.Erreur);
+  FileRewrite(st.file, st.rewrite.data(), sizeof(FileRecord), records);
 }
 
 void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {

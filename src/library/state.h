@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Symbolic/compil.h"
 #include "Symbolic/limits.h"
@@ -61,6 +62,7 @@ struct EngineState {
   PointTable* points = nullptr;   // nil when no model is loaded
   PointTable* scratch = nullptr;  // the fit's scratch table: allocated with points, never per call
   FileRecord buffer{};            // the file record buffer
+  std::vector<FileRecord> rewrite;  // the exchange file's new content, one record a point
   ExchangeFile file{};
   Engine_proc engine = nullptr;  // nil when Method matched no engine
   int32_t NFree = 0;

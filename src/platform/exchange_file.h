@@ -15,6 +15,7 @@ namespace tarvo {
 struct ExchangeFile {
   void* handle = nullptr;   // platform file handle, nil when closed
   std::u16string path;      // the path the file is bound to
+  std::string system_path;  // path in the system's encoding, prepared by FilePrepareRewrite
   std::size_t record_size = 0;
   int32_t records = 0;    // records read or written since the file was opened
   int32_t expected = 0;   // records the caller means to read (for messages); 0: not known
@@ -30,6 +31,14 @@ void FileOpenWrite(ExchangeFile& f, const std::u16string& path, std::size_t reco
 void FileReadRecord(ExchangeFile& f, void* record);        // raises on a short read
 void FileWriteRecord(ExchangeFile& f, const void* record);
 void FileClose(ExchangeFile& f);  // safe when already closed; raises when a write is lost
+
+// The whole file rewritten at once: FilePrepareRewrite converts f.path once (at set-up), then
+// every FileRewrite writes bytes (a whole number of records) as the file's new content in one
+// write, creating the file when missing and cutting what a longer earlier content left, and
+// closes it; failures raise as those of FileOpenWrite, FileWriteRecord and FileClose do.
+// FileRewrite allocates nothing unless it raises.
+void FilePrepareRewrite(ExchangeFile& f);
+void FileRewrite(ExchangeFile& f, const void* data, std::size_t record_size, int32_t records);
 void FileErase(const std::u16string& path);                 // raises when it cannot be erased
 bool FileExists(const std::u16string& path);
 

@@ -109,6 +109,41 @@ void FileClose(ExchangeFile& f) {
   if (error != 0) RaiseErrno("cannot write", f.path, error);
 }
 
+void FilePrepareRewrite(ExchangeFile& f) {
+  f.system_path.clear();
+  if (f.path.find(u'\0') == std::u16string::npos) f.system_path = ToUtf8(f.path);
+}
+
+void FileRewrite(ExchangeFile& f, const void* data, std::size_t record_size, int32_t records) {
+  FileClose(f);
+  CheckPathHasNoNul("cannot create", f.path);
+  const int fd = ::open(f.system_path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) RaiseErrno("cannot create", f.path, errno);
+  f.record_size = record_size;
+  f.records = records;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  const std::size_t total = record_size * static_cast<std::size_t>(records < 0 ? 0 : records);
+  std::size_t done = 0;
+  int error = 0;
+  while (done < total && error == 0) {
+    const ssize_t n = ::write(fd, bytes + done, total - done);
+    if (n > 0)
+      done += static_cast<std::size_t>(n);
+    else if (n < 0 && errno != EINTR)
+      error = errno;
+    else if (n == 0)
+      error = ENOSPC;
+  }
+  // Cut what an earlier, longer content left beyond the records written (regular files only).
+  struct stat info {};
+  const off_t length = static_cast<off_t>(total);
+  if (error == 0 && ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > length &&
+      ::ftruncate(fd, length) != 0)
+    error = errno;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) RaiseErrno("cannot write", f.path, error);
+}
+
 void FileErase(const std::u16string& path) {
   const std::string name = SystemPath("cannot erase", path);
   if (::unlink(name.c_str()) != 0) RaiseErrno("cannot erase", path, errno);

@@ -125,6 +125,35 @@ void FileClose(ExchangeFile& f) {
   if (!CloseHandle(h) && f.writing) RaiseError("cannot write", f.path, GetLastError());
 }
 
+void FilePrepareRewrite(ExchangeFile& f) { f.system_path.clear(); }
+
+void FileRewrite(ExchangeFile& f, const void* data, std::size_t record_size, int32_t records) {
+  FileClose(f);
+  CheckPathHasNoNul("cannot create", f.path);
+  static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wide characters are UTF-16");
+  HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(f.path.c_str()), GENERIC_WRITE,
+                         FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) RaiseError("cannot create", f.path, GetLastError());
+  f.record_size = record_size;
+  f.records = records;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  const std::size_t total = record_size * static_cast<std::size_t>(records < 0 ? 0 : records);
+  std::size_t done = 0;
+  DWORD error = 0;
+  while (done < total && error == 0) {
+    DWORD n = 0;
+    const std::size_t left = total - done;
+    const DWORD want = static_cast<DWORD>(left > 0x40000000u ? 0x40000000u : left);
+    if (!WriteFile(h, bytes + done, want, &n, nullptr))
+      error = GetLastError();
+    else if (n == 0)
+      error = ERROR_HANDLE_DISK_FULL;  // a short write without an error: the disk is full
+    done += n;
+  }
+  if (!CloseHandle(h) && error == 0) error = GetLastError();
+  if (error != 0) RaiseError("cannot write", f.path, error);
+}
+
 void FileErase(const std::u16string& path) {
   const std::wstring name = SystemPath("cannot erase", path);
   if (!DeleteFileW(name.c_str())) RaiseError("cannot erase", path, GetLastError());
