@@ -1,0 +1,246 @@
+// fit_compare: the whole fit of the consecutive and the enzyme examples, timed side by side on
+// two builds of the library loaded into this one process.
+//
+//   fit_compare [--reps N] [--examples DIR] OLD/libTarvo_64.so NEW/libTarvo_64.so
+//
+// One fit is what `tarvo fit` does with the library: Calcul_initial, Simulation at the start
+// values, Ajustement until Done (at most the model's max_calls), Fin. The time of a fit runs
+// from the first Simulation to Done (set-up, shown in its own column, and Fin excluded); it is
+// the processor time of this thread, which another process on a busy machine does not
+// inflate as it inflates the wall clock (the wall-clock median is shown too). After one
+// untimed fit per library, the repetitions alternate between the two libraries (old, new,
+// then new, old, ...) so that drifts of the machine fall on both alike; each row gives the
+// median and the fastest fit, and old/new is the ratio of the medians.
+//
+// The fits must agree bit for bit: Erreur, Done and the number of calls, ErreurCalc,
+// ErreurExp, Coeff, and every adjustable's value and SD, between the libraries and between
+// repetitions. The check is printed; the exit status is 1 when it fails, 2 on a usage error
+// or a fit that does not reach Done.
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "exported/example_host.h"
+
+namespace {
+
+using namespace tarvo;
+using namespace tarvo::bench;
+
+double Seconds(clockid_t clock) {
+  timespec ts;
+  clock_gettime(clock, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+// What a fit leaves in the blocks, compared byte for byte.
+struct Outcome {
+  SmallInt erreur = 0;
+  WordBool done = 0;
+  int calls = 0;
+  double figures[3] = {0, 0, 0};  // ErreurCalc, ErreurExp, Coeff
+  std::vector<double> values, sds;
+
+  bool SameAs(const Outcome& o) const {
+    return erreur == o.erreur && (done != 0) == (o.done != 0) && calls == o.calls &&
+           std::memcmp(figures, o.figures, sizeof figures) == 0 && values.size() == o.values.size() &&
+           std::memcmp(values.data(), o.values.data(), values.size() * sizeof(double)) == 0 &&
+           std::memcmp(sds.data(), o.sds.data(), sds.size() * sizeof(double)) == 0;
+  }
+};
+
+struct Timing {
+  double setup_cpu = 0, fit_cpu = 0, fit_wall = 0;
+};
+
+// One fit from the start values to Done. false, with a reason, when a step fails.
+bool RunFit(const Library& lib, const Example& ex, const std::string& exchange, Outcome& out,
+            Timing& t, std::string& error) {
+  if (!WriteExchangeFile(ex, exchange)) {
+    error = "cannot write " + exchange;
+    return false;
+  }
+  HostBlocks h(lib, ex, exchange);
+  const double s0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
+  h.CalculInitial();
+  const double s1 = Seconds(CLOCK_THREAD_CPUTIME_ID);
+  if (h.fitset.Erreur != 0) {
+    error = "Calcul_initial: Erreur " + std::to_string(h.fitset.Erreur) + " " + lib.LastFailure();
+    h.Fin();
+    return false;
+  }
+  const double w0 = Seconds(CLOCK_MONOTONIC);
+  const double c0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
+  h.Simulate();
+  int calls = 0;
+  if (h.fitset.Erreur == 0) {
+    while (calls < ex.max_calls) {
+      h.Fit();
+      ++calls;
+      if (h.fitset.Erreur != 0 || h.fitset.Done != 0) break;
+    }
+  }
+  const double c1 = Seconds(CLOCK_THREAD_CPUTIME_ID);
+  const double w1 = Seconds(CLOCK_MONOTONIC);
+  t = Timing{s1 - s0, c1 - c0, w1 - w0};
+  out.erreur = h.fitset.Erreur;
+  out.done = h.fitset.Done;
+  out.calls = calls;
+  out.figures[0] = h.fitset.ErreurCalc;
+  out.figures[1] = h.fitset.ErreurExp;
+  out.figures[2] = h.fitset.Coeff;
+  out.values.assign(h.adjustables->Value, h.adjustables->Value + ex.adjustables.size());
+  out.sds.assign(h.adjustables->SD, h.adjustables->SD + ex.adjustables.size());
+  const std::string failure = lib.LastFailure();
+  h.Fin();
+  if (out.erreur != 0 || out.done == 0) {
+    error = "the fit ended with Erreur " + std::to_string(out.erreur) +
+            (out.done ? "" : ", not Done") + " after " + std::to_string(calls) + " calls" +
+            (failure.empty() ? "" : ": " + failure);
+    return false;
+  }
+  return true;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+
+struct Series {
+  std::vector<double> setup, cpu, wall;
+  Outcome first;
+  bool consistent = true;  // every repetition gave the first one's outcome
+};
+
+// "  new: k1 = 0.29877036560538917 (SD 0.0015506480814464784) ..." for the free adjustables.
+std::string Values(const char* label, const Example& ex, const Outcome& o) {
+  std::string line = std::string("  ") + label + ":";
+  for (size_t a = 0; a < ex.adjustables.size(); ++a) {
+    if (!ex.adjustables[a].free) continue;
+    char text[96];
+    std::snprintf(text, sizeof text, " %s = %.17g (SD %.17g)", ex.adjustables[a].name.c_str(),
+                  o.values[a], o.sds[a]);
+    line += text;
+  }
+  return line;
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: fit_compare [--reps N] [--examples DIR] OLD.so NEW.so\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int reps = 20;
+  std::string examples_dir = TARVO_SOURCE_DIR "/examples";
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--reps" && i + 1 < argc) {
+      reps = std::atoi(argv[++i]);
+      if (reps < 1) return Usage();
+    } else if (arg == "--examples" && i + 1 < argc) {
+      examples_dir = argv[++i];
+    } else if (!arg.empty() && arg[0] == '-') {
+      return Usage();
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.size() != 2) return Usage();
+
+  Library libs[2];
+  for (int k = 0; k < 2; ++k) {
+    std::string error;
+    if (!libs[k].Open(files[static_cast<size_t>(k)], error)) {
+      std::fprintf(stderr, "fit_compare: %s: %s\n", files[static_cast<size_t>(k)].c_str(),
+                   error.c_str());
+      return 2;
+    }
+  }
+  Example examples[2];
+  std::string error;
+  if (!ConsecutiveExample(examples_dir, examples[0], error) ||
+      !EnzymeExample(examples_dir, examples[1], error)) {
+    std::fprintf(stderr, "fit_compare: %s\n", error.c_str());
+    return 2;
+  }
+  const std::string folder = MakeScratchFolder();
+  if (folder.empty()) {
+    std::fprintf(stderr, "fit_compare: cannot create a temporary folder\n");
+    return 2;
+  }
+
+  std::printf("Whole fit, Simulation at the start values then Ajustement until Done;\n"
+              "processor time of this thread, %d repetitions alternating between the libraries.\n"
+              "old: %s\nnew: %s\n\n",
+              reps, libs[0].path.c_str(), libs[1].path.c_str());
+  std::printf("%-12s %5s %9s %9s %9s %9s %9s %9s %9s %8s\n", "example", "calls", "old setup",
+              "new setup", "old fit", "new fit", "old min", "new min", "wall o/n", "old/new");
+  std::printf("%-12s %5s %9s %9s %9s %9s %9s %9s %9s %8s\n", "", "", "ms", "ms", "ms", "ms", "ms",
+              "ms", "ratio", "");
+
+  bool identical = true, failed = false;
+  std::vector<std::string> notes;
+  for (const Example& ex : examples) {
+    Series series[2];
+    bool ok = true;
+    for (int rep = -1; rep < reps && ok; ++rep) {  // rep -1: the untimed first fit
+      for (int turn = 0; turn < 2 && ok; ++turn) {
+        const int k = (rep & 1) ? 1 - turn : turn;
+        const std::string exchange = folder + "/" + ex.name + "-" + std::to_string(k) + ".dat";
+        Outcome o;
+        Timing t;
+        if (!RunFit(libs[k], ex, exchange, o, t, error)) {
+          std::fprintf(stderr, "fit_compare: %s, %s library: %s\n", ex.name.c_str(),
+                       k == 0 ? "old" : "new", error.c_str());
+          ok = false;
+          break;
+        }
+        Series& s = series[k];
+        if (rep < 0) {
+          s.first = o;
+          continue;
+        }
+        s.consistent = s.consistent && o.SameAs(s.first);
+        s.setup.push_back(t.setup_cpu);
+        s.cpu.push_back(t.fit_cpu);
+        s.wall.push_back(t.fit_wall);
+      }
+    }
+    if (!ok) {
+      failed = true;
+      continue;
+    }
+    const double old_ms = 1e3 * Median(series[0].cpu), new_ms = 1e3 * Median(series[1].cpu);
+    std::printf("%-12s %5d %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %9.2f %8.2f\n", ex.name.c_str(),
+                series[1].first.calls, 1e3 * Median(series[0].setup), 1e3 * Median(series[1].setup),
+                old_ms, new_ms, 1e3 * Min(series[0].cpu), 1e3 * Min(series[1].cpu),
+                Median(series[0].wall) / Median(series[1].wall), old_ms / new_ms);
+    const bool same = series[0].first.SameAs(series[1].first);
+    const bool stable = series[0].consistent && series[1].consistent;
+    identical = identical && same && stable;
+    notes.push_back(ex.name + ": " + (same ? "identical" : "DIFFERENT") +
+                    (stable ? "" : " (and a library's repetitions differ among themselves)"));
+    notes.push_back(Values("new", ex, series[1].first));
+    if (!same) notes.push_back(Values("old", ex, series[0].first));
+  }
+  RemoveScratchFolder(folder);
+
+  std::printf("\nResults of the two libraries (Erreur, Done, calls, ErreurCalc, ErreurExp, Coeff,\n"
+              "values and SDs, bit for bit):\n");
+  for (const std::string& n : notes) std::printf("  %s\n", n.c_str());
+  if (failed) return 2;
+  return identical ? 0 : 1;
+}
