@@ -17,7 +17,9 @@ void CopyInitials(BInitials& dst, const BInitials& src) {
 
 void CopyFitSet(BFitSet& dst, const BFitSet& src) {
   if (&dst == &src) return;
-  VariantAssign(dst.Method, src.Method);
+  // The host's copy of the same name is left in place: a simulation or a fitting step then
+  // allocates nothing.
+  if (!VariantSameString(dst.Method, src.Method)) VariantAssign(dst.Method, src.Method);
   dst.Erreur = src.Erreur;
   dst.MaxIter = src.MaxIter;
   dst.Coeff = src.Coeff;

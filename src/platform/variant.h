@@ -127,6 +127,10 @@ void VariantSetText(VARIANT& v, std::u16string_view text);
 // copy of the source's is allocated, so two records never share a string.
 void VariantAssign(VARIANT& dst, const VARIANT& src);
 
+// True when both cells hold strings (VT_BSTR) with the same code units: copying one onto the
+// other would change nothing but the string's address.
+bool VariantSameString(const VARIANT& a, const VARIANT& b);
+
 // Frees what the cell holds and leaves it Empty.
 void VariantRelease(VARIANT& v);
 

@@ -195,4 +195,8 @@ bool VariantEqualsText(const VARIANT& v, std::u16string_view text) {
   return BstrText(v.bstrVal) == text;
 }
 
+bool VariantSameString(const VARIANT& a, const VARIANT& b) {
+  return a.vt == VT_BSTR && b.vt == VT_BSTR && BstrText(a.bstrVal) == BstrText(b.bstrVal);
+}
+
 }  // namespace tarvo
