@@ -12,7 +12,6 @@ namespace {
 
 using tarvo::compil;
 using tarvo::compilptr;
-using tarvo::g_cells;
 
 // Operand values near 1, so that long programs stay finite and away from the guards.
 double values[8] = {1.0001, 0.9998, 1.0003, 1.0002, 0.9995, 1.0004, 0.9997, 1.0001};
@@ -47,11 +46,11 @@ compilptr Mixed(int slots, std::vector<compilptr>& nested) {
     Set(p, i, i == 0 ? tarvo::Op_First : tarvo::Op_Add, &values[0]);
     Set(p, i + 1, tarvo::Op_Load, &values[1]);
     Set(p, i + 2, tarvo::Op_Pow, &values[7]);  // exponent 1.0001: the exp/ln branch
-    Set(p, i + 3, tarvo::Op_Mul, &g_cells.function_cell);
+    Set(p, i + 3, tarvo::Op_Mul, &p->function_value);
     p->fonction[i + 4] = tarvo::Op_Call;
     p->donnee[i + 4].call = group;
     Set(p, i + 5, tarvo::Op_Exp, &group->result);
-    Set(p, i + 6, tarvo::Op_Sub, &g_cells.function_cell);
+    Set(p, i + 6, tarvo::Op_Sub, &p->function_value);
     Set(p, i + 7, tarvo::Op_Div, &values[2]);
     i += 8;
   }

@@ -28,6 +28,7 @@
 #include "fitting/sensitivities.h"
 #include "fitting/solvers.h"
 #include "library/simulation.h"
+#include "api/exports.h"
 #include "library/state.h"
 #include "support/host.h"
 
@@ -111,10 +112,10 @@ bool Load(testhost::Host& h) {
 // Counts the engine calls of the loaded model: a walk over n points makes n - 1 of them.
 Engine_proc g_engine = nullptr;
 long g_engine_calls = 0;
-void CountingEngine(int32_t n, double t0, double t1, double tol, const double* y_in,
-                    double* y_out, int16_t& status) {
+void CountingEngine(RateTable& rates, int32_t n, double t0, double t1, double tol,
+                    const double* y_in, double* y_out, int16_t& status) {
   ++g_engine_calls;
-  g_engine(n, t0, t1, tol, y_in, y_out, status);
+  g_engine(rates, n, t0, t1, tol, y_in, y_out, status);
 }
 
 // Processor time of this thread (user and system), which other processes on a busy machine
@@ -153,8 +154,8 @@ void BM_Fit_ToDone(benchmark::State& state) {
       state.SkipWithError("the benchmark model did not load");
       break;
     }
-    g_engine = g_state.engine;
-    g_state.engine = CountingEngine;
+    g_engine = ProcessState().engine;
+    ProcessState().engine = CountingEngine;
     g_engine_calls = 0;
     state.ResumeTiming();
     const double start = CpuSeconds();
@@ -170,7 +171,7 @@ void BM_Fit_ToDone(benchmark::State& state) {
     calls += n;
     walks += g_engine_calls / (points - 1);
     ++fits;
-    g_state.engine = g_engine;
+    ProcessState().engine = g_engine;
     h.Fin();
     state.ResumeTiming();
   }
@@ -193,20 +194,20 @@ void BM_Fit_ToDone(benchmark::State& state) {
     h.Fin();
     return;
   }
-  const double t_sens = SecondsPerRun([] { Sensibilites(); });
-  const double t_copy = SecondsPerRun([] {
-    std::unique_ptr<PointTable> scratch(new (std::nothrow) PointTable);
-    CopyForSimulation(*g_state.points, *scratch);
-    benchmark::DoNotOptimize(scratch.get());
+  EngineState& st = ProcessState();
+  const double t_sens = SecondsPerRun([&st] { Sensibilites(st); });
+  const double t_copy = SecondsPerRun([&st] {
+    CopyForSimulation(st, *st.points, *st.scratch);
+    benchmark::DoNotOptimize(st.scratch);
   });
   const double t_sim =
-      SecondsPerRun([&h] { SimulateModel(&h.initials, &h.fitset, &h.adjustables); });
-  const double t_file = SecondsPerRun([&h] { WriteExchangeFile(&h.initials); });
-  for (PAjustable& a : g_state.adjustables) a.dP = 0;  // the secant pass then changes nothing
-  const double t_solve = SecondsPerRun([] {
+      SecondsPerRun([&h, &st] { SimulateModel(st, &h.initials, &h.fitset, &h.adjustables); });
+  const double t_file = SecondsPerRun([&h, &st] { WriteExchangeFile(st, &h.initials); });
+  for (PAjustable& a : ProcessState().adjustables) a.dP = 0;  // the secant pass then changes nothing
+  const double t_solve = SecondsPerRun([&st] {
     FitMatrix M;
     FitVector g, x;
-    Equations_normales(1, M, g);
+    Equations_normales(st, 1, M, g);
     benchmark::DoNotOptimize(Resolution(2, M, g, x));
   });
   h.Fin();

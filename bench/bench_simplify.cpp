@@ -13,10 +13,12 @@
 
 namespace {
 
+tarvo::ConstantTable g_constants;
+
 tarvo::Text Coded(const std::string& host) {
   tarvo::Text text(host.begin(), host.end());
   int16_t error = 0;
-  tarvo::Tokenize(text, error);
+  tarvo::Tokenize(text, error, g_constants);
   return text;
 }
 
@@ -45,12 +47,12 @@ std::string NestedGroups(size_t length) {
 }
 
 void Run(benchmark::State& state, const std::string& host) {
-  tarvo::ResetConstants();
+  tarvo::ResetConstants(g_constants);
   const tarvo::Text coded = Coded(host);
   size_t simplified_length = 0;
   for (auto _ : state) {
     tarvo::Text text = coded;
-    tarvo::Simplify(text);
+    tarvo::Simplify(text, g_constants);
     simplified_length = text.size();
     benchmark::DoNotOptimize(text.data());
   }

@@ -16,6 +16,7 @@
 
 #include "library/driver.h"
 #include "library/simulation.h"
+#include "api/exports.h"
 #include "library/state.h"
 #include "library/statistics.h"
 #include "support/host.h"
@@ -137,8 +138,8 @@ BENCHMARK(BM_Simulation_Whole)->Unit(benchmark::kMillisecond);
 void BM_Simulation_Walk(benchmark::State& state) {
   Loaded model(state);
   for (auto _ : state) {
-    Refresh_adjustables();
-    Run_points(*g_state.points);
+    Refresh_adjustables(ProcessState());
+    Run_points(ProcessState(), *ProcessState().points);
   }
   PerSimulation(state);
 }
@@ -147,7 +148,7 @@ BENCHMARK(BM_Simulation_Walk)->Unit(benchmark::kMillisecond);
 // The output formulas alone, as often as one walk evaluates them.
 void BM_Simulation_Outputs(benchmark::State& state) {
   Loaded model(state);
-  PointTable& t = *g_state.points;
+  PointTable& t = *ProcessState().points;
   for (auto _ : state) {
     double sum = 0;
     for (int j = 0; j < kPoints; ++j)
@@ -160,14 +161,15 @@ BENCHMARK(BM_Simulation_Outputs)->Unit(benchmark::kMicrosecond);
 
 void BM_Simulation_Statistics(benchmark::State& state) {
   Loaded model(state);
-  Run_points(*g_state.points);
-  PointTable& t = *g_state.points;
-  const double type = g_state.fitset.TypeErreur;
+  EngineState& st = ProcessState();
+  Run_points(st, *st.points);
+  PointTable& t = *st.points;
+  const double type = st.fitset.TypeErreur;
   for (auto _ : state) {
-    Weights(t, type);
-    benchmark::DoNotOptimize(Coeff_estimate(t, type));
-    benchmark::DoNotOptimize(Scatter_exp(t));
-    benchmark::DoNotOptimize(Scatter_calc(t));
+    Weights(st, t, type);
+    benchmark::DoNotOptimize(Coeff_estimate(st, t, type));
+    benchmark::DoNotOptimize(Scatter_exp(st, t));
+    benchmark::DoNotOptimize(Scatter_calc(st, t));
   }
   PerSimulation(state);
 }

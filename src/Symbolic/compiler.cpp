@@ -351,4 +351,19 @@ void Compile(FormulaCells& cells, const Text& text, compilptr target, int16_t& f
   CompileRecord(text, target, shared);
 }
 
+bool ReadsTimeOrSpecies(const compil* c, const FormulaCells& cells) {
+  if (!c) return false;
+  const double* first = cells.species;
+  const double* last = cells.species + kMaxSpecies;
+  for (int32_t k = 0; k < c->stop && k < kMaxSlots; ++k) {
+    if (c->fonction[k] == Op_Call) {
+      if (ReadsTimeOrSpecies(c->donnee[k].call, cells)) return true;
+      continue;
+    }
+    const double* cell = c->donnee[k].cell;
+    if (cell == &cells.time || (cell >= first && cell < last)) return true;
+  }
+  return false;
+}
+
 }  // namespace tarvo

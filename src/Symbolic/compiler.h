@@ -43,6 +43,10 @@ inline constexpr int32_t kMaxNesting = 256;
 // 0..stop-1 reads a real cell or calls a real record, so it is safe to evaluate and release.
 // target must come from NewCompil (or hold an earlier compilation, whose nested records are
 // released first).
+// Whether c, or a record nested in it, reads the time or a species of cells: such a formula
+// changes at every stage of an integration, any other only when parameters or adjustables do.
+bool ReadsTimeOrSpecies(const compil* c, const FormulaCells& cells);
+
 void Compile(FormulaCells& cells, const Text& text, compilptr target, int16_t& faults,
              const InlineTable* bindings);
 

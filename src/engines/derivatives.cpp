@@ -4,6 +4,7 @@
 
 #include "Symbolic/cells.h"
 #include "Symbolic/compil.h"
+#include "Symbolic/compiler.h"
 #include "engines/engine.h"
 
 namespace tarvo {
@@ -69,21 +70,6 @@ void CoefficientsInstalled(const RateTable& r, int32_t n, SpeciesMatrix& M) {
     const int row = kMaxSpecies * i;
     for (int32_t j = 0; j < n; ++j) M[row + j] = ValueOf(r.formula[row + j]);
   }
-}
-
-// Whether c, or a formula nested in it, reads the time or a species.
-bool ReadsTimeOrSpecies(const compil* c, const FormulaCells& cells) {
-  const double* first = cells.species;
-  const double* last = cells.species + kMaxSpecies;
-  for (int32_t k = 0; k < c->stop && k < kMaxSlots; ++k) {
-    if (c->fonction[k] == Op_Call) {
-      if (c->donnee[k].call && ReadsTimeOrSpecies(c->donnee[k].call, cells)) return true;
-      continue;
-    }
-    const double* cell = c->donnee[k].cell;
-    if (cell == &cells.time || (cell >= first && cell < last)) return true;
-  }
-  return false;
 }
 
 // Whether slot lies in the leading n x n block of M or among the first n free terms.

@@ -36,6 +36,7 @@ void ResetInterval(EngineState& st, PointTable& table, PointRecord& point, int k
   for (int o = 0; o < m.NSorties; ++o) {
     point.YPrev[o] = point.YCalc[o];
     point.YCalc[o] = table.Outputs[o] ? Evaluate(table.Outputs[o]) : 0.0;
+    st.output_value[o] = point.YCalc[o];
   }
 }
 
@@ -60,7 +61,10 @@ void PointOutputs(EngineState& st, PointTable& table, PointRecord& point) {
       point.YCalc[o] = static_cast<double>(status);
     } else {
       point.YPrev[o] = point.YCalc[o];
-      point.YCalc[o] = table.Outputs[o] ? Evaluate(table.Outputs[o]) : 0.0;
+      if (!table.Outputs[o])
+        point.YCalc[o] = 0.0;
+      else
+        point.YCalc[o] = st.output_varying[o] ? Evaluate(table.Outputs[o]) : st.output_value[o];
     }
   }
 }

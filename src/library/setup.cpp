@@ -348,6 +348,8 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   CompileEqualTo(st, ha, e, bindings);                                // 10. and 11.
   CompileFormulas(st, especes, parametres, hs, derivees, table, e, bindings);  // 12. to 15.
   Classify_rates(st.rates);  // which rate formulas change at every stage
+  for (int o = 0; o < kMaxOutputs; ++o)
+    st.output_varying[o] = o < hi.NSorties && ReadsTimeOrSpecies(table.Outputs[o], st.cells);
   table.Tail.NData = ReplicateMeans(st, table);                       // 16.
   if (table.Tail.NData < st.NFree) e.Add(1);                 // 17.
 }

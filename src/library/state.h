@@ -65,6 +65,10 @@ struct EngineState {
   std::vector<FileRecord> rewrite;  // the exchange file's new content, one record a point
   ExchangeFile file{};
   Engine_proc engine = nullptr;  // nil when Method matched no engine
+  // Outputs whose formula reads the time or a species; the others keep the value they took
+  // at the start of the interval (output_value) for every point of it.
+  bool output_varying[kMaxOutputs]{};
+  double output_value[kMaxOutputs]{};
   int32_t NFree = 0;
   bool loaded = false;  // set-up ran and release has not
   bool ready = false;   // the last set-up left the host's Erreur at 0
