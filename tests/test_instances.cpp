@@ -37,11 +37,7 @@ Model FirstOrder() {
 
 // A -> B -> C by the exponential engine, with k2 bound to A1*A2 through an EqualTo.
 Model Consecutive() {
-  ConsecutiveSpec s;
-  s.method = "CHU-BERMAN";
-  s.tolerance = 1e-6;
-  s.bound = true;
-  return ConsecutiveModel(s);
+  return ConsecutiveModel({.method = "CHU-BERMAN", .tolerance = 1e-6, .bound = true});
 }
 
 // One model on one instance: set-up, a simulation, kFits fitting iterations and Fin, each call
