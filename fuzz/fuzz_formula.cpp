@@ -24,11 +24,11 @@ namespace tarvo::fuzz {
 namespace {
 
 // Distinct, mostly non-integral values, so that powers and quotients take their real paths.
-void FillCells() {
-  for (int i = 0; i < kMaxSpecies; ++i) g_cells.species[i] = 0.5 + 0.25 * i;
-  for (int i = 0; i < kMaxParameters; ++i) g_cells.parameters[i] = 1.5 - 0.125 * i;
-  for (int i = 0; i < kMaxAdjustables; ++i) g_cells.adjustables[i] = 0.75 * (i + 1);
-  g_cells.time = 2.5;
+void FillCells(FormulaCells& cells) {
+  for (int i = 0; i < kMaxSpecies; ++i) cells.species[i] = 0.5 + 0.25 * i;
+  for (int i = 0; i < kMaxParameters; ++i) cells.parameters[i] = 1.5 - 0.125 * i;
+  for (int i = 0; i < kMaxAdjustables; ++i) cells.adjustables[i] = 0.75 * (i + 1);
+  cells.time = 2.5;
 }
 
 struct Bindings {
@@ -47,12 +47,12 @@ struct Bindings {
 };
 
 // Tokenize and simplify in place; false when a constant fold raised.
-bool Convert(Text& text, int32_t& errors) {
+bool Convert(Text& text, int32_t& errors, ConstantTable& constants) {
   int16_t e = 0;
-  Tokenize(text, e);
+  Tokenize(text, e, constants);
   errors += e;
   try {
-    Simplify(text);
+    Simplify(text, constants);
   } catch (const Failure&) {
     return false;
   }
@@ -60,8 +60,9 @@ bool Convert(Text& text, int32_t& errors) {
 }
 
 void Run(const std::vector<std::string>& lines) {
-  ResetConstants();
-  FillCells();
+  FormulaCells cells;  // every formula of the input reads these; they outlive the records
+  ResetConstants(cells.constants);
+  FillCells(cells);
   int32_t errors = 0;
   Bindings b;
   for (int a = 0; a < kMaxAdjustables && a + 1 < static_cast<int>(lines.size()); ++a) {
@@ -69,23 +70,23 @@ void Run(const std::vector<std::string>& lines) {
     if (host.empty()) continue;
     b.coded[a] = FromUtf8(host);
     b.equation[a] = NewCompil();
-    if (!Convert(b.coded[a], errors)) ++errors;
+    if (!Convert(b.coded[a], errors, cells.constants)) ++errors;
   }
   for (int a = 0; a < kMaxAdjustables && errors == 0; ++a) {
     if (!b.equation[a]) continue;
     int16_t faults = 0;
-    Compile(b.coded[a], b.equation[a], faults, &b.table);
+    Compile(cells, b.coded[a], b.equation[a], faults, &b.table);
     errors += faults;
-    if (b.equation[a]) errors += CountRefs(&g_cells.adjustables[a], b.equation[a]);
+    if (b.equation[a]) errors += CountRefs(&cells.adjustables[a], b.equation[a]);
   }
   Text formula = FromUtf8(lines[0]);
-  if (!Convert(formula, errors) || errors != 0) return;
+  if (!Convert(formula, errors, cells.constants) || errors != 0) return;
   compilptr target = NewCompil();
   int16_t faults = 0;
-  Compile(formula, target, faults, &b.table);
+  Compile(cells, formula, target, faults, &b.table);
   try {
     for (int a = 0; a < kMaxAdjustables; ++a)
-      if (b.equation[a]) g_cells.adjustables[a] = Evaluate(b.equation[a]);
+      if (b.equation[a]) cells.adjustables[a] = Evaluate(b.equation[a]);
     (void)Evaluate(target);
   } catch (const Failure&) {
   }

@@ -20,21 +20,26 @@
 namespace tarvo {
 namespace {
 
+// The value cells and constant table every formula of this file is compiled against.
+FormulaCells cells;
+ConstantTable& constants = cells.constants;
+
+
 Text T16(const std::string& s) { return Text(s.begin(), s.end()); }
 
 // Names a slot's operand: F1, P2, A3, C4, T, fc (function cell), R<k> (result of the record
 // called at slot k), ? (none of these).
 std::string OperandName(const compil& c, const double* cell) {
   auto in = [cell](const double* first, int n) { return cell >= first && cell < first + n; };
-  if (in(g_cells.species, kMaxSpecies)) return "F" + std::to_string(cell - g_cells.species + 1);
-  if (in(g_cells.parameters, kMaxParameters))
-    return "P" + std::to_string(cell - g_cells.parameters + 1);
-  if (in(g_cells.adjustables, kMaxAdjustables))
-    return "A" + std::to_string(cell - g_cells.adjustables + 1);
-  if (in(g_constants.value, kMaxConstants))
-    return "C" + std::to_string(cell - g_constants.value + 1);
-  if (cell == &g_cells.time) return "T";
-  if (cell == &g_cells.function_cell) return "fc";
+  if (in(cells.species, kMaxSpecies)) return "F" + std::to_string(cell - cells.species + 1);
+  if (in(cells.parameters, kMaxParameters))
+    return "P" + std::to_string(cell - cells.parameters + 1);
+  if (in(cells.adjustables, kMaxAdjustables))
+    return "A" + std::to_string(cell - cells.adjustables + 1);
+  if (in(constants.value, kMaxConstants))
+    return "C" + std::to_string(cell - constants.value + 1);
+  if (cell == &cells.time) return "T";
+  if (cell == &c.function_value) return "fc";
   for (int32_t i = 0; i < c.stop; ++i)
     if (c.fonction[i] == Op_Call && cell == &c.donnee[i].call->result)
       return "R" + std::to_string(i);
@@ -66,7 +71,7 @@ struct Compiled {
 Compiled Comp(const Text& coded, const InlineTable* bindings = nullptr) {
   compilptr c = NewCompil();
   int16_t faults = 0;
-  Compile(coded, c, faults, bindings);
+  Compile(cells, coded, c, faults, bindings);
   return {c, faults};
 }
 
@@ -152,12 +157,12 @@ TEST(Compile, SlotPatterns) {
 }
 
 TEST(Compile, ValuesOfTheDocumentedTexts) {
-  g_cells.species[0] = 1.5;
-  g_cells.species[1] = 2.0;
-  g_cells.parameters[0] = -3.0;
-  g_cells.parameters[1] = 4.0;
-  g_constants.value[0] = 2.0;
-  g_constants.value[1] = 3.0;
+  cells.species[0] = 1.5;
+  cells.species[1] = 2.0;
+  cells.parameters[0] = -3.0;
+  cells.parameters[1] = 4.0;
+  constants.value[0] = 2.0;
+  constants.value[1] = 3.0;
   const double f1 = 1.5, f2 = 2.0, p1 = -3.0, p2 = 4.0, c1 = 2.0, c2 = 3.0;
   struct Case {
     const char* coded;
@@ -228,18 +233,18 @@ TEST(Compile, Faults) {
 TEST(Compile, CounterIsAddedToAndTargetRecompiled) {
   compilptr c = NewCompil();
   int16_t faults = 5;
-  Compile(u"+(Fa)", c, faults, nullptr);  // the caller's count stops the loop, not the lead
+  Compile(cells, u"+(Fa)", c, faults, nullptr);  // the caller's count stops the loop, not the lead
   EXPECT_EQ(faults, 5);
-  Compile(u"+(Fb)*(Fc)", c, faults, nullptr);
+  Compile(cells, u"+(Fb)*(Fc)", c, faults, nullptr);
   EXPECT_EQ(faults, 5);
   EXPECT_EQ(Describe(*c), "Call{First F2}; First R0");
   faults = 0;
-  Compile(u"+Qa", c, faults, nullptr);  // the earlier nested record is released first
+  Compile(cells, u"+Qa", c, faults, nullptr);  // the earlier nested record is released first
   EXPECT_EQ(faults, 1);
   Release(c);
 
   int16_t counter = 0;
-  Compile(u"+Fa", nullptr, counter, nullptr);
+  Compile(cells, u"+Fa", nullptr, counter, nullptr);
   EXPECT_EQ(counter, 1);
 }
 
@@ -252,8 +257,8 @@ std::string Repeat(const std::string& s, int n) {
 // 256 slots fit; a formula that needs more is a fault and nothing is written past the last
 // slot, whichever construct crosses the limit.
 TEST(Compile, SlotLimit) {
-  g_cells.species[0] = 1.25;
-  g_cells.species[1] = 1.0;
+  cells.species[0] = 1.25;
+  cells.species[1] = 1.0;
   struct Case {
     std::string coded;
     int faults;
@@ -287,7 +292,7 @@ TEST(Compile, SlotLimit) {
 }
 
 TEST(Compile, NestingLimit) {
-  g_cells.species[0] = 2.5;
+  cells.species[0] = 2.5;
   for (int depth : {1, kMaxNesting, kMaxNesting + 1, 10000}) {
     const std::string coded = "+" + std::string(static_cast<size_t>(depth), '(') + "Fa" +
                               std::string(static_cast<size_t>(depth), ')');
@@ -301,9 +306,9 @@ TEST(Compile, NestingLimit) {
 }
 
 TEST(Compile, EqualToInlining) {
-  g_cells.adjustables[0] = 3.0;
-  g_cells.species[0] = 0.5;
-  g_constants.value[1] = 2.0;
+  cells.adjustables[0] = 3.0;
+  cells.species[0] = 0.5;
+  constants.value[1] = 2.0;
   Equations eq;
   eq.Bind(2, u"+Aa*Cb");
   const Compiled r = Comp(u"+Ab*Fa+Ab", &eq.table);
@@ -313,7 +318,7 @@ TEST(Compile, EqualToInlining) {
   EXPECT_NE(r.record->donnee[0].call, r.record->donnee[3].call);  // a copy per reference
   EXPECT_NE(r.record->donnee[0].call, eq.equation[1]);
   EXPECT_DOUBLE_EQ(Evaluate(r.record), 3.0 * 2.0 * 0.5 + 3.0 * 2.0);
-  EXPECT_EQ(CountRefs(&g_cells.adjustables[0], r.record), 2);
+  EXPECT_EQ(CountRefs(&cells.adjustables[0], r.record), 2);
   EXPECT_NE(eq.equation[1], nullptr);
 
   // Without an expression, or without a handle, an adjustable is its plain value.
@@ -381,16 +386,16 @@ TEST(Compile, EqualToCompiledIntoItsOwnRecord) {
     Equations eq;
     for (const auto& [n, text] : c.bound) eq.Bind(n, text);
     int16_t faults = 0;
-    Compile(eq.text[0], eq.equation[0], faults, &eq.table);
+    Compile(cells, eq.text[0], eq.equation[0], faults, &eq.table);
     EXPECT_EQ(faults, c.faults) << eq.text[0].size();
     ASSERT_NE(eq.equation[0], nullptr);
-    EXPECT_EQ(CountRefs(&g_cells.adjustables[0], eq.equation[0]), c.self_references);
+    EXPECT_EQ(CountRefs(&cells.adjustables[0], eq.equation[0]), c.self_references);
     ExpectSafe(*eq.equation[0], "own record");
   }
 }
 
 TEST(Compile, InlineChainAcrossAllAdjustables) {
-  g_cells.species[0] = 7.0;
+  cells.species[0] = 7.0;
   Equations eq;
   for (int a = 1; a < kMaxAdjustables; ++a)
     eq.Bind(a, Text{u'+', u'A', IndexChar(a + 1)});
@@ -424,14 +429,14 @@ class FormulaGenerator {
     // Mostly small integers, so that most powers of negative bases stay defined.
     for (double& v : vars) v = Pick(4) == 0 ? (Pick(501) - 200) / 100.0 : Pick(9) - 3.0;
     vars[7] = (0.0 + vars[0] * vars[3]) + 0.5;
-    g_cells.species[0] = vars[0];
-    g_cells.species[1] = vars[1];
-    g_cells.species[2] = vars[2];
-    g_cells.parameters[0] = vars[3];
-    g_cells.parameters[1] = vars[4];
-    g_cells.time = vars[5];
-    g_cells.adjustables[0] = vars[6];
-    g_cells.adjustables[1] = -99.0;  // bound: never read
+    cells.species[0] = vars[0];
+    cells.species[1] = vars[1];
+    cells.species[2] = vars[2];
+    cells.parameters[0] = vars[3];
+    cells.parameters[1] = vars[4];
+    cells.time = vars[5];
+    cells.adjustables[0] = vars[6];
+    cells.adjustables[1] = -99.0;  // bound: never read
     raises = false;
   }
 
@@ -525,11 +530,11 @@ class FormulaGenerator {
 };
 
 TEST(Compile, RoundTripAgainstDirectValues) {
-  ResetConstants();
+  ResetConstants(constants);
   Equations eq;
   int16_t error = 0;
   eq.text[1] = u"F1*P1+0.5";
-  Tokenize(eq.text[1], error);
+  Tokenize(eq.text[1], error, constants);
   ASSERT_EQ(error, 0);
   eq.equation[1] = NewCompil();
 
@@ -539,7 +544,7 @@ TEST(Compile, RoundTripAgainstDirectValues) {
     gen.NewValues();
     const FormulaGenerator::Piece p = gen.Expr(0);
     Text coded = T16(p.text);
-    Tokenize(coded, error);
+    Tokenize(coded, error, constants);
     ASSERT_EQ(error, 0) << p.text;
     const Compiled r = Comp(coded, &eq.table);
     ASSERT_EQ(r.faults, 0) << p.text;
@@ -566,7 +571,7 @@ TEST(Compile, RoundTripAgainstDirectValues) {
 // its slots and is safe to evaluate and release, and the constant table never grows past its
 // last slot (the sanitizer build checks every access).
 TEST(Compile, MalformedInputIsSafe) {
-  ResetConstants();
+  ResetConstants(constants);
   Equations eq;
   eq.Bind(1, u"+Ab");
   eq.Bind(2, u"+Aa*Cb");
@@ -601,9 +606,9 @@ TEST(Compile, MalformedInputIsSafe) {
     if (i % 7 == 3) host.push_back(char16_t(0x160 + (i % 40)));  // codes above 0xFF
     Text coded = host;
     int16_t error = 0;
-    Tokenize(coded, error);
+    Tokenize(coded, error, constants);
     ASSERT_GE(error, 0);
-    ASSERT_LE(g_constants.count, kMaxConstants + 1);
+    ASSERT_LE(constants.count, kMaxConstants + 1);
     for (const Text* t : {&coded, &host}) {
       const Compiled r = Comp(*t, &eq.table);
       ASSERT_GE(r.faults, 0);
@@ -612,12 +617,12 @@ TEST(Compile, MalformedInputIsSafe) {
     }
   }
   // The 300 distinct numbers overflow the table: the formula that needed the 256th is refused.
-  ResetConstants();
+  ResetConstants(constants);
   Text coded = T16(distinct);
   int16_t error = 0;
-  Tokenize(coded, error);
+  Tokenize(coded, error, constants);
   EXPECT_EQ(error, 0);
-  EXPECT_EQ(g_constants.count, kMaxConstants + 1);
+  EXPECT_EQ(constants.count, kMaxConstants + 1);
   const Compiled r = Comp(coded);
   EXPECT_GE(r.faults, 1);
 }

@@ -16,19 +16,18 @@ namespace tarvo {
 namespace {
 
 using testing::DerivativeModel;
-using testing::Species;
-using testing::Time;
 
 // Live cells with recognisable values; compared after every evaluation.
 struct LiveCells {
-  LiveCells() {
-    for (int k = 0; k < kMaxSpecies; ++k) g_cells.species[k] = 100.0 + k;
-    g_cells.time = -7.0;
+  explicit LiveCells(FormulaCells& c) : cells(c) {
+    for (int k = 0; k < kMaxSpecies; ++k) cells.species[k] = 100.0 + k;
+    cells.time = -7.0;
   }
   void ExpectUnchanged() const {
-    for (int k = 0; k < kMaxSpecies; ++k) EXPECT_EQ(g_cells.species[k], 100.0 + k) << k;
-    EXPECT_EQ(g_cells.time, -7.0);
+    for (int k = 0; k < kMaxSpecies; ++k) EXPECT_EQ(cells.species[k], 100.0 + k) << k;
+    EXPECT_EQ(cells.time, -7.0);
   }
+  FormulaCells& cells;
 };
 
 SpeciesVector Ramp() {
@@ -41,23 +40,24 @@ SpeciesVector Ramp() {
 void BuildTrialReaders(DerivativeModel& m, int n) {
   for (int i = 1; i <= n; ++i) {
     for (int j = 1; j <= n; ++j)
-      if ((i + j) % 2 == 0) m.Coefficient(i, j, m.Formula({{Op_First, Species(j)}, {Op_Mul, Time()}}));
-    if (i != 3) m.FreeTerm(i, m.Formula({{Op_First, Species(i)}, {Op_Add, Time()}}));
+      if ((i + j) % 2 == 0)
+        m.Coefficient(i, j, m.Formula({{Op_First, m.Species(j)}, {Op_Mul, m.Time()}}));
+    if (i != 3) m.FreeTerm(i, m.Formula({{Op_First, m.Species(i)}, {Op_Add, m.Time()}}));
   }
 }
 
 TEST(Derivatives, FormulasReadTheTrialStateAndEmptySlotsAreZero) {
   constexpr int n = 5;
-  const LiveCells live;
   DerivativeModel m;
+  const LiveCells live(m.cells);
   BuildTrialReaders(m, n);
   const SpeciesVector y = Ramp();
   SpeciesMatrix M;
   M.fill(NAN);
   SpeciesVector b;
   b.fill(NAN);
-  Eval_coefficients(n, 2.0, y, M);
-  Eval_free_terms(n, 2.0, y, b);
+  Eval_coefficients(m.rates, n, 2.0, y, M);
+  Eval_free_terms(m.rates, n, 2.0, y, b);
   live.ExpectUnchanged();
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j)
@@ -71,7 +71,7 @@ TEST(Derivatives, FormulasReadTheTrialStateAndEmptySlotsAreZero) {
   // The combined evaluation gives the same values.
   SpeciesMatrix M2;
   SpeciesVector b2, f;
-  Eval_rate_at(n, 2.0, y, b2, M2, f);
+  Eval_rate_at(m.rates, n, 2.0, y, b2, M2, f);
   live.ExpectUnchanged();
   for (int i = 0; i < n; ++i) {
     EXPECT_EQ(b2[i], b[i]);
@@ -84,26 +84,28 @@ TEST(Derivatives, FormulasReadTheTrialStateAndEmptySlotsAreZero) {
 // A power of a negative base to a fractional exponent raises out of the evaluation; the trial
 // state must not stay behind in the live cells.
 TEST(Derivatives, RaisingFormulaStillRestoresTheLiveState) {
-  const LiveCells live;
   DerivativeModel m;
+  const LiveCells live(m.cells);
   m.Coefficient(1, 1, -1.0);
   compilptr bad = m.Formula({{Op_Load, m.Constant(-8.0)},
                              {Op_Pow, m.Constant(1.0 / 3)},
-                             {Op_First, &g_cells.function_cell}});
+                             {Op_First, nullptr}});
+  bad->donnee[2].cell = &bad->function_value;  // the power's result
   m.Coefficient(2, 2, bad);
   m.FreeTerm(2, bad);
   const SpeciesVector y = Ramp();
   SpeciesMatrix M;
   SpeciesVector b, f;
-  EXPECT_THROW(Eval_coefficients(2, 1.0, y, M), Failure);
+  EXPECT_THROW(Eval_coefficients(m.rates, 2, 1.0, y, M), Failure);
   live.ExpectUnchanged();
-  EXPECT_THROW(Eval_free_terms(2, 1.0, y, b), Failure);
+  EXPECT_THROW(Eval_free_terms(m.rates, 2, 1.0, y, b), Failure);
   live.ExpectUnchanged();
-  EXPECT_THROW(Eval_rate_at(2, 1.0, y, b, M, f), Failure);
+  EXPECT_THROW(Eval_rate_at(m.rates, 2, 1.0, y, b, M, f), Failure);
   live.ExpectUnchanged();
   for (Engine_proc engine : {Engine_rk4, Engine_rk5, Engine_rk_qc, Engine_chu_berman}) {
     int16_t status = -1;
-    EXPECT_THROW(engine(2, 0.0, 1.0, 1e-4, g_cells.species, g_cells.species, status), Failure);
+    EXPECT_THROW(engine(m.rates, 2, 0.0, 1.0, 1e-4, m.cells.species, m.cells.species, status),
+                 Failure);
     live.ExpectUnchanged();
   }
 }
@@ -156,11 +158,11 @@ TEST(Derivatives, RatesMayOverwriteTheStateOrTheFreeTerms) {
 
 TEST(Derivatives, SpeciesCountOutsideTheTablesIsClamped) {
   DerivativeModel m;
-  m.FreeTerm(30, m.Formula({{Op_First, Time()}}));
+  m.FreeTerm(30, m.Formula({{Op_First, m.Time()}}));
   SpeciesVector b{}, y = Ramp();
   SpeciesMatrix M{};
-  Eval_free_terms(1000, 4.0, y, b);
-  Eval_coefficients(1000, 4.0, y, M);
+  Eval_free_terms(m.rates, 1000, 4.0, y, b);
+  Eval_coefficients(m.rates, 1000, 4.0, y, M);
   EXPECT_EQ(b[29], 4.0);
   Mat_vec(-5, M, y, b);
   EXPECT_EQ(b[29], 4.0) << "a negative count writes nothing";

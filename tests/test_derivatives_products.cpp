@@ -25,15 +25,15 @@ TEST(DerivativeProducts, ShortProgramsMatchEvaluateBitForBit) {
   DerivativeModel m;
   // Species 1 and 2 carry the values under test; the trial state installs them.
   const std::vector<std::vector<Slot>> programs = {
-      {{Op_First, Species(1)}},
-      {{Op_FirstNeg, Species(1)}},
-      {{Op_First, Species(1)}, {Op_Mul, Species(2)}},
-      {{Op_FirstNeg, Species(1)}, {Op_Mul, Species(2)}},
-      {{Op_FirstNeg, Species(1)}, {Op_Mul, Species(2)}, {Op_Mul, Species(2)}},
+      {{Op_First, m.Species(1)}},
+      {{Op_FirstNeg, m.Species(1)}},
+      {{Op_First, m.Species(1)}, {Op_Mul, m.Species(2)}},
+      {{Op_FirstNeg, m.Species(1)}, {Op_Mul, m.Species(2)}},
+      {{Op_FirstNeg, m.Species(1)}, {Op_Mul, m.Species(2)}, {Op_Mul, m.Species(2)}},
       // Not products: these must reach Evaluate and still agree with it.
-      {{Op_First, Species(1)}, {Op_Add, Species(2)}},
-      {{Op_Load, Species(1)}, {Op_First, Species(2)}},
-      {{Op_First, Species(1)}, {Op_Div, Species(2)}},
+      {{Op_First, m.Species(1)}, {Op_Add, m.Species(2)}},
+      {{Op_Load, m.Species(1)}, {Op_First, m.Species(2)}},
+      {{Op_First, m.Species(1)}, {Op_Div, m.Species(2)}},
   };
   for (size_t p = 0; p < programs.size(); ++p) {
     compilptr c = m.Formula({});
@@ -51,13 +51,13 @@ TEST(DerivativeProducts, ShortProgramsMatchEvaluateBitForBit) {
         y[1] = b;
         SpeciesVector free{};
         SpeciesMatrix M{};
-        Eval_split_at(1, 0.0, y, free, M);
-        const double saved1 = g_cells.species[0], saved2 = g_cells.species[1];
-        g_cells.species[0] = a;
-        g_cells.species[1] = b;
+        Eval_split_at(m.rates, 1, 0.0, y, free, M);
+        const double saved1 = m.cells.species[0], saved2 = m.cells.species[1];
+        m.cells.species[0] = a;
+        m.cells.species[1] = b;
         const double expected = Evaluate(c);
-        g_cells.species[0] = saved1;
-        g_cells.species[1] = saved2;
+        m.cells.species[0] = saved1;
+        m.cells.species[1] = saved2;
         EXPECT_EQ(Bits(M[0]), Bits(expected)) << "program " << p << " a=" << a << " b=" << b;
         EXPECT_EQ(Bits(free[0]), Bits(expected)) << "program " << p << " a=" << a << " b=" << b;
       }
@@ -73,7 +73,7 @@ TEST(DerivativeProducts, EmptyAndOversizedProgramsFollowEvaluate) {
   compilptr oversized = m.Formula({});
   for (int k = 0; k < kMaxSlots; ++k) {
     oversized->fonction[k] = k == 0 ? Op_FirstNeg : Op_Mul;
-    oversized->donnee[k].cell = Species(1);
+    oversized->donnee[k].cell = m.Species(1);
   }
   oversized->stop = kMaxSlots + 5;
   m.Coefficient(1, 1, empty);
@@ -83,7 +83,7 @@ TEST(DerivativeProducts, EmptyAndOversizedProgramsFollowEvaluate) {
   SpeciesVector free{};
   SpeciesMatrix M{};
   M[0] = 7.0;
-  Eval_split_at(2, 0.0, y, free, M);
+  Eval_split_at(m.rates, 2, 0.0, y, free, M);
   EXPECT_EQ(Bits(M[0]), Bits(0.0));
   EXPECT_EQ(M[1], -1.0);
 }

@@ -17,7 +17,6 @@ namespace {
 
 using testing::DerivativeModel;
 using testing::RunEngine;
-using testing::Species;
 
 // [0, 1.8] is covered exactly by 100, 1000 and 10000 accumulated fixed steps, so the
 // fixed-step engines end on t1 up to rounding instead of a step past it.
@@ -56,11 +55,11 @@ const Model kModels[] = {
     {"2A->P", 2, {1.0, 0.0},
      [](DerivativeModel& m) {
        m.FreeTerm(1, m.Formula({{Op_FirstNeg, m.Constant(2 * kSecondOrder)},
-                                {Op_Mul, Species(1)},
-                                {Op_Mul, Species(1)}}));
+                                {Op_Mul, m.Species(1)},
+                                {Op_Mul, m.Species(1)}}));
        m.FreeTerm(2, m.Formula({{Op_First, m.Constant(kSecondOrder)},
-                                {Op_Mul, Species(1)},
-                                {Op_Mul, Species(1)}}));
+                                {Op_Mul, m.Species(1)},
+                                {Op_Mul, m.Species(1)}}));
      },
      [](double t) {
        const double a = 1.0 / (1.0 + 2 * kSecondOrder * t);
@@ -81,7 +80,7 @@ double MaxError(const Model& model, Engine_proc engine, double tol) {
   DerivativeModel m;
   model.build(m);
   int16_t status = -1;
-  const SpeciesVector y = RunEngine(engine, model.n, kT0, kT1, tol, model.y0, status);
+  const SpeciesVector y = RunEngine(m, engine, model.n, kT0, kT1, tol, model.y0, status);
   EXPECT_EQ(status, 0);
   const SpeciesVector exact = model.exact(kT1);
   double err = 0.0;
@@ -136,7 +135,7 @@ TEST(EngineAccuracy, FixedStepsEndOnTheInterval) {
     DerivativeModel m;
     const double* clock = m.TimedCoefficient(1, 1, -1.0);
     int16_t status = -1;
-    RunEngine(Engine_rk4, 1, kT0, kT1, tol, SpeciesVector{1.0}, status);
+    RunEngine(m, Engine_rk4, 1, kT0, kT1, tol, SpeciesVector{1.0}, status);
     EXPECT_NEAR(*clock, kT1, 1e-12) << tol;
   }
 }
@@ -149,13 +148,14 @@ TEST(EngineCalls, SameVectorInAndOutGivesTheSameResult) {
     DerivativeModel m;
     model.build(m);
     int16_t status_apart = -1, status_same = -1;
-    const SpeciesVector apart = RunEngine(e.engine, model.n, 0.2, 0.9, 1e-6, model.y0, status_apart);
-    for (int k = 0; k < kMaxSpecies; ++k) g_cells.species[k] = model.y0[k];
-    g_cells.time = 0.2;
-    e.engine(model.n, 0.2, 0.9, 1e-6, g_cells.species, g_cells.species, status_same);
+    const SpeciesVector apart =
+        RunEngine(m, e.engine, model.n, 0.2, 0.9, 1e-6, model.y0, status_apart);
+    for (int k = 0; k < kMaxSpecies; ++k) m.cells.species[k] = model.y0[k];
+    m.cells.time = 0.2;
+    e.engine(m.rates, model.n, 0.2, 0.9, 1e-6, m.cells.species, m.cells.species, status_same);
     EXPECT_EQ(status_same, status_apart) << e.name;
-    for (int k = 0; k < kMaxSpecies; ++k) EXPECT_EQ(g_cells.species[k], apart[k]) << e.name;
-    EXPECT_EQ(g_cells.time, 0.2) << e.name;
+    for (int k = 0; k < kMaxSpecies; ++k) EXPECT_EQ(m.cells.species[k], apart[k]) << e.name;
+    EXPECT_EQ(m.cells.time, 0.2) << e.name;
   }
 }
 
@@ -164,12 +164,12 @@ TEST(EngineCalls, SameVectorInAndOutGivesTheSameResult) {
 TEST(EngineCalls, RungeKuttaSeesOnlyTheSumOfTheSplit) {
   const Model& split = kModels[1];
   auto whole = [](DerivativeModel& m) {
-    m.FreeTerm(1, m.Formula({{Op_FirstNeg, m.Constant(kK1)}, {Op_Mul, Species(1)}}));
+    m.FreeTerm(1, m.Formula({{Op_FirstNeg, m.Constant(kK1)}, {Op_Mul, m.Species(1)}}));
     m.FreeTerm(2, m.Formula({{Op_First, m.Constant(kK1)},
-                             {Op_Mul, Species(1)},
+                             {Op_Mul, m.Species(1)},
                              {Op_Sub, m.Constant(kK2)},
-                             {Op_Mul, Species(2)}}));
-    m.FreeTerm(3, m.Formula({{Op_First, m.Constant(kK2)}, {Op_Mul, Species(2)}}));
+                             {Op_Mul, m.Species(2)}}));
+    m.FreeTerm(3, m.Formula({{Op_First, m.Constant(kK2)}, {Op_Mul, m.Species(2)}}));
   };
   for (const EngineCase& e : kEngines) {
     if (e.engine == Engine_chu_berman) continue;  // it uses M itself
@@ -178,12 +178,12 @@ TEST(EngineCalls, RungeKuttaSeesOnlyTheSumOfTheSplit) {
     {
       DerivativeModel m;
       split.build(m);
-      a = RunEngine(e.engine, 3, 0.0, 1.0, 1e-6, split.y0, status);
+      a = RunEngine(m, e.engine, 3, 0.0, 1.0, 1e-6, split.y0, status);
     }
     {
       DerivativeModel m;
       whole(m);
-      b = RunEngine(e.engine, 3, 0.0, 1.0, 1e-6, split.y0, status);
+      b = RunEngine(m, e.engine, 3, 0.0, 1.0, 1e-6, split.y0, status);
     }
     for (int i = 0; i < 3; ++i) EXPECT_NEAR(a[i], b[i], 1e-13) << e.name << " species " << i;
   }

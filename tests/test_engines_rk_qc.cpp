@@ -43,11 +43,11 @@ TEST(RkQcAttempt, ErrorIgnoresSpeciesAtZero) {
   m.Coefficient(2, 2, -2.0);
   RkQcFrame f{};
   double t = 0.0;
-  EXPECT_EQ(Attempt_rk_qc(2, 0.5, 1e-4, t, f), 0.0) << "all species at zero";
+  EXPECT_EQ(Attempt_rk_qc(m.Prepared(2), 2, 0.5, 1e-4, t, f), 0.0) << "all species at zero";
   EXPECT_EQ(t, 0.5);
   f.y = f.y_half = f.y_full = SpeciesVector{1.0, 0.0};
   t = 0.0;
-  const double errmax = Attempt_rk_qc(2, 0.5, 1e-4, t, f);
+  const double errmax = Attempt_rk_qc(m.Prepared(2), 2, 0.5, 1e-4, t, f);
   EXPECT_GT(errmax, 0.0);
   EXPECT_NEAR(errmax, std::fabs(f.d[0] / f.y_full[0]) / 1e-4, 1e-9);
 }
@@ -68,11 +68,11 @@ TEST(RkQcEngine, AcceptedAttemptSubtractsTheDecimalFraction) {
     RkQcFrame f{};
     f.y = f.y_half = f.y_full = y0;
     double t = 0.0;
-    const double errmax = Attempt_rk_qc(2, 1.0, 1.0, t, f);
+    const double errmax = Attempt_rk_qc(m.Prepared(2), 2, 1.0, 1.0, t, f);
     ASSERT_LE(errmax, 6561.0) << "the attempt must be accepted";
     ASSERT_EQ(t, 1.0);
     int16_t status = -1;
-    const SpeciesVector y = RunEngine(Engine_rk_qc, 2, 0.0, 1.0, 1.0, y0, status);
+    const SpeciesVector y = RunEngine(m, Engine_rk_qc, 2, 0.0, 1.0, 1.0, y0, status);
     EXPECT_EQ(status, 0);
     for (int i = 0; i < 2; ++i) {
       EXPECT_NE(f.d[i], 0.0) << "the half and full steps must differ";
@@ -91,7 +91,7 @@ TEST(RkQcEngine, ErrorFreeRateQuadruplesTheStepUntilTheEnd) {
   const double* count = m.CountedCoefficient(1, 1, 0.0);
   m.FreeTerm(1, m.Formula({{Op_First, m.Constant(3.0)}}));
   int16_t status = -1;
-  const SpeciesVector y = RunEngine(Engine_rk_qc, 1, 0.0, 1.0, 1e-4, SpeciesVector{1.0}, status);
+  const SpeciesVector y = RunEngine(m, Engine_rk_qc, 1, 0.0, 1.0, 1e-4, SpeciesVector{1.0}, status);
   EXPECT_EQ(status, 0);
   EXPECT_NEAR(y[0], 4.0, 1e-14);
   EXPECT_EQ(*count, 5 * 12);
@@ -110,7 +110,7 @@ TEST(RkQcEngine, StepLimitReportsStatusTwo) {
     const double* count = m.CountedCoefficient(3, 1, 0.0);
     int16_t status = -1;
     const SpeciesVector y =
-        RunEngine(Engine_rk_qc, 3, 0.0, 10.0, 0.01, SpeciesVector{1.0, 0.0, 0.0}, status);
+        RunEngine(m, Engine_rk_qc, 3, 0.0, 10.0, 0.01, SpeciesVector{1.0, 0.0, 0.0}, status);
     EXPECT_EQ(status, 2);
     EXPECT_LT(*clock, 10.0 - 0.01);
     if (omega == 10.0) {
@@ -137,10 +137,11 @@ TEST(RkQcEngine, SevereFailureRetriesFromTheAcceptedState) {
   RkQcFrame f{};
   f.y = f.y_half = f.y_full = y0;
   double t = 0.0;
-  ASSERT_GT(Attempt_rk_qc(2, 0.01, 1e-4, t, f), 6561.0) << "the first attempt must fail";
+  ASSERT_GT(Attempt_rk_qc(m.Prepared(2), 2, 0.01, 1e-4, t, f), 6561.0)
+      << "the first attempt must fail";
 
   int16_t status = -1;
-  const SpeciesVector y = RunEngine(Engine_rk_qc, 2, 0.0, 1.0, 1e-4, y0, status);
+  const SpeciesVector y = RunEngine(m, Engine_rk_qc, 2, 0.0, 1.0, 1e-4, y0, status);
   EXPECT_EQ(status, 0);
   EXPECT_NEAR(y[0], 1.0, 1e-6);
   EXPECT_NEAR(y[1], 1.0, 1e-12);

@@ -57,7 +57,9 @@ double minus_eight = -8.0, third = 1.0 / 3.0;
 double tiny = 1e-130, minus_tiny = -1e-130, above_tiny = 1.0000001e-130, below_tiny = 1e-131;
 double minus_below_tiny = -1e-131, not_a_number = std::numeric_limits<double>::quiet_NaN();
 double big_exponent = 2147483648.0;
-double& fc = g_cells.function_cell;
+// Stands for the function value of the record being built: Program binds it to the record's
+// own field.
+double fc = 0.0;
 
 struct SlotSpec {
   Op op;
@@ -75,7 +77,7 @@ compilptr Program(std::initializer_list<SlotSpec> slots) {
     if (s.op == Op_Call)
       p->donnee[i].call = s.call;
     else
-      p->donnee[i].cell = s.cell;
+      p->donnee[i].cell = s.cell == &fc ? &p->function_value : s.cell;
     ++i;
   }
   p->stop = i;
@@ -298,7 +300,7 @@ TEST(Evaluate, CountRefsCountsEveryUse) {
       {"top level, group and nested group", &a, 4},
       {"only in a group", &b, 1},
       {"base of a power", &c, 1},
-      {"function cell", &fc, 1},
+      {"function value", &p.p->function_value, 1},
       {"a nested result", &group->result, 1},
       {"unused", &d, 0},
   };

@@ -1,13 +1,18 @@
 // One fitting iteration through the exported calls: the undo of a second step that raises
 // ErreurCalc, the strict convergence test over the whole call, standard deviations on demand,
-// the error paths (no free adjustable, no model, a failed set-up, no memory for the scratch
-// table), a free adjustable at exactly 0, and the scratch table against a full copy.
+// the error paths (no free adjustable, no model, a failed set-up, a set-up without memory
+// for the scratch table), a free adjustable at exactly 0, and the scratch table against a full
+// copy.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
+#include <atomic>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "fitting/sensitivities.h"
 #include "library/erreur_codes.h"
@@ -17,18 +22,43 @@
 
 namespace {
 
-// Makes the next nothrow allocation of a point table fail, to stand for exhausted memory.
-bool g_fail_point_table = false;
+// Set-up takes the point table and then the fit's scratch table from std::calloc. While armed,
+// the hook counts the requests of that size and refuses the second, to stand for memory
+// exhausted after the point table was had. The real calloc is the next one in the lookup order
+// (the C library's, or a sanitizer's); should the lookup itself ask for memory, it gets a
+// block of a small arena that is never given back.
+std::atomic<bool> g_fail_scratch_table{false};
+std::atomic<int> g_point_tables{0};
+
+using CallocFn = void* (*)(std::size_t, std::size_t);
+std::atomic<CallocFn> g_real_calloc{nullptr};
+thread_local bool t_resolving = false;
+alignas(std::max_align_t) unsigned char g_arena[4096];
+std::atomic<std::size_t> g_arena_used{0};
+
+void* ArenaBlock(std::size_t bytes) {
+  bytes = (bytes + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) *
+          alignof(std::max_align_t);
+  const std::size_t at = g_arena_used.fetch_add(bytes);
+  return at + bytes <= sizeof g_arena ? g_arena + at : nullptr;  // zeroed: never reused
+}
 
 }  // namespace
 
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  if (g_fail_point_table && size == sizeof(tarvo::PointTable)) return nullptr;
-  try {
-    return ::operator new(size);
-  } catch (...) {
+extern "C" void* calloc(std::size_t count, std::size_t size) {
+  if (g_fail_scratch_table && count == 1 && size == sizeof(tarvo::PointTable) &&
+      g_point_tables.fetch_add(1) + 1 == 2)
     return nullptr;
+  CallocFn real = g_real_calloc.load();
+  if (!real) {
+    if (t_resolving)
+      return count != 0 && size > SIZE_MAX / count ? nullptr : ArenaBlock(count * size);
+    t_resolving = true;
+    real = reinterpret_cast<CallocFn>(dlsym(RTLD_NEXT, "calloc"));
+    t_resolving = false;
+    g_real_calloc.store(real);
   }
+  return real(count, size);
 }
 
 namespace tarvo::testhost {
@@ -153,7 +183,7 @@ TEST(FitIteration, StandardDeviationsEveryCallOnlyWhenMaxIterIsZero) {
     }
     EXPECT_EQ(h.adjustables.SD[1], -1);  // not free: left as the host sent it
     if (max_iter == 0) {
-      EXPECT_EQ(g_state.adjustables[1].SD, 0.0);
+      EXPECT_EQ(ProcessState().adjustables[1].SD, 0.0);
     }
     h.Fin();
   }
@@ -166,7 +196,7 @@ TEST(FitIteration, PerfectFitKeepsThePreviousDeviations) {
   h.CalculInitial();
   h.Simulate();
   ASSERT_EQ(h.fitset.ErreurCalc, 0.0);
-  g_state.adjustables[0].SD = 0.125;
+  ProcessState().adjustables[0].SD = 0.125;
   h.adjustables.SD[0] = -1;
   h.Fit();
   EXPECT_EQ(h.fitset.Erreur, 0);
@@ -198,18 +228,18 @@ TEST(FitIteration, SetUpStartsDeviationsFromTheHost) {
     h1.Simulate();
     h1.Fit();
     ASSERT_EQ(h1.fitset.Erreur, 0);
-    const double left = g_state.adjustables[0].SD;
+    const double left = ProcessState().adjustables[0].SD;
     ASSERT_GT(left, 0);
     ASSERT_NE(left, c.host_sd);
-    ASSERT_NE(g_state.adjustables[0].dP, 0);
+    ASSERT_NE(ProcessState().adjustables[0].dP, 0);
     if (c.fin_first) h1.Fin();
 
     Host h2(CurveModel({"A1"}, {5.0}, {{"a", 5.0, "", true}}));
     h2.adjustables.SD[0] = c.host_sd;
     h2.CalculInitial();
     ASSERT_EQ(h2.fitset.Erreur, 0);
-    EXPECT_EQ(g_state.adjustables[0].SD, c.host_sd);
-    EXPECT_EQ(g_state.adjustables[0].dP, 0.0);
+    EXPECT_EQ(ProcessState().adjustables[0].SD, c.host_sd);
+    EXPECT_EQ(ProcessState().adjustables[0].dP, 0.0);
     h2.Simulate();
     ASSERT_EQ(h2.fitset.ErreurCalc, 0.0);
     h2.Fit();
@@ -257,22 +287,35 @@ TEST(FitIteration, ErrorPathsMoveNothing) {
   }
 }
 
-TEST(FitIteration, NoMemoryForTheScratchTable) {
+// The fit's scratch table is had at set-up, with the point table. When it cannot be, set-up
+// raises out of memory and leaves no model: Simulation and Ajustement answer that none is
+// loaded, and the next set-up, with memory, loads the model and fits it.
+TEST(FitIteration, SetUpWithoutMemoryForTheScratchTableLeavesNoModel) {
   Host h(CurveModel({"A1"}, {5.0}, {{"a", 1.0, "", true}}));
+  g_point_tables = 0;
+  g_fail_scratch_table = true;
   h.CalculInitial();
-  h.Simulate();
-  g_fail_point_table = true;
-  h.Fit();
-  g_fail_point_table = false;
-  EXPECT_EQ(h.fitset.Erreur, kErreurNoMemory);
-  EXPECT_EQ(h.adjustables.Value[0], 1.0);
+  g_fail_scratch_table = false;
+  EXPECT_EQ(g_point_tables, 2) << "the point table, then the scratch table";
   std::string message;
   EXPECT_EQ(Host::LastFailure(&message), static_cast<int32_t>(FailureKind::InvalidOperation));
-  EXPECT_NE(message.find("out of memory"), std::string::npos);
-  // The next call, with memory, carries on.
+  EXPECT_NE(message.find("out of memory"), std::string::npos) << message;
+  EXPECT_FALSE(ModelReady(ProcessState()));
+  h.fitset.Erreur = 0;
+  h.Simulate();
+  EXPECT_EQ(h.fitset.Erreur, kErreurNoModel);
+  h.fitset.Erreur = 0;
+  h.Fit();
+  EXPECT_EQ(h.fitset.Erreur, kErreurNoModel);
+  EXPECT_EQ(h.adjustables.Value[0], 1.0);
+  // The next set-up, with memory, carries on.
+  h.fitset.Erreur = 0;
+  h.CalculInitial();
+  ASSERT_EQ(h.fitset.Erreur, 0);
+  EXPECT_EQ(Host::LastFailure(), 0);
+  h.Simulate();
   h.Fit();
   EXPECT_EQ(h.fitset.Erreur, 0);
-  EXPECT_EQ(Host::LastFailure(), 0);
   EXPECT_NE(h.adjustables.Value[0], 1.0);
   h.Fin();
 }
@@ -288,8 +331,8 @@ TEST(FitIteration, FreeAdjustableAtZero) {
   Host h(m);
   h.CalculInitial();
   h.Simulate();
-  Sensibilites();
-  const PointRecord& p = g_state.points->Points[0];
+  Sensibilites(ProcessState());
+  const PointRecord& p = ProcessState().points->Points[0];
   EXPECT_NEAR(p.Sens[0][1], 2.0, 1e-9);   // (0.02 - 0) * 100 / 1
   EXPECT_NEAR(p.Sens[0][0], 1.0, 1e-9);   // (1.01 - 1) * 100 / 1
   EXPECT_NEAR(p.Sens[1][0], 3.0, 1e-9);
@@ -322,25 +365,26 @@ TEST(FitIteration, ScratchCopyMatchesAFullCopy) {
   h.CalculInitial();
   ASSERT_EQ(h.fitset.Erreur, 0);
   h.Simulate();
+  EngineState& st = ProcessState();
 
   auto full = std::make_unique<PointTable>();
-  std::memcpy(full.get(), g_state.points, sizeof(PointTable));
-  DifferenceColumns(*full);
+  std::memcpy(full.get(), st.points, sizeof(PointTable));
+  DifferenceColumns(st, *full);
   std::vector<double> reference;
   for (int j = 0; j < 5; ++j)
     for (int o = 0; o < 3; ++o)
-      for (int a = 0; a < 2; ++a) reference.push_back(g_state.points->Points[j].Sens[o][a]);
+      for (int a = 0; a < 2; ++a) reference.push_back(st.points->Points[j].Sens[o][a]);
 
-  for (int j = 0; j < 5; ++j) std::memset(g_state.points->Points[j].Sens, 0, sizeof(double) * 2000);
-  Sensibilites();
-  EXPECT_EQ(g_state.fitset.Erreur, 0);
+  for (int j = 0; j < 5; ++j) std::memset(st.points->Points[j].Sens, 0, sizeof(double) * 2000);
+  Sensibilites(st);
+  EXPECT_EQ(st.fitset.Erreur, 0);
   size_t i = 0;
   for (int j = 0; j < 5; ++j)
     for (int o = 0; o < 3; ++o)
-      for (int a = 0; a < 2; ++a) EXPECT_EQ(g_state.points->Points[j].Sens[o][a], reference[i++]);
+      for (int a = 0; a < 2; ++a) EXPECT_EQ(st.points->Points[j].Sens[o][a], reference[i++]);
   // Through the bound rate 2k: dA/dk = -2 t A0 exp(-2 k t), at t = 1 within the 1 % step.
-  EXPECT_NEAR(g_state.points->Points[2].Sens[0][0], -4 * std::exp(-1.4), 0.02);
-  EXPECT_DOUBLE_EQ(g_state.adjustables[2].Value, 1.4);  // back with k
+  EXPECT_NEAR(st.points->Points[2].Sens[0][0], -4 * std::exp(-1.4), 0.02);
+  EXPECT_DOUBLE_EQ(st.adjustables[2].Value, 1.4);  // back with k
   h.Fin();
 }
 

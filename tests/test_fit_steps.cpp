@@ -14,30 +14,24 @@
 namespace tarvo {
 namespace {
 
-// A loaded-looking engine state over a zeroed point table of its own; restored afterwards.
+// A loaded-looking engine state of its own over a zeroed point table of its own.
 class FitTable : public ::testing::Test {
  protected:
   void SetUp() override {
     table_ = std::make_unique<PointTable>();
-    saved_points_ = g_state.points;
-    g_state.points = table_.get();
-    g_state.initials.NAjustables = 3;
-    g_state.initials.NPoints = 3;
-    g_state.initials.NSorties = 1;
-    g_state.fitset.Erreur = 0;
-    g_state.fitset.Marquard = 0;
-    for (PAjustable& a : g_state.adjustables) {
+    st.points = table_.get();
+    st.initials.NAjustables = 3;
+    st.initials.NPoints = 3;
+    st.initials.NSorties = 1;
+    st.fitset.Erreur = 0;
+    st.fitset.Marquard = 0;
+    for (PAjustable& a : st.adjustables) {
       a.Value = 1;
       a.dP = 0;
       a.Adjustable = kFalse;
     }
   }
-  void TearDown() override {
-    g_state.points = saved_points_;
-    g_state.initials.NAjustables = 0;
-    g_state.initials.NPoints = 0;
-    g_state.initials.NSorties = 0;
-  }
+  void TearDown() override { st.points = nullptr; }  // the table is the fixture's
   PointRecord& Point(int j) { return table_->Points[j - 1]; }
   void Pair(int j, int16_t nrep, double weight, double ymean, double ycalc) {
     Point(j).NRep[0] = nrep;
@@ -47,7 +41,8 @@ class FitTable : public ::testing::Test {
   }
 
   std::unique_ptr<PointTable> table_;
-  PointTable* saved_points_ = nullptr;
+  std::unique_ptr<EngineState> state_ = std::make_unique<EngineState>();
+  EngineState& st = *state_;
 };
 
 TEST(LimitedStep, NinetyPercentNeverBeyondNinetyPercentOfTheValue) {
@@ -68,7 +63,7 @@ TEST(LimitedStep, NinetyPercentNeverBeyondNinetyPercentOfTheValue) {
 // One free adjustable, one pair with NRep 2, Weight 1, YMean 3, YCalc 2 and Sens 0.5:
 // w = 2, r = 2, g = 1, M = 0.5 undamped, 1 with Marquard 1.
 TEST_F(FitTable, NormalEquationsAndStepOfOneAdjustable) {
-  g_state.adjustables[1].Adjustable = kTrue;
+  st.adjustables[1].Adjustable = kTrue;
   Pair(2, 2, 1, 3, 2);
   Point(2).Sens[0][1] = 0.5;
   // Pairs without data or without weight add nothing, though their sensitivities exist.
@@ -86,24 +81,24 @@ TEST_F(FitTable, NormalEquationsAndStepOfOneAdjustable) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value + 100 * c.marquard);
-    g_state.adjustables[1].Value = c.value;
-    g_state.adjustables[1].dP = 0;
-    g_state.fitset.Marquard = c.marquard;
+    st.adjustables[1].Value = c.value;
+    st.adjustables[1].dP = 0;
+    st.fitset.Marquard = c.marquard;
     FitMatrix M;
     FitVector g;
-    Equations_normales(1, M, g);
+    Equations_normales(st, 1, M, g);
     EXPECT_DOUBLE_EQ(g.v[0], 1);
     EXPECT_DOUBLE_EQ(M.a[0][0], c.m);
-    Pas_ajustement(1);
-    EXPECT_EQ(g_state.fitset.Erreur, 0);
-    EXPECT_DOUBLE_EQ(g_state.adjustables[1].dP, c.dp);
-    EXPECT_EQ(g_state.adjustables[1].Value, c.value);  // the step is not applied here
+    Pas_ajustement(st, 1);
+    EXPECT_EQ(st.fitset.Erreur, 0);
+    EXPECT_DOUBLE_EQ(st.adjustables[1].dP, c.dp);
+    EXPECT_EQ(st.adjustables[1].Value, c.value);  // the step is not applied here
   }
 }
 
 TEST_F(FitTable, DampingScalesTheDiagonalOnly) {
-  g_state.adjustables[0].Adjustable = kTrue;
-  g_state.adjustables[2].Adjustable = kTrue;
+  st.adjustables[0].Adjustable = kTrue;
+  st.adjustables[2].Adjustable = kTrue;
   Pair(1, 1, 1, 2, 1);
   Point(1).Sens[0][0] = 1;
   Point(1).Sens[0][2] = 2;
@@ -112,9 +107,9 @@ TEST_F(FitTable, DampingScalesTheDiagonalOnly) {
   Point(2).Sens[0][2] = -1;
   FitMatrix plain, damped;
   FitVector g;
-  Equations_normales(1, plain, g);
-  g_state.fitset.Marquard = 1;
-  Equations_normales(1, damped, g);
+  Equations_normales(st, 1, plain, g);
+  st.fitset.Marquard = 1;
+  Equations_normales(st, 1, damped, g);
   // Both triangles: M = sum w s s^T = [[1 + 18, 2 - 6], [2 - 6, 4 + 2]].
   const double want[2][2] = {{19, -4}, {-4, 6}};
   for (int c = 0; c < 2; ++c) {
@@ -130,38 +125,38 @@ TEST_F(FitTable, DampingScalesTheDiagonalOnly) {
 // Steps dP = (1, 2), sensitivities (0, 0), observed change 5: the first column becomes 3, the
 // second 1.2 (it sees the corrected first column), predicting 5.4 for the step.
 TEST_F(FitTable, SecantCorrectionColumnAfterColumn) {
-  g_state.adjustables[0].Adjustable = kTrue;
-  g_state.adjustables[1].Adjustable = kTrue;
-  g_state.adjustables[0].dP = 1;
-  g_state.adjustables[1].dP = 2;
-  g_state.adjustables[2].dP = 100;  // not free: neither read nor corrected
+  st.adjustables[0].Adjustable = kTrue;
+  st.adjustables[1].Adjustable = kTrue;
+  st.adjustables[0].dP = 1;
+  st.adjustables[1].dP = 2;
+  st.adjustables[2].dP = 100;  // not free: neither read nor corrected
   Point(1).YPrev[0] = 1;
   Point(1).YCalc[0] = 6;
   Point(1).Sens[0][2] = 0.25;
-  Correction_secante();
+  Correction_secante(st);
   EXPECT_DOUBLE_EQ(Point(1).Sens[0][0], 3);
   EXPECT_DOUBLE_EQ(Point(1).Sens[0][1], 1.2);
   EXPECT_EQ(Point(1).Sens[0][2], 0.25);
   EXPECT_DOUBLE_EQ(Point(1).Sens[0][0] * 1 + Point(1).Sens[0][1] * 2, 5.4);
 
   // With one free adjustable the corrected column reproduces the observed change exactly.
-  g_state.adjustables[1].Adjustable = kFalse;
-  g_state.adjustables[0].dP = 0.5;
+  st.adjustables[1].Adjustable = kFalse;
+  st.adjustables[0].dP = 0.5;
   Point(2).YPrev[0] = 2;
   Point(2).YCalc[0] = 3;
   Point(2).Sens[0][0] = 4;
-  Correction_secante();
+  Correction_secante(st);
   EXPECT_DOUBLE_EQ(Point(2).Sens[0][0] * 0.5, 1);
 }
 
 TEST_F(FitTable, SecantCorrectionWithoutAStepChangesNothing) {
-  g_state.adjustables[0].Adjustable = kTrue;
-  g_state.adjustables[1].Adjustable = kTrue;
+  st.adjustables[0].Adjustable = kTrue;
+  st.adjustables[1].Adjustable = kTrue;
   Point(1).YPrev[0] = 1;
   Point(1).YCalc[0] = 6;
   Point(1).Sens[0][0] = 0.7;
   Point(1).Sens[0][1] = -0.3;
-  Correction_secante();
+  Correction_secante(st);
   EXPECT_EQ(Point(1).Sens[0][0], 0.7);
   EXPECT_EQ(Point(1).Sens[0][1], -0.3);
 }
@@ -183,16 +178,16 @@ TEST_F(FitTable, SolverCodesStopTheStep) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     for (int a = 0; a < 3; ++a) {
-      g_state.adjustables[a].Adjustable = a < c.free_count ? kTrue : kFalse;
-      g_state.adjustables[a].dP = 0;
+      st.adjustables[a].Adjustable = a < c.free_count ? kTrue : kFalse;
+      st.adjustables[a].dP = 0;
       Point(1).Sens[0][a] = c.sens;
     }
     Pair(1, 1, 1, 2, 1);
-    g_state.fitset.Erreur = c.erreur_in;
-    g_state.adjustables[0].dP = 0;
-    Pas_ajustement(1);
-    EXPECT_EQ(g_state.fitset.Erreur, c.erreur_out);
-    for (int a = 0; a < 3; ++a) EXPECT_EQ(g_state.adjustables[a].dP, 0);
+    st.fitset.Erreur = c.erreur_in;
+    st.adjustables[0].dP = 0;
+    Pas_ajustement(st, 1);
+    EXPECT_EQ(st.fitset.Erreur, c.erreur_out);
+    for (int a = 0; a < 3; ++a) EXPECT_EQ(st.adjustables[a].dP, 0);
   }
 }
 

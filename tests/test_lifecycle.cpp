@@ -136,7 +136,7 @@ TEST_F(Lifecycle, FinReleasesEverythingAndErasesTheFile) {
     EXPECT_EQ(Host::LastFailure(), 0);
     EXPECT_EQ(Live(), 0) << "mode " << mode;
     EXPECT_FALSE(h.FileExists());
-    EXPECT_EQ(g_state.points, nullptr);
+    EXPECT_EQ(ProcessState().points, nullptr);
   }
 }
 

@@ -110,15 +110,15 @@ void ExpectRefused(Host& h, bool fit, const char* when) {
 
 // Nothing of a model is left: no point table, no compiled formula behind any handle.
 void ExpectNothingLoaded() {
-  EXPECT_EQ(g_state.points, nullptr);
-  EXPECT_FALSE(g_state.loaded);
+  EXPECT_EQ(ProcessState().points, nullptr);
+  EXPECT_FALSE(ProcessState().loaded);
   int handles = 0;
-  for (const compilptr c : g_derivatives) handles += c != nullptr;
-  for (const PEspece& s : g_state.species)
+  for (const compilptr c : ProcessState().rates.formula) handles += c != nullptr;
+  for (const PEspece& s : ProcessState().species)
     for (const compilptr c : s.Formula) handles += c != nullptr;
-  for (const PParam& p : g_state.parameters)
+  for (const PParam& p : ProcessState().parameters)
     for (const compilptr c : p.Equation) handles += c != nullptr;
-  for (const PAjustable& a : g_state.adjustables) handles += a.Equation != nullptr;
+  for (const PAjustable& a : ProcessState().adjustables) handles += a.Equation != nullptr;
   EXPECT_EQ(handles, 0);
 }
 

@@ -60,7 +60,7 @@ TEST(Limits, RefusedCounts) {
     EXPECT_EQ(h.ReadFile().size(), file.size());
     h.Fin();
     EXPECT_EQ(Host::LastFailure(), 0);
-    EXPECT_EQ(g_state.points, nullptr);
+    EXPECT_EQ(ProcessState().points, nullptr);
     EXPECT_FALSE(h.FileExists());
   }
 }

@@ -15,62 +15,68 @@ using namespace tarvo;
 
 namespace {
 
+// The value cells and constant table every formula of this file is compiled against.
+FormulaCells cells;
+ConstantTable& constants = cells.constants;
+
+
 Text Token(int slot) { return Text{u'C', IndexChar(slot)}; }
 
 }  // namespace
 
 // Runs first in this program: the table is as the library's load left it.
 TEST(ConstantTable, FirstUseAfterLoadAndReuse) {
-  ASSERT_EQ(g_constants.count, 1);
-  EXPECT_EQ(ConstName(2.5), u"Ca");  // slot 1 held the initial 0.0, but the search is empty
-  EXPECT_EQ(g_constants.count, 2);
-  EXPECT_EQ(g_constants.value[1], 0.0);
-  EXPECT_EQ(ConstName(2.5), u"Ca");
-  EXPECT_EQ(g_constants.count, 2);
-  EXPECT_EQ(ConstName(0.0), u"Cb");
-  EXPECT_EQ(g_constants.count, 3);
+  ASSERT_EQ(constants.count, 1);
+  // Slot 1 held the initial 0.0, but the search is empty.
+  EXPECT_EQ(ConstName(constants, 2.5), u"Ca");
+  EXPECT_EQ(constants.count, 2);
+  EXPECT_EQ(constants.value[1], 0.0);
+  EXPECT_EQ(ConstName(constants, 2.5), u"Ca");
+  EXPECT_EQ(constants.count, 2);
+  EXPECT_EQ(ConstName(constants, 0.0), u"Cb");
+  EXPECT_EQ(constants.count, 3);
 
   // -0.0 equals 0.0: same slot, and the slot takes the newer value.
-  EXPECT_EQ(ConstName(-0.0), u"Cb");
-  EXPECT_TRUE(std::signbit(ConstValue(u"Cb")));
-  EXPECT_EQ(g_constants.count, 3);
+  EXPECT_EQ(ConstName(constants, -0.0), u"Cb");
+  EXPECT_TRUE(std::signbit(ConstValue(constants, u"Cb")));
+  EXPECT_EQ(constants.count, 3);
 
   // A NaN equals nothing, itself included: each one takes a new slot.
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(ConstName(nan), u"Cc");
-  EXPECT_EQ(ConstName(nan), u"Cd");
-  EXPECT_TRUE(std::isnan(ConstValue(u"Cc")));
-  EXPECT_EQ(ConstValue(u"Ca"), 2.5);
-  EXPECT_EQ(g_constants.count, 5);
-  EXPECT_FALSE(ConstantTableFull());
+  EXPECT_EQ(ConstName(constants, nan), u"Cc");
+  EXPECT_EQ(ConstName(constants, nan), u"Cd");
+  EXPECT_TRUE(std::isnan(ConstValue(constants, u"Cc")));
+  EXPECT_EQ(ConstValue(constants, u"Ca"), 2.5);
+  EXPECT_EQ(constants.count, 5);
+  EXPECT_FALSE(ConstantTableFull(constants));
 
-  ResetConstants();
-  EXPECT_EQ(g_constants.count, 1);
-  EXPECT_EQ(ConstName(-1.0), u"Ca");
+  ResetConstants(constants);
+  EXPECT_EQ(constants.count, 1);
+  EXPECT_EQ(ConstName(constants, -1.0), u"Ca");
 }
 
 TEST(ConstantTable, ExhaustionNeverWritesPastTheTable) {
-  ResetConstants();
+  ResetConstants(constants);
   for (int n = 1; n <= kMaxConstants; ++n) {
-    ASSERT_EQ(ConstName(n + 0.5), Token(n)) << n;
+    ASSERT_EQ(ConstName(constants, n + 0.5), Token(n)) << n;
     // Filling the last slot must not clear a 256th one (the count lives right behind it).
-    ASSERT_EQ(g_constants.count, n + 1);
+    ASSERT_EQ(constants.count, n + 1);
   }
-  EXPECT_TRUE(ConstantTableFull());
-  EXPECT_EQ(ConstValue(Token(kMaxConstants)), kMaxConstants + 0.5);
+  EXPECT_TRUE(ConstantTableFull(constants));
+  EXPECT_EQ(ConstValue(constants, Token(kMaxConstants)), kMaxConstants + 0.5);
 
   // Known values keep their tokens; a new value gets the overflow token, which reads as NaN.
-  EXPECT_EQ(ConstName(7.5), Token(7));
-  const Text overflow = ConstName(1000.25);
+  EXPECT_EQ(ConstName(constants, 7.5), Token(7));
+  const Text overflow = ConstName(constants, 1000.25);
   EXPECT_EQ(overflow, (Text{u'C', kOverflowIndex}));
-  EXPECT_TRUE(std::isnan(ConstValue(overflow)));
-  EXPECT_EQ(g_constants.count, kMaxConstants + 1);
-  EXPECT_EQ(ConstValue(Token(kMaxConstants)), kMaxConstants + 0.5);
+  EXPECT_TRUE(std::isnan(ConstValue(constants, overflow)));
+  EXPECT_EQ(constants.count, kMaxConstants + 1);
+  EXPECT_EQ(ConstValue(constants, Token(kMaxConstants)), kMaxConstants + 0.5);
 
   // Tokens outside 1..255 read as NaN rather than outside the table.
-  EXPECT_TRUE(std::isnan(ConstValue(Text{u'C', IndexChar(0)})));
-  EXPECT_TRUE(std::isnan(ConstValue(u"C")));
-  ResetConstants();
+  EXPECT_TRUE(std::isnan(ConstValue(constants, Text{u'C', IndexChar(0)})));
+  EXPECT_TRUE(std::isnan(ConstValue(constants, u"C")));
+  ResetConstants(constants);
 }
 
 TEST(Brackets, MatchParenPositionsAndFlag) {
@@ -97,9 +103,10 @@ TEST(Brackets, MatchParenPositionsAndFlag) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.text) + " at " + std::to_string(c.pos));
-    g_paren_error = 99;
-    EXPECT_EQ(MatchParen(c.text, c.pos), c.partner);
-    EXPECT_EQ(g_paren_error, c.flag);
+    int32_t error = 99;
+    EXPECT_EQ(MatchParen(c.text, c.pos, &error), c.partner);
+    EXPECT_EQ(error, c.flag);
+    EXPECT_EQ(MatchParen(c.text, c.pos), c.partner) << "without an error count";
   }
 }
 
@@ -120,13 +127,13 @@ TEST(Brackets, ExtractParenGroups) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.text) + " at " + std::to_string(c.pos));
-    int32_t close = -1;
-    EXPECT_EQ(ExtractParen(c.text, c.pos, close), c.inside);
+    int32_t close = -1, error = 99;
+    EXPECT_EQ(ExtractParen(c.text, c.pos, close, error), c.inside);
     EXPECT_EQ(close, c.close);
   }
-  int32_t close = 0;
-  ExtractParen(u"()", 1, close);
-  EXPECT_EQ(g_paren_error, 0) << "an empty group is not an error";
+  int32_t close = 0, error = 99;
+  ExtractParen(u"()", 1, close, error);
+  EXPECT_EQ(error, 0) << "an empty group is not an error";
 }
 
 TEST(Text, StripSpacesRemovesOnlyCode32) {

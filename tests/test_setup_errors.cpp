@@ -98,14 +98,14 @@ TEST(SetupErrors, ReplicateCountsAndMeans) {
   Host h(m);
   h.CalculInitial();
   EXPECT_EQ(h.fitset.Erreur, 0);  // NData 6, NFree 5
-  ASSERT_NE(g_state.points, nullptr);
-  const PointRecord& p = g_state.points->Points[0];
+  ASSERT_NE(ProcessState().points, nullptr);
+  const PointRecord& p = ProcessState().points->Points[0];
   EXPECT_EQ(p.NRep[0], 2);
   EXPECT_EQ(p.YExp[0][0], 0.0);
   EXPECT_EQ(p.YMean[0], 0.75);
   EXPECT_EQ(p.YMean[1], 0.0);
-  EXPECT_EQ(g_state.points->Tail.NData, 6);
-  EXPECT_EQ(g_state.NFree, 5);
+  EXPECT_EQ(ProcessState().points->Tail.NData, 6);
+  EXPECT_EQ(ProcessState().NFree, 5);
   h.Fin();
 
   // One free adjustable more than there are replicate values.
@@ -131,9 +131,9 @@ TEST(SetupErrors, EqualToBindingAndSelfReference) {
   EXPECT_EQ(h.adjustables.Adjustable[2], kTrue);
   EXPECT_EQ(h.EqualToText(4), "A1*2");
   EXPECT_EQ(h.adjustables.Adjustable[3], kFalse);
-  EXPECT_EQ(g_state.adjustables[3].Adjustable, kFalse);
-  EXPECT_NE(g_state.adjustables[3].Equation, nullptr);
-  EXPECT_EQ(g_state.NFree, 3);
+  EXPECT_EQ(ProcessState().adjustables[3].Adjustable, kFalse);
+  EXPECT_NE(ProcessState().adjustables[3].Equation, nullptr);
+  EXPECT_EQ(ProcessState().NFree, 3);
   h.Fin();
 }
 
@@ -172,9 +172,9 @@ TEST(SetupErrors, BindingOnlyWhileTheSumIsClean) {
     EXPECT_EQ(h.fitset.Erreur, c.erreur);
     for (size_t i = 0; i < c.flags.size(); ++i) {
       EXPECT_EQ(h.adjustables.Adjustable[2 + i], c.flags[i]) << "adjustable " << 3 + i;
-      EXPECT_EQ(g_state.adjustables[2 + i].Adjustable, c.flags[i]) << "adjustable " << 3 + i;
+      EXPECT_EQ(ProcessState().adjustables[2 + i].Adjustable, c.flags[i]) << "adjustable " << 3 + i;
     }
-    EXPECT_EQ(g_state.NFree, c.nfree);
+    EXPECT_EQ(ProcessState().NFree, c.nfree);
     h.Fin();
   }
 }
@@ -187,10 +187,10 @@ TEST(SetupErrors, EmptyCellsAndNumericCells) {
   Host h(m);
   h.CalculInitial();
   EXPECT_EQ(h.fitset.Erreur, 0);
-  EXPECT_EQ(g_state.parameters[0].Equation[1], nullptr);
-  ASSERT_NE(g_state.species[0].Formula[1], nullptr);
-  EXPECT_EQ(Evaluate(g_state.species[0].Formula[1]), 0.0);
-  EXPECT_EQ(g_state.species[1].Formula[1], nullptr);
+  EXPECT_EQ(ProcessState().parameters[0].Equation[1], nullptr);
+  ASSERT_NE(ProcessState().species[0].Formula[1], nullptr);
+  EXPECT_EQ(Evaluate(ProcessState().species[0].Formula[1]), 0.0);
+  EXPECT_EQ(ProcessState().species[1].Formula[1], nullptr);
   h.Fin();
 
   // An Empty Variant is no formula; a number where text is expected fails the call.
@@ -198,8 +198,8 @@ TEST(SetupErrors, EmptyCellsAndNumericCells) {
   VariantClear(&h2.sorties.Formula[1]);
   h2.CalculInitial();
   EXPECT_EQ(h2.fitset.Erreur, 0);
-  ASSERT_NE(g_state.points, nullptr);
-  EXPECT_EQ(g_state.points->Outputs[1], nullptr);
+  ASSERT_NE(ProcessState().points, nullptr);
+  EXPECT_EQ(ProcessState().points->Outputs[1], nullptr);
   h2.Fin();
   Host h3(m);
   VARIANT& cell = h3.Derivees(1, kFreeTerm);

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -24,13 +25,18 @@ using namespace tarvo;
 
 namespace {
 
+// The value cells and constant table every formula of this file is compiled against.
+FormulaCells cells;
+ConstantTable& constants = cells.constants;
+
+
 // "+Fa*{8.314}" -> coded text with the token of 8.314.
 Text Encode(const std::string& s) {
   Text out;
   for (size_t k = 0; k < s.size(); ++k) {
     if (s[k] == '{') {
       const size_t close = s.find('}', k);
-      out += ConstName(std::strtod(s.substr(k + 1, close - k - 1).c_str(), nullptr));
+      out += ConstName(constants, std::strtod(s.substr(k + 1, close - k - 1).c_str(), nullptr));
       k = close;
     } else {
       out += static_cast<char16_t>(s[k]);
@@ -46,9 +52,9 @@ std::string Decode(const Text& t) {
     const char16_t c = t[k];
     if (c == u'C' && k + 1 < t.size() && t[k + 1] > 0x60) {
       const int n = IndexOf(t[k + 1]);
-      if (n >= 1 && n < g_constants.count) {
+      if (n >= 1 && n < constants.count) {
         char buf[40];
-        const auto r = std::to_chars(buf, buf + sizeof buf, g_constants.value[n - 1]);
+        const auto r = std::to_chars(buf, buf + sizeof buf, constants.value[n - 1]);
         out += "{" + std::string(buf, r.ptr) + "}";
         ++k;
         continue;
@@ -70,24 +76,27 @@ struct Case {
   const char* expected;
 };
 
-using Pass = void (*)(Text&);
-
+// A pass of the text alone, or of the text and the constant table.
+template <class Pass>
 void RunTable(Pass pass, const std::vector<Case>& cases) {
   for (const Case& c : cases) {
-    ResetConstants();
+    ResetConstants(constants);
     Text text = Encode(c.input);
-    pass(text);
+    if constexpr (std::is_invocable_v<Pass, Text&>)
+      pass(text);
+    else
+      pass(text, constants);
     EXPECT_EQ(Decode(text), c.expected) << "input " << c.input;
   }
 }
 
 std::string Pipeline(const std::string& host) {
-  ResetConstants();
+  ResetConstants(constants);
   Text text(host.begin(), host.end());
   int16_t error = 0;
-  Tokenize(text, error);
+  Tokenize(text, error, constants);
   EXPECT_EQ(error, 0) << host;
-  Simplify(text);
+  Simplify(text, constants);
   return Decode(text);
 }
 

@@ -35,6 +35,11 @@ using namespace tarvo;
 
 namespace {
 
+// The value cells and constant table every formula of this file is compiled against.
+FormulaCells cells;
+ConstantTable& constants = cells.constants;
+
+
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kMalformed = 6000;
 #else
@@ -49,11 +54,11 @@ struct Variable {
 };
 
 const Variable kVariables[] = {
-    {"F1", &g_cells.species[0]},      {"F2", &g_cells.species[1]},
-    {"F5", &g_cells.species[4]},      {"F12", &g_cells.species[11]},
-    {"P1", &g_cells.parameters[0]},   {"P5", &g_cells.parameters[4]},
-    {"P12", &g_cells.parameters[11]}, {"A1", &g_cells.adjustables[0]},
-    {"A5", &g_cells.adjustables[4]},  {"T", &g_cells.time},
+    {"F1", &cells.species[0]},      {"F2", &cells.species[1]},
+    {"F5", &cells.species[4]},      {"F12", &cells.species[11]},
+    {"P1", &cells.parameters[0]},   {"P5", &cells.parameters[4]},
+    {"P12", &cells.parameters[11]}, {"A1", &cells.adjustables[0]},
+    {"A5", &cells.adjustables[4]},  {"T", &cells.time},
 };
 constexpr int kVariableCount = sizeof kVariables / sizeof kVariables[0];
 
@@ -256,8 +261,8 @@ struct Verdict {
 // The constant table holds one zero for every formula, and its sign is the sign of the zero
 // written last («-0» in a host text stores -0.0 over it). The sign shows in 0^-1.
 double StoredZero() {
-  for (int32_t i = 0; i + 1 < g_constants.count; ++i)
-    if (g_constants.value[i] == 0.0) return g_constants.value[i];
+  for (int32_t i = 0; i + 1 < constants.count; ++i)
+    if (constants.value[i] == 0.0) return constants.value[i];
   return 0.0;
 }
 
@@ -359,7 +364,7 @@ Val Eval(const Expr& e, Verdict& verdict) {
 struct Program {
   compilptr c = nullptr;
   int16_t faults = 0;
-  explicit Program(const Text& text) : c(NewCompil()) { Compile(text, c, faults, nullptr); }
+  explicit Program(const Text& text) : c(NewCompil()) { Compile(cells, text, c, faults, nullptr); }
   ~Program() { Release(c); }
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
@@ -423,15 +428,15 @@ TEST(SimplifyProperty, ValueIsKeptAndSlotsDoNotGrow) {
   int failures = 0;
   while (formulas < kFormulas && failures < 20 && attempts < 4 * kFormulas) {
     ++attempts;
-    ResetConstants();
+    ResetConstants(constants);
     const Expr tree = gen.Formula();
     const std::string host = Render(tree);
     Text coded(host.begin(), host.end());
     int16_t error = 0;
-    Tokenize(coded, error);
+    Tokenize(coded, error, constants);
     ASSERT_EQ(error, 0) << host;
     Text simplified = coded;
-    Simplify(simplified);
+    Simplify(simplified, constants);
 
     const Program plain(coded);
     const Program simple(simplified);
@@ -514,8 +519,8 @@ TEST(SimplifyProperty, MalformedTextStaysInBounds) {
   const size_t alphabet = sizeof kAlphabet / sizeof kAlphabet[0] - 1;
   Generator gen(99);
   for (int n = 0; n < kMalformed; ++n) {
-    ResetConstants();
-    for (int k = 1; k <= 6; ++k) ConstName(k == 1 ? 1.0 : k == 2 ? 0.0 : k);
+    ResetConstants(constants);
+    for (int k = 1; k <= 6; ++k) ConstName(constants, k == 1 ? 1.0 : k == 2 ? 0.0 : k);
     Text t;
     if (n % 2 == 0) {
       // Random characters, now and then one beyond the index range or past 255.
@@ -530,7 +535,7 @@ TEST(SimplifyProperty, MalformedTextStaysInBounds) {
       const std::string host = Render(gen.Formula());
       t.assign(host.begin(), host.end());
       int16_t error = 0;
-      Tokenize(t, error);
+      Tokenize(t, error, constants);
       const int damage = 1 + static_cast<int>(pick(3));
       for (int d = 0; d < damage && !t.empty(); ++d) {
         const size_t at = pick(t.size());
@@ -543,12 +548,12 @@ TEST(SimplifyProperty, MalformedTextStaysInBounds) {
       }
     }
     const Text input = t;
-    Simplify(t);
+    Simplify(t, constants);
     ASSERT_TRUE(cls::Signs(At(t, 1))) << Narrow(input) << " -> " << Narrow(t);
     // The result is ready for the compiler, which may refuse it but must not be misled.
     compilptr c = NewCompil();
     int16_t faults = 0;
-    Compile(t, c, faults, nullptr);
+    Compile(cells, t, c, faults, nullptr);
     Release(c);
   }
 }

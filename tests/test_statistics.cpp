@@ -18,6 +18,12 @@ struct FreeTable {
 };
 using TablePtr = std::unique_ptr<PointTable, FreeTable>;
 
+// The engine state whose counts the statistics read (no model is loaded in it).
+EngineState& State() {
+  static const std::unique_ptr<EngineState> state = std::make_unique<EngineState>();
+  return *state;
+}
+
 TablePtr NewTable() {
   return TablePtr(static_cast<PointTable*>(std::calloc(1, sizeof(PointTable))));
 }
@@ -29,8 +35,8 @@ struct Pair {
 
 // Fills output 1 of points 1..n, one pair per point, with the replicate means set-up computes.
 void Fill(PointTable& t, const std::vector<Pair>& pairs) {
-  g_state.initials.NSorties = 1;
-  g_state.initials.NPoints = static_cast<SmallInt>(pairs.size());
+  State().initials.NSorties = 1;
+  State().initials.NPoints = static_cast<SmallInt>(pairs.size());
   for (size_t j = 0; j < pairs.size(); ++j) {
     PointRecord& p = t.Points[j];
     const auto& r = pairs[j].replicates;
@@ -50,11 +56,11 @@ struct Figures {
 };
 
 Figures RunStatistics(PointTable& t, double type_erreur) {
-  Weights(t, type_erreur);
+  Weights(State(), t, type_erreur);
   Figures f{};
-  f.coeff = Coeff_estimate(t, type_erreur);
-  f.exp = Scatter_exp(t);
-  f.calc = Scatter_calc(t);
+  f.coeff = Coeff_estimate(State(), t, type_erreur);
+  f.exp = Scatter_exp(State(), t);
+  f.calc = Scatter_calc(State(), t);
   return f;
 }
 
@@ -112,8 +118,8 @@ TEST(Statistics, VarianceOfUnusablePairsIsKept) {
 // 40 outputs x 1000 points give 40,000 usable pairs: more than a 16-bit count holds.
 TEST(Statistics, CoefficientOverManyPairs) {
   TablePtr t = NewTable();
-  g_state.initials.NSorties = kMaxOutputs;
-  g_state.initials.NPoints = kMaxPoints;
+  State().initials.NSorties = kMaxOutputs;
+  State().initials.NPoints = kMaxPoints;
   for (int j = 0; j < kMaxPoints; ++j) {
     for (int o = 0; o < kMaxOutputs; ++o) {
       PointRecord& p = t->Points[j];
@@ -124,9 +130,9 @@ TEST(Statistics, CoefficientOverManyPairs) {
       p.YCalc[o] = 5.0;
     }
   }
-  Weights(*t, 1.0);
-  EXPECT_NEAR(Coeff_estimate(*t, 1.0), 8.0 / 5.0, 1e-12);
-  EXPECT_NEAR(Scatter_exp(*t), 4.0, 1e-12);
+  Weights(State(), *t, 1.0);
+  EXPECT_NEAR(Coeff_estimate(State(), *t, 1.0), 8.0 / 5.0, 1e-12);
+  EXPECT_NEAR(Scatter_exp(State(), *t), 4.0, 1e-12);
 }
 
 }  // namespace

@@ -14,6 +14,11 @@
 namespace tarvo {
 namespace {
 
+// The value cells and constant table every formula of this file is compiled against.
+FormulaCells cells;
+ConstantTable& constants = cells.constants;
+
+
 Text T16(const std::string& s) { return Text(s.begin(), s.end()); }
 
 std::string Ascii(const Text& t) {
@@ -36,11 +41,11 @@ struct Tokenized {
 Tokenized Tok(const std::string& host) {
   Text t = T16(host);
   int16_t error = -1;
-  Tokenize(t, error);
+  Tokenize(t, error, constants);
   return {Ascii(t), error};
 }
 
-double Slot(int n) { return g_constants.value[n - 1]; }
+double Slot(int n) { return constants.value[n - 1]; }
 
 TEST(Decimal, RealTextsAndErrorPositions) {
   struct Case {
@@ -121,7 +126,7 @@ TEST(Tokenize, TokensAndIndices) {
       {"x\tF1", "+x<9>Fa", 0},  // only spaces are removed
   };
   for (const Case& c : cases) {
-    ResetConstants();
+    ResetConstants(constants);
     const Tokenized t = Tok(c.host);  // codes outside 0x20..0x7E read <code>
     EXPECT_EQ(t.coded, c.coded) << c.host;
     EXPECT_EQ(t.error, c.error) << c.host;
@@ -129,13 +134,13 @@ TEST(Tokenize, TokensAndIndices) {
 }
 
 TEST(Tokenize, CharactersAboveAsciiPassUnchanged) {
-  ResetConstants();
+  ResetConstants(constants);
   Text t = T16("F1+");
   t.push_back(char16_t(0x4E00));
   t.push_back(char16_t(0xD83D));
   t.push_back(char16_t(0xDE00));
   int16_t error = 0;
-  Tokenize(t, error);
+  Tokenize(t, error, constants);
   EXPECT_EQ(error, 0);
   EXPECT_EQ(t, (Text{u'+', u'F', u'a', u'+', 0x4E00, 0xD83D, 0xDE00}));
 }
@@ -171,11 +176,11 @@ TEST(Tokenize, NumbersAndSigns) {
       {"0-0", "+Ca+Ca", 0, {-0.0}},  // an equal value (-0 = 0) overwrites the slot
   };
   for (const Case& c : cases) {
-    ResetConstants();
+    ResetConstants(constants);
     const Tokenized t = Tok(c.host);
     EXPECT_EQ(t.coded, c.coded) << c.host;
     EXPECT_EQ(t.error, c.error) << c.host;
-    ASSERT_EQ(g_constants.count, static_cast<int32_t>(c.constants.size()) + 1) << c.host;
+    ASSERT_EQ(constants.count, static_cast<int32_t>(c.constants.size()) + 1) << c.host;
     for (size_t i = 0; i < c.constants.size(); ++i) {
       EXPECT_EQ(Slot(static_cast<int>(i) + 1), c.constants[i]) << c.host;
       EXPECT_EQ(std::signbit(Slot(static_cast<int>(i) + 1)), std::signbit(c.constants[i]))
@@ -199,7 +204,7 @@ TEST(Tokenize, Brackets) {
       {"-(F1)", "-(Fa)"},
   };
   for (const Case& c : cases) {
-    ResetConstants();
+    ResetConstants(constants);
     const Tokenized t = Tok(c.host);
     EXPECT_EQ(t.coded, c.coded) << c.host;
     EXPECT_EQ(t.error, 0) << c.host;
@@ -210,20 +215,20 @@ TEST(Tokenize, Brackets) {
 // token across formulas, and once the table is full a new value gets the token of slot 256,
 // which no formula can compile.
 TEST(Tokenize, ConstantTable) {
-  ResetConstants();
+  ResetConstants(constants);
   EXPECT_EQ(Tok("2*F1").coded, "+Ca*Fa");
   EXPECT_EQ(Tok("F2/2+0.5").coded, "+Fb/Ca+Cb");
   EXPECT_EQ(Tok("0.5").coded, "+Cb");
-  EXPECT_EQ(g_constants.count, 3);
+  EXPECT_EQ(constants.count, 3);
 
-  ResetConstants();
+  ResetConstants(constants);
   std::string host;
   for (int i = 1; i <= 300; ++i) host += "+" + std::to_string(i);
   Text t = T16(host);
   int16_t error = 0;
-  Tokenize(t, error);
+  Tokenize(t, error, constants);
   EXPECT_EQ(error, 0);
-  EXPECT_EQ(g_constants.count, kMaxConstants + 1);
+  EXPECT_EQ(constants.count, kMaxConstants + 1);
   EXPECT_EQ(Slot(kMaxConstants), 255.0);
   ASSERT_EQ(t.size(), 300u * 3u);
   for (int i = 1; i <= 300; ++i) {
@@ -235,7 +240,7 @@ TEST(Tokenize, ConstantTable) {
 }
 
 TEST(Tokenize, ErrorSumSaturates) {
-  ResetConstants();
+  ResetConstants(constants);
   // Each number fails at position 20003: three of them sum beyond the 16-bit range.
   const std::string number = "1" + std::string(20000, '0') + "..";
   EXPECT_EQ(Tok(number).error, 20003);

@@ -1,6 +1,8 @@
-// Hand-built compiled formulas and rate models for the engine tests. A DerivativeModel owns the
-// formulas it builds and the derivative formula table while it lives: it empties the table when
-// it is made and again (releasing its formulas) when it goes.
+// Hand-built compiled formulas and rate models for the engine tests. A DerivativeModel owns
+// its value cells, a rate table bound to them and the formulas it builds; it releases its
+// formulas when it goes. The table is classified again whenever a slot is filled, so the
+// engines can run it as it stands; a test that calls a step routine directly asks for
+// Prepared(n) first.
 #pragma once
 
 #include <cmath>
@@ -36,18 +38,26 @@ inline compilptr BuildFormula(std::initializer_list<Slot> slots) {
   return c;
 }
 
-inline const double* Species(int i) { return &g_cells.species[i - 1]; }
-inline const double* Time() { return &g_cells.time; }
-
 class DerivativeModel {
  public:
-  DerivativeModel() { ClearTable(); }
+  DerivativeModel() = default;
   ~DerivativeModel() {
-    ClearTable();
     for (compilptr c : owned_) Release(c);
   }
   DerivativeModel(const DerivativeModel&) = delete;
   DerivativeModel& operator=(const DerivativeModel&) = delete;
+
+  FormulaCells cells;
+  RateTable rates{&cells};
+
+  const double* Species(int i) const { return &cells.species[i - 1]; }
+  const double* Time() const { return &cells.time; }
+
+  // The table with its fixed formulas evaluated for species 1..n, for the step routines.
+  RateTable& Prepared(int32_t n) {
+    Prepare_rates(rates, n);
+    return rates;
+  }
 
   // A cell holding v whose address stays valid while the model lives.
   const double* Constant(double v) { return &constants_.emplace_back(v); }
@@ -59,21 +69,25 @@ class DerivativeModel {
   }
 
   // M_ij := c and b_i := c (1-based species).
-  void Coefficient(int i, int j, compilptr c) { g_derivatives[30 * (i - 1) + (j - 1)] = c; }
-  void FreeTerm(int i, compilptr c) { g_derivatives[900 + (i - 1)] = c; }
+  void Coefficient(int i, int j, compilptr c) { Fill(30 * (i - 1) + (j - 1), c); }
+  void FreeTerm(int i, compilptr c) { Fill(900 + (i - 1), c); }
 
   // M_ij := the constant v.
   void Coefficient(int i, int j, double v) { Coefficient(i, j, Formula({{Op_First, Constant(v)}})); }
 
   // M_ij := v, and each evaluation of it adds 1 to the returned counter (the result field of a
-  // nested formula that reads its own result and adds 1).
+  // nested formula that reads its own result and adds 1). The counter also loads the time
+  // without using it, so that the table evaluates it at every stage as it does any formula of
+  // the time or the species.
   const double* CountedCoefficient(int i, int j, double v) {
     compilptr counter = BuildFormula({});
-    counter->fonction[0] = Op_First;
-    counter->donnee[0].cell = &counter->result;
-    counter->fonction[1] = Op_Add;
-    counter->donnee[1].cell = Constant(1.0);
-    counter->stop = 2;
+    counter->fonction[0] = Op_Load;
+    counter->donnee[0].cell = Time();
+    counter->fonction[1] = Op_First;
+    counter->donnee[1].cell = &counter->result;
+    counter->fonction[2] = Op_Add;
+    counter->donnee[2].cell = Constant(1.0);
+    counter->stop = 3;
     Coefficient(i, j, Formula({{Op_Call, nullptr, counter}, {Op_First, Constant(v)}}));
     return &counter->result;
   }
@@ -86,8 +100,9 @@ class DerivativeModel {
   }
 
  private:
-  static void ClearTable() {
-    for (compilptr& c : g_derivatives) c = nullptr;
+  void Fill(int slot, compilptr c) {
+    rates.formula[slot] = c;
+    Classify_rates(rates);
   }
   std::vector<compilptr> owned_;
   std::deque<double> constants_;
@@ -96,26 +111,27 @@ class DerivativeModel {
 // A two-species model whose coefficients depend on the state and the time, so that every
 // stage of a step sees different rates: f1 = -F2 F1 + T F2 + 0.3, f2 = 0.7 F1 - 1.3 F1 F2.
 inline void BuildCoupledModel(DerivativeModel& m) {
-  m.Coefficient(1, 1, m.Formula({{Op_FirstNeg, Species(2)}}));
-  m.Coefficient(1, 2, m.Formula({{Op_First, Time()}}));
+  m.Coefficient(1, 1, m.Formula({{Op_FirstNeg, m.Species(2)}}));
+  m.Coefficient(1, 2, m.Formula({{Op_First, m.Time()}}));
   m.FreeTerm(1, m.Formula({{Op_First, m.Constant(0.3)}}));
   m.Coefficient(2, 1, 0.7);
-  m.Coefficient(2, 2, m.Formula({{Op_First, m.Constant(-1.3)}, {Op_Mul, Species(1)}}));
+  m.Coefficient(2, 2, m.Formula({{Op_First, m.Constant(-1.3)}, {Op_Mul, m.Species(1)}}));
 }
 
-// The rate at (t, y) of the loaded model, species 1..n.
-inline SpeciesVector RateAt(int32_t n, double t, const SpeciesVector& y) {
+// The rate at (t, y) of the model, species 1..n, every formula evaluated afresh.
+inline SpeciesVector RateAt(DerivativeModel& m, int32_t n, double t, const SpeciesVector& y) {
   SpeciesVector b{}, f{};
   SpeciesMatrix M{};
-  Eval_rate_at(n, t, y, b, M, f);
+  Eval_rate_at(m.rates, n, t, y, b, M, f);
   return f;
 }
 
-// Runs an engine on distinct input and output vectors; returns the output.
-inline SpeciesVector RunEngine(Engine_proc engine, int32_t n, double t0, double t1, double tol,
-                               const SpeciesVector& y_in, int16_t& status) {
+// Runs an engine on the model with distinct input and output vectors; returns the output.
+inline SpeciesVector RunEngine(DerivativeModel& m, Engine_proc engine, int32_t n, double t0,
+                               double t1, double tol, const SpeciesVector& y_in,
+                               int16_t& status) {
   SpeciesVector y_out{};
-  engine(n, t0, t1, tol, y_in.data(), y_out.data(), status);
+  engine(m.rates, n, t0, t1, tol, y_in.data(), y_out.data(), status);
   return y_out;
 }
 

@@ -1,0 +1,181 @@
+// Engine states are independent values: two instances loaded with different models give, run
+// side by side in two threads or interleaved call by call in one, bit for bit what each gives
+// run alone. Each instance is driven through the library's C++ entry points with the blocks
+// and exchange file of its own test host.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <latch>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "fitting/ajustement.h"
+#include "library/release.h"
+#include "library/setup.h"
+#include "library/simulation.h"
+#include "library/state.h"
+#include "support/fit_models.h"
+#include "support/host.h"
+#include "support/library_models.h"
+
+namespace tarvo::testhost {
+namespace {
+
+constexpr int kFits = 4;  // Ajustement calls after the first simulation
+
+// A -> B by the step-doubling engine, fitted from away from the truth.
+Model FirstOrder() {
+  Model m = FirstOrderModel({0.5, 1, 2, 4}, 0.5, 2.0);
+  m.method = "RUNGE-KUTTA QC";
+  m.tolerance = 1e-6;
+  m.adjustables[0].value = 0.8;
+  m.adjustables[1].value = 1.5;
+  return m;
+}
+
+// A -> B -> C by the exponential engine, with k2 bound to A1*A2 through an EqualTo.
+Model Consecutive() {
+  return ConsecutiveModel({.method = "CHU-BERMAN", .tolerance = 1e-6, .bound = true});
+}
+
+// One model on one instance: set-up, a simulation, kFits fitting iterations and Fin, each call
+// a step of its own so that calls on two instances can be interleaved. After every call the
+// host's figures and values and the engine's YCalc are recorded as bit patterns.
+class ModelRun {
+ public:
+  ModelRun(EngineState& st, const Model& model) : st_(st), host_(model) {}
+
+  // The number of calls the run makes.
+  static constexpr int kCalls = 2 + kFits + 1;
+
+  void Call(int k) {
+    BInitials* in = &host_.initials;
+    BFitSet* fs = &host_.fitset;
+    BAjustables* adj = &host_.adjustables;
+    if (k == 0) {
+      SetupModel(st_, in, fs, host_.especes.data(), adj, host_.parametres.data(),
+                 &host_.sorties, host_.derivees.data());
+    } else if (k == 1) {
+      SimulateModel(st_, in, fs, adj);
+    } else if (k < kCalls - 1) {
+      FitIteration(st_, in, fs, adj);
+    } else {
+      const int16_t mode = 0;
+      FinishModel(st_, &mode);
+    }
+    bits.emplace_back();
+    Record(bits.back());
+  }
+
+  std::vector<std::vector<uint64_t>> bits;  // per call: Coeff, ErreurExp, ErreurCalc, then
+                                            // each adjustable's Value and SD, then YCalc
+  std::vector<int> codes;                   // Erreur and Done after each call
+
+ private:
+  void Record(std::vector<uint64_t>& out) {
+    auto add = [&out](double v) { out.push_back(std::bit_cast<uint64_t>(v)); };
+    const BFitSet& f = host_.fitset;
+    codes.push_back(f.Erreur);
+    codes.push_back(f.Done);
+    for (double v : {f.Coeff, f.ErreurExp, f.ErreurCalc}) add(v);
+    for (int a = 0; a < host_.initials.NAjustables; ++a) {
+      add(host_.adjustables.Value[a]);
+      add(host_.adjustables.SD[a]);
+    }
+    if (!st_.points) return;
+    for (int j = 0; j < host_.initials.NPoints; ++j)
+      for (int o = 0; o < host_.initials.NSorties; ++o) add(st_.points->Points[j].YCalc[o]);
+  }
+
+  EngineState& st_;
+  Host host_;
+};
+
+struct Outcome {
+  std::vector<std::vector<uint64_t>> bits;
+  std::vector<int> codes;
+  bool operator==(const Outcome&) const = default;
+};
+
+Outcome Alone(EngineState& st, const Model& model) {
+  ModelRun r(st, model);
+  for (int k = 0; k < ModelRun::kCalls; ++k) r.Call(k);
+  return {r.bits, r.codes};
+}
+
+// What each model gives on an instance of its own, with nothing else running. The fit must
+// have run without error and moved the values, or the comparisons below would prove little.
+struct References {
+  Model models[2] = {FirstOrder(), Consecutive()};
+  Outcome outcome[2];
+  References() {
+    for (int i = 0; i < 2; ++i) {
+      auto st = std::make_unique<EngineState>();
+      outcome[i] = Alone(*st, models[i]);
+    }
+  }
+};
+
+const References& Reference() {
+  static const References r;
+  return r;
+}
+
+TEST(Instances, ReferenceFitsRunAndMove) {
+  const References& ref = Reference();
+  for (int i = 0; i < 2; ++i) {
+    SCOPED_TRACE(ref.models[i].method);
+    const Outcome& o = ref.outcome[i];
+    for (size_t k = 0; k < o.codes.size(); k += 2) EXPECT_EQ(o.codes[k], 0) << "call " << k / 2;
+    // The host's first adjustable after the simulation and after the last fit.
+    ASSERT_EQ(o.bits.size(), static_cast<size_t>(ModelRun::kCalls));
+    EXPECT_NE(o.bits[1].at(3), o.bits[ModelRun::kCalls - 2].at(3));
+  }
+  EXPECT_NE(ref.outcome[0], ref.outcome[1]);
+}
+
+TEST(Instances, TwoThreadsGiveWhatEachGivesAlone) {
+  constexpr int kRepeats = 20;
+  const References& ref = Reference();
+  std::vector<Outcome> got[2];
+  std::latch start(2);
+  auto work = [&](int i) {
+    auto st = std::make_unique<EngineState>();
+    start.arrive_and_wait();
+    for (int r = 0; r < kRepeats; ++r) got[i].push_back(Alone(*st, ref.models[i]));
+  };
+  std::thread a(work, 0), b(work, 1);
+  a.join();
+  b.join();
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(got[i].size(), static_cast<size_t>(kRepeats));
+    for (int r = 0; r < kRepeats; ++r)
+      EXPECT_TRUE(got[i][r] == ref.outcome[i]) << "model " << i << " repeat " << r;
+  }
+}
+
+// Calls alternate between the instances, in both orders, and one instance is loaded while the
+// other is released.
+TEST(Instances, InterleavedCallsGiveWhatEachGivesAlone) {
+  const References& ref = Reference();
+  for (int first = 0; first < 2; ++first) {
+    SCOPED_TRACE(first);
+    auto st0 = std::make_unique<EngineState>();
+    auto st1 = std::make_unique<EngineState>();
+    ModelRun runs[2] = {ModelRun(*st0, ref.models[0]), ModelRun(*st1, ref.models[1])};
+    ModelRun& lead = runs[first];
+    ModelRun& other = runs[1 - first];
+    lead.Call(0);
+    for (int k = 0; k < ModelRun::kCalls; ++k) {
+      other.Call(k);
+      if (k + 1 < ModelRun::kCalls) lead.Call(k + 1);
+    }
+    for (int i = 0; i < 2; ++i)
+      EXPECT_TRUE((Outcome{runs[i].bits, runs[i].codes}) == ref.outcome[i]) << "model " << i;
+  }
+}
+
+}  // namespace
+}  // namespace tarvo::testhost
