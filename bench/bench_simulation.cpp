@@ -177,7 +177,7 @@ BENCHMARK(BM_Simulation_Statistics)->Unit(benchmark::kMicrosecond);
 
 void BM_Simulation_FileRewrite(benchmark::State& state) {
   Loaded model(state);
-  for (auto _ : state) WriteExchangeFile(&TheHost().initials);
+  for (auto _ : state) WriteExchangeFile(ProcessState(), &TheHost().initials);
   PerSimulation(state);
 }
 BENCHMARK(BM_Simulation_FileRewrite)->Unit(benchmark::kMicrosecond);

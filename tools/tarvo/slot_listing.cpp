@@ -39,7 +39,7 @@ std::string CellName(const FormulaCells& cells, const compil& c, const double* c
     return ToUtf8(Text{u'C', IndexChar(n)}) + " = " + NumberText(*cell);
   }
   if (cell == &cells.time) return "T";
-  if (cell == &c.function_value) return "function value";
+  if (cell == &c.function_value) return "function cell";
   for (int32_t i = 0; i < c.stop && i < kMaxSlots; ++i) {
     if (c.fonction[i] == Op_Call && c.donnee[i].call && cell == &c.donnee[i].call->result)
       return "result of slot " + std::to_string(i);
