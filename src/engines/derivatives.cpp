@@ -151,10 +151,9 @@ void Prepare_rates(RateTable& r, int32_t n) {
 
 void Rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& f) {
   n = SpeciesCount(n);
-  const SpeciesVector z = y;  // f may be y
-  EvaluateVarying(r, n, t, z);
-  SpeciesVector my;
-  SparseMatVec(r, n, z, my);
+  EvaluateVarying(r, n, t, y);
+  SpeciesVector my;  // y is read whole before f is written: f may be y
+  SparseMatVec(r, n, y, my);
   for (int32_t i = 0; i < n; ++i) f[i] = my[i] + r.b[i];
 }
 
