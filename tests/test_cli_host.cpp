@@ -270,7 +270,10 @@ TEST(CliHost, PutsErreurCodesIntoSentences) {
       {2, "RUNGE-KUTTA QC", "1/tolerance steps"},
       {2, "CHU-BERMAN", "collapsed below 1e-130"},
       {3, "RUNGE-KUTTA 5", "same time"},
-      {4000, "RUNGE-KUTTA 5", "no model is loaded"},
+      {32000, "RUNGE-KUTTA 5", "no model is loaded"},
+      {16002, "RUNGE-KUTTA QC", "not a finite number (a rate that grows without bound, a "
+                                "division by zero, a huge start value) (Erreur 16000); and the "
+                                "integration took 1/tolerance steps"},
   };
   for (const auto& e : engine)
     EXPECT_NE(SimulationErreurText(e.code, e.method).find(e.text), std::string::npos)
@@ -278,8 +281,10 @@ TEST(CliHost, PutsErreurCodesIntoSentences) {
   EXPECT_NE(FitErreurText(1, "RUNGE-KUTTA QC", 0).find("no free adjustable"), std::string::npos);
   EXPECT_NE(FitErreurText(4, "RUNGE-KUTTA 4", 2).find("normal equations are singular"),
             std::string::npos);
-  EXPECT_NE(FitErreurText(5000, "RUNGE-KUTTA 4", 2).find("out of memory"), std::string::npos);
-  EXPECT_NE(SetupErreurText(5000, f)[0].find("replicate counts and intervals"), std::string::npos);
+  EXPECT_NE(SetupErreurText(6000, f)[0].find("a point has a replicate count outside 0..10; and "
+                                             "a point's interval is outside the model's "
+                                             "intervals: NPoints 1200 above 1000 (Erreur 6000)"),
+            std::string::npos);
 }
 
 }  // namespace
