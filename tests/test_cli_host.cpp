@@ -246,6 +246,16 @@ TEST(CliHost, ReplaysTheFixedStepWalk) {
   EXPECT_NEAR(FixedStepOvershoot(0, 1, 0.01), 0.1, 1e-12);
 }
 
+TEST(CliHost, KnowsTheLibrarysMethodNamesExactly) {
+  for (const char* name : {"CHU-BERMAN", "RUNGE-KUTTA QC", "RUNGE-KUTTA 4", "RUNGE-KUTTA 5"})
+    EXPECT_TRUE(KnownMethod(name)) << name;
+  for (const char* name : {"", "runge-kutta 4", "RUNGE-KUTTA  4", "RUNGE-KUTTA 4 ", "RK4",
+                           "RUNGE-KUTTA 6", "Chu-Berman"})
+    EXPECT_FALSE(KnownMethod(name)) << name;
+  EXPECT_EQ(MethodNames(), "\"CHU-BERMAN\", \"RUNGE-KUTTA QC\", \"RUNGE-KUTTA 4\", "
+                           "\"RUNGE-KUTTA 5\"");
+}
+
 TEST(CliHost, PutsErreurCodesIntoSentences) {
   SetupFacts f{"RUNGE-KUTTA 6", 2, 3, ""};
   int faults = -1;

@@ -2,18 +2,22 @@
 
 #include "api/outcome_codes.h"
 #include "engines/engine.h"
+#include "engines/methods.h"
 #include "fitting/solvers.h"
 #include "library/erreur_codes.h"
+#include "platform/variant.h"
 
 namespace tarvo::tool {
 
-const char* const kMethods[4] = {"CHU-BERMAN", "RUNGE-KUTTA QC", "RUNGE-KUTTA 4",
-                                 "RUNGE-KUTTA 5"};
-
 bool KnownMethod(const std::string& method) {
-  for (const char* m : kMethods)
-    if (method == m) return true;
-  return false;
+  return EngineForMethod(FromUtf8(method)) != nullptr;
+}
+
+std::string MethodNames() {
+  std::string names;
+  for (const MethodEntry& m : kMethods)
+    names += (names.empty() ? "\"" : ", \"") + ToUtf8(m.name) + "\"";
+  return names;
 }
 
 namespace {
@@ -54,9 +58,8 @@ std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* f
   int rest = erreur;
   if (!KnownMethod(f.method)) {
     rest -= kErreurMethod;
-    out.push_back("method '" + f.method + "' is not one of \"CHU-BERMAN\", \"RUNGE-KUTTA QC\", "
-                  "\"RUNGE-KUTTA 4\", \"RUNGE-KUTTA 5\" (exact spelling, capitals and spaces)" +
-                  Code(kErreurMethod));
+    out.push_back("method '" + f.method + "' is not one of " + MethodNames() +
+                  " (exact spelling, capitals and spaces)" + Code(kErreurMethod));
   }
   if (f.data_values < f.free_count) {
     rest -= kErreurTooFewData;
