@@ -92,14 +92,14 @@ TEST(CliHost, PutsEveryFormulaInItsCell) {
   EXPECT_EQ(Cell(b.derivees[0 * 30 + 1]), "P1");   // (rate of B, coefficient of A)
   EXPECT_EQ(Cell(b.derivees[1 * 30 + 1]), "<empty>");
   EXPECT_EQ(Cell(b.derivees[30 * 30 + 1]), "0*A3");  // free term of B in column 31
-  EXPECT_EQ(Cell(b.sorties->Formula[0]), "F1+2*F2");
-  EXPECT_EQ(Cell(*AdjName(b.adjustables.get(), 1)), "k");
-  EXPECT_EQ(Cell(*AdjEqualTo(b.adjustables.get(), 3)), "A1*3");
-  EXPECT_EQ(Cell(*AdjEqualTo(b.adjustables.get(), 1)), "<empty>");
-  EXPECT_EQ(b.adjustables->Value[0], 0.5);
-  EXPECT_EQ(b.adjustables->Adjustable[0], -1);
-  EXPECT_EQ(b.adjustables->Adjustable[1], 0);
-  FreeHostBlocks(b);
+  EXPECT_EQ(Cell(b.sorties.Formula[0]), "F1+2*F2");
+  EXPECT_EQ(Cell(*AdjName(&b.adjustables, 1)), "k");
+  EXPECT_EQ(Cell(*AdjEqualTo(&b.adjustables, 3)), "A1*3");
+  EXPECT_EQ(Cell(*AdjEqualTo(&b.adjustables, 1)), "<empty>");
+  EXPECT_EQ(b.adjustables.Value[0], 0.5);
+  EXPECT_EQ(b.adjustables.Adjustable[0], -1);
+  EXPECT_EQ(b.adjustables.Adjustable[1], 0);
+  FreeHostRecords(b);
   EXPECT_TRUE(b.especes.empty());
 }
 
@@ -115,10 +115,10 @@ TEST(CliHost, PassesANameFoundInItsOwnEqualToInBraces) {
   m.adjustables[2].name = "A";
   HostBlocks b;
   BuildHostBlocks(m, t, 2, "x", {0.5, 2, 0}, {true, false, false}, b);
-  EXPECT_EQ(Cell(*AdjEqualTo(b.adjustables.get(), 3)), "A1*2");
-  EXPECT_EQ(Cell(*AdjName(b.adjustables.get(), 3)), "{A}");
-  EXPECT_EQ(Cell(*AdjName(b.adjustables.get(), 1)), "E");
-  FreeHostBlocks(b);
+  EXPECT_EQ(Cell(*AdjEqualTo(&b.adjustables, 3)), "A1*2");
+  EXPECT_EQ(Cell(*AdjName(&b.adjustables, 3)), "{A}");
+  EXPECT_EQ(Cell(*AdjName(&b.adjustables, 1)), "E");
+  FreeHostRecords(b);
 }
 
 Prepared FirstOrderRun(double k, std::vector<DataPoint> points) {
