@@ -57,8 +57,8 @@ if [[ ! -f "$linux/CMakeCache.txt" ]]; then
 fi
 cmake --build "$linux" -j"$jobs" --target Tarvo_64
 linux="$(cd "$linux" && pwd)"
-g++ -std=c++20 -O2 -Wall -Wextra -Werror -ffp-contract=off tests/windows/host_main.cpp -ldl \
-  -o "$build/linux_host"
+g++ -std=c++20 -O2 -Wall -Wextra -Werror -ffp-contract=off -Isrc tests/windows/host_main.cpp \
+  src/api/host_records.cpp src/platform/utf8.cpp -ldl -o "$build/linux_host"
 rm -rf "$build/run-linux" && mkdir -p "$build/run-linux"
 (cd "$build/run-linux" &&
   "$build/linux_host" --library "$linux/libTarvo_64.so" --write-reference "$build/reference.txt")

@@ -92,14 +92,14 @@ TEST(CliHost, PutsEveryFormulaInItsCell) {
   EXPECT_EQ(Cell(b.derivees[0 * 30 + 1]), "P1");   // (rate of B, coefficient of A)
   EXPECT_EQ(Cell(b.derivees[1 * 30 + 1]), "<empty>");
   EXPECT_EQ(Cell(b.derivees[30 * 30 + 1]), "0*A3");  // free term of B in column 31
-  EXPECT_EQ(Cell(b.sorties->Formula[0]), "F1+2*F2");
-  EXPECT_EQ(Cell(*AdjName(b.adjustables.get(), 1)), "k");
-  EXPECT_EQ(Cell(*AdjEqualTo(b.adjustables.get(), 3)), "A1*3");
-  EXPECT_EQ(Cell(*AdjEqualTo(b.adjustables.get(), 1)), "<empty>");
-  EXPECT_EQ(b.adjustables->Value[0], 0.5);
-  EXPECT_EQ(b.adjustables->Adjustable[0], -1);
-  EXPECT_EQ(b.adjustables->Adjustable[1], 0);
-  FreeHostBlocks(b);
+  EXPECT_EQ(Cell(b.sorties.Formula[0]), "F1+2*F2");
+  EXPECT_EQ(Cell(*AdjName(&b.adjustables, 1)), "k");
+  EXPECT_EQ(Cell(*AdjEqualTo(&b.adjustables, 3)), "A1*3");
+  EXPECT_EQ(Cell(*AdjEqualTo(&b.adjustables, 1)), "<empty>");
+  EXPECT_EQ(b.adjustables.Value[0], 0.5);
+  EXPECT_EQ(b.adjustables.Adjustable[0], -1);
+  EXPECT_EQ(b.adjustables.Adjustable[1], 0);
+  FreeHostRecords(b);
   EXPECT_TRUE(b.especes.empty());
 }
 
@@ -115,10 +115,10 @@ TEST(CliHost, PassesANameFoundInItsOwnEqualToInBraces) {
   m.adjustables[2].name = "A";
   HostBlocks b;
   BuildHostBlocks(m, t, 2, "x", {0.5, 2, 0}, {true, false, false}, b);
-  EXPECT_EQ(Cell(*AdjEqualTo(b.adjustables.get(), 3)), "A1*2");
-  EXPECT_EQ(Cell(*AdjName(b.adjustables.get(), 3)), "{A}");
-  EXPECT_EQ(Cell(*AdjName(b.adjustables.get(), 1)), "E");
-  FreeHostBlocks(b);
+  EXPECT_EQ(Cell(*AdjEqualTo(&b.adjustables, 3)), "A1*2");
+  EXPECT_EQ(Cell(*AdjName(&b.adjustables, 3)), "{A}");
+  EXPECT_EQ(Cell(*AdjName(&b.adjustables, 1)), "E");
+  FreeHostRecords(b);
 }
 
 Prepared FirstOrderRun(double k, std::vector<DataPoint> points) {
@@ -246,6 +246,16 @@ TEST(CliHost, ReplaysTheFixedStepWalk) {
   EXPECT_NEAR(FixedStepOvershoot(0, 1, 0.01), 0.1, 1e-12);
 }
 
+TEST(CliHost, KnowsTheLibrarysMethodNamesExactly) {
+  for (const char* name : {"CHU-BERMAN", "RUNGE-KUTTA QC", "RUNGE-KUTTA 4", "RUNGE-KUTTA 5"})
+    EXPECT_TRUE(KnownMethod(name)) << name;
+  for (const char* name : {"", "runge-kutta 4", "RUNGE-KUTTA  4", "RUNGE-KUTTA 4 ", "RK4",
+                           "RUNGE-KUTTA 6", "Chu-Berman"})
+    EXPECT_FALSE(KnownMethod(name)) << name;
+  EXPECT_EQ(MethodNames(), "\"CHU-BERMAN\", \"RUNGE-KUTTA QC\", \"RUNGE-KUTTA 4\", "
+                           "\"RUNGE-KUTTA 5\"");
+}
+
 TEST(CliHost, PutsErreurCodesIntoSentences) {
   SetupFacts f{"RUNGE-KUTTA 6", 2, 3, ""};
   int faults = -1;
@@ -270,7 +280,10 @@ TEST(CliHost, PutsErreurCodesIntoSentences) {
       {2, "RUNGE-KUTTA QC", "1/tolerance steps"},
       {2, "CHU-BERMAN", "collapsed below 1e-130"},
       {3, "RUNGE-KUTTA 5", "same time"},
-      {4000, "RUNGE-KUTTA 5", "no model is loaded"},
+      {32000, "RUNGE-KUTTA 5", "no model is loaded"},
+      {16002, "RUNGE-KUTTA QC", "not a finite number (a rate that grows without bound, a "
+                                "division by zero, a huge start value) (Erreur 16000); and the "
+                                "integration took 1/tolerance steps"},
   };
   for (const auto& e : engine)
     EXPECT_NE(SimulationErreurText(e.code, e.method).find(e.text), std::string::npos)
@@ -278,8 +291,10 @@ TEST(CliHost, PutsErreurCodesIntoSentences) {
   EXPECT_NE(FitErreurText(1, "RUNGE-KUTTA QC", 0).find("no free adjustable"), std::string::npos);
   EXPECT_NE(FitErreurText(4, "RUNGE-KUTTA 4", 2).find("normal equations are singular"),
             std::string::npos);
-  EXPECT_NE(FitErreurText(5000, "RUNGE-KUTTA 4", 2).find("out of memory"), std::string::npos);
-  EXPECT_NE(SetupErreurText(5000, f)[0].find("replicate counts and intervals"), std::string::npos);
+  EXPECT_NE(SetupErreurText(6000, f)[0].find("a point has a replicate count outside 0..10; and "
+                                             "a point's interval is outside the model's "
+                                             "intervals: NPoints 1200 above 1000 (Erreur 6000)"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -19,19 +19,16 @@ void ApplySteps(EngineState& st, double sign) {
   }
 }
 
-// Squared relative change of the free values since the start of the call, also copying them
-// to the host. A value that started at exactly 0 counts by its absolute change.
-double ConvergenceMeasure(EngineState& st, const double* saved, BAjustables* host_adj) {
+// The convergence measure of the whole call, also copying the free values to the host.
+double CallMeasure(EngineState& st, const double* saved, BAjustables* host_adj) {
   const FreeList f = FreeAdjustables(st);
-  double s = 0;
+  double now[kMaxAdjustables] = {};
   for (int32_t c = 0; c < f.count; ++c) {
     const int32_t a = f.index[c];
-    const double v = st.adjustables[a].Value;
-    const double change = saved[a] != 0 ? (v - saved[a]) / saved[a] : v - saved[a];
-    s = s + change * change;
-    if (host_adj) host_adj->Value[a] = v;
+    now[a] = st.adjustables[a].Value;
+    if (host_adj) host_adj->Value[a] = now[a];
   }
-  return s;
+  return ConvergenceMeasure(f.count, f.index, saved, now);
 }
 
 void ReportDeviations(EngineState& st, BAjustables* host_adj) {
@@ -77,7 +74,7 @@ void Iterate(EngineState& st, const BInitials* host_initials, BFitSet* host_fits
     SimulateModel(st, host_initials, host_fitset, host_adj);
   }
 
-  const double s = ConvergenceMeasure(st, saved, host_adj);
+  const double s = CallMeasure(st, saved, host_adj);
   // The host's Precision equals the engine's here: the last simulation copied it over.
   const double precision = host_fitset ? host_fitset->Precision : fs.Precision;
   fs.Done = s < precision ? kTrue : kFalse;
@@ -89,7 +86,20 @@ void Iterate(EngineState& st, const BInitials* host_initials, BFitSet* host_fits
 
 }  // namespace
 
-void FitIteration(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
+double ConvergenceMeasure(int32_t count, const int32_t* index, const double* before,
+                          const double* after) {
+  double s = 0;
+  for (int32_t c = 0; c < count; ++c) {
+    const int32_t a = index[c];
+    const double change =
+        before[a] != 0 ? (after[a] - before[a]) / before[a] : after[a] - before[a];
+    s = s + change * change;
+  }
+  return s;
+}
+
+void FitIteration(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset,
+                  BAjustables* host_adj) {
   if (!ModelReady(st)) {
     RefuseUnready(st, host_fitset);
     return;

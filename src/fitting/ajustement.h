@@ -12,11 +12,19 @@
 // invalid power) leaves the call as it leaves Simulation.
 #pragma once
 
+#include <cstdint>
+
 #include "library/state.h"
 #include "library/records.h"
 
 namespace tarvo {
 
 void FitIteration(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj);
+
+// The measure Done is decided on: the sum, over the free adjustables (the count entries of
+// index, taken in that order), of the squared relative change of each value from before[a]
+// to after[a]. A value that was exactly 0 before counts by its absolute change.
+double ConvergenceMeasure(int32_t count, const int32_t* index, const double* before,
+                          const double* after);
 
 }  // namespace tarvo

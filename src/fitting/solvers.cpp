@@ -29,9 +29,9 @@ int32_t Resolution(int32_t n, const FitMatrix& A, const FitVector& b, FitVector&
   FitMatrix m = A;
   FitVector r = b;
   int32_t code = 0;
-  if (n <= 0 || n > kFitOrder) return 1;
+  if (n <= 0 || n > kFitOrder) return kSolverNoSystem;
   if (n == 1) {
-    if (Vanishes(m.a[0][0])) return 2;
+    if (Vanishes(m.a[0][0])) return kSolverSingularOne;
     x.v[0] = r.v[0] / m.a[0][0];
     return 0;
   }
@@ -45,7 +45,7 @@ int32_t Resolution(int32_t n, const FitMatrix& A, const FitVector& b, FitVector&
       ExchangeRows(m, p, k);
       std::swap(r.v[p], r.v[k]);
     } else if (Vanishes(m.a[k][k])) {
-      code = 3;
+      code = kSolverNoPivot;
       break;
     }
     // A pivot obtained by an exchange is used whatever its size: it is non-zero, since it
@@ -58,7 +58,7 @@ int32_t Resolution(int32_t n, const FitMatrix& A, const FitVector& b, FitVector&
       }
     }
   }
-  if (Vanishes(m.a[n - 1][n - 1])) code = 4;
+  if (Vanishes(m.a[n - 1][n - 1])) code = kSolverLastPivot;
   if (code != 0) return code;
 
   for (int i = n - 1; i >= 0; --i) {
@@ -71,13 +71,13 @@ int32_t Resolution(int32_t n, const FitMatrix& A, const FitVector& b, FitVector&
 
 int32_t Inversion(int32_t n, const FitMatrix& A, FitMatrix& Inv) {
   FitMatrix m = A;
-  if (n < 1 || n > kFitOrder) return 1;
+  if (n < 1 || n > kFitOrder) return kSolverNoSystem;
   for (int i = 0; i < kFitOrder; ++i) {
     for (int j = 0; j < kFitOrder; ++j) Inv.a[i][j] = 0;
   }
   for (int i = 0; i < n; ++i) Inv.a[i][i] = 1;
   if (n == 1) {
-    if (Vanishes(m.a[0][0])) return 2;
+    if (Vanishes(m.a[0][0])) return kSolverSingularOne;
     Inv.a[0][0] = 1 / m.a[0][0];
     return 0;
   }
@@ -89,7 +89,7 @@ int32_t Inversion(int32_t n, const FitMatrix& A, FitMatrix& Inv) {
       for (int i = k + 1; i < n && usable < 0; ++i) {
         if (std::fabs(m.a[i][k]) > kTiny) usable = i;
       }
-      if (usable < 0) return 2;
+      if (usable < 0) return kSolverSingularOne;
       ExchangeRows(m, usable, k);
       ExchangeRows(Inv, usable, k);
     }

@@ -25,6 +25,12 @@ namespace tarvo {
 
 inline constexpr int kFitOrder = kMaxAdjustables;
 
+// The codes above, by name.
+inline constexpr int32_t kSolverNoSystem = 1;
+inline constexpr int32_t kSolverSingularOne = 2;  // Inversion: also no usable row to exchange
+inline constexpr int32_t kSolverNoPivot = 3;
+inline constexpr int32_t kSolverLastPivot = 4;
+
 struct FitMatrix {
   double a[kFitOrder][kFitOrder];  // row-major: a[row][column]
 };

@@ -1,6 +1,8 @@
 // The codes the library adds to BFitSet.Erreur for a model it refuses or a call it cannot
 // serve, besides the sums of the formula stages, the method code and the engine and solver
-// statuses. They are round thousands so that a host can tell them from those sums.
+// statuses. Each refusal is a distinct power of two times 1000, so that every sum of
+// refusals tells which ones it holds, and everything below 1000 stays free for the other
+// stages (api/outcome_codes.h decodes a sum and names every code).
 #pragma once
 
 #include <cstdint>
@@ -13,22 +15,25 @@ inline constexpr int16_t kErreurCountLimit = 1000;
 // A replicate count of an output in the exchange file is outside 0..10.
 inline constexpr int16_t kErreurReplicateLimit = 2000;
 // A point's Interval in the exchange file is outside 1..NInterrupts.
-inline constexpr int16_t kErreurIntervalRange = 3000;
-// Simulation or Ajustement without a loaded model: before any Calcul_initial, after Fin,
-// or after a Calcul_initial that raised a failure before it completed.
-inline constexpr int16_t kErreurNoModel = 4000;
-// Ajustement could not obtain the memory of its scratch point table (Tarvo_last_failure
-// tells it too).
-inline constexpr int16_t kErreurNoMemory = 5000;
+inline constexpr int16_t kErreurIntervalRange = 4000;
 // The points' Interval numbers decrease somewhere in the exchange file: the walk over the
 // intervals would stop there and leave every later point unsimulated. Nothing is loaded.
-inline constexpr int16_t kErreurIntervalOrder = 7000;
+inline constexpr int16_t kErreurIntervalOrder = 8000;
 // A simulation left the finite numbers: a species or an output is NaN or infinite at some
 // point. Added by Simulation to the last engine status; Ajustement reports it too and then
 // keeps the adjustables where they were.
-inline constexpr int16_t kErreurNonFinite = 8000;
+inline constexpr int16_t kErreurNonFinite = 16000;
+// Simulation or Ajustement without a loaded model: before any Calcul_initial, after Fin,
+// or after a Calcul_initial that raised a failure before it completed.
+inline constexpr int16_t kErreurNoModel = 32000;
+
+// Being retired: the scratch table it reports moves to set-up, where a failed allocation is
+// a raised failure.
+inline constexpr int16_t kErreurNoMemory = 5000;
 
 // The set-up's code for an unknown Method.
 inline constexpr int16_t kErreurMethod = 9;
+// The set-up's code for fewer replicate values in the exchange file than free adjustables.
+inline constexpr int16_t kErreurTooFewData = 1;
 
 }  // namespace tarvo

@@ -20,19 +20,43 @@ std::string FreshPath() {
       .string();
 }
 
-std::vector<VARIANT> EmptyCells(size_t n) {
-  std::vector<VARIANT> cells(n);
-  for (VARIANT& v : cells) VariantInit(&v);
-  return cells;
-}
-
-void ClearAll(std::vector<VARIANT>& cells) {
-  for (VARIANT& v : cells) VariantClear(&v);
-}
-
 const std::string& At(const std::vector<std::string>& v, size_t i) {
   static const std::string empty;
   return i < v.size() ? v[i] : empty;
+}
+
+// Names in column 0; a row with formulas gets one cell per interval, the missing ones empty.
+void Rows(const std::vector<std::string>& names,
+          const std::vector<std::vector<std::string>>& by_row, int intervals,
+          std::vector<HostCell>& cells) {
+  for (size_t r = 0; r < names.size(); ++r) {
+    const int row = static_cast<int>(r) + 1;
+    cells.push_back({row, 0, names[r]});
+    if (r >= by_row.size()) continue;
+    for (int k = 1; k <= intervals; ++k) cells.push_back({row, k, At(by_row[r], k - 1)});
+  }
+}
+
+HostModel Describe(const Model& m, const std::string& path) {
+  HostModel d;
+  d.file_name = path;
+  d.method = m.method;
+  d.max_iter = m.max_iter;
+  d.type_erreur = m.type_erreur;
+  d.tolerance = m.tolerance;
+  d.marquard = m.marquard;
+  d.precision = m.precision;
+  d.species = static_cast<int>(m.species.size());
+  d.intervals = m.intervals;
+  d.parameters = static_cast<int>(m.parameters.size());
+  d.points = static_cast<int>(m.points.size());
+  Rows(m.species, m.species_start, m.intervals, d.especes);
+  Rows(m.parameters, m.parameter_eqs, m.intervals, d.parametres);
+  for (const Rate& r : m.rates) d.derivees.push_back({r.i, r.j, r.text});
+  for (const Adjustable& a : m.adjustables)
+    d.adjustables.push_back({a.name, a.value, 0.0, a.adjustable, a.equal_to});
+  d.outputs.assign(m.outputs.begin(), m.outputs.end());
+  return d;
 }
 
 }  // namespace
@@ -47,70 +71,11 @@ void Host::SetText(VARIANT& v, std::string_view utf8) {
 std::string Host::Text(const VARIANT& v) { return ToUtf8(VariantToText(v)); }
 
 Host::Host(const Model& m) : model(m), path(FreshPath()) {
-  const int intervals = m.intervals;
-  especes = EmptyCells(static_cast<size_t>(kEspecesRows) * (intervals + 1));
-  parametres = EmptyCells(static_cast<size_t>(kParametresRows) * (intervals + 1));
-  derivees = EmptyCells(static_cast<size_t>(kDeriveesRows) * kDeriveesColumns);
-
-  VariantInit(&initials.FileName);
-  SetText(initials.FileName, path);
-  initials.NEspeces = static_cast<SmallInt>(m.species.size());
-  initials.NInterrupts = static_cast<SmallInt>(intervals);
-  initials.NParametres = static_cast<SmallInt>(m.parameters.size());
-  initials.NAjustables = static_cast<SmallInt>(m.adjustables.size());
-  initials.NPoints = static_cast<SmallInt>(m.points.size());
-  initials.NSorties = static_cast<SmallInt>(m.outputs.size());
-
-  VariantInit(&fitset.Method);
-  SetText(fitset.Method, m.method);
-  fitset.MaxIter = m.max_iter;
-  fitset.TypeErreur = m.type_erreur;
-  fitset.Tolerance = m.tolerance;
-  fitset.Marquard = m.marquard;
-  fitset.Precision = m.precision;
-
-  for (size_t s = 0; s < m.species.size() && s < kMaxSpecies; ++s) {
-    const int row = static_cast<int>(s) + 1;
-    SetText(Especes(row, 0), m.species[s]);
-    for (int k = 1; k <= intervals; ++k)
-      if (s < m.species_start.size()) SetText(Especes(row, k), At(m.species_start[s], k - 1));
-  }
-  for (size_t p = 0; p < m.parameters.size() && p < kMaxParameters; ++p) {
-    const int row = static_cast<int>(p) + 1;
-    SetText(Parametres(row, 0), m.parameters[p]);
-    for (int k = 1; k <= intervals; ++k)
-      if (p < m.parameter_eqs.size()) SetText(Parametres(row, k), At(m.parameter_eqs[p], k - 1));
-  }
-  for (const Rate& r : m.rates) SetText(Derivees(r.i, r.j), r.text);
-  for (int a = 1; a <= kMaxAdjustables; ++a) {
-    VariantInit(AdjName(&adjustables, a));
-    VariantInit(AdjEqualTo(&adjustables, a));
-  }
-  for (size_t a = 0; a < m.adjustables.size() && a < kMaxAdjustables; ++a) {
-    const Adjustable& adj = m.adjustables[a];
-    const int n = static_cast<int>(a) + 1;
-    SetText(*AdjName(&adjustables, n), adj.name);
-    SetText(EqualTo(n), adj.equal_to);
-    adjustables.Value[a] = adj.value;
-    adjustables.Adjustable[a] = adj.adjustable ? kTrue : kFalse;
-  }
-  for (VARIANT& v : sorties.Formula) VariantInit(&v);
-  for (size_t o = 0; o < m.outputs.size() && o < kMaxOutputs; ++o)
-    SetText(sorties.Formula[o], m.outputs[o]);
+  BuildHostRecords(Describe(m, path), LinkedOle(), records);
   WriteFile();
 }
 
 Host::~Host() {
-  ClearAll(especes);
-  ClearAll(parametres);
-  ClearAll(derivees);
-  VariantClear(&initials.FileName);
-  VariantClear(&fitset.Method);
-  for (int a = 1; a <= kMaxAdjustables; ++a) {
-    VariantClear(AdjName(&adjustables, a));
-    VariantClear(AdjEqualTo(&adjustables, a));
-  }
-  for (VARIANT& v : sorties.Formula) VariantClear(&v);
   std::error_code ignored;
   std::filesystem::remove(path, ignored);
 }

@@ -1,8 +1,9 @@
 // A test host that drives the exported calls as a macro host does: it builds the host's
-// records and blocks (BInitials, BFitSet, BAjustables, BSorties and the column-major Variant
-// tables Especes, Parametres, Derivees, every string a BSTR from SysAllocString), writes the
-// exchange file, calls Calcul_initial, Simulation, Ajustement and Fin, reads the file back, and
-// frees every Variant it made when it goes (VariantClear). It never calls Fin by itself.
+// records and blocks with the shared builder (api/host_records.h: BInitials, BFitSet,
+// BAjustables, BSorties and the column-major Variant tables Especes, Parametres, Derivees,
+// every string a BSTR), writes the exchange file, calls Calcul_initial, Simulation, Ajustement
+// and Fin, reads the file back, and frees every Variant it made when it goes (VariantClear).
+// It never calls Fin by itself.
 //
 // Describe a model with Model (texts in host notation, UTF-8), construct a Host from it, then
 // adjust the blocks directly if a test needs a cell the description cannot express (a numeric
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "api/exports.h"
+#include "api/host_records.h"
 #include "library/records.h"
 
 namespace tarvo::testhost {
@@ -95,11 +97,14 @@ class Host {
 
   Model model;
   std::string path;
-  BInitials initials{};
-  BFitSet fitset{};
-  BAjustables adjustables{};
-  BSorties sorties{};
-  std::vector<VARIANT> especes, parametres, derivees;
+  HostRecords records;
+  BInitials& initials = records.initials;
+  BFitSet& fitset = records.fitset;
+  BAjustables& adjustables = records.adjustables;
+  BSorties& sorties = records.sorties;
+  std::vector<VARIANT>& especes = records.especes;
+  std::vector<VARIANT>& parametres = records.parametres;
+  std::vector<VARIANT>& derivees = records.derivees;
 };
 
 }  // namespace tarvo::testhost

@@ -10,7 +10,9 @@
 //   host [--library PATH] [--write-reference FILE | --reference FILE]
 //
 // It prints one line per check and closes with "N passed, M failed"; the exit status is 0
-// only when nothing failed.
+// only when nothing failed. The records come from the library's host-record builder
+// (api/host_records.cpp, compiled into this program with platform/utf8.cpp), which makes its
+// cells with whichever OLE functions this program bound.
 #include <cinttypes>
 #include <cmath>
 #include <cstddef>
@@ -31,86 +33,27 @@
 #include <unistd.h>
 #endif
 
+#include "api/host_records.h"
+
 namespace {
 
-// ---------------------------------------------------------------------------------------
-// Variants, as the host's language lays them out.
+using tarvo::BAjustables;
+using tarvo::BFitSet;
+using tarvo::BInitials;
+using tarvo::BSorties;
+using tarvo::FileRecord;
 
-#if defined(_WIN32)
-using Char16 = OLECHAR;
-#else
-using Char16 = char16_t;
-using BSTR = char16_t*;
-enum : uint16_t { VT_EMPTY = 0, VT_R8 = 5, VT_BSTR = 8 };
-struct VARIANT {
-  uint16_t vt;
-  uint16_t wReserved1, wReserved2, wReserved3;
-  union {
-    BSTR bstrVal;
-    double dblVal;
-    unsigned char raw[16];
-  };
-};
-#endif
-static_assert(sizeof(VARIANT) == 24);
+// ---------------------------------------------------------------------------------------
+// The OLE Automation functions the host builds, reads and frees its cells with.
+
+using Char16 = tarvo::HostChar;
 static_assert(sizeof(Char16) == 2);
 
-// The OLE Automation functions the host builds and frees its cells with.
 struct Ole {
-  BSTR (*alloc_len)(const Char16*, uint32_t) = nullptr;
+  tarvo::HostOle cells;
   uint32_t (*len)(BSTR) = nullptr;
-  void (*init)(VARIANT*) = nullptr;
-  int32_t (*clear)(VARIANT*) = nullptr;
 };
 Ole g_ole;
-
-// ---------------------------------------------------------------------------------------
-// The host's records and blocks (SmallInt = int16_t, WordBool = int16_t, Double, Variant).
-
-struct BInitials {
-  VARIANT FileName;
-  int16_t NEspeces, NInterrupts, NParametres, NAjustables, NPoints, NSorties;
-};
-static_assert(sizeof(BInitials) == 40);
-
-struct BFitSet {
-  int16_t Erreur;
-  int16_t MaxIter;
-  double Coeff, TypeErreur, Tolerance, Marquard, Precision, ErreurExp, ErreurCalc;
-  VARIANT Method;
-  int16_t Done;
-};
-static_assert(sizeof(BFitSet) == 96 && offsetof(BFitSet, Method) == 64 &&
-              offsetof(BFitSet, Done) == 88);
-
-#pragma pack(push, 4)
-struct BAjustables {  // the host packs this block: 3300 bytes
-  VARIANT Name[50];
-  double Value[50];
-  double SD[50];
-  VARIANT EqualTo[50];
-  int16_t Adjustable[50];
-};
-#pragma pack(pop)
-static_assert(sizeof(BAjustables) == 3300 && offsetof(BAjustables, EqualTo) == 2000 &&
-              offsetof(BAjustables, Adjustable) == 3200);
-
-struct BSorties {
-  unsigned char Reserved[80];
-  VARIANT Formula[40];
-};
-static_assert(sizeof(BSorties) == 1040);
-
-struct FileRecord {  // one record of the exchange file, little-endian
-  int16_t Interval;
-  int16_t Padding[3];
-  int16_t NRep[40];
-  double Time;
-  double YExp[40][10];
-  double YCalc[40];
-};
-static_assert(sizeof(FileRecord) == 3616 && offsetof(FileRecord, Time) == 88 &&
-              offsetof(FileRecord, YCalc) == 3296);
 
 // ---------------------------------------------------------------------------------------
 // The library's calls.
@@ -329,15 +272,8 @@ std::FILE* OpenFile(const std::u16string& p, const char* mode) {
 // ---------------------------------------------------------------------------------------
 // Cells.
 
-void SetText(VARIANT& v, const std::u16string& text) {
-  g_ole.clear(&v);
-  v.vt = VT_BSTR;
-  v.bstrVal = g_ole.alloc_len(reinterpret_cast<const Char16*>(text.data()),
-                              static_cast<uint32_t>(text.size()));
-}
-
 void SetNumber(VARIANT& v, double x) {
-  g_ole.clear(&v);
+  g_ole.cells.clear(&v);
   v.vt = VT_R8;
   v.dblVal = x;
 }
@@ -376,105 +312,43 @@ const Point kPoints[] = {
 constexpr int kNPoints = sizeof kPoints / sizeof kPoints[0];
 constexpr int kIntervals = 2;
 
-struct Model {
-  BInitials init{};
-  BFitSet fit{};
-  BAjustables adj{};
-  BSorties outputs{};
-  VARIANT especes[30 * (kIntervals + 1)]{};
-  VARIANT parametres[50 * (kIntervals + 1)]{};
-  VARIANT derivees[30 * 31]{};
-};
+using Model = tarvo::HostRecords;
 
-VARIANT& Espece(Model& m, int s, int k) { return m.especes[k * 30 + (s - 1)]; }
-VARIANT& Parametre(Model& m, int p, int k) { return m.parametres[k * 50 + (p - 1)]; }
-VARIANT& Derivee(Model& m, int i, int j) { return m.derivees[(j - 1) * 30 + (i - 1)]; }
-
-template <std::size_t N>
-void InitCells(VARIANT (&cells)[N], bool empty_strings) {
-  for (VARIANT& v : cells) {
-    g_ole.init(&v);
-    if (empty_strings) SetText(v, u"");
-  }
-}
-
-template <std::size_t N>
-void ClearCells(VARIANT (&cells)[N]) {
-  for (VARIANT& v : cells) g_ole.clear(&v);
-}
-
-// Unused cells: the species and parameter tables hold empty strings, as a sheet range read
-// into a Variant array does; the derivative table holds Empty Variants.
+// Unused cells: the species, parameter, adjustable and output cells hold empty strings, as a
+// sheet range read into a Variant array does; the derivative table holds Empty Variants.
 void BuildModel(Model& m, const std::u16string& file, const char16_t* method) {
-  g_ole.init(&m.init.FileName);
-  SetText(m.init.FileName, file);
-  m.init.NEspeces = 2;
-  m.init.NInterrupts = kIntervals;
-  m.init.NParametres = 2;
-  m.init.NAjustables = 4;
-  m.init.NPoints = kNPoints;
-  m.init.NSorties = 2;
-
-  m.fit.Erreur = 0;
-  m.fit.MaxIter = 1;
-  m.fit.TypeErreur = 0;
-  m.fit.Tolerance = 1e-7;
-  m.fit.Marquard = 1e-3;
-  m.fit.Precision = 1e-9;
-  m.fit.Done = -1;  // set-up must clear it
-  g_ole.init(&m.fit.Method);
-  SetText(m.fit.Method, method);
-
-  InitCells(m.adj.Name, true);
-  InitCells(m.adj.EqualTo, true);
-  InitCells(m.outputs.Formula, true);
-  InitCells(m.especes, true);
-  InitCells(m.parametres, true);
-  InitCells(m.derivees, false);
-
-  const char16_t* names[] = {u"k1", u"A0", u"k2", u"dA"};
-  const double values[] = {0.7, 1.0, 0.35, 0.0};
-  const int16_t free_flags[] = {-1, 0, -1, -1};  // A4 is bound below: set-up clears its flag
-  for (int a = 0; a < 4; ++a) {
-    SetText(m.adj.Name[a], names[a]);
-    m.adj.Value[a] = values[a];
-    m.adj.SD[a] = -1;
-    m.adj.Adjustable[a] = free_flags[a];
-  }
-  SetText(m.adj.EqualTo[3], u"A2/2");
-
-  SetText(Espece(m, 1, 0), u"A");
-  SetText(Espece(m, 2, 0), u"B");
-  SetText(Espece(m, 1, 1), u"A2");
-  SetText(Espece(m, 2, 1), u"0");
-  SetText(Espece(m, 1, 2), u"F1 + A4");
-  SetText(Espece(m, 2, 2), u"F2");
-
-  SetText(Parametre(m, 1, 0), u"kA");
-  SetText(Parametre(m, 2, 0), u"kB");
+  tarvo::HostModel d;
+  d.file_name = Utf8(file);
+  d.method = Utf8(method);
+  d.max_iter = 1;
+  d.type_erreur = 0;
+  d.tolerance = 1e-7;
+  d.marquard = 1e-3;
+  d.precision = 1e-9;
+  d.done = -1;  // set-up must clear it
+  d.species = 2;
+  d.intervals = kIntervals;
+  d.parameters = 2;
+  d.points = kNPoints;
+  d.blank_cells = true;
+  // A4 is bound: set-up clears its flag.
+  d.adjustables = {{"k1", 0.7, -1, true, {}},
+                   {"A0", 1.0, -1, false, {}},
+                   {"k2", 0.35, -1, true, {}},
+                   {"dA", 0.0, -1, true, "A2/2"}};
+  d.especes = {{1, 0, "A"}, {2, 0, "B"}, {1, 1, "A2"}, {2, 1, "0"}, {1, 2, "F1 + A4"},
+               {2, 2, "F2"}};
+  d.parametres = {{1, 0, "kA"}, {2, 0, "kB"}};
   for (int k = 1; k <= kIntervals; ++k) {
-    SetText(Parametre(m, 1, k), u"A1");
-    SetText(Parametre(m, 2, k), u"A3");
+    d.parametres.push_back({1, k, "A1"});
+    d.parametres.push_back({2, k, "A3"});
   }
-
-  SetText(Derivee(m, 1, 1), u"-P1");
-  SetText(Derivee(m, 2, 1), u"P1");
-  SetText(Derivee(m, 2, 2), u"-P2");
-
-  SetText(m.outputs.Formula[0], u"F1");
-  SetText(m.outputs.Formula[1], u"F2");
+  d.derivees = {{1, 1, "-P1"}, {2, 1, "P1"}, {2, 2, "-P2"}};
+  d.outputs = {"F1", "F2"};
+  tarvo::BuildHostRecords(d, g_ole.cells, m);
 }
 
-void FreeModel(Model& m) {
-  g_ole.clear(&m.init.FileName);
-  g_ole.clear(&m.fit.Method);
-  ClearCells(m.adj.Name);
-  ClearCells(m.adj.EqualTo);
-  ClearCells(m.outputs.Formula);
-  ClearCells(m.especes);
-  ClearCells(m.parametres);
-  ClearCells(m.derivees);
-}
+void FreeModel(Model& m) { tarvo::FreeHostRecords(m); }
 
 bool WriteExchangeFile(const std::u16string& path) {
   std::FILE* f = OpenFile(path, MODE("wb"));
@@ -513,8 +387,8 @@ struct Paths {
 
 uint32_t CallCalculInitial(Model& m) {
   return Guard([&] {
-    g_lib.calcul_initial(&m.init, &m.fit, m.especes, &m.adj, m.parametres, &m.outputs,
-                         m.derivees);
+    g_lib.calcul_initial(&m.initials, &m.fitset, m.especes.data(), &m.adjustables,
+                         m.parametres.data(), &m.sorties, m.derivees.data());
   });
 }
 
@@ -530,9 +404,9 @@ void RecordSimulation(const std::string& tag, const Model& m,
           records[j].YCalc[o];
     }
   }
-  g_results[tag + ".Coeff"] = m.fit.Coeff;
-  g_results[tag + ".ErreurExp"] = m.fit.ErreurExp;
-  g_results[tag + ".ErreurCalc"] = m.fit.ErreurCalc;
+  g_results[tag + ".Coeff"] = m.fitset.Coeff;
+  g_results[tag + ".ErreurExp"] = m.fitset.ErreurExp;
+  g_results[tag + ".ErreurCalc"] = m.fitset.ErreurCalc;
 }
 
 // Loads the model, simulates it once at the start values, reads the results back from the
@@ -549,22 +423,22 @@ void SimulateWith(const Paths& paths, const char16_t* method) {
     return;
   }
   uint32_t code = CallCalculInitial(m);
-  Check(code == 0 && m.fit.Erreur == 0 && m.fit.Done == 0 && m.adj.Adjustable[3] == 0,
+  Check(code == 0 && m.fitset.Erreur == 0 && m.fitset.Done == 0 && m.adjustables.Adjustable[3] == 0,
         tag + ": Calcul_initial",
-        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fit.Erreur) + ", Done " +
-            std::to_string(m.fit.Done) + ", bound A4 flag " +
-            std::to_string(m.adj.Adjustable[3]));
-  if (code != 0 || m.fit.Erreur != 0) {
+        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fitset.Erreur) + ", Done " +
+            std::to_string(m.fitset.Done) + ", bound A4 flag " +
+            std::to_string(m.adjustables.Adjustable[3]));
+  if (code != 0 || m.fitset.Erreur != 0) {
     CallFin(0);
     FreeModel(m);
     return;
   }
-  code = Guard([&] { g_lib.simulation(&m.init, &m.fit, nullptr, &m.adj); });
+  code = Guard([&] { g_lib.simulation(&m.initials, &m.fitset, nullptr, &m.adjustables); });
   std::vector<FileRecord> records;
   const bool read = ReadExchangeFile(paths.file, records);
-  Check(code == 0 && m.fit.Erreur == 0 && read && TextOf(m.fit.Method) == method,
+  Check(code == 0 && m.fitset.Erreur == 0 && read && TextOf(m.fitset.Method) == method,
         tag + ": Simulation",
-        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fit.Erreur) +
+        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fitset.Erreur) +
             (read ? "" : ", exchange file unreadable"));
   if (read) {
     RecordSimulation(key, m, records);
@@ -572,10 +446,10 @@ void SimulateWith(const Paths& paths, const char16_t* method) {
     // fixed-step engines may overrun a point by up to one step (a 3e-4 part of the interval
     // at this tolerance).
     const double expected = std::exp(-0.7 * 2.0);
-    Check(std::fabs(records[5].YCalc[0] - expected) < 1e-3 && m.adj.Value[3] == 0.5,
+    Check(std::fabs(records[5].YCalc[0] - expected) < 1e-3 && m.adjustables.Value[3] == 0.5,
           tag + ": simulated values are sound",
           "A(2) = " + Num(records[5].YCalc[0]) + ", expected " + Num(expected) +
-              ", bound A4 = " + Num(m.adj.Value[3]));
+              ", bound A4 = " + Num(m.adjustables.Value[3]));
   }
   code = CallFin(0);
   Check(code == 0 && !Exists(paths.file), tag + ": Fin removes the exchange file",
@@ -590,35 +464,35 @@ void Fit(const Paths& paths) {
   BuildModel(m, paths.file, method);
   WriteExchangeFile(paths.file);
   uint32_t code = CallCalculInitial(m);
-  if (code == 0 && m.fit.Erreur == 0) {
-    code = Guard([&] { g_lib.simulation(&m.init, &m.fit, nullptr, &m.adj); });
+  if (code == 0 && m.fitset.Erreur == 0) {
+    code = Guard([&] { g_lib.simulation(&m.initials, &m.fitset, nullptr, &m.adjustables); });
   }
-  const double start = m.fit.ErreurCalc;
+  const double start = m.fitset.ErreurCalc;
   int iterations = 0;
-  while (code == 0 && m.fit.Erreur == 0 && m.fit.Done == 0 && iterations < 50) {
-    code = Guard([&] { g_lib.ajustement(&m.init, &m.fit, nullptr, &m.adj); });
+  while (code == 0 && m.fitset.Erreur == 0 && m.fitset.Done == 0 && iterations < 50) {
+    code = Guard([&] { g_lib.ajustement(&m.initials, &m.fitset, nullptr, &m.adjustables); });
     ++iterations;
   }
-  const bool sd_sound = m.adj.SD[0] > 0 && m.adj.SD[0] < 0.1 && m.adj.SD[2] > 0 &&
-                        m.adj.SD[2] < 0.1 && m.adj.SD[1] == -1;
-  Check(code == 0 && m.fit.Erreur == 0 && m.fit.Done != 0 && sd_sound &&
-            m.fit.ErreurCalc < start && std::fabs(m.adj.Value[0] - 1.0) < 0.05 &&
-            std::fabs(m.adj.Value[2] - 0.25) < 0.02,
+  const double* sd = m.adjustables.SD;
+  const bool sd_sound = sd[0] > 0 && sd[0] < 0.1 && sd[2] > 0 && sd[2] < 0.1 && sd[1] == -1;
+  Check(code == 0 && m.fitset.Erreur == 0 && m.fitset.Done != 0 && sd_sound &&
+            m.fitset.ErreurCalc < start && std::fabs(m.adjustables.Value[0] - 1.0) < 0.05 &&
+            std::fabs(m.adjustables.Value[2] - 0.25) < 0.02,
         "fit to Done with standard deviations",
-        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fit.Erreur) + ", Done " +
-            std::to_string(m.fit.Done) + " after " + std::to_string(iterations) +
-            " iterations, k1 " + Num(m.adj.Value[0]) + " +- " + Num(m.adj.SD[0]) + ", k2 " +
-            Num(m.adj.Value[2]) + " +- " + Num(m.adj.SD[2]) + ", ErreurCalc " +
-            Num(start) + " -> " + Num(m.fit.ErreurCalc));
+        "exception " + Hex(code) + ", Erreur " + std::to_string(m.fitset.Erreur) + ", Done " +
+            std::to_string(m.fitset.Done) + " after " + std::to_string(iterations) +
+            " iterations, k1 " + Num(m.adjustables.Value[0]) + " +- " + Num(sd[0]) + ", k2 " +
+            Num(m.adjustables.Value[2]) + " +- " + Num(sd[2]) + ", ErreurCalc " +
+            Num(start) + " -> " + Num(m.fitset.ErreurCalc));
   std::printf("     fit: %d iterations, k1 = %.6f +- %.6f, k2 = %.6f +- %.6f\n", iterations,
-              m.adj.Value[0], m.adj.SD[0], m.adj.Value[2], m.adj.SD[2]);
+              m.adjustables.Value[0], sd[0], m.adjustables.Value[2], sd[2]);
   g_results["fit.iterations"] = iterations;
-  g_results["fit.k1"] = m.adj.Value[0];
-  g_results["fit.k2"] = m.adj.Value[2];
-  g_results["fit.sd1"] = m.adj.SD[0];
-  g_results["fit.sd2"] = m.adj.SD[2];
-  g_results["fit.ErreurCalc"] = m.fit.ErreurCalc;
-  g_results["fit.Coeff"] = m.fit.Coeff;
+  g_results["fit.k1"] = m.adjustables.Value[0];
+  g_results["fit.k2"] = m.adjustables.Value[2];
+  g_results["fit.sd1"] = sd[0];
+  g_results["fit.sd2"] = sd[2];
+  g_results["fit.ErreurCalc"] = m.fitset.ErreurCalc;
+  g_results["fit.Coeff"] = m.fitset.Coeff;
   code = CallFin(0);
   Check(code == 0 && !Exists(paths.file), "fit: Fin removes the exchange file");
   FreeModel(m);
@@ -630,7 +504,7 @@ void NumericFormulaCell(const Paths& paths) {
   Model m;
   BuildModel(m, paths.file, u"RUNGE-KUTTA 4");
   WriteExchangeFile(paths.file);
-  SetNumber(Espece(m, 2, 1), 0.0);
+  SetNumber(tarvo::EspecesCell(m, 2, 1), 0.0);
   const uint32_t code = CallCalculInitial(m);
   std::string message;
   const int32_t kind = LastFailure(&message);
@@ -658,8 +532,8 @@ void MissingExchangeFile(const Paths& paths) {
 #if defined(_WIN32)
   g_continued_code = 0;
   void* handler = AddVectoredExceptionHandler(1, ContinueLibraryFailures);
-  g_lib.calcul_initial(&m.init, &m.fit, m.especes, &m.adj, m.parametres, &m.outputs,
-                       m.derivees);
+  g_lib.calcul_initial(&m.initials, &m.fitset, m.especes.data(), &m.adjustables,
+                       m.parametres.data(), &m.sorties, m.derivees.data());
   RemoveVectoredExceptionHandler(handler);
   const uint32_t code = g_continued_code;
   const bool raised = code == kExceptionInputOutput;
@@ -793,20 +667,18 @@ bool LoadTarvo(const char* path) {
   (void)path;
   HMODULE module = LoadLibraryW(L"Tarvo_64.dll");
   g_lib.module = module;
-  g_ole.alloc_len = [](const Char16* s, uint32_t n) { return SysAllocStringLen(s, n); };
+  g_ole.cells = tarvo::LinkedOle();
   g_ole.len = [](BSTR s) { return static_cast<uint32_t>(SysStringLen(s)); };
-  g_ole.init = [](VARIANT* v) { VariantInit(v); };
-  g_ole.clear = [](VARIANT* v) { return static_cast<int32_t>(VariantClear(v)); };
 #else
   g_lib.module = dlopen(path, RTLD_NOW);
   if (!g_lib.module) {
     std::printf("dlopen: %s\n", dlerror());
     return false;
   }
-  Bind(g_ole.alloc_len, "SysAllocStringLen");
+  Bind(g_ole.cells.alloc_len, "SysAllocStringLen");
   Bind(g_ole.len, "SysStringLen");
-  Bind(g_ole.init, "VariantInit");
-  Bind(g_ole.clear, "VariantClear");
+  Bind(g_ole.cells.init, "VariantInit");
+  Bind(g_ole.cells.clear, "VariantClear");
 #endif
   if (!g_lib.module) return false;
   Bind(g_lib.calcul_initial, "Calcul_initial");

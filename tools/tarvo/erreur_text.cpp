@@ -1,52 +1,48 @@
 #include "tarvo/erreur_text.h"
 
+#include "api/outcome_codes.h"
 #include "engines/engine.h"
+#include "engines/methods.h"
+#include "fitting/solvers.h"
 #include "library/erreur_codes.h"
+#include "platform/variant.h"
 
 namespace tarvo::tool {
 
-const char* const kMethods[4] = {"CHU-BERMAN", "RUNGE-KUTTA QC", "RUNGE-KUTTA 4",
-                                 "RUNGE-KUTTA 5"};
-
 bool KnownMethod(const std::string& method) {
-  for (const char* m : kMethods)
-    if (method == m) return true;
-  return false;
+  return EngineForMethod(FromUtf8(method)) != nullptr;
+}
+
+std::string MethodNames() {
+  std::string names;
+  for (const MethodEntry& m : kMethods)
+    names += (names.empty() ? "\"" : ", \"") + ToUtf8(m.name) + "\"";
+  return names;
 }
 
 namespace {
 
 std::string Code(int e) { return " (Erreur " + std::to_string(e) + ")"; }
 
-// 5000 is both replicates and intervals out of range (set-up) and no memory (fit).
-std::string Refused(int code, const std::string& detail, bool fit = false) {
+const char* Text(OutcomeStage stage, int value) { return FindOutcome(stage, value)->text; }
+
+// The refusals an Erreur holds, but the non-finite flag, which a simulation adds to its
+// engine status; 0 when there are none.
+int Refusals(const ErreurParts& parts) {
+  int sum = RefusalSum(parts);
+  if (HoldsRefusal(sum, kErreurNonFinite)) sum -= kErreurNonFinite;
+  return sum;
+}
+
+std::string Refused(const ErreurParts& parts, const std::string& detail) {
   std::string what;
-  if (fit && code == kErreurNoMemory) code = -1;
-  switch (code) {
-    case -1: what = "the library ran out of memory"; code = kErreurNoMemory; break;
-    case kErreurCountLimit: what = "the model exceeds a size limit of the library"; break;
-    case kErreurReplicateLimit: what = "a point has a replicate count outside 0..10"; break;
-    case kErreurIntervalRange: what = "a point's interval is outside the model's intervals"; break;
-    case kErreurReplicateLimit + kErreurIntervalRange:
-      what = "replicate counts and intervals of the points are out of range";
-      break;
-    case kErreurNoModel: what = "no model is loaded (the set-up failed or was not run)"; break;
-    case kErreurIntervalOrder:
-      what = "the points' interval numbers decrease somewhere, so the later points would never "
-             "be simulated";
-      break;
-    default: return "";
+  for (int i = 0; i < parts.count; ++i) {
+    if (parts.refusals[i]->value == kErreurNonFinite) continue;
+    what += (what.empty() ? "" : "; and ") + std::string(parts.refusals[i]->text);
   }
   return "the library refused the model: " + what + (detail.empty() ? "" : ": " + detail) +
-         Code(code);
+         Code(Refusals(parts));
 }
-
-bool IsRefusal(int e) {
-  return e >= 1000 && e % 1000 == 0 && (e <= kErreurNoMemory || e == kErreurIntervalOrder);
-}
-
-// Part of an Erreur that says a simulation left the finite numbers; the rest is the engine's.
-bool NonFinite(int e) { return e - e % 1000 == kErreurNonFinite; }
 
 }  // namespace
 
@@ -54,22 +50,22 @@ std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* f
   std::vector<std::string> out;
   if (formula_faults) *formula_faults = 0;
   if (erreur == 0) return out;
-  if (IsRefusal(erreur)) {
-    out.push_back(Refused(erreur, f.refusal));
+  const ErreurParts parts = DecodeErreur(erreur);
+  if (Refusals(parts) != 0) {
+    out.push_back(Refused(parts, f.refusal));
     return out;
   }
   int rest = erreur;
   if (!KnownMethod(f.method)) {
     rest -= kErreurMethod;
-    out.push_back("method '" + f.method + "' is not one of \"CHU-BERMAN\", \"RUNGE-KUTTA QC\", "
-                  "\"RUNGE-KUTTA 4\", \"RUNGE-KUTTA 5\" (exact spelling, capitals and spaces)" +
-                  Code(kErreurMethod));
+    out.push_back("method '" + f.method + "' is not one of " + MethodNames() +
+                  " (exact spelling, capitals and spaces)" + Code(kErreurMethod));
   }
   if (f.data_values < f.free_count) {
-    rest -= 1;
+    rest -= kErreurTooFewData;
     out.push_back("only " + std::to_string(f.data_values) + " measured values for " +
                   std::to_string(f.free_count) + " free adjustables: there must be at least " +
-                  "as many values as free adjustables" + Code(1));
+                  "as many values as free adjustables" + Code(kErreurTooFewData));
   }
   if (rest > 0) {
     if (formula_faults) *formula_faults = rest;
@@ -85,23 +81,23 @@ std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* f
 
 std::string SimulationErreurText(int e, const std::string& method) {
   if (e == 0) return "";
-  if (IsRefusal(e)) return Refused(e, "");
-  if (NonFinite(e)) {
-    const int engine = e % 1000;
-    return "a species or output of the simulation is not a finite number (a rate that grows "
-           "without bound, a division by zero, a huge start value)" + Code(kErreurNonFinite) +
+  const ErreurParts parts = DecodeErreur(e);
+  if (Refusals(parts) != 0) return Refused(parts, "");
+  if (HoldsRefusal(e, kErreurNonFinite)) {
+    const int engine = parts.rest;
+    return Text(OutcomeStage::Refusal, kErreurNonFinite) + Code(kErreurNonFinite) +
            (engine == 0 ? "" : "; and " + SimulationErreurText(engine, method));
   }
   const bool fixed = method == "RUNGE-KUTTA 4" || method == "RUNGE-KUTTA 5";
   const bool qc = method == "RUNGE-KUTTA QC";
   switch (e) {
-    case 1:
+    case kStatusTolerance:
       if (method == "CHU-BERMAN")
         return "the integration's step size fell below 1e-130 (the equations are too stiff "
                "for the tolerance, or a rate is not finite)" + Code(e);
       return "the tolerance is not above the engine's floor (above 0" +
              std::string(qc ? ", 1e-130 for RUNGE-KUTTA QC" : "") + ")" + Code(e);
-    case 2:
+    case kStatusNotReached:
       if (qc)
         return "the integration took 1/tolerance steps (its limit) without reaching the next "
                "point: a smaller tolerance allows more steps; or a rate is too fast for the time "
@@ -111,8 +107,8 @@ std::string SimulationErreurText(int e, const std::string& method) {
                "value, or a state that is not finite)" + Code(e);
       return "the integration's step size collapsed below 1e-130 before the next point (the "
              "equations are too stiff for the tolerance, or a rate is not finite)" + Code(e);
-    case 3:
-      return "two consecutive points have the same time, or times that decrease" + Code(e);
+    case kStatusEmptyInterval:
+      return Text(OutcomeStage::Engine, e) + Code(e);
     case kStatusStepBudget:
       return "an integration between two points took " + std::to_string(kMaxEngineSteps) +
              " steps (the library's budget per call) without reaching the next point: the times "
@@ -125,10 +121,12 @@ std::string SimulationErreurText(int e, const std::string& method) {
 
 std::string FitErreurText(int e, const std::string& method, int free_count) {
   if (e == 0) return "";
-  if (IsRefusal(e)) return Refused(e, "", true);
-  if (NonFinite(e) || e == kStatusStepBudget) return SimulationErreurText(e, method);
-  if (e == 1 && free_count == 0)
-    return "there is no free adjustable to fit (mark some with free = true)" + Code(e);
+  const ErreurParts parts = DecodeErreur(e);
+  if (Refusals(parts) != 0) return Refused(parts, "");
+  if (HoldsRefusal(e, kErreurNonFinite) || e == kStatusStepBudget)
+    return SimulationErreurText(e, method);
+  if (e == kSolverNoSystem && free_count == 0)
+    return Text(OutcomeStage::Solver, e) + std::string(" (mark some with free = true)") + Code(e);
   const std::string engine = SimulationErreurText(e, method);
   const bool fixed = method == "RUNGE-KUTTA 4" || method == "RUNGE-KUTTA 5";
   switch (e) {
@@ -141,10 +139,9 @@ std::string FitErreurText(int e, const std::string& method, int free_count) {
                               : "the covariance matrix could not be inverted (some free "
                                 "adjustables have no effect on the data, or the same effect)") +
              (fixed ? Code(e) : ", or " + engine);
-    case 3:
-    case 4:  // the data's times increase strictly, so 3 is the solver's, not the engine's
-      return "the fit's normal equations are singular: some free adjustables have no effect "
-             "on the data, or two have the same effect (fix one of them)" + Code(e);
+    case kSolverNoPivot:
+    case kSolverLastPivot:  // the data's times increase strictly, so 3 is the solver's
+      return Text(OutcomeStage::Solver, e) + std::string(" (fix one of them)") + Code(e);
     default:
       return "the fit reported Erreur " + std::to_string(e) + " (a sum of an engine status and "
              "a solver code: " + engine + ")";

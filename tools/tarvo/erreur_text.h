@@ -9,9 +9,10 @@
 
 namespace tarvo::tool {
 
-// The four method names, exactly as the library compares them.
-extern const char* const kMethods[4];
+// Whether the library's method table holds exactly this name.
 bool KnownMethod(const std::string& method);
+// The table's names, each in double quotes, separated by ", ".
+std::string MethodNames();
 
 // What the front end knows about the model when it reads a set-up's Erreur.
 struct SetupFacts {

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "fitting/ajustement.h"
 #include "tarvo/command.h"
 #include "tarvo/erreur_text.h"
 #include "tarvo/dependence.h"
@@ -50,16 +51,14 @@ std::vector<double> Values(const Session& s, size_t n) {
   return v;
 }
 
-// The library's convergence measure: squared relative changes of the free adjustables.
+// The library's convergence measure of one call, over the free adjustables.
 double Change(const std::vector<double>& before, const std::vector<double>& after,
               const std::vector<bool>& free) {
-  double s = 0;
+  std::vector<int32_t> index;
   for (size_t a = 0; a < before.size(); ++a)
-    if (free[a] && before[a] != 0) {
-      const double r = (after[a] - before[a]) / before[a];
-      s += r * r;
-    }
-  return s;
+    if (free[a]) index.push_back(static_cast<int32_t>(a));
+  return ConvergenceMeasure(static_cast<int32_t>(index.size()), index.data(), before.data(),
+                            after.data());
 }
 
 // Empty when the session's last simulation stayed within the finite numbers; else the

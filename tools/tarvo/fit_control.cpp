@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "tarvo/erreur_text.h"
 #include "tarvo/report.h"
 #include "tarvo/tolerance_range.h"
 
@@ -42,9 +43,9 @@ void ApplyFlags(const FitControl& c, Prepared& p, std::vector<std::string>& erro
 
 void ApplySettings(const FitControl& c, Model& m, std::vector<std::string>& errors) {
   if (!c.method.empty()) {
-    if (MeaningfulTolerance(c.method).high == 0) {
-      errors.push_back("--method " + c.method + ": not one of \"CHU-BERMAN\", \"RUNGE-KUTTA QC\", "
-                       "\"RUNGE-KUTTA 4\", \"RUNGE-KUTTA 5\" (spelled exactly so)");
+    if (!KnownMethod(c.method)) {
+      errors.push_back("--method " + c.method + ": not one of " + MethodNames() +
+                       " (spelled exactly so)");
       return;
     }
     m.method = c.method;

@@ -5,36 +5,10 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/variant.h"
 
 namespace tarvo::tool {
 
 namespace {
-
-std::u16string Utf16(const std::string& s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t len = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
-    uint32_t cp = len == 1 ? c : (c & (0x7Fu >> len));
-    for (size_t k = 1; k < len && i + k < s.size(); ++k)
-      cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += len;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-  }
-  return out;
-}
-
-void EmptyCells(std::vector<VARIANT>& cells, size_t count) {
-  cells.resize(count);
-  for (VARIANT& v : cells) VariantInit(&v);
-}
 
 // The library empties an adjustable's EqualTo when its Name occurs in that text. Translated
 // texts hold only notation tokens, numbers and operators, so only a short name built of those
@@ -53,107 +27,68 @@ std::string WithOffset(const std::string& text, double offset) {
   return "(" + text + ")" + (offset < 0 ? "-" : "+") + number;
 }
 
-}  // namespace
-
-void SetTextCell(VARIANT& cell, const std::string& text) {
-  const std::u16string u = Utf16(text);
-  VariantClear(&cell);
-  cell.vt = VT_BSTR;
-  cell.bstrVal = SysAllocStringLen(u.data(), static_cast<uint32_t>(u.size()));
-}
-
-void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points,
-                     const std::string& exchange_path, const std::vector<double>& values,
-                     const std::vector<bool>& free, HostBlocks& b) {
-  const int intervals = text.intervals;
-  b.initials = BInitials{};
-  VariantInit(&b.initials.FileName);
-  SetTextCell(b.initials.FileName, exchange_path);
-  b.initials.NEspeces = static_cast<SmallInt>(model.species.size());
-  b.initials.NInterrupts = static_cast<SmallInt>(intervals);
-  b.initials.NParametres =
-      static_cast<SmallInt>(model.parameters.size() + text.hidden_parameters.size());
-  b.initials.NAjustables = static_cast<SmallInt>(model.adjustables.size());
-  b.initials.NPoints = static_cast<SmallInt>(points);
-  b.initials.NSorties = static_cast<SmallInt>(model.outputs.size());
-
-  b.fitset = BFitSet{};
-  b.fitset.MaxIter = model.sd_every_call ? 0 : 1;
-  b.fitset.TypeErreur = model.error_type;
-  b.fitset.Tolerance = model.tolerance;
-  b.fitset.Marquard = model.marquardt;
-  b.fitset.Precision = model.precision;
-  VariantInit(&b.fitset.Method);
-  SetTextCell(b.fitset.Method, model.method);
-
-  EmptyCells(b.especes, static_cast<size_t>(kEspecesRows) * (intervals + 1));
-  EmptyCells(b.parametres, static_cast<size_t>(kParametresRows) * (intervals + 1));
-  EmptyCells(b.derivees, static_cast<size_t>(kDeriveesRows) * kDeriveesColumns);
-  b.adjustables = std::make_unique<BAjustables>();
-  std::memset(static_cast<void*>(b.adjustables.get()), 0, sizeof(BAjustables));
-  b.sorties = std::make_unique<BSorties>();
-  std::memset(static_cast<void*>(b.sorties.get()), 0, sizeof(BSorties));
-
-  for (size_t s = 0; s < model.species.size(); ++s)
-    SetTextCell(b.especes[s], model.species[s].name);
-  for (size_t p = 0; p < model.parameters.size(); ++p)
-    SetTextCell(b.parametres[p], model.parameters[p].name);
-  for (size_t h = 0; h < text.hidden_parameters.size() &&
-                     model.parameters.size() + h < static_cast<size_t>(kParametresRows); ++h)
-    SetTextCell(b.parametres[model.parameters.size() + h], text.hidden_parameters[h]);
-
-  std::vector<std::string> equal_to(model.adjustables.size());
+// The cells of the translated formulas (rows and columns 0-based in a TranslatedFormula).
+void PlaceFormulas(const Model& model, const TranslatedModel& text, HostModel& d,
+                   std::vector<std::string>& equal_to) {
   for (const TranslatedFormula& f : text.formulas) {
     if (!f.ok || (f.role == FormulaRole::ParameterEquation && f.row >= kParametresRows)) continue;
     switch (f.role) {
-      case FormulaRole::SpeciesStart:  // cell (s, k) is Variant k*30 + (s-1), k from 1
-        SetTextCell(b.especes[static_cast<size_t>(f.column + 1) * kEspecesRows + f.row], f.text);
+      case FormulaRole::SpeciesStart:
+        d.especes.push_back({f.row + 1, f.column + 1, f.text});
         break;
       case FormulaRole::ParameterEquation:
-        SetTextCell(b.parametres[static_cast<size_t>(f.column + 1) * kParametresRows + f.row],
-                    f.text);
+        d.parametres.push_back({f.row + 1, f.column + 1, f.text});
         break;
-      case FormulaRole::Coefficient:  // cell (i, j) is Variant (j-1)*30 + (i-1)
-        SetTextCell(b.derivees[static_cast<size_t>(f.column) * kDeriveesRows + f.row], f.text);
+      case FormulaRole::Coefficient:
+        d.derivees.push_back({f.row + 1, f.column + 1, f.text});
         break;
       case FormulaRole::FreeTerm:
-        SetTextCell(b.derivees[static_cast<size_t>(kDeriveesColumns - 1) * kDeriveesRows + f.row],
-                    f.text);
+        d.derivees.push_back({f.row + 1, kDeriveesColumns, f.text});
         break;
       case FormulaRole::Output:
-        SetTextCell(b.sorties->Formula[f.row], WithOffset(f.text, model.outputs[f.row].offset));
+        d.outputs[f.row] = WithOffset(f.text, model.outputs[f.row].offset);
         break;
       case FormulaRole::EqualTo:
         equal_to[f.row] = f.text;
         break;
     }
   }
-  for (size_t a = 0; a < model.adjustables.size(); ++a) {
-    const int n = static_cast<int>(a) + 1;
-    SetTextCell(*AdjName(b.adjustables.get(), n), NameCell(model.adjustables[a].name, equal_to[a]));
-    if (!equal_to[a].empty()) SetTextCell(*AdjEqualTo(b.adjustables.get(), n), equal_to[a]);
-    b.adjustables->Value[a] = values[a];
-    b.adjustables->Adjustable[a] = free[a] ? kTrue : kFalse;
-  }
 }
 
-void FreeHostBlocks(HostBlocks& b) {
-  VariantClear(&b.initials.FileName);
-  VariantClear(&b.fitset.Method);
-  for (auto* cells : {&b.especes, &b.parametres, &b.derivees})
-    for (VARIANT& v : *cells) VariantClear(&v);
-  if (b.adjustables)
-    for (int a = 1; a <= kMaxAdjustables; ++a) {
-      VariantClear(AdjName(b.adjustables.get(), a));
-      VariantClear(AdjEqualTo(b.adjustables.get(), a));
-    }
-  if (b.sorties)
-    for (VARIANT& v : b.sorties->Formula) VariantClear(&v);
-  b.especes.clear();
-  b.parametres.clear();
-  b.derivees.clear();
-  b.adjustables.reset();
-  b.sorties.reset();
+}  // namespace
+
+void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points,
+                     const std::string& exchange_path, const std::vector<double>& values,
+                     const std::vector<bool>& free, HostBlocks& b) {
+  HostModel d;
+  d.file_name = exchange_path;
+  d.method = model.method;
+  d.max_iter = model.sd_every_call ? 0 : 1;
+  d.type_erreur = model.error_type;
+  d.tolerance = model.tolerance;
+  d.marquard = model.marquardt;
+  d.precision = model.precision;
+  d.species = static_cast<int>(model.species.size());
+  d.intervals = text.intervals;
+  d.parameters = static_cast<int>(model.parameters.size() + text.hidden_parameters.size());
+  d.points = points;
+  for (size_t s = 0; s < model.species.size(); ++s)
+    d.especes.push_back({static_cast<int>(s) + 1, 0, model.species[s].name});
+  for (size_t p = 0; p < model.parameters.size(); ++p)
+    d.parametres.push_back({static_cast<int>(p) + 1, 0, model.parameters[p].name});
+  for (size_t h = 0; h < text.hidden_parameters.size(); ++h)
+    d.parametres.push_back(
+        {static_cast<int>(model.parameters.size() + h) + 1, 0, text.hidden_parameters[h]});
+  d.outputs.resize(model.outputs.size());
+  std::vector<std::string> equal_to(model.adjustables.size());
+  PlaceFormulas(model, text, d, equal_to);
+  for (size_t a = 0; a < model.adjustables.size(); ++a) {
+    HostAdjustable adj{NameCell(model.adjustables[a].name, equal_to[a]), values[a], 0.0,
+                       static_cast<bool>(free[a]), std::nullopt};
+    if (!equal_to[a].empty()) adj.equal_to = equal_to[a];
+    d.adjustables.push_back(adj);
+  }
+  BuildHostRecords(d, LinkedOle(), b);
 }
 
 int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,

@@ -57,21 +57,21 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
   if (WriteExchangeFile(s.exchange, all, s.offsets, s.failure) != 0) return kNoFile;
   BuildHostBlocks(model, text, s.points, s.exchange, values, free, s.blocks);
   HostBlocks& b = s.blocks;
-  Calcul_initial(&b.initials, &b.fitset, b.especes.data(), b.adjustables.get(),
-                 b.parametres.data(), b.sorties.get(), b.derivees.data());
+  Calcul_initial(&b.initials, &b.fitset, b.especes.data(), &b.adjustables,
+                 b.parametres.data(), &b.sorties, b.derivees.data());
   s.loaded = true;
   return Outcome(s);
 }
 
 int RunSimulation(Session& s) {
   HostBlocks& b = s.blocks;
-  Simulation(&b.initials, &b.fitset, nullptr, b.adjustables.get());
+  Simulation(&b.initials, &b.fitset, nullptr, &b.adjustables);
   return Outcome(s);
 }
 
 int RunFitCall(Session& s) {
   HostBlocks& b = s.blocks;
-  Ajustement(&b.initials, &b.fitset, nullptr, b.adjustables.get());
+  Ajustement(&b.initials, &b.fitset, nullptr, &b.adjustables);
   return Outcome(s);
 }
 
@@ -94,11 +94,11 @@ void EndSession(Session& s) {
     fs::remove_all(s.folder, ec);
     s.folder.clear();
   }
-  FreeHostBlocks(s.blocks);
+  FreeHostRecords(s.blocks);
 }
 
-double AdjustableValue(const Session& s, int a) { return s.blocks.adjustables->Value[a]; }
-double AdjustableSD(const Session& s, int a) { return s.blocks.adjustables->SD[a]; }
-bool AdjustableFree(const Session& s, int a) { return s.blocks.adjustables->Adjustable[a] != 0; }
+double AdjustableValue(const Session& s, int a) { return s.blocks.adjustables.Value[a]; }
+double AdjustableSD(const Session& s, int a) { return s.blocks.adjustables.SD[a]; }
+bool AdjustableFree(const Session& s, int a) { return s.blocks.adjustables.Adjustable[a] != 0; }
 
 }  // namespace tarvo::tool

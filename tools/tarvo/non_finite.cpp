@@ -2,13 +2,14 @@
 
 #include <cmath>
 
+#include "api/outcome_codes.h"
 #include "library/erreur_codes.h"
 #include "tarvo/report.h"
 
 namespace tarvo::tool {
 
 bool LeftFiniteNumbers(int erreur, double erreur_calc) {
-  return erreur - erreur % 1000 == kErreurNonFinite || !std::isfinite(erreur_calc);
+  return HoldsRefusal(erreur, kErreurNonFinite) || !std::isfinite(erreur_calc);
 }
 
 void FirstNonFinite(const std::vector<std::vector<double>>& ycalc, int& point, int& output) {
