@@ -27,10 +27,6 @@ inline constexpr int16_t kErreurNonFinite = 16000;
 // or after a Calcul_initial that raised a failure before it completed.
 inline constexpr int16_t kErreurNoModel = 32000;
 
-// Being retired: the scratch table it reports moves to set-up, where a failed allocation is
-// a raised failure.
-inline constexpr int16_t kErreurNoMemory = 5000;
-
 // The set-up's code for an unknown Method.
 inline constexpr int16_t kErreurMethod = 9;
 // The set-up's code for fewer replicate values in the exchange file than free adjustables.
