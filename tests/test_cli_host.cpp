@@ -270,6 +270,10 @@ TEST(CliHost, PutsErreurCodesIntoSentences) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("size limit of the library: NPoints 1200 above 1000"), std::string::npos);
   EXPECT_TRUE(SetupErreurText(0, f).empty());
+  // Formula faults past a thousand are not read as a refusal.
+  lines = SetupErreurText(2004, f, &faults);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("2004 faults in the formulas"), std::string::npos) << lines[0];
   const struct {
     int code;
     const char* method;

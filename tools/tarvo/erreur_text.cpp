@@ -34,6 +34,10 @@ int Refusals(const ErreurParts& parts) {
   return sum;
 }
 
+// A refused model or call adds nothing else (the tool passes Erreur 0 to the set-up), while
+// formula faults may sum to a thousand or more: only a sum of refusals alone is read as one.
+bool IsRefusal(const ErreurParts& parts) { return Refusals(parts) != 0 && parts.rest == 0; }
+
 std::string Refused(const ErreurParts& parts, const std::string& detail) {
   std::string what;
   for (int i = 0; i < parts.count; ++i) {
@@ -51,7 +55,7 @@ std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* f
   if (formula_faults) *formula_faults = 0;
   if (erreur == 0) return out;
   const ErreurParts parts = DecodeErreur(erreur);
-  if (Refusals(parts) != 0) {
+  if (IsRefusal(parts)) {
     out.push_back(Refused(parts, f.refusal));
     return out;
   }
@@ -82,7 +86,7 @@ std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* f
 std::string SimulationErreurText(int e, const std::string& method) {
   if (e == 0) return "";
   const ErreurParts parts = DecodeErreur(e);
-  if (Refusals(parts) != 0) return Refused(parts, "");
+  if (IsRefusal(parts)) return Refused(parts, "");
   if (HoldsRefusal(e, kErreurNonFinite)) {
     const int engine = parts.rest;
     return Text(OutcomeStage::Refusal, kErreurNonFinite) + Code(kErreurNonFinite) +
@@ -122,7 +126,7 @@ std::string SimulationErreurText(int e, const std::string& method) {
 std::string FitErreurText(int e, const std::string& method, int free_count) {
   if (e == 0) return "";
   const ErreurParts parts = DecodeErreur(e);
-  if (Refusals(parts) != 0) return Refused(parts, "");
+  if (IsRefusal(parts)) return Refused(parts, "");
   if (HoldsRefusal(e, kErreurNonFinite) || e == kStatusStepBudget)
     return SimulationErreurText(e, method);
   if (e == kSolverNoSystem && free_count == 0)
