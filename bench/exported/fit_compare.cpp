@@ -1,7 +1,7 @@
 // fit_compare: the whole fit of the consecutive and the enzyme examples, timed side by side on
 // two builds of the library loaded into this one process.
 //
-//   fit_compare [--reps N] [--examples DIR] OLD/libTarvo_64.so NEW/libTarvo_64.so
+//   fit_compare [--reps N] [--examples DIR] [--only NAME] OLD/libTarvo_64.so NEW/libTarvo_64.so
 //
 // One fit is what `tarvo fit` does with the library: Calcul_initial, Simulation at the start
 // values, Ajustement until Done (at most the model's max_calls), Fin. The time of a fit runs
@@ -135,7 +135,7 @@ std::string Values(const char* label, const Example& ex, const Outcome& o) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: fit_compare [--reps N] [--examples DIR] OLD.so NEW.so\n");
+  std::fprintf(stderr, "usage: fit_compare [--reps N] [--examples DIR] [--only NAME] OLD.so NEW.so\n");
   return 2;
 }
 
@@ -145,6 +145,7 @@ int main(int argc, char** argv) {
   int reps = 20;
   std::string examples_dir = TARVO_SOURCE_DIR "/examples";
   std::vector<std::string> files;
+  std::string only;  // one example by name (for profiling); empty: both
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--reps" && i + 1 < argc) {
@@ -152,6 +153,8 @@ int main(int argc, char** argv) {
       if (reps < 1) return Usage();
     } else if (arg == "--examples" && i + 1 < argc) {
       examples_dir = argv[++i];
+    } else if (arg == "--only" && i + 1 < argc) {
+      only = argv[++i];
     } else if (!arg.empty() && arg[0] == '-') {
       return Usage();
     } else {
@@ -194,6 +197,7 @@ int main(int argc, char** argv) {
   bool identical = true, failed = false;
   std::vector<std::string> notes;
   for (const Example& ex : examples) {
+    if (!only.empty() && ex.name != only) continue;
     Series series[2];
     bool ok = true;
     for (int rep = -1; rep < reps && ok; ++rep) {  // rep -1: the untimed first fit

@@ -366,4 +366,16 @@ bool ReadsTimeOrSpecies(const compil* c, const FormulaCells& cells) {
   return false;
 }
 
+void MarkSpeciesRead(const compil* c, const FormulaCells& cells, bool read[kMaxSpecies]) {
+  if (!c) return;
+  for (int32_t k = 0; k < c->stop && k < kMaxSlots; ++k) {
+    if (c->fonction[k] == Op_Call) {
+      MarkSpeciesRead(c->donnee[k].call, cells, read);
+      continue;
+    }
+    const double* cell = c->donnee[k].cell;
+    if (cell >= cells.species && cell < cells.species + kMaxSpecies) read[cell - cells.species] = true;
+  }
+}
+
 }  // namespace tarvo

@@ -46,6 +46,8 @@ inline constexpr int32_t kMaxNesting = 256;
 // Whether c, or a record nested in it, reads the time or a species of cells: such a formula
 // changes at every stage of an integration, any other only when parameters or adjustables do.
 bool ReadsTimeOrSpecies(const compil* c, const FormulaCells& cells);
+// Sets read[i] for every species i (0-based) that c or a record nested in it reads.
+void MarkSpeciesRead(const compil* c, const FormulaCells& cells, bool read[kMaxSpecies]);
 
 void Compile(FormulaCells& cells, const Text& text, compilptr target, int16_t& faults,
              const InlineTable* bindings);

@@ -23,16 +23,15 @@ struct LastFailure {
 
 LastFailure g_last;
 
-// Longest prefix of text[0..n) not longer than limit that does not split a UTF-8 sequence.
-std::size_t Utf8Prefix(const char* text, std::size_t n, std::size_t limit) {
+}  // namespace
+
+std::size_t Utf8Prefix(const char* text, std::size_t n, std::size_t limit) noexcept {
   if (n <= limit) return n;
   std::size_t cut = limit;
   // Step back over continuation bytes to the start of the character the cut would split.
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
   return cut;
 }
-
-}  // namespace
 
 void ClearLastFailure() noexcept {
   g_last.kind = FailureKind::None;

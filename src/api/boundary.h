@@ -33,6 +33,9 @@ inline constexpr uint32_t kFailureExceptionBase = 0xE0547600u;
 // The message is kept up to kMaxFailureMessage bytes (cut at a UTF-8 character boundary).
 inline constexpr std::size_t kMaxFailureMessage = 1023;
 
+// Longest prefix of text[0..n) not longer than limit that does not split a UTF-8 sequence.
+std::size_t Utf8Prefix(const char* text, std::size_t n, std::size_t limit) noexcept;
+
 void ClearLastFailure() noexcept;
 void SetLastFailure(FailureKind kind, std::string message);
 // Allocation-free form, safe inside a catch handler of a noexcept function.

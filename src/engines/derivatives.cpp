@@ -83,12 +83,39 @@ inline double& ValueCell(RateTable& r, int32_t slot) {
 }
 
 // The varying formulas at (t, y) into the current values.
+// TrialState for the species the varying formulas read: the only cells they can see.
+class ReadTrialState {
+ public:
+  ReadTrialState(const RateTable& r, double t, const SpeciesVector& y)
+      : r_(r), saved_time_(r.cells->time) {
+    double* species = r.cells->species;
+    for (int32_t k = 0; k < r.species_read_count; ++k) {
+      const int i = r.species_read[k];
+      saved_[k] = species[i];
+      species[i] = y[i];
+    }
+    r.cells->time = t;
+  }
+  ~ReadTrialState() {
+    double* species = r_.cells->species;
+    for (int32_t k = 0; k < r_.species_read_count; ++k) species[r_.species_read[k]] = saved_[k];
+    r_.cells->time = saved_time_;
+  }
+  ReadTrialState(const ReadTrialState&) = delete;
+  ReadTrialState& operator=(const ReadTrialState&) = delete;
+
+ private:
+  const RateTable& r_;
+  double saved_[kMaxSpecies];
+  double saved_time_;
+};
+
 void EvaluateVarying(RateTable& r, int32_t n, double t, const SpeciesVector& y) {
   if (r.varying_count == 0) return;
-  TrialState trial(*r.cells, t, y);
+  ReadTrialState trial(r, t, y);
   for (int32_t k = 0; k < r.varying_count; ++k) {
     const int32_t slot = r.varying[k];
-    if (InBlock(slot, n)) ValueCell(r, slot) = ValueOfFilled(r.formula[slot]);
+    if (r.varying_extent[k] <= n) ValueCell(r, slot) = ValueOfFilled(r.formula[slot]);
   }
 }
 
@@ -99,11 +126,12 @@ inline double DenseRow(const double* row, int32_t n, const SpeciesVector& x) {
   return s;
 }
 
-// Mat_vec over the filled entries only. An empty entry adds 0.0 * x_j, which changes no sum
-// of finite numbers except the sign of a zero: a row whose sum is zero, and every row when
-// some x_j is not finite, is summed over the whole block instead, so that the result is bit
-// for bit Mat_vec's.
-void SparseMatVec(const RateTable& r, int32_t n, const SpeciesVector& x, SpeciesVector& w) {
+// f := M x + b, M x over the filled entries only. An empty entry adds 0.0 * x_j, which changes
+// no sum of finite numbers except the sign of a zero: a row whose sum is zero, and every row
+// when some x_j is not finite, is summed over the whole block instead, so that the result is
+// bit for bit Mat_vec's plus b. f must not be x. Each f_i is written as soon as its row is
+// summed: a vector sum over a freshly stored row stalls the store forwarding.
+void SparseRates(const RateTable& r, int32_t n, const SpeciesVector& x, SpeciesVector& f) {
   bool finite = true;
   for (int32_t j = 0; j < n; ++j) finite = finite && std::isfinite(x[j]);
   for (int32_t i = 0; i < n; ++i) {
@@ -115,7 +143,7 @@ void SparseMatVec(const RateTable& r, int32_t n, const SpeciesVector& x, Species
     if (k < count && col[k] < n) s = row[col[k]] * x[col[k]], ++k;
     for (; k < count && col[k] < n; ++k) s = s + row[col[k]] * x[col[k]];
     if (!finite || s == 0.0) s = DenseRow(row, n, x);
-    w[i] = s;
+    f[i] = s + r.b[i];
   }
 }
 
@@ -127,18 +155,26 @@ void Classify_rates(RateTable& r) {
   for (int8_t& c : r.column_count) c = 0;
   r.M.fill(0.0);
   r.b.fill(0.0);
+  bool read[kMaxSpecies] = {};
   for (int32_t slot = 0; slot < kDerivativeSlots; ++slot) {
     const compil* c = r.formula[slot];
     if (!c) continue;
-    if (r.cells && ReadsTimeOrSpecies(c, *r.cells))
+    if (r.cells && ReadsTimeOrSpecies(c, *r.cells)) {
+      const int32_t i = slot < kFreeTermBase ? slot / kMaxSpecies : slot - kFreeTermBase;
+      const int32_t j = slot < kFreeTermBase ? slot % kMaxSpecies : 0;
+      r.varying_extent[r.varying_count] = static_cast<int8_t>((i > j ? i : j) + 1);
       r.varying[r.varying_count++] = static_cast<int16_t>(slot);
-    else
+      MarkSpeciesRead(c, *r.cells, read);
+    } else
       r.fixed[r.fixed_count++] = static_cast<int16_t>(slot);
     if (slot < kFreeTermBase) {
       const int32_t i = slot / kMaxSpecies;
       r.columns[i][r.column_count[i]++] = static_cast<int8_t>(slot % kMaxSpecies);
     }
   }
+  r.species_read_count = 0;
+  for (int32_t i = 0; i < kMaxSpecies; ++i)
+    if (read[i]) r.species_read[r.species_read_count++] = static_cast<int8_t>(i);
 }
 
 void Prepare_rates(RateTable& r, int32_t n) {
@@ -152,9 +188,13 @@ void Prepare_rates(RateTable& r, int32_t n) {
 void Rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& f) {
   n = SpeciesCount(n);
   EvaluateVarying(r, n, t, y);
-  SpeciesVector my;  // y is read whole before f is written: f may be y
-  SparseMatVec(r, n, y, my);
-  for (int32_t i = 0; i < n; ++i) f[i] = my[i] + r.b[i];
+  if (&f != &y) {
+    SparseRates(r, n, y, f);
+    return;
+  }
+  SpeciesVector out;  // y is read whole before it is overwritten
+  SparseRates(r, n, y, out);
+  for (int32_t i = 0; i < n; ++i) f[i] = out[i];
 }
 
 void Split_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,

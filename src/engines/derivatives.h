@@ -13,8 +13,9 @@
 // species i); only the leading n entries, or the leading n x n block, are read and written.
 // n outside 0..30 is clamped into that range.
 //
-// Trial states never leak: every routine that evaluates formulas at (t, y) installs them into
-// the table's cells only while the formulas run, and restores every saved cell afterwards,
+// Trial states never leak: every routine that evaluates formulas at (t, y) installs them (the
+// fast routines: only the species the varying formulas read) into the table's cells only while
+// the formulas run, and restores every saved cell afterwards,
 // also when a formula raises a Failure. An output may be the same storage as an input; every
 // routine reads its inputs before overwriting them. Nothing here allocates, and the results
 // are bit for bit those of evaluating every formula at every stage and multiplying the whole
@@ -45,7 +46,10 @@ struct RateTable {
 
   // Filled by Classify_rates. Slot lists are in increasing slot order.
   int16_t varying[kDerivativeSlots] = {};
+  int8_t varying_extent[kDerivativeSlots] = {};  // species count a varying slot needs in block
   int32_t varying_count = 0;
+  int8_t species_read[kMaxSpecies] = {};  // species the varying formulas read, increasing
+  int32_t species_read_count = 0;
   int16_t fixed[kDerivativeSlots] = {};
   int32_t fixed_count = 0;
   int8_t columns[kMaxSpecies][kMaxSpecies] = {};  // filled columns of each row, increasing

@@ -64,10 +64,10 @@ void Step_rk4(RateTable& r, int32_t n, double h, double t, SpeciesVector& y) {
 
 void Step_rkf(RateTable& r, int32_t n, double h, double t, SpeciesVector& y) {
   n = SpeciesCount(n);
-  SpeciesVector k1, k2, k3, k4, k5, z;
+  SpeciesVector k1, k2, k3, k4, k5;
+  SpeciesVector z = y;  // species beyond n keep the values of y
   Stage(r, n, h, t, y, k1);
   for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k1[i] * 0.25;
-  for (int32_t i = n; i < kMaxSpecies; ++i) z[i] = y[i];
   Stage(r, n, h, t + h * 0.25, z, k2);
   for (int32_t i = 0; i < n; ++i) z[i] = y[i] + (k1[i] * 3 + k2[i] * 9) / 32;
   Stage(r, n, h, t + h * 3 / 8, z, k3);

@@ -40,11 +40,11 @@ void Step_rkf(RateTable& r, int32_t n, double h, double t, SpeciesVector& y);
 template <class Rate>
 void Step_rk4_with(int32_t n, double h, double t, SpeciesVector& y, Rate&& rate) {
   n = SpeciesCount(n);
-  SpeciesVector k1, k2, k3, k4, z;
+  SpeciesVector k1, k2, k3, k4;
+  SpeciesVector z = y;  // species beyond n keep the values of y
   rate(t, y, k1);
   for (int32_t i = 0; i < n; ++i) k1[i] = h * k1[i];
   for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k1[i] * 0.5;
-  for (int32_t i = n; i < kMaxSpecies; ++i) z[i] = y[i];
   rate(t + h * 0.5, z, k2);
   for (int32_t i = 0; i < n; ++i) k2[i] = h * k2[i];
   for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k2[i] * 0.5;

@@ -1,5 +1,6 @@
 #include "library/setup.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -323,6 +324,14 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   st.scratch = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
   if (!st.scratch) throw std::bad_alloc();
   st.rewrite.assign(static_cast<size_t>(hi.NPoints), FileRecord{});
+  // The pages of the scratch records that the fit's walks use are taken now, not by the first
+  // fitting step (a fresh allocation's pages are mapped at their first write).
+  for (int j = 0; j < std::max<int>(hi.NPoints, 1); ++j) {
+    PointRecord& p = st.scratch->Points[j];
+    p.Interval = 0;
+    p.YCalc[0] = 0.0;
+    p.YPrev[kMaxOutputs - 1] = 0.0;
+  }
   PointTable& table = *st.points;
   AllocateSpecies(st, especes);                     // 3.
   const FileProblems file = ReadPoints(st, table);  // 4.
@@ -351,7 +360,7 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   for (int o = 0; o < kMaxOutputs; ++o)
     st.output_varying[o] = o < hi.NSorties && ReadsTimeOrSpecies(table.Outputs[o], st.cells);
   table.Tail.NData = ReplicateMeans(st, table);                       // 16.
-  if (table.Tail.NData < st.NFree) e.Add(1);                 // 17.
+  if (table.Tail.NData < st.NFree) e.Add(kErreurTooFewData);  // 17.
 }
 
 }  // namespace

@@ -1,0 +1,84 @@
+#include "api/instance.h"
+
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "api/boundary.h"
+#include "fitting/ajustement.h"
+#include "library/release.h"
+#include "library/setup.h"
+#include "library/simulation.h"
+
+namespace tarvo {
+
+namespace {
+
+// Allocation-free: the message buffer was reserved when the instance was made.
+void Record(Instance& in, FailureKind kind, const char* message) noexcept {
+  in.failure_kind = kind;
+  in.failure.clear();
+  if (!message) return;
+  const std::size_t n = std::strlen(message);
+  in.failure.append(message, Utf8Prefix(message, n, kMaxFailureMessage));
+}
+
+template <class Body>
+bool Run(Instance& in, Body&& body) noexcept {
+  in.failure_kind = FailureKind::None;
+  in.failure.clear();
+  in.state.notice_kind = FailureKind::None;
+  try {
+    body(in.state);
+  } catch (const Failure& f) {
+    Record(in, f.kind, f.message.c_str());
+    return true;
+  } catch (const std::bad_alloc&) {
+    Record(in, FailureKind::InvalidOperation, "out of memory");
+    return true;
+  } catch (const std::exception& e) {
+    Record(in, FailureKind::InvalidOperation, e.what());
+    return true;
+  } catch (...) {
+    Record(in, FailureKind::InvalidOperation, "unknown failure");
+    return true;
+  }
+  if (in.state.notice_kind != FailureKind::None)
+    Record(in, in.state.notice_kind, in.state.notice.c_str());
+  return false;
+}
+
+}  // namespace
+
+Instance::Instance() { failure.reserve(kMaxFailureMessage + 1); }
+
+bool Instance_setup(Instance& in, BInitials* initials, BFitSet* fitset, VARIANT* especes,
+                    BAjustables* adjustables, VARIANT* parametres, BSorties* sorties,
+                    VARIANT* derivees) noexcept {
+  return Run(in, [&](EngineState& st) {
+    SetupModel(st, initials, fitset, especes, adjustables, parametres, sorties, derivees);
+  });
+}
+
+bool Instance_simulate(Instance& in, BInitials* initials, BFitSet* fitset,
+                       BAjustables* adjustables) noexcept {
+  return Run(in, [&](EngineState& st) { SimulateModel(st, initials, fitset, adjustables); });
+}
+
+bool Instance_fit(Instance& in, BInitials* initials, BFitSet* fitset,
+                  BAjustables* adjustables) noexcept {
+  return Run(in, [&](EngineState& st) { FitIteration(st, initials, fitset, adjustables); });
+}
+
+bool Instance_release(Instance& in, const int16_t* mode) noexcept {
+  return Run(in, [&](EngineState& st) { FinishModel(st, mode); });
+}
+
+Instance& ProcessInstance() {
+  static Instance instance;
+  return instance;
+}
+
+EngineState& ProcessState() { return ProcessInstance().state; }
+
+}  // namespace tarvo
