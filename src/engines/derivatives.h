@@ -80,8 +80,9 @@ inline double Dense_row(const double* row, int32_t n, const SpeciesVector& x) {
 
 // f := M x + b from the current values, M x over the filled entries only (beyond a few
 // species). An empty entry adds 0.0 * x_j, which changes no sum of finite numbers except the
-// sign of a zero: a row whose sum is zero, and every row when some x_j is not finite, is
-// summed over the whole block instead, so that the result is bit for bit Mat_vec's plus b.
+// sign of a zero (and that only while b_i, which is never -0, is 0): every row when some x_j
+// is not finite, and for safety a row whose sum is zero, is summed over the whole block
+// instead, so that the result is bit for bit Mat_vec's plus b.
 // f must not be x. Each f_i is written as soon as its row is summed: a vector sum over a
 // freshly stored row stalls the store forwarding. Inline, so that the engines' stages run
 // without a call when no formula varies.
