@@ -4,7 +4,9 @@
 # clang libclang-rt-14-dev (the compiler and libFuzzer of the fuzz targets).
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          libtomlplusplus-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo "$@")
+          libtomlplusplus-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo
+          python3-dev pybind11-dev python3-numpy python3-pandas python3-pytest python3-pip
+          python3-setuptools python3-matplotlib "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
