@@ -68,6 +68,12 @@ void Classify_rates(RateTable& r);
 // current values.
 void Prepare_rates(RateTable& r, int32_t n);
 
+// Whether a varying formula reads a species beyond the first n (whose trial values a stage
+// must then carry).
+inline bool Reads_beyond(const RateTable& r, int32_t n) {
+  return r.species_read_count > 0 && r.species_read[r.species_read_count - 1] >= n;
+}
+
 // The varying formulas at (t, y) into the current values.
 void Eval_varying(RateTable& r, int32_t n, double t, const SpeciesVector& y);
 

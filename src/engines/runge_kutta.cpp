@@ -57,9 +57,9 @@ void FixedStepDriver(StepProc step, RateTable& r, int32_t n, double t0, double t
 
 void Step_rk4(RateTable& r, int32_t n, double h, double t, SpeciesVector& y) {
   n = SpeciesCount(n);
-  Step_rk4_with(n, h, t, y, [n, &r](double s, const SpeciesVector& z, SpeciesVector& f) {
-    Rate_at(r, n, s, z, f);
-  });
+  Step_rk4_with(
+      n, h, t, y, [n, &r](double s, const SpeciesVector& z, SpeciesVector& f) { Rate_at(r, n, s, z, f); },
+      Reads_beyond(r, n));
 }
 
 void Step_rkf(RateTable& r, int32_t n, double h, double t, SpeciesVector& y) {

@@ -36,12 +36,13 @@ void Step_rkf(RateTable& r, int32_t n, double h, double t, SpeciesVector& y);
 // for species 1..n. Step_rk4 is this step on the compiled formulas; the template exists so
 // that another rate routine (a hand-written one, to measure the formulas' cost) runs the very
 // same arithmetic. The trial state z is rebuilt from y for every stage; species beyond n keep
-// the values of y.
+// the values of y, unless the caller knows the rate never reads them (read_beyond_n false).
 template <class Rate>
-void Step_rk4_with(int32_t n, double h, double t, SpeciesVector& y, Rate&& rate) {
+void Step_rk4_with(int32_t n, double h, double t, SpeciesVector& y, Rate&& rate,
+                   bool read_beyond_n = true) {
   n = SpeciesCount(n);
-  SpeciesVector k1, k2, k3, k4;
-  SpeciesVector z = y;  // species beyond n keep the values of y
+  SpeciesVector k1, k2, k3, k4, z;
+  if (read_beyond_n) z = y;
   rate(t, y, k1);
   for (int32_t i = 0; i < n; ++i) k1[i] = h * k1[i];
   for (int32_t i = 0; i < n; ++i) z[i] = y[i] + k1[i] * 0.5;
