@@ -150,7 +150,7 @@ def fit_one(spec):
 def _local_cluster(workers):
     from distributed import LocalCluster
     return LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                        processes=True, dashboard_address=None)
+                        processes=True, dashboard_address=":0")
 
 
 def fit_many(tasks, client=None, workers=None, progress=False):
