@@ -1,0 +1,128 @@
+"""Batch fits on Dask and the cost of the Python layer, measured side by side in one run.
+
+1. The wall time of N fits (default 64 synthetic data sets of the enzyme example) through
+   tarvo.batch.fit_many on a LocalCluster of 1 and of 2 worker processes (one thread each;
+   the clusters are started before the clock runs), and the ratio of the two.
+2. The time of one fit through the public call ``Model.fit`` against the library's own fit
+   call underneath it (``tarvo._core.fit``: reading the data, the fit and its uncertainty in
+   C++, nothing of Python but the arguments), both the best of R repeats, and the overhead
+   as a percentage; for reference the wall time of ``tarvo fit`` as a process (TARVO_BIN).
+
+Run from the repository with the module on PYTHONPATH (the README's "Python" section):
+    PYTHONPATH=build/python /usr/bin/python3 bench/python/batch_bench.py [--fits 64]
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import tomllib
+from pathlib import Path
+
+import numpy as np
+import pandas as pd
+from distributed import Client, LocalCluster
+
+import tarvo
+from tarvo import batch
+
+ENZYME = Path(__file__).resolve().parents[2] / "examples" / "enzyme"
+MODEL = str(ENZYME / "model.toml")
+
+
+def data_sets(n):
+    """n data sets of the example's design at its truth with normal noise, seeds 0..n-1."""
+    model = tarvo.Model.from_toml(MODEL)
+    truth = tomllib.loads((ENZYME / "truth.toml").read_text())
+    design = pd.read_csv(ENZYME / "design.csv")
+    exact = model.simulate(design["time"], values=truth, intervals=design["interval"])
+    sets = []
+    for seed in range(n):
+        rng = np.random.default_rng(seed)
+        d = design.copy()
+        for output in ("Abs340", "Fluo"):
+            for r in range(1, 4):
+                d[f"{output}.{r}"] = exact[output].to_numpy() + rng.normal(0, 0.005, len(d))
+        sets.append(d)
+    return sets
+
+
+def batch_wall(tasks, workers):
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                      dashboard_address=":0") as cluster, Client(cluster) as client:
+        client.wait_for_workers(workers)
+        client.run(lambda: __import__("tarvo"))  # the module loaded before the clock runs
+        t0 = time.perf_counter()
+        results = batch.fit_many(tasks, client=client)
+        wall = time.perf_counter() - t0
+    failed = int((~results["converged"]).sum())
+    return wall, results["seconds"].sum(), failed
+
+
+def best_of(repeats, call):
+    times = []
+    for _ in range(repeats):
+        t0 = time.perf_counter()
+        call()
+        times.append(time.perf_counter() - t0)
+    return min(times)
+
+
+def overhead(data, repeats, profiles):
+    model = tarvo.Model.from_toml(MODEL)
+    text = data.to_csv(index=False, float_format="%.17g")
+    py = best_of(repeats, lambda: model.fit(data, progress=False, profiles=profiles))
+    core = getattr(tarvo, "_core", None)
+    lib = None
+    if core is not None and hasattr(core, "fit"):
+        handle = model._model
+        lib = best_of(repeats, lambda: core.fit(handle, [], None, text, "<DataFrame>", [], [],
+                                                "", "", profiles, None))
+    command = None
+    program = os.environ.get("TARVO_BIN") or shutil.which("tarvo")
+    if program:
+        with tempfile.TemporaryDirectory() as d:
+            args = [program, "fit", MODEL, "-q", "-o", d] + ([] if profiles else ["--no-profiles"])
+            command = best_of(repeats, lambda: subprocess.run(args, capture_output=True))
+    return py, lib, command
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--fits", type=int, default=64)
+    ap.add_argument("--repeats", type=int, default=10, help="repeats of the single-fit timing")
+    ap.add_argument("--no-profiles", action="store_true",
+                    help="SE only: skip the profile-likelihood intervals in every fit")
+    args = ap.parse_args()
+    profiles = not args.no_profiles
+    sets = data_sets(args.fits)
+    tasks = [(MODEL, d, {"profiles": profiles}) for d in sets]
+    print(f"{args.fits} fits of the enzyme example (synthetic data sets), "
+          f"{'with' if profiles else 'without'} profile intervals; {os.cpu_count()} cores")
+    walls = {}
+    for workers in (1, 2):
+        wall, busy, failed = batch_wall(tasks, workers)
+        walls[workers] = wall
+        print(f"  {workers} worker{'s' if workers > 1 else ' '}: {wall:7.2f} s wall, "
+              f"{busy:7.2f} s in the fits, {wall / args.fits * 1000:6.1f} ms per fit"
+              f"{f', {failed} not converged' if failed else ''}")
+    print(f"  2 workers are {walls[1] / walls[2]:.2f}x faster than 1")
+
+    py, lib, command = overhead(sets[0], args.repeats, profiles)
+    print(f"one fit, best of {args.repeats}:")
+    print(f"  Model.fit (Python)        {py * 1000:8.2f} ms")
+    if lib is not None:
+        print(f"  tarvo._core.fit (library) {lib * 1000:8.2f} ms")
+        print(f"  overhead of the Python call: {(py / lib - 1) * 100:+.1f} %")
+    else:
+        print("  tarvo._core.fit: not available in this tarvo package")
+    if command is not None:
+        print(f"  tarvo fit (a process, writing its files) {command * 1000:8.2f} ms")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
