@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           libtomlplusplus-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo "$@")
 missing=()
+# tarvo.batch runs its fits on Dask (python3-distributed brings dask, pandas and numpy).
+packages+=(python3-distributed python3-pytest)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
