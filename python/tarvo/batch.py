@@ -167,6 +167,8 @@ def fit_many(tasks, client=None, workers=None, progress=False):
     (default: one per core, one thread each) runs the fits and is closed after.
     progress: True prints the count of finished fits on stderr."""
     specs = _tasks(tasks)
+    if not specs:
+        return _frame([])
     own = None
     if client is None:
         from distributed import Client
