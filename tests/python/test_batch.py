@@ -13,6 +13,8 @@ distributed = pytest.importorskip("distributed")
 tarvo = pytest.importorskip("tarvo")
 from tarvo import batch  # noqa: E402
 
+pytestmark = pytest.mark.filterwarnings("ignore:make_current is deprecated:DeprecationWarning")
+
 ENZYME = Path(__file__).resolve().parents[2] / "examples" / "enzyme"
 MODEL = str(ENZYME / "model.toml")
 TRUTH = tomllib.loads((ENZYME / "truth.toml").read_text())
