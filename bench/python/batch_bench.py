@@ -20,6 +20,7 @@ import sys
 import tempfile
 import time
 import tomllib
+import warnings
 from pathlib import Path
 
 import numpy as np
@@ -91,6 +92,7 @@ def overhead(data, repeats, profiles):
 
 
 def main():
+    warnings.simplefilter("ignore")  # the example's data warn of a value at 0, every fit alike
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--fits", type=int, default=64)
     ap.add_argument("--repeats", type=int, default=10, help="repeats of the single-fit timing")
@@ -104,11 +106,12 @@ def main():
           f"{'with' if profiles else 'without'} profile intervals; {os.cpu_count()} cores")
     walls = {}
     for workers in (1, 2):
+        load = os.getloadavg()[0]
         wall, busy, failed = batch_wall(tasks, workers)
         walls[workers] = wall
         print(f"  {workers} worker{'s' if workers > 1 else ' '}: {wall:7.2f} s wall, "
               f"{busy:7.2f} s in the fits, {wall / args.fits * 1000:6.1f} ms per fit"
-              f"{f', {failed} not converged' if failed else ''}")
+              f"{f', {failed} not converged' if failed else ''} (load average before: {load:.2f})")
     print(f"  2 workers are {walls[1] / walls[2]:.2f}x faster than 1")
 
     py, lib, command = overhead(sets[0], args.repeats, profiles)
