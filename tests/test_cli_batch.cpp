@@ -93,6 +93,7 @@ std::string Manifest() {
          enzyme + ",,,,,1,one-call\n" +
          enzyme + "," + kExamples + "enzyme/data.csv,,,,,given-data\n" +
          enzyme + ",,,Bogus,,,bogus\n" +
+         kExamples + "reversible/model.toml,,,,,,reversible\n" +
          kExamples + "global_reversible/model.toml," + kExamples + "enzyme/data.csv,,,,,\n";
 }
 
@@ -100,7 +101,7 @@ TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
   Write("plate.csv", Manifest());
   ASSERT_EQ(Run("batch plate.csv -j 2 -o two"), 1) << err_;  // some rows fail
   const Table rows = ReadCsv(Read(dir_ / "two/summary.csv"));
-  ASSERT_EQ(rows.size(), 7u);
+  ASSERT_EQ(rows.size(), 8u);
   const struct {
     std::string out, outcome, message;
   } expected[] = {
@@ -110,7 +111,8 @@ TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
       {"one-call", "not converged", "not converged after 1 calls"},
       {"given-data", "converged", ""},
       {"bogus", "bad input", "--free Bogus: 'Bogus' is not an adjustable of the model"},
-      {"row-007", "failed", "one data file per experiment"},
+      {"reversible", "converged", ""},  // open intervals
+      {"row-008", "failed", "one data file per experiment"},
   };
   for (size_t r = 0; r < rows.size(); ++r) {
     SCOPED_TRACE("row " + std::to_string(r + 1));
@@ -121,8 +123,8 @@ TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
     EXPECT_EQ(row["converged"], expected[r].outcome == "converged" ? "true" : "false");
     if (expected[r].message.empty()) EXPECT_EQ(row["message"], "");
     else EXPECT_NE(row["message"].find(expected[r].message), std::string::npos) << row["message"];
-    // Row 7 is refused before a worker starts; every other row ran in one.
-    EXPECT_EQ(std::stod(row["seconds"]) > 0, r != 6) << row["seconds"];
+    // Row 8 is refused before a worker starts; every other row ran in one.
+    EXPECT_EQ(std::stod(row["seconds"]) > 0, r != 7) << row["seconds"];
     const fs::path json = dir_ / "two" / expected[r].out / "fit.json";
     if (expected[r].outcome == "bad input" || expected[r].outcome == "failed") {
       EXPECT_FALSE(fs::exists(json));
@@ -142,6 +144,8 @@ TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
       if (a["ci"].is_null()) continue;
       EXPECT_EQ(std::stod(row[name + ".lower"]), a["ci"]["lower"].get<double>()) << name;
       EXPECT_EQ(std::stod(row[name + ".upper"]), a["ci"]["upper"].get<double>()) << name;
+      for (const char* side : {"lower_open", "upper_open"})
+        EXPECT_EQ(row[name + "." + side], a["ci"][side].get<bool>() ? "true" : "false") << name;
     }
   }
   // The overrides reached the fits: S0 held at the file's value; the model's own data file
@@ -152,9 +156,11 @@ TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
   EXPECT_EQ(rows[4].at("Vmax"), rows[0].at("Vmax"));
   EXPECT_EQ(rows[4].at("Km.upper"), rows[0].at("Km.upper"));
   EXPECT_NE(rows[2].at("k1"), "");
+  EXPECT_EQ(rows[6].at("k1.lower_open"), "true");  // the reversible reaction's k1 is not bounded
+  EXPECT_EQ(rows[0].at("Km.lower_open"), "false");
   // A progress line per fit when stderr is a file, and the failures listed on stdout.
-  EXPECT_NE(err_.find("[7/7] row "), std::string::npos) << err_;
-  EXPECT_NE(out_.find("7 fits: 4 converged, 3 not"), std::string::npos) << out_;
+  EXPECT_NE(err_.find("[8/8] row "), std::string::npos) << err_;
+  EXPECT_NE(out_.find("8 fits: 5 converged, 3 not"), std::string::npos) << out_;
   EXPECT_NE(out_.find("row 6 (line 8) bad input: --free Bogus"), std::string::npos) << out_;
 
   // One worker process gives the same summary but for the times.

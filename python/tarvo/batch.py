@@ -8,8 +8,9 @@ Each task is fitted on a worker by a model of its own (read there from the model
 dict), so tasks share nothing and any number run side by side. The results come back as one
 DataFrame, one row per task in the order given: outcome, converged, message (why a fit
 failed), seconds, and per adjustable its value, SD, SE and interval as ``fit.json`` gives them
-(columns ``Vmax``, ``Vmax.sd``, ``Vmax.se``, ``Vmax.lower``, ``Vmax.upper``), the columns of
-``tarvo batch``'s summary.csv. A task that fails is a row with its message, never a lost task.
+(columns ``Vmax``, ``Vmax.sd``, ``Vmax.se``, ``Vmax.lower``, ``Vmax.upper``,
+``Vmax.lower_open``, ``Vmax.upper_open``: an open side is where the profile stopped, not a
+bound), the columns of ``tarvo batch``'s summary.csv. A task that fails is a row with its message, never a lost task.
 
 Multi-start and bootstrap runs are lists of tasks like any other: :func:`multi_start_tasks`
 and :func:`bootstrap_tasks` make them, :func:`best` picks the best fit of a multi-start run.
@@ -118,7 +119,9 @@ def _row(spec, outcome, message, seconds, fit=None):
         ci = a.get("ci") or {}
         n = a["name"]
         row.update({n: a.get("value"), f"{n}.sd": a.get("sd"), f"{n}.se": a.get("se"),
-                    f"{n}.lower": ci.get("lower"), f"{n}.upper": ci.get("upper")})
+                    f"{n}.lower": ci.get("lower"), f"{n}.upper": ci.get("upper"),
+                    f"{n}.lower_open": ci.get("lower_open"),
+                    f"{n}.upper_open": ci.get("upper_open")})
     return row
 
 
@@ -215,7 +218,8 @@ def _frame(rows):
     rest = [c for c in frame.columns if c not in fixed + ["message", "worker"]]
     frame = frame[fixed + rest + ["message", "worker"]].set_index("task")
     for c in ["calls", "ErreurCalc", "aic", "seconds"] + rest:
-        frame[c] = pd.to_numeric(frame[c], errors="coerce")
+        if not c.endswith("_open"):
+            frame[c] = pd.to_numeric(frame[c], errors="coerce")
     return frame
 
 

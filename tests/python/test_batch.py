@@ -55,6 +55,7 @@ def test_sixteen_synthetic_sets_recover_their_truths(client):
         near = (results[name] - truth).abs() <= 3 * results[f"{name}.se"]
         assert (inside | near).all(), results[[name, f"{name}.se", f"{name}.lower",
                                                f"{name}.upper"]]
+    assert not (results["Vmax.lower_open"] | results["Vmax.upper_open"]).any()
     # No two data sets give the same fit: each task fitted its own data.
     assert results["Vmax"].nunique() == 16
 

@@ -3,7 +3,7 @@
 // one per core). Each fit leaves its usual files in its folder plus report.txt (what it printed)
 // and messages.txt (its warnings and errors); DIR/summary.csv has one row per manifest row, in
 // manifest order: outcome, message, seconds, and each adjustable's value, SD, SE and interval
-// as its fit.json gives them. A progress bar on stderr (one line per fit when stderr is not a
+// (with whether each side is open) as its fit.json gives them. A progress bar on stderr (one line per fit when stderr is not a
 // terminal). Ctrl-C lets the running fits end after their current call and starts no more.
 // Exit status: 0 every fit converged, 1 some fit did not, 2 a bad manifest.
 #include <fcntl.h>
@@ -188,6 +188,10 @@ std::string Number(const nlohmann::json& v) {
   return std::string(b, r.ptr);
 }
 
+std::string Flag(const nlohmann::json& v) {
+  return v.is_boolean() ? (v.get<bool>() ? "true" : "false") : "";
+}
+
 const nlohmann::json& Field(const nlohmann::json& j, const char* key) {
   static const nlohmann::json null;
   return j.is_object() && j.contains(key) ? j[key] : null;
@@ -205,7 +209,8 @@ void WriteSummary(const std::string& path, const std::vector<BatchRow>& rows,
   std::ofstream out(path, std::ios::binary);
   out << "row,out,model,data,outcome,converged,calls,ErreurCalc,aic,seconds";
   for (const auto& n : names)
-    for (const char* s : {"", ".sd", ".se", ".lower", ".upper"}) out << "," << CsvField(n + s);
+    for (const char* s : {"", ".sd", ".se", ".lower", ".upper", ".lower_open", ".upper_open"})
+      out << "," << CsvField(n + s);
   out << ",message\n";
   for (size_t r = 0; r < rows.size(); ++r) {
     const Outcome& o = outcomes[r];
@@ -223,7 +228,8 @@ void WriteSummary(const std::string& path, const std::vector<BatchRow>& rows,
       const nlohmann::json& ci = Field(a, "ci");
       out << "," << Number(Field(a, "value")) << "," << Number(Field(a, "sd")) << ","
           << Number(Field(a, "se")) << "," << Number(Field(ci, "lower")) << ","
-          << Number(Field(ci, "upper"));
+          << Number(Field(ci, "upper")) << "," << Flag(Field(ci, "lower_open")) << ","
+          << Flag(Field(ci, "upper_open"));
     }
     out << "," << CsvField(o.message) << "\n";
   }
