@@ -2,7 +2,9 @@
 
 1. The wall time of N fits (default 64 synthetic data sets of the enzyme example) through
    tarvo.batch.fit_many on a LocalCluster of 1 and of 2 worker processes (one thread each;
-   the clusters are started before the clock runs), and the ratio of the two.
+   the clusters are started before the clock runs), and the ratio of the two; then how busy
+   the pool kept its workers and how much slower each fit ran beside another (the machine's
+   load average is printed: other work on the cores shows there).
 2. The time of one fit through the public call ``Model.fit`` against the library's own fit
    call underneath it (``tarvo._core.fit``: reading the data, the fit and its uncertainty in
    C++, nothing of Python but the arguments), both the best of R repeats, and the overhead
@@ -104,15 +106,20 @@ def main():
     tasks = [(MODEL, d, {"profiles": profiles}) for d in sets]
     print(f"{args.fits} fits of the enzyme example (synthetic data sets), "
           f"{'with' if profiles else 'without'} profile intervals; {os.cpu_count()} cores")
-    walls = {}
+    walls, busies = {}, {}
     for workers in (1, 2):
         load = os.getloadavg()[0]
         wall, busy, failed = batch_wall(tasks, workers)
-        walls[workers] = wall
+        walls[workers], busies[workers] = wall, busy
         print(f"  {workers} worker{'s' if workers > 1 else ' '}: {wall:7.2f} s wall, "
               f"{busy:7.2f} s in the fits, {wall / args.fits * 1000:6.1f} ms per fit"
               f"{f', {failed} not converged' if failed else ''} (load average before: {load:.2f})")
     print(f"  2 workers are {walls[1] / walls[2]:.2f}x faster than 1")
+    # Where a shortfall comes from: the pool keeping its workers busy, or each fit running
+    # slower beside the other (cores shared with other work, memory bandwidth).
+    print(f"  workers busy {busies[2] / (2 * walls[2]) * 100:.0f} % of the wall time with 2, "
+          f"{busies[1] / walls[1] * 100:.0f} % with 1; a fit takes "
+          f"{busies[2] / busies[1]:.2f}x as long with 2 workers as with 1")
 
     py, lib, command = overhead(sets[0], args.repeats, profiles)
     print(f"one fit, best of {args.repeats}:")

@@ -102,11 +102,18 @@ def _tasks(tasks):
                              f"(known: {', '.join(_OVERRIDES)})")
         if model is None:
             raise ValueError(f"task {i}: no model")
+        if not isinstance(model, (str, os.PathLike, dict)):
+            # A tarvo.Model travels as its file: each worker reads a model of its own.
+            path = getattr(model, "path", None)
+            if not (isinstance(path, str) and os.path.isfile(path)):
+                raise ValueError(f"task {i}: the model is a path, a dict or a Model read "
+                                 f"from a file, not {model!r}")
+            model = path
         out.append({"task": i, "model": _absolute(model), "data": _absolute(data), **overrides})
     return out
 
 
-def _row(spec, outcome, message, seconds, fit=None):
+def _row(spec, outcome, message, seconds, fit=None, worker=True):
     row = {"task": spec["task"], "name": spec.get("name") or "",
            "model": _describe(spec["model"]) if not isinstance(spec["model"], dict) else "<dict>",
            "data": _describe(spec["data"]), "outcome": outcome,
@@ -114,7 +121,7 @@ def _row(spec, outcome, message, seconds, fit=None):
            "calls": fit.get("calls") if fit else None,
            "ErreurCalc": fit.get("ErreurCalc") if fit else None,
            "aic": fit.get("aic") if fit else None, "seconds": seconds, "message": message,
-           "worker": f"{socket.gethostname()}:{os.getpid()}"}
+           "worker": f"{socket.gethostname()}:{os.getpid()}" if worker else ""}
     for a in (fit or {}).get("adjustables", []):
         ci = a.get("ci") or {}
         n = a["name"]
@@ -185,7 +192,8 @@ def fit_many(tasks, client=None, workers=None, progress=False):
             try:
                 rows.append(f.result())
             except Exception as e:  # the worker died under the task, or it was cancelled
-                rows.append(_row(spec, "failed", f"{type(e).__name__}: {e}", float("nan")))
+                rows.append(_row(spec, "failed", f"{type(e).__name__}: {e}", float("nan"),
+                                 worker=False))
     finally:
         if own is not None:
             client.close()

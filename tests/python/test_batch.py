@@ -97,7 +97,7 @@ def test_task_forms_agree_and_bad_overrides_are_refused(client):
 
 
 def test_multi_start_and_bootstrap_expand_to_tasks(client):
-    tasks = batch.multi_start_tasks(MODEL, seeds=[3, 5], starts=2)
+    tasks = batch.multi_start_tasks(tarvo.Model.from_toml(MODEL), seeds=[3, 5], starts=2)
     assert [t[2]["seed"] for t in tasks] == [3, 5]
     results = batch.fit_many(tasks, client=client)
     top = batch.best(results)
