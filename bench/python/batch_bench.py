@@ -65,39 +65,50 @@ def batch_wall(tasks, workers):
     return wall, results["seconds"].sum(), failed
 
 
-def best_of(repeats, call):
-    times = []
-    for _ in range(repeats):
-        t0 = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - t0)
-    return min(times)
+def timed(call):
+    t0 = time.perf_counter()
+    call()
+    return time.perf_counter() - t0
 
 
 def overhead(data, repeats, profiles):
+    """Best times of the Python call and of the library call, timed in turn so that a change
+    of the machine's load falls on both, and the median of their per-round ratios."""
     model = tarvo.Model.from_toml(MODEL)
     text = data.to_csv(index=False, float_format="%.17g")
-    py = best_of(repeats, lambda: model.fit(data, progress=False, profiles=profiles))
+    py_call = lambda: model.fit(data, progress=False, profiles=profiles)  # noqa: E731
     core = getattr(tarvo, "_core", None)
-    lib = None
+    lib_call = None
     if core is not None and hasattr(core, "fit"):
         handle = model._model
-        lib = best_of(repeats, lambda: core.fit(handle, [], None, text, "<DataFrame>", [], [],
-                                                "", "", profiles, None))
+        lib_call = lambda: core.fit(handle, [], None, text, "<DataFrame>", [], [],  # noqa: E731
+                                    "", "", profiles, None)
+    py, lib, ratios = [], [], []
+    for r in range(repeats):
+        if lib_call is None:
+            py.append(timed(py_call))
+            continue
+        pair = [timed(py_call), timed(lib_call)] if r % 2 == 0 else \
+            list(reversed([timed(lib_call), timed(py_call)]))
+        py.append(pair[0])
+        lib.append(pair[1])
+        ratios.append(pair[0] / pair[1])
     command = None
     program = os.environ.get("TARVO_BIN") or shutil.which("tarvo")
     if program:
         with tempfile.TemporaryDirectory() as d:
             args = [program, "fit", MODEL, "-q", "-o", d] + ([] if profiles else ["--no-profiles"])
-            command = best_of(repeats, lambda: subprocess.run(args, capture_output=True))
-    return py, lib, command
+            command = min(timed(lambda: subprocess.run(args, capture_output=True))
+                          for _ in range(repeats))
+    return min(py), (min(lib) if lib else None), \
+        (float(np.median(ratios)) if ratios else None), command
 
 
 def main():
     warnings.simplefilter("ignore")  # the example's data warn of a value at 0, every fit alike
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--fits", type=int, default=64)
-    ap.add_argument("--repeats", type=int, default=10, help="repeats of the single-fit timing")
+    ap.add_argument("--repeats", type=int, default=20, help="repeats of the single-fit timing")
     ap.add_argument("--no-profiles", action="store_true",
                     help="SE only: skip the profile-likelihood intervals in every fit")
     args = ap.parse_args()
@@ -121,12 +132,13 @@ def main():
           f"{busies[1] / walls[1] * 100:.0f} % with 1; a fit takes "
           f"{busies[2] / busies[1]:.2f}x as long with 2 workers as with 1")
 
-    py, lib, command = overhead(sets[0], args.repeats, profiles)
-    print(f"one fit, best of {args.repeats}:")
+    py, lib, ratio, command = overhead(sets[0], args.repeats, profiles)
+    print(f"one fit, best of {args.repeats} (the two calls timed in turn):")
     print(f"  Model.fit (Python)        {py * 1000:8.2f} ms")
     if lib is not None:
         print(f"  tarvo._core.fit (library) {lib * 1000:8.2f} ms")
-        print(f"  overhead of the Python call: {(py / lib - 1) * 100:+.1f} %")
+        print(f"  overhead of the Python call: {(py / lib - 1) * 100:+.1f} % on the best times, "
+              f"{(ratio - 1) * 100:+.1f} % median of the rounds")
     else:
         print("  tarvo._core.fit: not available in this tarvo package")
     if command is not None:
