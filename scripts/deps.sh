@@ -4,10 +4,10 @@
 # clang libclang-rt-14-dev (the compiler and libFuzzer of the fuzz targets).
 set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-          libtomlplusplus-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo "$@")
+          libtomlplusplus-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo
+          python3-dev pybind11-dev python3-numpy python3-pandas python3-pytest python3-pip
+          python3-setuptools python3-matplotlib python3-distributed "$@")
 missing=()
-# tarvo.batch runs its fits on Dask (python3-distributed brings dask, pandas and numpy).
-packages+=(python3-distributed python3-pytest)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done

@@ -1,7 +1,7 @@
 // Engine states are independent values: two instances loaded with different models give, run
 // side by side in two threads or interleaved call by call in one, bit for bit what each gives
-// run alone. Each instance is driven through the library's C++ entry points with the blocks
-// and exchange file of its own test host.
+// run alone. Each instance is driven through the C++ calls of api/instance.h with the blocks
+// and exchange file of its own test host, and keeps its failures to itself.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -11,11 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "fitting/ajustement.h"
-#include "library/release.h"
-#include "library/setup.h"
-#include "library/simulation.h"
-#include "library/state.h"
+#include "api/exports.h"
+#include "api/instance.h"
 #include "support/fit_models.h"
 #include "support/host.h"
 #include "support/library_models.h"
@@ -45,7 +42,7 @@ Model Consecutive() {
 // host's figures and values and the engine's YCalc are recorded as bit patterns.
 class ModelRun {
  public:
-  ModelRun(EngineState& st, const Model& model) : st_(st), host_(model) {}
+  ModelRun(Instance& in, const Model& model) : in_(in), st_(in.state), host_(model) {}
 
   // The number of calls the run makes.
   static constexpr int kCalls = 2 + kFits + 1;
@@ -55,15 +52,15 @@ class ModelRun {
     BFitSet* fs = &host_.fitset;
     BAjustables* adj = &host_.adjustables;
     if (k == 0) {
-      SetupModel(st_, in, fs, host_.especes.data(), adj, host_.parametres.data(),
-                 &host_.sorties, host_.derivees.data());
+      Instance_setup(in_, in, fs, host_.especes.data(), adj, host_.parametres.data(),
+                     &host_.sorties, host_.derivees.data());
     } else if (k == 1) {
-      SimulateModel(st_, in, fs, adj);
+      Instance_simulate(in_, in, fs, adj);
     } else if (k < kCalls - 1) {
-      FitIteration(st_, in, fs, adj);
+      Instance_fit(in_, in, fs, adj);
     } else {
       const int16_t mode = 0;
-      FinishModel(st_, &mode);
+      Instance_release(in_, &mode);
     }
     bits.emplace_back();
     Record(bits.back());
@@ -89,6 +86,7 @@ class ModelRun {
       for (int o = 0; o < host_.initials.NSorties; ++o) add(st_.points->Points[j].YCalc[o]);
   }
 
+  Instance& in_;
   EngineState& st_;
   Host host_;
 };
@@ -99,8 +97,8 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-Outcome Alone(EngineState& st, const Model& model) {
-  ModelRun r(st, model);
+Outcome Alone(Instance& in, const Model& model) {
+  ModelRun r(in, model);
   for (int k = 0; k < ModelRun::kCalls; ++k) r.Call(k);
   return {r.bits, r.codes};
 }
@@ -112,8 +110,8 @@ struct References {
   Outcome outcome[2];
   References() {
     for (int i = 0; i < 2; ++i) {
-      auto st = std::make_unique<EngineState>();
-      outcome[i] = Alone(*st, models[i]);
+      auto in = std::make_unique<Instance>();
+      outcome[i] = Alone(*in, models[i]);
     }
   }
 };
@@ -142,9 +140,9 @@ TEST(Instances, TwoThreadsGiveWhatEachGivesAlone) {
   std::vector<Outcome> got[2];
   std::latch start(2);
   auto work = [&](int i) {
-    auto st = std::make_unique<EngineState>();
+    auto in = std::make_unique<Instance>();
     start.arrive_and_wait();
-    for (int r = 0; r < kRepeats; ++r) got[i].push_back(Alone(*st, ref.models[i]));
+    for (int r = 0; r < kRepeats; ++r) got[i].push_back(Alone(*in, ref.models[i]));
   };
   std::thread a(work, 0), b(work, 1);
   a.join();
@@ -162,9 +160,9 @@ TEST(Instances, InterleavedCallsGiveWhatEachGivesAlone) {
   const References& ref = Reference();
   for (int first = 0; first < 2; ++first) {
     SCOPED_TRACE(first);
-    auto st0 = std::make_unique<EngineState>();
-    auto st1 = std::make_unique<EngineState>();
-    ModelRun runs[2] = {ModelRun(*st0, ref.models[0]), ModelRun(*st1, ref.models[1])};
+    auto in0 = std::make_unique<Instance>();
+    auto in1 = std::make_unique<Instance>();
+    ModelRun runs[2] = {ModelRun(*in0, ref.models[0]), ModelRun(*in1, ref.models[1])};
     ModelRun& lead = runs[first];
     ModelRun& other = runs[1 - first];
     lead.Call(0);
@@ -175,6 +173,37 @@ TEST(Instances, InterleavedCallsGiveWhatEachGivesAlone) {
     for (int i = 0; i < 2; ++i)
       EXPECT_TRUE((Outcome{runs[i].bits, runs[i].codes}) == ref.outcome[i]) << "model " << i;
   }
+}
+
+// Each instance keeps the failure of its own last call: a raised one (a nil block), a refused
+// model (a count beyond its table) and a clean call side by side, and none of them reaches the
+// record that Tarvo_last_failure reads for the exported calls.
+TEST(Instances, FailuresStayWithTheirInstance) {
+  char before[256], after[256];
+  const int32_t kind_before = Tarvo_last_failure(before, sizeof before);
+  Host raised_host(FirstOrder()), refused_host(FirstOrder()), clean_host(FirstOrder());
+  refused_host.initials.NEspeces = 31;
+  auto raised = std::make_unique<Instance>();
+  auto refused = std::make_unique<Instance>();
+  auto clean = std::make_unique<Instance>();
+  auto setup = [](Instance& in, Host& h, BFitSet* fitset) {
+    return Instance_setup(in, &h.initials, fitset, h.especes.data(), &h.adjustables,
+                          h.parametres.data(), &h.sorties, h.derivees.data());
+  };
+  EXPECT_TRUE(setup(*raised, raised_host, nullptr));
+  EXPECT_FALSE(setup(*refused, refused_host, &refused_host.fitset));
+  EXPECT_FALSE(setup(*clean, clean_host, &clean_host.fitset));
+  EXPECT_EQ(raised->failure_kind, FailureKind::InvalidOperation);
+  EXPECT_NE(raised->failure.find("nil"), std::string::npos) << raised->failure;
+  EXPECT_EQ(refused->failure_kind, FailureKind::Refused);
+  EXPECT_NE(refused->failure.find("NEspeces = 31"), std::string::npos) << refused->failure;
+  EXPECT_EQ(refused_host.fitset.Erreur, kErreurCountLimit);
+  EXPECT_EQ(clean->failure_kind, FailureKind::None);
+  EXPECT_EQ(clean_host.fitset.Erreur, 0);
+  EXPECT_EQ(Tarvo_last_failure(after, sizeof after), kind_before);
+  EXPECT_STREQ(after, before);
+  const int16_t mode = 0;
+  for (Instance* in : {raised.get(), refused.get(), clean.get()}) Instance_release(*in, &mode);
 }
 
 }  // namespace

@@ -1,35 +1,42 @@
-# Optional dependencies of the tarvo tool: toml++ for model files, PLplot for the plots.
-# Included by tools/CMakeLists.txt after the tarvo target exists.
+# The front end's library and command. toml++ reads the model files, PLplot draws the plots.
+# Included by tools/CMakeLists.txt once CLI11 and nlohmann-json are found.
 if(NOT PkgConfig_FOUND)
   message(FATAL_ERROR "pkg-config is needed to find toml++ and PLplot (scripts/deps.sh)")
 endif()
 pkg_check_modules(TARVO_TOML REQUIRED IMPORTED_TARGET tomlplusplus)
 pkg_check_modules(TARVO_PLPLOT REQUIRED IMPORTED_TARGET plplot)
-target_link_libraries(tarvo PRIVATE PkgConfig::TARVO_TOML PkgConfig::TARVO_PLPLOT)
 
-# Unit tests of the tool's readers link the tool's own modules (not main.cpp nor the
-# subcommand files); command-line tests run the built binary and need it built first.
-set(TARVO_TOOL_UNIT_SOURCES)
-foreach(unit formula_lex formula_syntax formula_diagnosis formula_limits names model_file model_text non_finite work_budget dependence
-             data_csv erreur_text tolerance_range
-             host_blocks library_session load_model prepare simulate_at model_warnings report
-             plot results distributions residual_sums refit uncertainty uncertainty_report profile
-             profile_plot fit_uncertainty reactions fit_control transforms experiments multi_start)
-  list(APPEND TARVO_TOOL_UNIT_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${unit}.cpp)
+# The command's own files: main.cpp, one file per subcommand, and the sanitizer settings of
+# the program. Every other file of tarvo/ is the library.
+set(TARVO_COMMAND_FILES main check compare fit formula simulate synth sanitizer_suppressions)
+file(GLOB TARVO_FRONTEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/*.cpp)
+set(TARVO_COMMAND_SOURCES)
+foreach(name ${TARVO_COMMAND_FILES})
+  list(REMOVE_ITEM TARVO_FRONTEND_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${name}.cpp)
+  list(APPEND TARVO_COMMAND_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${name}.cpp)
 endforeach()
-# The fuzz targets of the model and data readers link them too (fuzz/).
-if(TARVO_TESTS OR TARVO_FUZZ)
-  add_library(tarvo_tool_units STATIC EXCLUDE_FROM_ALL ${TARVO_TOOL_UNIT_SOURCES})
-  target_include_directories(tarvo_tool_units PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(tarvo_tool_units PUBLIC tarvo_core CLI11::CLI11 nlohmann_json::nlohmann_json
-                        PkgConfig::TARVO_TOML PkgConfig::TARVO_PLPLOT)
-endif()
+
+# Static and position-independent (CMAKE_POSITION_INDEPENDENT_CODE), so that it links into
+# the Python extension module as well as into programs.
+add_library(tarvo_frontend STATIC ${TARVO_FRONTEND_SOURCES})
+target_include_directories(tarvo_frontend PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(tarvo_frontend PUBLIC tarvo_core nlohmann_json::nlohmann_json
+                      PkgConfig::TARVO_TOML PkgConfig::TARVO_PLPLOT)
+# The name the unit tests and fuzz targets link.
+add_library(tarvo_tool_units ALIAS tarvo_frontend)
+
+add_executable(tarvo ${TARVO_COMMAND_SOURCES})
+set_target_properties(tarvo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_compile_definitions(tarvo PRIVATE TARVO_VERSION="${PROJECT_VERSION}")
+target_link_libraries(tarvo PRIVATE tarvo_frontend CLI11::CLI11 ${CMAKE_DL_LIBS})
+
+# Command-line tests run the built binary and need it built first.
 if(TARVO_TESTS)
   file(GLOB TARVO_CLI_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/test_cli_*.cpp)
   foreach(src ${TARVO_CLI_TESTS})
     get_filename_component(name ${src} NAME_WE)
     if(TARGET ${name})
-      target_link_libraries(${name} PRIVATE tarvo_tool_units)
+      target_link_libraries(${name} PRIVATE tarvo_frontend)
       add_dependencies(${name} tarvo)
     endif()
   endforeach()

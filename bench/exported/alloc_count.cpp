@@ -178,10 +178,11 @@ bool CountExample(const Library& lib, const Example& ex, const std::string& exch
     return false;
   }
   HostBlocks h(lib, ex, exchange);
+  const BFitSet& fit = h.records.fitset;
   Row setup("Calcul_initial"), sims("Simulation"), fits("Ajustement");
   auto fail = [&](const char* call) {
     std::fprintf(stderr, "alloc_count: %s: %s: Erreur %d %s\n", ex.name.c_str(), call,
-                 h.fitset.Erreur, lib.LastFailure().c_str());
+                 fit.Erreur, lib.LastFailure().c_str());
     h.Fin();
     return false;
   };
@@ -193,21 +194,21 @@ bool CountExample(const Library& lib, const Example& ex, const std::string& exch
   };
 
   setup.Add(Counted([&] { h.CalculInitial(); }));
-  if (h.fitset.Erreur != 0) return fail("Calcul_initial");
+  if (fit.Erreur != 0) return fail("Calcul_initial");
   const Count first = Counted([&] { h.Simulate(); });
   sims.Add(first);
   show("Simulation", 1, first);
-  if (h.fitset.Erreur != 0) return fail("Simulation");
-  for (int n = 1; n <= ex.max_calls && h.fitset.Done == 0; ++n) {
+  if (fit.Erreur != 0) return fail("Simulation");
+  for (int n = 1; n <= ex.max_calls && fit.Done == 0; ++n) {
     const Count c = Counted([&] { h.Fit(); });
     fits.Add(c);
     show("Ajustement", n, c);
-    if (h.fitset.Erreur != 0) return fail("Ajustement");
+    if (fit.Erreur != 0) return fail("Ajustement");
   }
   const Count last = Counted([&] { h.Simulate(); });
   sims.Add(last);
   show("Simulation", 2, last);
-  if (h.fitset.Erreur != 0) return fail("Simulation");
+  if (fit.Erreur != 0) return fail("Simulation");
   h.Fin();
   for (const Row& r : {setup, sims, fits}) PrintRow(ex.name, r);
   return true;
@@ -248,11 +249,11 @@ int main(int argc, char** argv) {
   }
   // One string made by the library's own allocator must be counted once.
   BSTR probe = nullptr;
-  const Count seen = Counted([&] { probe = lib.sys_alloc_string_len(u"probe", 5); });
+  const Count seen = Counted([&] { probe = lib.ole.alloc_len(u"probe", 5); });
   VARIANT cell{};
   cell.vt = VT_BSTR;
   cell.bstrVal = probe;
-  lib.variant_clear(&cell);
+  lib.ole.clear(&cell);
   if (seen.allocations != 1) {
     std::fprintf(stderr, "alloc_count: the library's allocations do not reach the counters "
                          "(%ld counted for one string)\n", seen.allocations);

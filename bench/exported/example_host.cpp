@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace tarvo::bench {
@@ -101,8 +102,9 @@ bool Library::Open(const std::string& file, std::string& error) {
          Find(handle, "Simulation", simulation, error) &&
          Find(handle, "Ajustement", ajustement, error) && Find(handle, "Fin", fin, error) &&
          Find(handle, "Tarvo_last_failure", last_failure, error) &&
-         Find(handle, "SysAllocStringLen", sys_alloc_string_len, error) &&
-         Find(handle, "VariantClear", variant_clear, error);
+         Find(handle, "SysAllocStringLen", ole.alloc_len, error) &&
+         Find(handle, "VariantInit", ole.init, error) &&
+         Find(handle, "VariantClear", ole.clear, error);
 }
 
 std::string Library::LastFailure() const {
@@ -156,74 +158,43 @@ bool EnzymeExample(const std::string& examples_dir, Example& ex, std::string& er
 
 HostBlocks::HostBlocks(const Library& library, const Example& ex, const std::string& path)
     : lib_(library) {
-  VARIANT empty{};
-  empty.vt = VT_EMPTY;
-  especes.assign(static_cast<size_t>(kEspecesRows) * (ex.intervals + 1), empty);
-  parametres.assign(static_cast<size_t>(kParametresRows) * (ex.intervals + 1), empty);
-  derivees.assign(static_cast<size_t>(kDeriveesRows) * kDeriveesColumns, empty);
-  adjustables = std::make_unique<BAjustables>();
-  std::memset(static_cast<void*>(adjustables.get()), 0, sizeof(BAjustables));
-  sorties = std::make_unique<BSorties>();
-  std::memset(static_cast<void*>(sorties.get()), 0, sizeof(BSorties));
-
-  SetText(initials.FileName, path);
-  initials.NEspeces = static_cast<SmallInt>(ex.species.size());
-  initials.NInterrupts = static_cast<SmallInt>(ex.intervals);
-  initials.NParametres = 0;
-  initials.NAjustables = static_cast<SmallInt>(ex.adjustables.size());
-  initials.NPoints = static_cast<SmallInt>(ex.points.size());
-  initials.NSorties = static_cast<SmallInt>(ex.outputs.size());
-
-  fitset.MaxIter = 1;
-  fitset.TypeErreur = ex.type_erreur;
-  fitset.Tolerance = ex.tolerance;
-  fitset.Marquard = ex.marquard;
-  fitset.Precision = ex.precision;
-  SetText(fitset.Method, ex.method);
-
+  HostModel m;
+  m.file_name = path;
+  m.method = ex.method;
+  m.max_iter = 1;
+  m.type_erreur = ex.type_erreur;
+  m.tolerance = ex.tolerance;
+  m.marquard = ex.marquard;
+  m.precision = ex.precision;
+  m.species = static_cast<int>(ex.species.size());
+  m.intervals = ex.intervals;
+  m.points = static_cast<int>(ex.points.size());
   for (size_t s = 0; s < ex.species.size(); ++s) {
-    SetText(especes[s], ex.species[s]);
+    const int row = static_cast<int>(s) + 1;
+    m.especes.push_back({row, 0, ex.species[s]});
     for (size_t k = 0; k < ex.starts[s].size(); ++k)
-      SetText(especes[(k + 1) * kEspecesRows + s], ex.starts[s][k]);
+      m.especes.push_back({row, static_cast<int>(k) + 1, ex.starts[s][k]});
   }
-  for (const ExampleRate& r : ex.rates)
-    SetText(derivees[static_cast<size_t>(r.j - 1) * kDeriveesRows + (r.i - 1)], r.text);
-  for (size_t o = 0; o < ex.output_formulas.size(); ++o)
-    SetText(sorties->Formula[o], ex.output_formulas[o]);
-  for (size_t a = 0; a < ex.adjustables.size(); ++a) {
-    SetText(*AdjName(adjustables.get(), static_cast<int>(a) + 1), ex.adjustables[a].name);
-    adjustables->Value[a] = ex.adjustables[a].value;
-    adjustables->Adjustable[a] = ex.adjustables[a].free ? kTrue : kFalse;
-  }
-}
-
-HostBlocks::~HostBlocks() {
-  lib_.variant_clear(&initials.FileName);
-  lib_.variant_clear(&fitset.Method);
-  for (auto* cells : {&especes, &parametres, &derivees})
-    for (VARIANT& v : *cells) lib_.variant_clear(&v);
-  for (int a = 1; a <= kMaxAdjustables; ++a) {
-    lib_.variant_clear(AdjName(adjustables.get(), a));
-    lib_.variant_clear(AdjEqualTo(adjustables.get(), a));
-  }
-  for (VARIANT& v : sorties->Formula) lib_.variant_clear(&v);
-}
-
-void HostBlocks::SetText(VARIANT& cell, const std::string& ascii) {
-  const std::u16string text(ascii.begin(), ascii.end());
-  lib_.variant_clear(&cell);
-  cell.vt = VT_BSTR;
-  cell.bstrVal = lib_.sys_alloc_string_len(text.data(), static_cast<uint32_t>(text.size()));
+  for (const ExampleRate& r : ex.rates) m.derivees.push_back({r.i, r.j, r.text});
+  for (const ExampleAdjustable& a : ex.adjustables)
+    m.adjustables.push_back({a.name, a.value, 0.0, a.free, std::nullopt});
+  m.outputs.assign(ex.output_formulas.begin(), ex.output_formulas.end());
+  BuildHostRecords(m, lib_.ole, records);
 }
 
 void HostBlocks::CalculInitial() {
-  lib_.calcul_initial(&initials, &fitset, especes.data(), adjustables.get(), parametres.data(),
-                      sorties.get(), derivees.data());
+  HostRecords& r = records;
+  lib_.calcul_initial(&r.initials, &r.fitset, r.especes.data(), &r.adjustables,
+                      r.parametres.data(), &r.sorties, r.derivees.data());
 }
 
-void HostBlocks::Simulate() { lib_.simulation(&initials, &fitset, nullptr, adjustables.get()); }
+void HostBlocks::Simulate() {
+  lib_.simulation(&records.initials, &records.fitset, nullptr, &records.adjustables);
+}
 
-void HostBlocks::Fit() { lib_.ajustement(&initials, &fitset, nullptr, adjustables.get()); }
+void HostBlocks::Fit() {
+  lib_.ajustement(&records.initials, &records.fitset, nullptr, &records.adjustables);
+}
 
 void HostBlocks::Fin() {
   const int16_t mode = 0;

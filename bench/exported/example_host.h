@@ -2,24 +2,25 @@
 // library its own handle, RTLD_LOCAL, so two builds live side by side in one process), finds
 // the exported calls in it, and drives them with the host blocks of two worked examples.
 //
-// Only the exported interface is used: the five calls, the library's own BSTR functions
-// (SysAllocStringLen to make a cell, VariantClear to free it: every string a library receives
-// comes from that library's allocator), and the record layouts of api/exports.h.
+// Only the exported interface is used: the five calls, the library's own OLE functions
+// (SysAllocStringLen, VariantInit, VariantClear: every string a library receives comes from
+// that library's allocator and goes back to it), and the record layouts of api/exports.h.
+// The blocks are made by the host-record builder (api/host_records.cpp, compiled into these
+// programs with platform/utf8.cpp), which calls nothing of the library but those functions.
 //
-// The examples are examples/consecutive and examples/enzyme. Their blocks are written here by
-// hand, cell for cell as `tarvo fit` fills them from the model files (names translated into
-// the library's notation: species n is Fn, adjustable n is An, spaces left out; MaxIter 1;
-// no start point, since the data begin at t0 = 0); the measured points are read from the
-// examples' data.csv. The fits these blocks give match `tarvo fit` on the same examples bit
-// for bit (values and SDs as fit.json prints them).
+// The examples are examples/consecutive and examples/enzyme. Their descriptions are written
+// here by hand, cell for cell as `tarvo fit` fills them from the model files (names
+// translated into the library's notation: species n is Fn, adjustable n is An, spaces left
+// out; MaxIter 1; no start point, since the data begin at t0 = 0); the measured points are
+// read from the examples' data.csv. The fits these blocks give match `tarvo fit` on the same
+// examples bit for bit (values and SDs as fit.json prints them).
 #pragma once
 
-#include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "api/exports.h"
+#include "api/host_records.h"
 
 namespace tarvo::bench {
 
@@ -32,8 +33,7 @@ struct Library {
   decltype(&::Ajustement) ajustement = nullptr;
   decltype(&::Fin) fin = nullptr;
   decltype(&::Tarvo_last_failure) last_failure = nullptr;
-  decltype(&::SysAllocStringLen) sys_alloc_string_len = nullptr;
-  decltype(&::VariantClear) variant_clear = nullptr;
+  HostOle ole;  // the library's SysAllocStringLen, VariantInit and VariantClear
 
   Library() = default;
   Library(const Library&) = delete;
@@ -89,23 +89,15 @@ bool EnzymeExample(const std::string& examples_dir, Example& out, std::string& e
 class HostBlocks {
  public:
   HostBlocks(const Library& library, const Example& example, const std::string& exchange_path);
-  ~HostBlocks();
-  HostBlocks(const HostBlocks&) = delete;
-  HostBlocks& operator=(const HostBlocks&) = delete;
 
   void CalculInitial();
   void Simulate();
   void Fit();
   void Fin();
 
-  BInitials initials{};
-  BFitSet fitset{};
-  std::vector<VARIANT> especes, parametres, derivees;
-  std::unique_ptr<BAjustables> adjustables;
-  std::unique_ptr<BSorties> sorties;
+  HostRecords records;
 
  private:
-  void SetText(VARIANT& cell, const std::string& ascii);
   const Library& lib_;
 };
 

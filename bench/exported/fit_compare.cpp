@@ -66,11 +66,13 @@ bool RunFit(const Library& lib, const Example& ex, const std::string& exchange, 
     return false;
   }
   HostBlocks h(lib, ex, exchange);
+  const BFitSet& fit = h.records.fitset;
+  const BAjustables& adj = h.records.adjustables;
   const double s0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
   h.CalculInitial();
   const double s1 = Seconds(CLOCK_THREAD_CPUTIME_ID);
-  if (h.fitset.Erreur != 0) {
-    error = "Calcul_initial: Erreur " + std::to_string(h.fitset.Erreur) + " " + lib.LastFailure();
+  if (fit.Erreur != 0) {
+    error = "Calcul_initial: Erreur " + std::to_string(fit.Erreur) + " " + lib.LastFailure();
     h.Fin();
     return false;
   }
@@ -78,24 +80,24 @@ bool RunFit(const Library& lib, const Example& ex, const std::string& exchange, 
   const double c0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
   h.Simulate();
   int calls = 0;
-  if (h.fitset.Erreur == 0) {
+  if (fit.Erreur == 0) {
     while (calls < ex.max_calls) {
       h.Fit();
       ++calls;
-      if (h.fitset.Erreur != 0 || h.fitset.Done != 0) break;
+      if (fit.Erreur != 0 || fit.Done != 0) break;
     }
   }
   const double c1 = Seconds(CLOCK_THREAD_CPUTIME_ID);
   const double w1 = Seconds(CLOCK_MONOTONIC);
   t = Timing{s1 - s0, c1 - c0, w1 - w0};
-  out.erreur = h.fitset.Erreur;
-  out.done = h.fitset.Done;
+  out.erreur = fit.Erreur;
+  out.done = fit.Done;
   out.calls = calls;
-  out.figures[0] = h.fitset.ErreurCalc;
-  out.figures[1] = h.fitset.ErreurExp;
-  out.figures[2] = h.fitset.Coeff;
-  out.values.assign(h.adjustables->Value, h.adjustables->Value + ex.adjustables.size());
-  out.sds.assign(h.adjustables->SD, h.adjustables->SD + ex.adjustables.size());
+  out.figures[0] = fit.ErreurCalc;
+  out.figures[1] = fit.ErreurExp;
+  out.figures[2] = fit.Coeff;
+  out.values.assign(adj.Value, adj.Value + ex.adjustables.size());
+  out.sds.assign(adj.SD, adj.SD + ex.adjustables.size());
   const std::string failure = lib.LastFailure();
   h.Fin();
   if (out.erreur != 0 || out.done == 0) {

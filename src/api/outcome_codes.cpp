@@ -10,6 +10,11 @@ namespace {
 
 using S = OutcomeStage;
 
+// No pivot in a column before the last, or a vanishing last pivot: one cause, one text.
+constexpr const char* kNormalEquationsSingular =
+    "the fit's normal equations are singular: some free adjustables have no effect on the "
+    "data, or two have the same effect";
+
 constexpr OutcomeCode kCodes[] = {
     {kErreurCountLimit, S::Refusal, "CountLimit",
      "the model exceeds a size limit of the library"},
@@ -43,12 +48,8 @@ constexpr OutcomeCode kCodes[] = {
     {kSolverSingularOne, S::Solver, "SingularOne",
      "the fit's equations are singular: the covariance matrix could not be inverted (some "
      "free adjustable has no effect on the data)"},
-    {kSolverNoPivot, S::Solver, "NoPivot",
-     "the fit's normal equations are singular: some free adjustables have no effect on the "
-     "data, or two have the same effect"},
-    {kSolverLastPivot, S::Solver, "LastPivot",
-     "the fit's normal equations are singular: some free adjustables have no effect on the "
-     "data, or two have the same effect"},
+    {kSolverNoPivot, S::Solver, "NoPivot", kNormalEquationsSingular},
+    {kSolverLastPivot, S::Solver, "LastPivot", kNormalEquationsSingular},
 };
 
 }  // namespace

@@ -110,42 +110,6 @@ class ReadTrialState {
   double saved_time_;
 };
 
-void EvaluateVarying(RateTable& r, int32_t n, double t, const SpeciesVector& y) {
-  if (r.varying_count == 0) return;
-  ReadTrialState trial(r, t, y);
-  for (int32_t k = 0; k < r.varying_count; ++k) {
-    const int32_t slot = r.varying[k];
-    if (r.varying_extent[k] <= n) ValueCell(r, slot) = ValueOfFilled(r.formula[slot]);
-  }
-}
-
-// Row i of Mat_vec over the whole leading block, as Mat_vec sums it.
-inline double DenseRow(const double* row, int32_t n, const SpeciesVector& x) {
-  double s = row[0] * x[0];
-  for (int32_t j = 1; j < n; ++j) s = s + row[j] * x[j];
-  return s;
-}
-
-// f := M x + b, M x over the filled entries only. An empty entry adds 0.0 * x_j, which changes
-// no sum of finite numbers except the sign of a zero: a row whose sum is zero, and every row
-// when some x_j is not finite, is summed over the whole block instead, so that the result is
-// bit for bit Mat_vec's plus b. f must not be x. Each f_i is written as soon as its row is
-// summed: a vector sum over a freshly stored row stalls the store forwarding.
-void SparseRates(const RateTable& r, int32_t n, const SpeciesVector& x, SpeciesVector& f) {
-  bool finite = true;
-  for (int32_t j = 0; j < n; ++j) finite = finite && std::isfinite(x[j]);
-  for (int32_t i = 0; i < n; ++i) {
-    const double* row = &r.M[kMaxSpecies * i];
-    const int8_t* col = r.columns[i];
-    const int32_t count = r.column_count[i];
-    double s = 0.0;
-    int32_t k = 0;
-    if (k < count && col[k] < n) s = row[col[k]] * x[col[k]], ++k;
-    for (; k < count && col[k] < n; ++k) s = s + row[col[k]] * x[col[k]];
-    if (!finite || s == 0.0) s = DenseRow(row, n, x);
-    f[i] = s + r.b[i];
-  }
-}
 
 }  // namespace
 
@@ -177,6 +141,16 @@ void Classify_rates(RateTable& r) {
     if (read[i]) r.species_read[r.species_read_count++] = static_cast<int8_t>(i);
 }
 
+void Eval_varying(RateTable& r, int32_t n, double t, const SpeciesVector& y) {
+  n = SpeciesCount(n);
+  if (r.varying_count == 0) return;
+  ReadTrialState trial(r, t, y);
+  for (int32_t k = 0; k < r.varying_count; ++k) {
+    const int32_t slot = r.varying[k];
+    if (r.varying_extent[k] <= n) ValueCell(r, slot) = ValueOfFilled(r.formula[slot]);
+  }
+}
+
 void Prepare_rates(RateTable& r, int32_t n) {
   n = SpeciesCount(n);
   for (int32_t k = 0; k < r.fixed_count; ++k) {
@@ -185,22 +159,11 @@ void Prepare_rates(RateTable& r, int32_t n) {
   }
 }
 
-void Rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& f) {
-  n = SpeciesCount(n);
-  EvaluateVarying(r, n, t, y);
-  if (&f != &y) {
-    SparseRates(r, n, y, f);
-    return;
-  }
-  SpeciesVector out;  // y is read whole before it is overwritten
-  SparseRates(r, n, y, out);
-  for (int32_t i = 0; i < n; ++i) f[i] = out[i];
-}
 
 void Split_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
               SpeciesMatrix& M) {
   n = SpeciesCount(n);
-  EvaluateVarying(r, n, t, y);
+  Eval_varying(r, n, t, y);
   for (int32_t i = 0; i < n; ++i) {
     b[i] = r.b[i];
     const int row = kMaxSpecies * i;
@@ -226,7 +189,7 @@ void Mat_vec(int32_t n, const SpeciesMatrix& M, const SpeciesVector& v, SpeciesV
   n = SpeciesCount(n);
   if (n == 0) return;
   const SpeciesVector x = v;  // w may be v
-  for (int32_t i = 0; i < n; ++i) w[i] = DenseRow(&M[kMaxSpecies * i], n, x);
+  for (int32_t i = 0; i < n; ++i) w[i] = Dense_row(&M[kMaxSpecies * i], n, x);
 }
 
 void Eval_rates(int32_t n, const SpeciesVector& y, const SpeciesVector& b,

@@ -68,9 +68,61 @@ void Classify_rates(RateTable& r);
 // current values.
 void Prepare_rates(RateTable& r, int32_t n);
 
+// The varying formulas at (t, y) into the current values.
+void Eval_varying(RateTable& r, int32_t n, double t, const SpeciesVector& y);
+
+// Row i of M x over the whole leading block, summed in increasing j (Mat_vec's sum).
+inline double Dense_row(const double* row, int32_t n, const SpeciesVector& x) {
+  double s = row[0] * x[0];
+  for (int32_t j = 1; j < n; ++j) s = s + row[j] * x[j];
+  return s;
+}
+
+// f := M x + b from the current values, M x over the filled entries only (beyond a few
+// species). An empty entry adds 0.0 * x_j, which changes no sum of finite numbers except the
+// sign of a zero (and that only while b_i, which is never -0, is 0): every row when some x_j
+// is not finite, and for safety a row whose sum is zero, is summed over the whole block
+// instead, so that the result is bit for bit Mat_vec's plus b.
+// f must not be x. Each f_i is written as soon as its row is summed: a vector sum over a
+// freshly stored row stalls the store forwarding. Inline, so that the engines' stages run
+// without a call when no formula varies.
+inline void Sparse_rates(const RateTable& r, int32_t n, const SpeciesVector& x,
+                         SpeciesVector& f) {
+  constexpr int32_t kDenseUpTo = 8;  // up to this many species every row is summed whole
+  int finite = n <= kDenseUpTo ? 1 : -1;  // -1: not looked at yet
+  for (int32_t i = 0; i < n; ++i) {
+    const double* row = &r.M[kMaxSpecies * i];
+    double s = 0.0;
+    if (n > kDenseUpTo) {
+      if (finite < 0) {
+        finite = 1;
+        for (int32_t j = 0; j < n; ++j) finite = finite && x[j] - x[j] == 0.0;
+      }
+      const int8_t* col = r.columns[i];
+      const int32_t count = r.column_count[i];
+      int32_t k = 0;
+      if (k < count && col[k] < n) s = row[col[k]] * x[col[k]], ++k;
+      for (; k < count && col[k] < n; ++k) s = s + row[col[k]] * x[col[k]];
+    }
+    if (n <= kDenseUpTo || !finite || s == 0.0) s = Dense_row(row, n, x);
+    f[i] = s + r.b[i];
+  }
+}
+
 // f := M y + b at (t, y) for a prepared table: the varying formulas are evaluated into the
-// current values, and only filled entries of M are multiplied.
-void Rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& f);
+// current values, then Sparse_rates.
+inline void Rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y,
+                    SpeciesVector& f) {
+  n = SpeciesCount(n);
+  if (r.varying_count != 0) Eval_varying(r, n, t, y);
+  if (&f != &y) {
+    Sparse_rates(r, n, y, f);
+    return;
+  }
+  SpeciesVector out;  // y is read whole before it is overwritten
+  Sparse_rates(r, n, y, out);
+  for (int32_t i = 0; i < n; ++i) f[i] = out[i];
+}
 
 // b and M at (t, y) for a prepared table (the whole leading block of M, empty slots 0.0).
 void Split_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,

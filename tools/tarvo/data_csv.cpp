@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "Symbolic/limits.h"
 
@@ -184,24 +185,10 @@ int CheckOrder(Parser& p, const DataPoint& point, const DataPoint* before) {
   return 0;
 }
 
-}  // namespace
-
-int ReadData(const std::string& path, const std::vector<std::string>& outputs, Dataset& data,
-             std::string& message) {
-  data = Dataset{};
-  data.path = path;
+// The lines of a data file or text; path names it in messages.
+int ReadDataFrom(std::istream& in, const std::string& path, const std::vector<std::string>& outputs,
+                 Dataset& data, std::string& message) {
   Parser p{path, &message};
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    message = "cannot open data file '" + path + "': it is a folder";
-    return 2;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    message = "cannot open data file '" + path + "'" +
-              (std::filesystem::exists(path, ec) ? "" : ": no such file");
-    return 2;
-  }
   std::vector<std::string> header;
   std::vector<int> role;
   int line_no = 0;
@@ -240,6 +227,35 @@ int ReadData(const std::string& path, const std::vector<std::string>& outputs, D
   }
   data.last_interval = data.points.back().interval;
   return 0;
+}
+
+
+}  // namespace
+
+int ReadData(const std::string& path, const std::vector<std::string>& outputs, Dataset& data,
+             std::string& message) {
+  data = Dataset{};
+  data.path = path;
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    message = "cannot open data file '" + path + "': it is a folder";
+    return 2;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    message = "cannot open data file '" + path + "'" +
+              (std::filesystem::exists(path, ec) ? "" : ": no such file");
+    return 2;
+  }
+  return ReadDataFrom(in, path, outputs, data, message);
+}
+
+int ReadDataText(const std::string& text, const std::string& name,
+                 const std::vector<std::string>& outputs, Dataset& data, std::string& message) {
+  data = Dataset{};
+  data.path = name;
+  std::istringstream in(text);
+  return ReadDataFrom(in, name, outputs, data, message);
 }
 
 bool MeanOf(const DataPoint& p, int output, double& mean) {

@@ -34,6 +34,11 @@ struct Dataset {
 int ReadData(const std::string& path, const std::vector<std::string>& outputs, Dataset& data,
              std::string& message);
 
+// The same from CSV text held in memory (a table handed over by the Python module); name
+// stands for the file in the dataset and in messages.
+int ReadDataText(const std::string& text, const std::string& name,
+                 const std::vector<std::string>& outputs, Dataset& data, std::string& message);
+
 // Mean of the replicates of one output at one point; false when there are none.
 bool MeanOf(const DataPoint& p, int output, double& mean);
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "api/exports.h"
+#include "api/instance.h"
 #include "platform/failure.h"
 #include "tarvo/prepare.h"
 
@@ -15,13 +15,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // A refusal is reported through Erreur; its text only explains the code.
-constexpr int32_t kRefusedKind = static_cast<int32_t>(FailureKind::Refused);
-
 int Outcome(Session& s) {
-  char text[1024] = {0};
-  const int32_t kind = Tarvo_last_failure(text, sizeof text);
-  s.failure = text;
-  if (kind != 0 && kind != kRefusedKind) return kRaised;
+  const FailureKind kind = s.instance->failure_kind;
+  s.failure = s.instance->failure;
+  if (kind != FailureKind::None && kind != FailureKind::Refused) return kRaised;
   return s.blocks.fitset.Erreur;
 }
 
@@ -41,6 +38,7 @@ int MakeFolder(Session& s) {
 
 }  // namespace
 
+Session::Session() = default;
 Session::~Session() { EndSession(*this); }
 
 int StartSession(Session& s, const Model& model, const TranslatedModel& text,
@@ -57,7 +55,8 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
   if (WriteExchangeFile(s.exchange, all, s.offsets, s.failure) != 0) return kNoFile;
   BuildHostBlocks(model, text, s.points, s.exchange, values, free, s.blocks);
   HostBlocks& b = s.blocks;
-  Calcul_initial(&b.initials, &b.fitset, b.especes.data(), &b.adjustables,
+  if (!s.instance) s.instance = std::make_unique<Instance>();
+  Instance_setup(*s.instance, &b.initials, &b.fitset, b.especes.data(), &b.adjustables,
                  b.parametres.data(), &b.sorties, b.derivees.data());
   s.loaded = true;
   return Outcome(s);
@@ -65,13 +64,13 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
 
 int RunSimulation(Session& s) {
   HostBlocks& b = s.blocks;
-  Simulation(&b.initials, &b.fitset, nullptr, &b.adjustables);
+  Instance_simulate(*s.instance, &b.initials, &b.fitset, &b.adjustables);
   return Outcome(s);
 }
 
 int RunFitCall(Session& s) {
   HostBlocks& b = s.blocks;
-  Ajustement(&b.initials, &b.fitset, nullptr, &b.adjustables);
+  Instance_fit(*s.instance, &b.initials, &b.fitset, &b.adjustables);
   return Outcome(s);
 }
 
@@ -86,7 +85,7 @@ int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
 void EndSession(Session& s) {
   if (s.loaded) {
     const int16_t mode = 0;
-    Fin(&mode);  // erases the exchange file; a failure to do so is harmless here
+    Instance_release(*s.instance, &mode);  // erases the exchange file; a failure is harmless
     s.loaded = false;
   }
   if (!s.folder.empty()) {

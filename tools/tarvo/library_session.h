@@ -1,16 +1,23 @@
-// One model loaded into the library through its exported calls, the way a host drives it:
-// the exchange file is written into a fresh temporary folder, Calcul_initial loads the model,
-// Simulation and Ajustement run on it, and Fin (then the folder's removal) ends it. This is the
-// only file of the tool that calls the four exported procedures.
+// One model loaded into an engine instance of its own (api/instance.h), driven the way a host
+// drives the exported calls: the exchange file is written into a fresh temporary folder, the
+// set-up loads the model, simulations and fitting calls run on it, and the release (then the
+// folder's removal) ends it. Sessions share nothing, so several may live in one process and
+// run in different threads (one thread per session at a time). This is the only file of the
+// front end that calls the library's four procedures.
 //
 // Every call returns the Erreur the library reported, or kRaised when the call raised a
-// failure (its text, from Tarvo_last_failure, is put in the session's failure).
+// failure (its text, as Tarvo_last_failure would give it, is put in the session's failure).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tarvo/host_blocks.h"
+
+namespace tarvo {
+struct Instance;
+}
 
 namespace tarvo::tool {
 
@@ -26,6 +33,10 @@ struct Session {
   std::vector<double> offsets;  // per output, added to the data and the formula
   bool loaded = false;   // Calcul_initial ran and Fin has not
   std::string failure;   // text of the last raised failure
+  std::unique_ptr<Instance> instance;  // made by StartSession
+  Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
   ~Session();
 };
 
@@ -45,7 +56,7 @@ int RunFitCall(Session& s);
 // from the exchange file (the start point left out, the offsets taken off again).
 int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc);
 
-// Fin, then removes the folder and frees the blocks; safe to call twice.
+// The release, then removes the folder and frees the blocks; safe to call twice.
 void EndSession(Session& s);
 
 // Values, SD and flags as the library last handed them back in BAjustables.

@@ -499,7 +499,19 @@ int ReadModel(const std::string& path, Model& model, std::string& message) {
   }
   std::stringstream buffer;
   buffer << in.rdbuf();
-  const std::string content = buffer.str();
+  return ReadModelText(buffer.str(), path, model, message);
+}
+
+int ReadModelText(const std::string& content, const std::string& path, Model& model,
+                  std::string& message) {
+  model = Model{};
+  model.path = path;
+  model.dir = fs::path(path).parent_path().string();
+  if (content.size() > kMaxModelBytes) {
+    message = path + ": " + std::to_string(content.size()) +
+              " bytes, more than a model file may hold (" + std::to_string(kMaxModelBytes) + ")";
+    return 2;
+  }
   Reader rd{path, {}};
   {
     std::istringstream lines(content);

@@ -121,6 +121,11 @@ inline constexpr size_t kMaxLabel = 200;  // [plot] title and time_label
 // 0 and a filled model, or 2 and a message naming the file, line and column.
 int ReadModel(const std::string& path, Model& model, std::string& message);
 
+// The same from the text of a model file held in memory (a model handed over by the Python
+// module); path names it in messages, and its folder is where relative paths start.
+int ReadModelText(const std::string& content, const std::string& path, Model& model,
+                  std::string& message);
+
 // Index of a declared adjustable by name, -1 when there is none.
 int FindAdjustable(const Model& model, const std::string& name);
 

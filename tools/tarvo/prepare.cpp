@@ -102,26 +102,45 @@ int PrepareExperiments(Prepared& p, std::vector<std::string>& errors) {
 int Prepare(const std::string& model_path, const std::vector<std::string>& sets, Prepared& p,
             std::vector<std::string>& errors) {
   std::string message;
-  if (ReadModel(model_path, p.model, message) != 0) {
+  Model model;
+  if (ReadModel(model_path, model, message) != 0) {
     errors.push_back(message);
     return 2;
   }
+  return PrepareModel(model, sets, nullptr, p, errors);
+}
+
+int PrepareModel(const Model& model, const std::vector<std::string>& sets, const Dataset* data,
+                 Prepared& p, std::vector<std::string>& errors) {
+  p = Prepared{};
+  p.model = model;
   for (const auto& a : p.model.adjustables) {
     p.values.push_back(a.value);
     p.free.push_back(a.free);
   }
   bool bad = false;
   for (const auto& s : sets) bad = ApplySet(s, p, errors) != 0 || bad;
-  if (!p.model.experiments.empty()) return PrepareExperiments(p, errors) != 0 || bad ? 2 : 0;
-  if (p.model.data.empty()) {
-    errors.push_back(model_path + ": the model names no data file (data = \"data.csv\")");
-    return 2;
+  if (!p.model.experiments.empty()) {
+    if (data) {
+      errors.push_back(p.model.path + ": the model's [[experiments]] name their own data; "
+                       "give no other");
+      return 2;
+    }
+    return PrepareExperiments(p, errors) != 0 || bad ? 2 : 0;
   }
-  std::vector<std::string> outputs;
-  for (const auto& o : p.model.outputs) outputs.push_back(o.name);
-  if (ReadData(p.model.data, outputs, p.data, message) != 0) {
-    errors.push_back(message);
+  std::string message;
+  if (data) {
+    p.data = *data;
+  } else if (p.model.data.empty()) {
+    errors.push_back(p.model.path + ": the model names no data file (data = \"data.csv\")");
     return 2;
+  } else {
+    std::vector<std::string> outputs;
+    for (const auto& o : p.model.outputs) outputs.push_back(o.name);
+    if (ReadData(p.model.data, outputs, p.data, message) != 0) {
+      errors.push_back(message);
+      return 2;
+    }
   }
   CheckStartTime(p.model, p.data, errors);
   if (errors.size() > 0) bad = true;

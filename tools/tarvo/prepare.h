@@ -37,6 +37,11 @@ struct Prepared {
 int Prepare(const std::string& model_path, const std::vector<std::string>& sets, Prepared& p,
             std::vector<std::string>& errors);
 
+// The same from a model already read; data, when given, stands in for the file the model
+// names (refused for a model with [[experiments]], whose experiments name their own).
+int PrepareModel(const Model& model, const std::vector<std::string>& sets, const Dataset* data,
+                 Prepared& p, std::vector<std::string>& errors);
+
 // The data and formulas of a model with [[experiments]], laid out as one model
 // (experiments.h). 0, or 2 with errors filled.
 int PrepareExperiments(Prepared& p, std::vector<std::string>& errors);

@@ -76,8 +76,7 @@ void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r) {
   if (r.outcome == "converged") PrintUncertainty(out, r.uncertainty);
 }
 
-int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
-                 std::string& message) {
+std::string FitJsonText(const Prepared& p, const FitResult& r) {
   using nlohmann::json;
   json j;
   j["model"] = p.model.path;
@@ -137,8 +136,13 @@ int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
     j["starts"] = starts;
     j["starts_tolerance"] = r.starts_tolerance;
   }
+  return j.dump(2) + "\n";
+}
+
+int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
+                 std::string& message) {
   std::ofstream out(path);
-  out << j.dump(2) << "\n";
+  out << FitJsonText(p, r);
   if (!out) {
     message = "cannot write '" + path + "'";
     return 2;

@@ -75,6 +75,9 @@ std::string StartText(const Prepared& p);
 void PrintFigures(std::FILE* out, const Figures& f, double error_type);
 void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r);
 
+// The text of fit.json.
+std::string FitJsonText(const Prepared& p, const FitResult& r);
+
 // 0, or 2 and a message naming the file.
 int WriteFitJson(const std::string& path, const Prepared& p, const FitResult& r,
                  std::string& message);

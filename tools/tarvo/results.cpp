@@ -54,6 +54,22 @@ void GuardWarnings(const Prepared& p, const std::vector<std::vector<double>>& yc
 
 }  // namespace
 
+int DenseCurve(const Prepared& p, const std::vector<double>& values,
+               std::vector<DataPoint>& grid, std::vector<std::vector<double>>& curve,
+               std::string& message) {
+  // A fixed-step method's work grows with the number of grid points: fewer when needed.
+  const int outputs = static_cast<int>(p.model.outputs.size());
+  grid = DenseGrid(p.data, outputs, 600, p.model.t0);
+  const double work = FixedStepWork(p, grid);
+  if (work > kMaxFormulaEvaluations)
+    grid = DenseGrid(p.data, outputs, static_cast<int>(600 * kMaxFormulaEvaluations / work),
+                     p.model.t0);
+  curve.clear();
+  if (SimulateAt(p, values, grid, curve, message) == 0) return 0;
+  curve.clear();
+  return 2;
+}
+
 int WriteResults(const Prepared& p, const std::vector<double>& values,
                  const std::vector<std::vector<double>>& ycalc, const std::string& folder,
                  std::vector<std::string>& written, std::vector<std::string>& warnings,
@@ -62,19 +78,11 @@ int WriteResults(const Prepared& p, const std::vector<double>& values,
   if (WritePointsCsv(points, p, ycalc, message) != 0) return 2;
   written.push_back(points);
   GuardWarnings(p, ycalc, warnings);
-  // A fixed-step method's work grows with the number of grid points: fewer when needed.
-  const int outputs = static_cast<int>(p.model.outputs.size());
-  std::vector<DataPoint> grid = DenseGrid(p.data, outputs, 600, p.model.t0);
-  const double work = FixedStepWork(p, grid);
-  if (work > kMaxFormulaEvaluations)
-    grid = DenseGrid(p.data, outputs, static_cast<int>(600 * kMaxFormulaEvaluations / work),
-                     p.model.t0);
+  std::vector<DataPoint> grid;
   std::vector<std::vector<double>> curve;
   std::string why;
-  if (SimulateAt(p, values, grid, curve, why) != 0) {
+  if (DenseCurve(p, values, grid, curve, why) != 0)
     warnings.push_back("the plot has no curve: its simulation on a dense time grid failed: " + why);
-    curve.clear();
-  }
   const PlotData data = BuildPlotData(p, ycalc, grid, curve);
   if (DrawPlot(data, (fs::path(folder) / "plot").string(), written, why) != 0)
     warnings.push_back("no plot: " + why);

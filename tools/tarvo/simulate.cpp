@@ -6,12 +6,9 @@
 
 #include "tarvo/command.h"
 #include "tarvo/erreur_text.h"
-#include "tarvo/load_model.h"
 #include "tarvo/model_warnings.h"
-#include "tarvo/non_finite.h"
-#include "tarvo/report.h"
 #include "tarvo/results.h"
-#include "tarvo/work_budget.h"
+#include "tarvo/simulate_run.h"
 
 namespace tarvo::tool {
 
@@ -33,48 +30,22 @@ int RunSimulate(const SimulateArgs& args) {
   const std::string folder = OutputFolder(p.model, args.out);
   if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
 
-  // Nothing is fitted here, so the library need not count the data against free adjustables.
-  p.free.assign(p.free.size(), false);
-  Session s;
-  if (LoadModel(s, p, errors) != 0) return ReportBadInput(errors);
-  // Work beyond the budget of a simulation is refused before it starts, or after the probe.
-  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
-      !why.empty() || !(why = ProbeSimulation(s, p)).empty())
-    return ReportBadInput({p.model.path + ": " + why});
-  const int e = RunSimulation(s);
-  if (e == kRaised) {
-    std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n", s.failure.c_str());
+  SimulateRun run;
+  if (const int status = SimulateOn(p, run, message, errors); status != 0) {
+    if (status == 2) return ReportBadInput(errors);
+    std::fprintf(stderr, "tarvo: error: %s\n", message.c_str());
     return 1;
   }
-  std::vector<std::vector<double>> ycalc;
-  if (ReadResults(s, ycalc) != 0) {
-    std::fprintf(stderr, "tarvo: error: %s\n", s.failure.c_str());
-    return 1;
-  }
-  int bad_point = -1, bad_output = -1;
-  FirstNonFinite(ycalc, bad_point, bad_output);
-  // Without data ErreurCalc is no measure, so only the code and the outputs tell.
-  const double calc = DataValues(p.data) > 0 ? s.blocks.fitset.ErreurCalc : 0.0;
-  if (bad_point >= 0 || LeftFiniteNumbers(e, calc)) {
-    std::fprintf(stderr, "tarvo: error: %s\n", NonFiniteText(p, ycalc, p.values).c_str());
-    return 1;
-  }
-  const BFitSet& f = s.blocks.fitset;
-  const Figures figures{f.ErreurCalc, f.ErreurExp, f.Coeff, DataValues(p.data)};
-  std::vector<double> values(p.values);
-  for (size_t a = 0; a < values.size(); ++a) values[a] = AdjustableValue(s, static_cast<int>(a));
-  EndSession(s);
-
   std::printf("Simulation of %s with %s\nStart at %s\n\n", p.model.path.c_str(),
               p.model.method.c_str(), StartText(p).c_str());
-  if (e != 0) {
+  if (run.erreur != 0) {
     std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n",
-                 SimulationErreurText(e, p.model.method).c_str());
+                 SimulationErreurText(run.erreur, p.model.method).c_str());
     return 1;
   }
-  PrintFigures(stdout, figures, p.model.error_type);
+  PrintFigures(stdout, run.figures, p.model.error_type);
   std::vector<std::string> written, warnings;
-  if (WriteResults(p, values, ycalc, folder, written, warnings, message) != 0)
+  if (WriteResults(p, run.values, run.ycalc, folder, written, warnings, message) != 0)
     return ReportBadInput({message});
   for (const auto& w : warnings) std::fprintf(stderr, "tarvo: warning: %s\n", w.c_str());
   std::printf("\n");

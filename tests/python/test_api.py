@@ -1,0 +1,127 @@
+"""The Python API on the bundled examples, against what the command writes for them."""
+
+import json
+import tomllib
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import tarvo
+from conftest import EXAMPLES
+
+EXAMPLE_NAMES = sorted(p.name for p in EXAMPLES.iterdir() if (p / "model.toml").is_file())
+
+
+def without_times(j):
+    """fit.json without the time each call took, the one thing two runs do not share."""
+    for h in j["history"]:
+        del h["seconds"]
+    return j
+
+
+@pytest.fixture(scope="module")
+def fits():
+    """Each example fitted once through Python, with the path the command is given."""
+    return {name: tarvo.Model.from_toml(str(EXAMPLES / name / "model.toml")).fit(progress=False)
+            for name in EXAMPLE_NAMES}
+
+
+@pytest.mark.parametrize("name", EXAMPLE_NAMES)
+def test_fit_json_and_report_equal_the_commands(name, fits, run_command):
+    out, printed = run_command("fit", str(EXAMPLES / name / "model.toml"))
+    r = fits[name]
+    assert without_times(json.loads(r.to_json())) == \
+        without_times(json.loads((out / "fit.json").read_text()))
+    assert r.converged
+    # The command prints the report, then the files it wrote.
+    report, files = printed.split("\n\nwrote ", 1)
+    assert r.report() == report + "\n"
+
+
+@pytest.mark.parametrize("name", ["consecutive", "enzyme"])
+def test_figures_are_those_of_fit_json(name, fits):
+    r = fits[name]
+    j = r.json
+    free = [a["name"] for a in j["adjustables"] if a["status"] == "free"]
+    for a in j["adjustables"]:
+        assert r.values[a["name"]] == a["value"]
+    assert list(r.ci.index) == free
+    assert (r.ci["lower"] < r.values[free]).all() and (r.values[free] < r.ci["upper"]).all()
+    cov = r.covariance.loc[free, free].to_numpy()
+    np.testing.assert_allclose(np.sqrt(np.diag(cov)), r.se[free].to_numpy(), rtol=1e-12)
+    np.testing.assert_allclose(np.diag(r.correlation), 1.0, rtol=1e-12)
+    assert r.aic == j["aic"] and r.bic == j["bic"]
+    h = r.history
+    assert len(h) == r.calls and bool(h["done"].iloc[-1])
+    assert h[free].iloc[-1].to_dict() == r.values[free].to_dict()
+
+
+def test_from_dict_and_dataframe_give_the_file_fit(fits):
+    """The model as a dict and its data as a DataFrame: the same fit as from the files."""
+    folder = EXAMPLES / "enzyme"
+    with open(folder / "model.toml", "rb") as f:
+        d = tomllib.load(f)
+    del d["data"]
+    frame = pd.read_csv(folder / "data.csv", comment="#", float_precision="round_trip")
+    r = tarvo.Model.from_dict(d).fit(frame, progress=False)
+    assert r.values.to_dict() == fits["enzyme"].values.to_dict()
+    assert r.se.equals(fits["enzyme"].se)
+
+
+def test_fit_control_and_progress():
+    model = tarvo.Model.from_toml(EXAMPLES / "consecutive" / "model.toml")
+    lines = []
+    r = model.fit(fixed="epsB", values={"k1": 0.25}, starts=3, seed=7, progress=lines.append,
+                  profiles=False)
+    assert r.status["epsB"] == "fixed" and r.values["epsB"] == 1000
+    assert len(r.json["starts"]) == 3 and r.ci.empty
+    assert lines[0].split() == ["call", "ErreurCalc", "change", "elapsed"]
+    assert len(lines) == 1 + r.calls
+
+
+def test_not_converged_warns_and_returns():
+    d = tomllib.loads((EXAMPLES / "enzyme" / "model.toml").read_text())
+    d["max_calls"] = 1
+    d["data"] = str(EXAMPLES / "enzyme" / "data.csv")
+    with pytest.warns(RuntimeWarning, match="not converged"):
+        r = tarvo.Model.from_dict(d).fit(progress=False)
+    assert not r.converged and r.outcome == "not converged" and r.calls == 1
+    assert r.ci.empty and r.covariance is None
+
+
+def test_simulate_at_data_points_equals_the_commands_points(run_command):
+    path = EXAMPLES / "consecutive" / "model.toml"
+    out, _ = run_command("simulate", str(path))
+    points = pd.read_csv(out / "points.csv", float_precision="round_trip")
+    sim = tarvo.Model.from_toml(path).simulate()
+    assert list(sim.columns) == ["time", "interval", "Abs"]
+    np.testing.assert_array_equal(sim["time"], points["time"])
+    np.testing.assert_array_equal(sim["Abs"], points["Abs.sim"])
+
+
+def test_simulate_at_times_with_values():
+    model = tarvo.Model.from_toml(EXAMPLES / "enzyme" / "model.toml")
+    times = np.linspace(0, 9, 10)
+    slow = model.simulate(times, values={"Vmax": 0.0})
+    fast = model.simulate(times)
+    assert list(fast.columns) == ["time", "interval", "Abs340", "Fluo"]
+    # With Vmax = 0 nothing reacts: the substrate's fluorescence stays at its start.
+    np.testing.assert_allclose(slow["Fluo"], slow["Fluo"].iloc[0], rtol=0, atol=0)
+    assert (np.diff(fast["Fluo"]) < 0).all()
+
+
+def test_plot_draws_or_names_matplotlib(fits):
+    r = fits["enzyme"]
+    try:
+        import matplotlib
+    except ImportError:
+        with pytest.raises(ImportError, match="matplotlib"):
+            r.plot()
+        return
+    matplotlib.use("Agg")
+    fig = r.plot()
+    titles = [ax.get_title() for ax in fig.axes]
+    assert titles == ["Abs340", "Fluo", "", ""]
+    curve = fig.axes[0].get_lines()[1]
+    assert len(curve.get_xdata()) > 100  # the dense curve, not the data points
