@@ -8,7 +8,7 @@ pkg_check_modules(TARVO_PLPLOT REQUIRED IMPORTED_TARGET plplot)
 
 # The command's own files: main.cpp, one file per subcommand, and the sanitizer settings of
 # the program. Every other file of tarvo/ is the library.
-set(TARVO_COMMAND_FILES main check compare fit formula simulate synth sanitizer_suppressions)
+set(TARVO_COMMAND_FILES main batch check compare fit formula simulate synth sanitizer_suppressions)
 file(GLOB TARVO_FRONTEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/*.cpp)
 set(TARVO_COMMAND_SOURCES)
 foreach(name ${TARVO_COMMAND_FILES})

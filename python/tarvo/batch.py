@@ -1,0 +1,312 @@
+"""Many fits at once on Dask: a laptop's cores through a LocalCluster, or a cluster's workers.
+
+>>> from tarvo.batch import fit_many
+>>> table = fit_many([("examples/enzyme/model.toml", "plate/A1.csv", {}),
+...                   ("examples/enzyme/model.toml", "plate/A2.csv", {"fixed": ["S0"]})])
+
+Each task is fitted on a worker by a model of its own (read there from the model file or
+dict), so tasks share nothing and any number run side by side. The results come back as one
+DataFrame, one row per task in the order given: outcome, converged, message (why a fit
+failed), seconds, and per adjustable its value, SD, SE and interval as ``fit.json`` gives them
+(columns ``Vmax``, ``Vmax.sd``, ``Vmax.se``, ``Vmax.lower``, ``Vmax.upper``,
+``Vmax.lower_open``, ``Vmax.upper_open``: an open side is where the profile stopped, not a
+bound), the columns of ``tarvo batch``'s summary.csv. A task that fails is a row with its message, never a lost task.
+
+Multi-start and bootstrap runs are lists of tasks like any other: :func:`multi_start_tasks`
+and :func:`bootstrap_tasks` make them, :func:`best` picks the best fit of a multi-start run.
+"""
+
+import os
+import socket
+import sys
+import time
+import warnings
+
+import numpy as np
+import pandas as pd
+
+__all__ = ["fit_many", "multi_start_tasks", "bootstrap_tasks", "best", "read_data"]
+
+# The keys an overrides dict may hold, and what they mean to Model.fit.
+_OVERRIDES = ("values", "free", "fixed", "starts", "seed", "profiles", "name")
+# Task columns of a DataFrame of tasks besides model and data: the manifest's spellings too.
+_ALIASES = {"set": "values", "out": "name"}
+
+
+def _values(v):
+    """Start values: a mapping, or the manifest's "k1=0.3;k2=0.1"."""
+    if v is None or isinstance(v, float) and np.isnan(v):
+        return None
+    if isinstance(v, str):
+        pairs = [p.split("=", 1) for p in v.split(";") if p.strip()]
+        bad = [p[0] for p in pairs if len(p) != 2]
+        if bad:
+            raise ValueError(f"set {v!r}: {bad[0].strip()!r} is not name=value")
+        return {k.strip(): float(x) for k, x in pairs}
+    return dict(v)
+
+
+def _names(v):
+    """Adjustable names: a list, or the manifest's "Vmax;Km"."""
+    if v is None or isinstance(v, float) and np.isnan(v):
+        return None
+    if isinstance(v, str):
+        return [n.strip() for n in v.split(";") if n.strip()]
+    return list(v)
+
+
+def _count(v):
+    """starts and seed as whole numbers (a DataFrame column of them may hold floats)."""
+    return int(v) if isinstance(v, (float, np.floating)) and float(v).is_integer() else v
+
+
+def _absolute(p):
+    """A path as the workers must find it (absolute); dicts and DataFrames as they are."""
+    if isinstance(p, (str, os.PathLike)):
+        return os.path.abspath(os.fspath(p))
+    return p
+
+
+def _describe(p):
+    if p is None:
+        return ""
+    if isinstance(p, (str, os.PathLike)):
+        return os.fspath(p)
+    if isinstance(p, pd.DataFrame):
+        return f"<DataFrame {len(p)} rows>"
+    return f"<{type(p).__name__}>"
+
+
+def _tasks(tasks):
+    """The tasks as a list of dicts: model, data and the overrides."""
+    if isinstance(tasks, pd.DataFrame):
+        rows = []
+        for rec in tasks.to_dict("records"):
+            rec = {_ALIASES.get(k, k): v for k, v in rec.items()
+                   if not (isinstance(v, float) and np.isnan(v))}  # empty cells
+            data = rec.pop("data", None)
+            if isinstance(data, float) and np.isnan(data):
+                data = None
+            rows.append((rec.pop("model"), data, rec))
+        tasks = rows
+    out = []
+    for i, task in enumerate(tasks):
+        if isinstance(task, dict):
+            task = (task.get("model"), task.get("data"),
+                    {k: v for k, v in task.items() if k not in ("model", "data")})
+        model, data, overrides = (list(task) + [None, None])[:3]
+        overrides = {_ALIASES.get(k, k): v for k, v in dict(overrides or {}).items()}
+        unknown = sorted(set(overrides) - set(_OVERRIDES))
+        if unknown:
+            raise ValueError(f"task {i}: unknown override {unknown[0]!r} "
+                             f"(known: {', '.join(_OVERRIDES)})")
+        if model is None:
+            raise ValueError(f"task {i}: no model")
+        if not isinstance(model, (str, os.PathLike, dict)):
+            # A tarvo.Model travels as its file: each worker reads a model of its own.
+            path = getattr(model, "path", None)
+            if not (isinstance(path, str) and os.path.isfile(path)):
+                raise ValueError(f"task {i}: the model is a path, a dict or a Model read "
+                                 f"from a file, not {model!r}")
+            model = path
+        out.append({"task": i, "model": _absolute(model), "data": _absolute(data), **overrides})
+    return out
+
+
+def _row(spec, outcome, message, seconds, fit=None, worker=True):
+    row = {"task": spec["task"], "name": spec.get("name") or "",
+           "model": _describe(spec["model"]) if not isinstance(spec["model"], dict) else "<dict>",
+           "data": _describe(spec["data"]), "outcome": outcome,
+           "converged": bool(fit and fit.get("converged")),
+           "calls": fit.get("calls") if fit else None,
+           "ErreurCalc": fit.get("ErreurCalc") if fit else None,
+           "aic": fit.get("aic") if fit else None, "seconds": seconds, "message": message,
+           "worker": f"{socket.gethostname()}:{os.getpid()}" if worker else ""}
+    for a in (fit or {}).get("adjustables", []):
+        ci = a.get("ci") or {}
+        n = a["name"]
+        row.update({n: a.get("value"), f"{n}.sd": a.get("sd"), f"{n}.se": a.get("se"),
+                    f"{n}.lower": ci.get("lower"), f"{n}.upper": ci.get("upper"),
+                    f"{n}.lower_open": ci.get("lower_open"),
+                    f"{n}.upper_open": ci.get("upper_open")})
+    return row
+
+
+_TRIM_SET = False
+
+
+def _keep_freed_memory():
+    """Dask's nanny starts each worker with MALLOC_TRIM_THRESHOLD_=65536, so glibc hands back
+    the top of the heap on nearly every free. A fit takes and frees its tables call after call,
+    and the pages so returned are faulted in afresh: on a virtual machine that made a fit 1.5x
+    slower, and twice that with two workers side by side. Freed memory up to 64 MiB is kept."""
+    global _TRIM_SET
+    if _TRIM_SET:
+        return
+    _TRIM_SET = True
+    if sys.platform.startswith("linux"):
+        try:
+            import ctypes
+            ctypes.CDLL("libc.so.6").mallopt(-1, 64 << 20)  # M_TRIM_THRESHOLD
+        except (OSError, AttributeError):
+            pass
+
+
+def fit_one(spec):
+    """Fits one task (a dict of _tasks) on the worker that runs it: a dict, never raises."""
+    _keep_freed_memory()
+    t0 = time.perf_counter()
+    try:
+        import tarvo
+        model = spec["model"]
+        model = (tarvo.Model.from_dict(model) if isinstance(model, dict)
+                 else tarvo.Model.from_toml(model))
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")  # a fit that does not converge says so in its row
+            result = model.fit(spec["data"], free=_names(spec.get("free")),
+                               fixed=_names(spec.get("fixed")), starts=_count(spec.get("starts")),
+                               seed=_count(spec.get("seed")), values=_values(spec.get("values")),
+                               progress=False, profiles=spec.get("profiles", True))
+        fit = result.json
+        message = fit.get("erreur_text") or ""
+        if not fit.get("converged") and not message:
+            message = f"{fit.get('outcome')} after {fit.get('calls')} calls"
+        return _row(spec, fit.get("outcome"), message, time.perf_counter() - t0, fit)
+    except Exception as e:  # every failure is a row with its message
+        outcome = "bad input" if isinstance(e, ValueError) else "failed"
+        return _row(spec, outcome, f"{type(e).__name__}: {e}" if outcome == "failed" else str(e),
+                    time.perf_counter() - t0)
+
+
+def _local_cluster(workers):
+    from distributed import LocalCluster
+    return LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
+                        processes=True, dashboard_address=":0")
+
+
+def fit_many(tasks, client=None, workers=None, progress=False):
+    """Fits every task and returns one DataFrame, a row per task in the order given.
+
+    tasks: a list of (model, data, overrides) or of dicts with those keys, or a DataFrame with
+    columns model, data and any overrides. model is a model file's path or a dict of its
+    structure; data a data file's path, a DataFrame shaped like the data file, or None (the
+    file the model names). overrides holds values (a mapping or "k1=0.3;k2=0.1"), free and
+    fixed (names, or "a;b"), starts, seed, profiles and name (a label for the row). Paths
+    must be valid where the workers run; relative ones are made absolute here.
+
+    client: a ``distributed.Client``; without one a LocalCluster of ``workers`` processes
+    (default: one per core, one thread each) runs the fits and is closed after.
+    progress: True prints the count of finished fits on stderr."""
+    specs = _tasks(tasks)
+    if not specs:
+        return _frame([])
+    own = None
+    if client is None:
+        from distributed import Client
+        own = _local_cluster(workers)
+        client = Client(own)
+    try:
+        futures = client.map(fit_one, specs, pure=False)
+        _watch(futures, progress)
+        rows = []
+        for spec, f in zip(specs, futures):
+            try:
+                rows.append(f.result())
+            except Exception as e:  # the worker died under the task, or it was cancelled
+                rows.append(_row(spec, "failed", f"{type(e).__name__}: {e}", float("nan"),
+                                 worker=False))
+    finally:
+        if own is not None:
+            client.close()
+            own.close()
+    return _frame(rows)
+
+
+def _watch(futures, progress):
+    if not progress:
+        return
+    from distributed import as_completed
+    terminal = sys.stderr.isatty()
+    done = failed = 0
+    for f in as_completed(futures):
+        done += 1
+        failed += f.status != "finished" or not f.result().get("converged")
+        line = f"fit_many: {done}/{len(futures)} fits, {failed} not converged"
+        sys.stderr.write(("\r\033[K" + line) if terminal else line + "\n")
+        sys.stderr.flush()
+    if terminal:
+        sys.stderr.write("\n")
+
+
+def _frame(rows):
+    frame = pd.DataFrame(rows)
+    if frame.empty:
+        return frame
+    fixed = ["task", "name", "model", "data", "outcome", "converged", "calls", "ErreurCalc",
+             "aic", "seconds"]
+    rest = [c for c in frame.columns if c not in fixed + ["message", "worker"]]
+    frame = frame[fixed + rest + ["message", "worker"]].set_index("task")
+    for c in ["calls", "ErreurCalc", "aic", "seconds"] + rest:
+        if not c.endswith("_open"):
+            frame[c] = pd.to_numeric(frame[c], errors="coerce")
+    return frame
+
+
+def read_data(path):
+    """A data file as a DataFrame in the shape Model.fit takes (its # comment lines
+    dropped); repeated column names keep their replicate numbers (Y, Y.1, ...)."""
+    return pd.read_csv(path, comment="#")
+
+
+def multi_start_tasks(model, data=None, seeds=8, starts=4, **overrides):
+    """One task per seed, each fitting from ``starts`` starts spread over the values'
+    ranges: seeds is a count (seeds 1..n) or the seeds themselves. fit_many runs them
+    side by side; :func:`best` keeps the lowest ErreurCalc."""
+    seeds = range(1, seeds + 1) if isinstance(seeds, int) else seeds
+    return [(model, data, {**overrides, "starts": starts, "seed": int(s), "name": f"seed {s}"})
+            for s in seeds]
+
+
+def best(results):
+    """The row of the converged fit with the lowest ErreurCalc (a multi-start run's answer)."""
+    ok = results[results["converged"]]
+    if ok.empty:
+        raise ValueError("no fit converged: " + "; ".join(results["message"].astype(str)))
+    return ok.loc[ok["ErreurCalc"].idxmin()]
+
+
+def _output(column):
+    """The output a data column belongs to: Abs340.2 -> Abs340."""
+    head, dot, tail = column.rpartition(".")
+    return head if dot and tail.isdigit() else column
+
+
+def bootstrap_tasks(model, data, n=100, seed=0, **overrides):
+    """n tasks, each fitting data resampled at every time point: for each output, the
+    replicates of a row are drawn with replacement from that row's own (missing ones stay
+    missing). The spread of the fitted values over the tasks estimates their uncertainty.
+    data: a path or a DataFrame with replicate columns (Y.1, Y.2 or Y, Y.1)."""
+    frame = read_data(data) if isinstance(data, (str, os.PathLike)) else data.copy()
+    groups = {}
+    for c in frame.columns:
+        if c not in ("time", "interval"):
+            groups.setdefault(_output(c), []).append(c)
+    if all(len(cols) < 2 for cols in groups.values()):
+        raise ValueError("bootstrap_tasks resamples replicates: the data has one column per "
+                         "output")
+    rng = np.random.default_rng(seed)
+    tasks = []
+    for b in range(n):
+        sample = frame.copy()
+        for cols in groups.values():
+            y = frame[cols].to_numpy(dtype=float)
+            for r in range(len(y)):
+                have = y[r][~np.isnan(y[r])]
+                if len(have):
+                    pick = rng.choice(have, size=len(have), replace=True)
+                    row = np.full(len(cols), np.nan)
+                    row[~np.isnan(y[r])] = pick
+                    y[r] = row
+            sample[cols] = y
+        tasks.append((model, sample, {**overrides, "name": f"bootstrap {b + 1}"}))
+    return tasks
