@@ -113,10 +113,10 @@ def _tasks(tasks):
     return out
 
 
-def _row(spec, outcome, message, seconds, fit=None, worker=True):
-    row = {"task": spec["task"], "name": spec.get("name") or "",
-           "model": _describe(spec["model"]) if not isinstance(spec["model"], dict) else "<dict>",
-           "data": _describe(spec["data"]), "outcome": outcome,
+def _row(job, outcome, message, seconds, fit=None, worker=True):
+    row = {"task": job["task"], "name": job.get("name") or "",
+           "model": _describe(job["model"]) if not isinstance(job["model"], dict) else "<dict>",
+           "data": _describe(job["data"]), "outcome": outcome,
            "converged": bool(fit and fit.get("converged")),
            "calls": fit.get("calls") if fit else None,
            "ErreurCalc": fit.get("ErreurCalc") if fit else None,
@@ -152,29 +152,29 @@ def _keep_freed_memory():
             pass
 
 
-def fit_one(spec):
+def fit_one(job):
     """Fits one task (a dict of _tasks) on the worker that runs it: a dict, never raises."""
     _keep_freed_memory()
     t0 = time.perf_counter()
     try:
         import tarvo
-        model = spec["model"]
+        model = job["model"]
         model = (tarvo.Model.from_dict(model) if isinstance(model, dict)
                  else tarvo.Model.from_toml(model))
         with warnings.catch_warnings():
             warnings.simplefilter("ignore")  # a fit that does not converge says so in its row
-            result = model.fit(spec["data"], free=_names(spec.get("free")),
-                               fixed=_names(spec.get("fixed")), starts=_count(spec.get("starts")),
-                               seed=_count(spec.get("seed")), values=_values(spec.get("values")),
-                               progress=False, profiles=spec.get("profiles", True))
+            result = model.fit(job["data"], free=_names(job.get("free")),
+                               fixed=_names(job.get("fixed")), starts=_count(job.get("starts")),
+                               seed=_count(job.get("seed")), values=_values(job.get("values")),
+                               progress=False, profiles=job.get("profiles", True))
         fit = result.json
         message = fit.get("erreur_text") or ""
         if not fit.get("converged") and not message:
             message = f"{fit.get('outcome')} after {fit.get('calls')} calls"
-        return _row(spec, fit.get("outcome"), message, time.perf_counter() - t0, fit)
+        return _row(job, fit.get("outcome"), message, time.perf_counter() - t0, fit)
     except Exception as e:  # every failure is a row with its message
         outcome = "bad input" if isinstance(e, ValueError) else "failed"
-        return _row(spec, outcome, f"{type(e).__name__}: {e}" if outcome == "failed" else str(e),
+        return _row(job, outcome, f"{type(e).__name__}: {e}" if outcome == "failed" else str(e),
                     time.perf_counter() - t0)
 
 
@@ -197,8 +197,8 @@ def fit_many(tasks, client=None, workers=None, progress=False):
     client: a ``distributed.Client``; without one a LocalCluster of ``workers`` processes
     (default: one per core, one thread each) runs the fits and is closed after.
     progress: True prints the count of finished fits on stderr."""
-    specs = _tasks(tasks)
-    if not specs:
+    jobs = _tasks(tasks)
+    if not jobs:
         return _frame([])
     own = None
     if client is None:
@@ -206,14 +206,14 @@ def fit_many(tasks, client=None, workers=None, progress=False):
         own = _local_cluster(workers)
         client = Client(own)
     try:
-        futures = client.map(fit_one, specs, pure=False)
+        futures = client.map(fit_one, jobs, pure=False)
         _watch(futures, progress)
         rows = []
-        for spec, f in zip(specs, futures):
+        for job, f in zip(jobs, futures):
             try:
                 rows.append(f.result())
             except Exception as e:  # the worker died under the task, or it was cancelled
-                rows.append(_row(spec, "failed", f"{type(e).__name__}: {e}", float("nan"),
+                rows.append(_row(job, "failed", f"{type(e).__name__}: {e}", float("nan"),
                                  worker=False))
     finally:
         if own is not None:
