@@ -4,6 +4,7 @@
 // and exchange file of its own test host, and keeps its failures to itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <latch>
@@ -172,6 +173,34 @@ TEST(Instances, InterleavedCallsGiveWhatEachGivesAlone) {
     }
     for (int i = 0; i < 2; ++i)
       EXPECT_TRUE((Outcome{runs[i].bits, runs[i].codes}) == ref.outcome[i]) << "model " << i;
+  }
+}
+
+// A set-up that replaces a loaded model (no Fin between them) reuses the instance's tables and
+// gives what a fresh instance gives; records the earlier model wrote beyond the new model's
+// points are clear again.
+TEST(Instances, AModelReplacingAnotherGivesWhatItGivesAlone) {
+  const References& ref = Reference();
+  for (int first = 0; first < 2; ++first) {
+    SCOPED_TRACE(first);
+    auto in = std::make_unique<Instance>();
+    ModelRun earlier(*in, ref.models[first]);
+    for (int k = 0; k < ModelRun::kCalls - 1; ++k) earlier.Call(k);  // no Fin
+    const PointTable* tables[2] = {in->state.points, in->state.scratch};
+    ModelRun later(*in, ref.models[1 - first]);
+    later.Call(0);
+    EXPECT_EQ(in->state.points, tables[0]);
+    EXPECT_EQ(in->state.scratch, tables[1]);
+    const int npoints = in->state.initials.NPoints;
+    for (const PointTable* t : tables)
+      for (int j = npoints; j < 8; ++j) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&t->Points[j]);
+        EXPECT_TRUE(std::all_of(bytes, bytes + sizeof(PointRecord), [](unsigned char b) {
+          return b == 0;
+        })) << "record " << j;
+      }
+    for (int k = 1; k < ModelRun::kCalls; ++k) later.Call(k);
+    EXPECT_TRUE((Outcome{later.bits, later.codes}) == ref.outcome[1 - first]);
   }
 }
 

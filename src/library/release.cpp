@@ -32,20 +32,25 @@ void ReleaseModel(EngineState& st) {
     for (compilptr& c : p.Equation) ReleaseHandle(c);
   for (compilptr& c : st.rates.formula) ReleaseHandle(c);
   Classify_rates(st.rates);  // empty lists: nothing is left to evaluate
+  st.engine = nullptr;
+  st.loaded = false;
+  st.ready = false;
+}
+
+void ReleaseTables(EngineState& st) {
   std::free(st.points);
   st.points = nullptr;
   std::free(st.scratch);
   st.scratch = nullptr;
+  st.table_records = 0;
   std::vector<FileRecord>().swap(st.rewrite);
-  st.engine = nullptr;
-  st.loaded = false;
-  st.ready = false;
 }
 
 // Both modes release everything: a non-zero mode would only leave unreachable records behind.
 void FinishModel(EngineState& st, const int16_t* /*mode*/) {
   if (!st.loaded) return;
   ReleaseModel(st);
+  ReleaseTables(st);
   FileErase(st.file.path);
 }
 

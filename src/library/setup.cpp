@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <utility>
@@ -296,6 +297,36 @@ int32_t ReplicateMeans(EngineState& st, PointTable& table) {
   return ndata;
 }
 
+// Every write into a table goes to the records of its model's points (record 1 too when there
+// are none), so clearing the records an earlier model could reach restores a fresh table.
+void AcquireTables(EngineState& st, int npoints) {
+  const int records = std::clamp(npoints, 1, static_cast<int>(kMaxPoints));
+  if (st.points && st.scratch) {
+    for (PointTable* t : {st.points, st.scratch}) {
+      std::memset(t->Outputs, 0, sizeof t->Outputs);
+      std::memset(t->Points, 0, sizeof(PointRecord) * static_cast<size_t>(st.table_records));
+      std::memset(&t->Tail, 0, sizeof t->Tail);
+    }
+  } else {
+    ReleaseTables(st);
+    st.points = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
+    st.scratch = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
+    if (!st.points || !st.scratch) {
+      ReleaseTables(st);
+      throw std::bad_alloc();
+    }
+  }
+  st.table_records = records;
+  // The pages of the scratch records that the fit's walks use are taken now, not by the first
+  // fitting step (a fresh allocation's pages are mapped at their first write).
+  for (int j = 0; j < records; ++j) {
+    PointRecord& p = st.scratch->Points[j];
+    p.Interval = 0;
+    p.YCalc[0] = 0.0;
+    p.YPrev[kMaxOutputs - 1] = 0.0;
+  }
+}
+
 void ZeroCounts(BInitials& m) {
   m.NEspeces = m.NInterrupts = m.NParametres = m.NAjustables = m.NPoints = m.NSorties = 0;
 }
@@ -317,21 +348,10 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
     Refuse(st, e, kErreurCountLimit, count_problems);
     return;
   }
-  // 2. The point table, cleared so that no field is ever read undefined.
-  //    The fit's scratch table comes with it (pages that no fit touches cost nothing).
-  st.points = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
-  if (!st.points) throw std::bad_alloc();
-  st.scratch = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
-  if (!st.scratch) throw std::bad_alloc();
+  // 2. The point table and the fit's scratch table, cleared so that no field is ever read
+  //    undefined, and the rewrite buffer.
+  AcquireTables(st, hi.NPoints);
   st.rewrite.assign(static_cast<size_t>(hi.NPoints), FileRecord{});
-  // The pages of the scratch records that the fit's walks use are taken now, not by the first
-  // fitting step (a fresh allocation's pages are mapped at their first write).
-  for (int j = 0; j < std::max<int>(hi.NPoints, 1); ++j) {
-    PointRecord& p = st.scratch->Points[j];
-    p.Interval = 0;
-    p.YCalc[0] = 0.0;
-    p.YPrev[kMaxOutputs - 1] = 0.0;
-  }
   PointTable& table = *st.points;
   AllocateSpecies(st, especes);                     // 3.
   const FileProblems file = ReadPoints(st, table);  // 4.

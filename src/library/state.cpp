@@ -7,6 +7,7 @@ namespace tarvo {
 
 EngineState::~EngineState() {
   if (loaded) ReleaseModel(*this);
+  ReleaseTables(*this);
   VariantRelease(initials.FileName);
   VariantRelease(fitset.Method);
 }

@@ -54,13 +54,16 @@ struct EngineState {
 
   FormulaCells cells;
   RateTable rates{&cells};
-  BInitials initials{};  // engine copies of the host records (their Variants are owned here)  // engine copies of the host records (their Variants are owned here)
+  BInitials initials{};  // engine copies of the host records (their Variants are owned here)
   BFitSet fitset{};
   PEspece species[kMaxSpecies]{};
   PParam parameters[kMaxParameters]{};
   PAjustable adjustables[kMaxAdjustables]{};
-  PointTable* points = nullptr;   // nil when no model is loaded
-  PointTable* scratch = nullptr;  // the fit's scratch table: allocated with points, never per call
+  // The point table and the fit's scratch table: allocated by the first set-up, never per call,
+  // and kept while one model replaces another (nil before the first set-up and after Fin).
+  PointTable* points = nullptr;
+  PointTable* scratch = nullptr;
+  int32_t table_records = 0;      // leading records of both tables that may hold data
   FileRecord buffer{};            // the file record buffer
   std::vector<FileRecord> rewrite;  // the exchange file's new content, one record a point
   ExchangeFile file{};

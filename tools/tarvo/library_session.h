@@ -1,8 +1,9 @@
 // One model loaded into an engine instance of its own (api/instance.h), driven the way a host
 // drives the exported calls: the exchange file is written into a fresh temporary folder, the
-// set-up loads the model, simulations and fitting calls run on it, and the release (then the
-// folder's removal) ends it. Sessions share nothing, so several may live in one process and
-// run in different threads (one thread per session at a time). This is the only file of the
+// set-up loads the model, simulations and fitting calls run on it, and the folder's removal
+// ends it (the instance goes back to its thread, whose next session reuses its tables).
+// Sessions share nothing, so several may live in one process and run in different threads
+// (one thread per session at a time). This is the only file of the
 // front end that calls the library's four procedures.
 //
 // Every call returns the Erreur the library reported, or kRaised when the call raised a
@@ -31,7 +32,7 @@ struct Session {
   int lead = 0;          // of which the first ones are the start point at t0 (no data)
   int outputs = 0;
   std::vector<double> offsets;  // per output, added to the data and the formula
-  bool loaded = false;   // Calcul_initial ran and Fin has not
+  bool loaded = false;   // Calcul_initial ran and the session has not ended
   std::string failure;   // text of the last raised failure
   std::unique_ptr<Instance> instance;  // made by StartSession
   Session();
