@@ -44,9 +44,29 @@ def _data(data):
     if isinstance(data, (str, os.PathLike)):
         return os.fspath(data), None, ""
     if isinstance(data, pd.DataFrame):
-        # repr-exact numbers; NaN cells become empty ones, the file's missing replicates
-        return None, data.to_csv(index=False, float_format="%.17g"), "<DataFrame>"
+        return None, _csv(data), "<DataFrame>"
     raise TypeError(f"data is a path or a pandas.DataFrame, not {type(data).__name__}")
+
+
+def _cell(v):
+    """A data cell as the data file writes it: floats exact (shortest round trip), NaN and
+    None empty (a missing replicate), anything else as its text for the reader to judge."""
+    if isinstance(v, (float, np.floating)):
+        return "" if v != v else repr(float(v))
+    if isinstance(v, (int, np.integer)) and not isinstance(v, (bool, np.bool_)):
+        return str(int(v))
+    return "" if v is None or v is pd.NA else str(v)
+
+
+def _csv(frame):
+    """The data file's text of a DataFrame. A table of a few hundred cells is written here
+    directly: pandas' writer costs more than a short fit's own Python call; text that would
+    need quoting goes through pandas."""
+    header = [str(c) for c in frame.columns]
+    rows = [[_cell(v) for v in row] for row in frame.itertuples(index=False, name=None)]
+    if any(any(ch in cell for ch in ',"\n\r') for line in [header, *rows] for cell in line):
+        return frame.to_csv(index=False, float_format="%.17g")
+    return "\n".join(",".join(line) for line in [header, *rows]) + "\n"
 
 
 def _print_line(text):

@@ -69,6 +69,22 @@ def test_from_dict_and_dataframe_give_the_file_fit(fits):
     assert r.se.equals(fits["enzyme"].se)
 
 
+def test_dataframe_reaches_the_reader_exactly():
+    """A DataFrame's cells as the data file writes them: exact numbers, missing cells empty,
+    and text that needs quoting quoted."""
+    from tarvo._model import _csv
+    frame = pd.DataFrame({"time": [0.0, 0.1, 1 / 3], "interval": [1, 1, 2],
+                          "Y.1": [1e-300, np.nan, 2.5], "Y.2": [pd.NA, -0.0, 7.0]}, dtype=object)
+    lines = [line.split(",") for line in _csv(frame).splitlines()]
+    assert lines[0] == ["time", "interval", "Y.1", "Y.2"]
+    for row, cells in zip(frame.itertuples(index=False), lines[1:]):
+        for v, cell in zip(row, cells):
+            assert cell == "" if pd.isna(v) else float(cell) == v and cell.strip() == cell
+    assert [line[1] for line in lines[1:]] == ["1", "1", "2"]
+    quoted = _csv(pd.DataFrame({"time": [0.0], "Y": ["1,5"]}))
+    assert quoted.splitlines()[1].endswith(',"1,5"')
+
+
 def test_fit_control_and_progress():
     model = tarvo.Model.from_toml(EXAMPLES / "consecutive" / "model.toml")
     lines = []
