@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarvo {
 
@@ -20,6 +21,7 @@ struct ExchangeFile {
   int32_t records = 0;    // records read or written since the file was opened
   int32_t expected = 0;   // records the caller means to read (for messages); 0: not known
   bool writing = false;
+  std::vector<char> stream_buffer;  // the open stream's buffer where the platform sets one
 };
 
 void FileOpenRead(ExchangeFile& f, const std::u16string& path, std::size_t record_size);

@@ -59,6 +59,10 @@ void OpenExchangeFile(ExchangeFile& f, const std::u16string& path, std::size_t r
   const std::string name = SystemPath(what, path);
   std::FILE* s = writing ? OpenForRewrite(name) : std::fopen(name.c_str(), "rb");
   if (!s) RaiseErrno(what, path, errno);
+  // A record is a few kilobytes: with stdio's default buffer each one would be a system call.
+  constexpr std::size_t kStreamBuffer = 64 * 1024;
+  f.stream_buffer.resize(kStreamBuffer);
+  std::setvbuf(s, f.stream_buffer.data(), _IOFBF, f.stream_buffer.size());
   BindOpened(f, s, path, record_size, writing, expected);
 }
 
