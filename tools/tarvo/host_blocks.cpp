@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -91,16 +92,15 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
   BuildHostRecords(d, LinkedOle(), b);
 }
 
+// Both directions move the whole file in one call: a record is a few kilobytes, and a fit with
+// intervals writes and reads the file dozens of times.
 int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
                       const std::vector<double>& offsets, std::string& message) {
   const int outputs = static_cast<int>(offsets.size());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    message = "cannot create the exchange file '" + path + "'";
-    return 2;
-  }
-  for (const DataPoint& p : points) {
-    FileRecord r;
+  std::vector<FileRecord> records(points.size());
+  for (size_t j = 0; j < points.size(); ++j) {
+    const DataPoint& p = points[j];
+    FileRecord& r = records[j];
     std::memset(&r, 0, sizeof r);
     r.Interval = static_cast<SmallInt>(p.interval);
     r.Time = p.time;
@@ -110,8 +110,14 @@ int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& poi
       for (size_t k = 0; k < reps.size() && k < static_cast<size_t>(kMaxReplicates); ++k)
         r.YExp[o][k] = reps[k] + offsets[static_cast<size_t>(o)];
     }
-    out.write(reinterpret_cast<const char*>(&r), sizeof r);
   }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    message = "cannot create the exchange file '" + path + "'";
+    return 2;
+  }
+  out.write(reinterpret_cast<const char*>(records.data()),
+            static_cast<std::streamsize>(records.size() * sizeof(FileRecord)));
   out.close();
   if (!out) {
     message = "cannot write the exchange file '" + path + "'";
@@ -123,16 +129,16 @@ int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& poi
 int ReadSimulated(const std::string& path, int points, int outputs,
                   std::vector<std::vector<double>>& ycalc, std::string& message) {
   std::ifstream in(path, std::ios::binary);
-  ycalc.assign(static_cast<size_t>(points), std::vector<double>(static_cast<size_t>(outputs)));
-  for (int j = 0; j < points; ++j) {
-    FileRecord r;
-    if (!in.read(reinterpret_cast<char*>(&r), sizeof r)) {
-      message = "the exchange file '" + path + "' holds fewer than " + std::to_string(points) +
-                " records";
-      return 2;
-    }
-    for (int o = 0; o < outputs; ++o) ycalc[j][o] = r.YCalc[o];
+  std::vector<FileRecord> records(static_cast<size_t>(std::max(points, 0)));
+  if (!in.read(reinterpret_cast<char*>(records.data()),
+               static_cast<std::streamsize>(records.size() * sizeof(FileRecord)))) {
+    message = "the exchange file '" + path + "' holds fewer than " + std::to_string(points) +
+              " records";
+    return 2;
   }
+  ycalc.assign(records.size(), std::vector<double>(static_cast<size_t>(outputs)));
+  for (size_t j = 0; j < records.size(); ++j)
+    for (int o = 0; o < outputs; ++o) ycalc[j][o] = records[j].YCalc[o];
   return 0;
 }
 

@@ -22,27 +22,44 @@ int Outcome(Session& s) {
   return s.blocks.fitset.Erreur;
 }
 
-int MakeFolder(Session& s) {
-  std::error_code ec;
-  fs::path base = fs::temp_directory_path(ec);
-  if (ec) base = "/tmp";
-  std::string pattern = (base / "tarvo-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) {
-    s.failure = "cannot create a temporary folder in " + base.string();
-    return 2;
+// What a session leaves to the next one of its thread: its instance, with the model still
+// loaded, whose next set-up replaces that model in the tables already mapped, and its folder,
+// emptied. A fit with intervals runs dozens of sessions; two fresh 20 MB tables for each cost
+// more in page faults than the walks themselves.
+struct Spare {
+  std::unique_ptr<Instance> instance;
+  std::string folder;
+  Spare() = default;
+  Spare(const Spare&) = delete;
+  Spare& operator=(const Spare&) = delete;
+  ~Spare() {
+    std::error_code ec;
+    if (!folder.empty()) fs::remove_all(folder, ec);
   }
-  s.folder = pattern;
-  s.exchange = (fs::path(pattern) / "points.dat").string();
-  return 0;
+};
+
+Spare& ThreadSpare() {
+  thread_local Spare spare;
+  return spare;
 }
 
-// One spare instance per thread. A session that ends hands its instance back with its model
-// still loaded; the next session of the thread takes it, and its set-up replaces that model in
-// the tables already mapped. A fit with intervals runs dozens of sessions, and two fresh
-// 20 MB tables for each cost more in page faults than the walks themselves.
-std::unique_ptr<Instance>& SpareInstance() {
-  thread_local std::unique_ptr<Instance> spare;
-  return spare;
+int MakeFolder(Session& s) {
+  std::string folder = std::move(ThreadSpare().folder);
+  ThreadSpare().folder.clear();
+  if (folder.empty()) {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "tarvo-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+      s.failure = "cannot create a temporary folder in " + base.string();
+      return 2;
+    }
+    folder = pattern;
+  }
+  s.folder = folder;
+  s.exchange = (fs::path(folder) / "points.dat").string();
+  return 0;
 }
 
 }  // namespace
@@ -64,7 +81,7 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
   if (WriteExchangeFile(s.exchange, all, s.offsets, s.failure) != 0) return kNoFile;
   BuildHostBlocks(model, text, s.points, s.exchange, values, free, s.blocks);
   HostBlocks& b = s.blocks;
-  if (!s.instance) s.instance = std::move(SpareInstance());
+  if (!s.instance) s.instance = std::move(ThreadSpare().instance);
   if (!s.instance) s.instance = std::make_unique<Instance>();
   Instance_setup(*s.instance, &b.initials, &b.fitset, b.especes.data(), &b.adjustables,
                  b.parametres.data(), &b.sorties, b.derivees.data());
@@ -93,14 +110,19 @@ int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
 }
 
 void EndSession(Session& s) {
-  // The model stays loaded in the instance until the next set-up of the thread replaces it
-  // or the thread ends; its exchange file goes with the folder.
-  if (s.instance && !SpareInstance()) SpareInstance() = std::move(s.instance);
+  Spare& spare = ThreadSpare();
+  if (s.instance && !spare.instance) spare.instance = std::move(s.instance);
   s.instance.reset();
   s.loaded = false;
   if (!s.folder.empty()) {
+    // The next session writes a new exchange file, not one truncated and rewritten: ext4
+    // forces the latter to disk when it is closed.
     std::error_code ec;
-    fs::remove_all(s.folder, ec);
+    fs::remove(s.exchange, ec);
+    if (!ec && spare.folder.empty() && fs::is_empty(s.folder, ec) && !ec)
+      spare.folder = std::move(s.folder);
+    else
+      fs::remove_all(s.folder, ec);
     s.folder.clear();
   }
   FreeHostRecords(s.blocks);

@@ -1,10 +1,11 @@
 // One model loaded into an engine instance of its own (api/instance.h), driven the way a host
-// drives the exported calls: the exchange file is written into a fresh temporary folder, the
-// set-up loads the model, simulations and fitting calls run on it, and the folder's removal
-// ends it (the instance goes back to its thread, whose next session reuses its tables).
-// Sessions share nothing, so several may live in one process and run in different threads
-// (one thread per session at a time). This is the only file of the
-// front end that calls the library's four procedures.
+// drives the exported calls: the exchange file is written into a temporary folder, the set-up
+// loads the model, and simulations and fitting calls run on it. Ending the session removes the
+// file and hands the instance and the folder to the next session of the same thread, whose
+// set-up replaces the model in the instance's tables (the folder is removed when the thread
+// ends). Sessions share nothing, so several may live in one process and run in different
+// threads (one thread per session at a time). This is the only file of the front end that
+// calls the library's four procedures.
 //
 // Every call returns the Erreur the library reported, or kRaised when the call raised a
 // failure (its text, as Tarvo_last_failure would give it, is put in the session's failure).
@@ -26,7 +27,7 @@ inline constexpr int kRaised = -1;
 
 struct Session {
   HostBlocks blocks;
-  std::string folder;    // temporary folder, removed by EndSession
+  std::string folder;    // temporary folder, emptied by EndSession
   std::string exchange;  // exchange file inside it
   int points = 0;        // records of the exchange file
   int lead = 0;          // of which the first ones are the start point at t0 (no data)
