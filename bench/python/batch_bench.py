@@ -3,8 +3,11 @@
 1. The wall time of N fits (default 64 synthetic data sets of the enzyme example) through
    tarvo.batch.fit_many on a LocalCluster of 1 and of 2 worker processes (one thread each;
    the clusters are started before the clock runs), and the ratio of the two; then how busy
-   the pool kept its workers and how much slower each fit ran beside another (the machine's
-   load average is printed: other work on the cores shows there).
+   the pool kept its workers and how much slower each fit ran beside another. The two
+   sizes run in turn for several rounds (the order alternating), so that a change of the
+   machine's speed falls on both; the ratio reported is the median of the rounds'. Each
+   round measures the clusters fit_many starts (tarvo.batch.local_cluster, Dask's workers
+   quietened) and, for comparison, clusters with Dask's default settings.
 2. The time of one fit through the public call ``Model.fit`` against the library's own fit
    call underneath it (``tarvo._core.fit``: reading the data, the fit and its uncertainty in
    C++, nothing of Python but the arguments), both the best of R repeats, and the overhead
@@ -53,9 +56,10 @@ def data_sets(n):
     return sets
 
 
-def batch_wall(tasks, workers):
-    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
-                      dashboard_address=":0") as cluster, Client(cluster) as client:
+def batch_wall(tasks, workers, quiet):
+    cluster = batch.local_cluster(workers) if quiet else \
+        LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=":0")
+    with cluster, Client(cluster) as client:
         client.wait_for_workers(workers)
         client.run(lambda: __import__("tarvo"))  # the module loaded before the clock runs
         t0 = time.perf_counter()
@@ -109,6 +113,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--fits", type=int, default=64)
     ap.add_argument("--repeats", type=int, default=20, help="repeats of the single-fit timing")
+    ap.add_argument("--rounds", type=int, default=3, help="rounds of the 1- and 2-worker runs")
     ap.add_argument("--no-profiles", action="store_true",
                     help="SE only: skip the profile-likelihood intervals in every fit")
     args = ap.parse_args()
@@ -117,20 +122,25 @@ def main():
     tasks = [(MODEL, d, {"profiles": profiles}) for d in sets]
     print(f"{args.fits} fits of the enzyme example (synthetic data sets), "
           f"{'with' if profiles else 'without'} profile intervals; {os.cpu_count()} cores")
-    walls, busies = {}, {}
-    for workers in (1, 2):
-        load = os.getloadavg()[0]
-        wall, busy, failed = batch_wall(tasks, workers)
-        walls[workers], busies[workers] = wall, busy
-        print(f"  {workers} worker{'s' if workers > 1 else ' '}: {wall:7.2f} s wall, "
-              f"{busy:7.2f} s in the fits, {wall / args.fits * 1000:6.1f} ms per fit"
-              f"{f', {failed} not converged' if failed else ''} (load average before: {load:.2f})")
-    print(f"  2 workers are {walls[1] / walls[2]:.2f}x faster than 1")
-    # Where a shortfall comes from: the pool keeping its workers busy, or each fit running
-    # slower beside the other (cores shared with other work, memory bandwidth).
-    print(f"  workers busy {busies[2] / (2 * walls[2]) * 100:.0f} % of the wall time with 2, "
-          f"{busies[1] / walls[1] * 100:.0f} % with 1; a fit takes "
-          f"{busies[2] / busies[1]:.2f}x as long with 2 workers as with 1")
+    for quiet in (True, False):
+        print("clusters of batch.local_cluster (Dask's workers quietened)" if quiet else
+              "clusters with Dask's default settings")
+        ratios, slow, busy2 = [], [], []
+        for r in range(args.rounds):
+            walls, busies = {}, {}
+            for workers in ((1, 2) if r % 2 == 0 else (2, 1)):
+                wall, busy, failed = batch_wall(tasks, workers, quiet)
+                walls[workers], busies[workers] = wall, busy
+                if failed:
+                    print(f"  {failed} fits did not converge with {workers} workers")
+            ratios.append(walls[1] / walls[2])
+            slow.append(busies[2] / busies[1])
+            busy2.append(busies[2] / (2 * walls[2]))
+            print(f"  round {r + 1}: 1 worker {walls[1]:6.2f} s ({walls[1] / args.fits * 1000:5.1f} ms "
+                  f"per fit), 2 workers {walls[2]:6.2f} s: {ratios[-1]:.2f}x")
+        print(f"  2 workers are {np.median(ratios):.2f}x faster than 1 (median of "
+              f"{args.rounds} rounds); workers busy {np.median(busy2) * 100:.0f} % of the wall "
+              f"time with 2; a fit takes {np.median(slow):.2f}x as long beside another")
 
     py, lib, ratio, command = overhead(sets[0], args.repeats, profiles)
     print(f"one fit, best of {args.repeats} (the two calls timed in turn):")

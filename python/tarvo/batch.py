@@ -25,7 +25,8 @@ import warnings
 import numpy as np
 import pandas as pd
 
-__all__ = ["fit_many", "multi_start_tasks", "bootstrap_tasks", "best", "read_data"]
+__all__ = ["fit_many", "local_cluster", "multi_start_tasks", "bootstrap_tasks", "best",
+           "read_data", "QUIET_WORKERS"]
 
 # The keys an overrides dict may hold, and what they mean to Model.fit.
 _OVERRIDES = ("values", "free", "fixed", "starts", "seed", "profiles", "name")
@@ -137,9 +138,11 @@ _TRIM_SET = False
 
 def _keep_freed_memory():
     """Dask's nanny starts each worker with MALLOC_TRIM_THRESHOLD_=65536, so glibc hands back
-    the top of the heap on nearly every free. A fit takes and frees its tables call after call,
-    and the pages so returned are faulted in afresh: on a virtual machine that made a fit 1.5x
-    slower, and twice that with two workers side by side. Freed memory up to 64 MiB is kept."""
+    the top of the heap on nearly every free, and setting it also stops glibc from raising its
+    mmap threshold, so every block of 128 KiB or more is mapped and unmapped afresh. A fit takes
+    and frees its buffers call after call, and the pages so returned are faulted in again: on a
+    virtual machine that made a fit 1.5x slower, and more with two workers side by side. Freed
+    memory up to 64 MiB is kept, and blocks below 32 MiB come from the heap."""
     global _TRIM_SET
     if _TRIM_SET:
         return
@@ -147,7 +150,9 @@ def _keep_freed_memory():
     if sys.platform.startswith("linux"):
         try:
             import ctypes
-            ctypes.CDLL("libc.so.6").mallopt(-1, 64 << 20)  # M_TRIM_THRESHOLD
+            libc = ctypes.CDLL("libc.so.6")
+            libc.mallopt(-1, 64 << 20)  # M_TRIM_THRESHOLD
+            libc.mallopt(-3, 32 << 20)  # M_MMAP_THRESHOLD
         except (OSError, AttributeError):
             pass
 
@@ -178,10 +183,28 @@ def fit_one(job):
                     time.perf_counter() - t0)
 
 
-def _local_cluster(workers):
+# Dask settings for workers whose tasks are CPU-bound fits on every core: each worker samples
+# its own stacks every 10 ms and polls the system several times a second, and beside fits that
+# fill the cores those wake-ups slow every fit (by about a tenth with 2 workers on 2 cores).
+# The profiler goes (the fits run in C++, where it sees nothing) and the monitors slow down.
+QUIET_WORKERS = {
+    "distributed.worker.profile.enabled": False,
+    "distributed.admin.tick.interval": "1s",
+    "distributed.admin.system-monitor.interval": "2s",
+    "distributed.worker.memory.monitor-interval": "1s",
+}
+
+
+def local_cluster(workers=None, **kwargs):
+    """The LocalCluster fit_many starts without a client: ``workers`` single-threaded worker
+    processes (default: one per core) with QUIET_WORKERS. kwargs go to LocalCluster."""
+    import dask
     from distributed import LocalCluster
-    return LocalCluster(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
-                        processes=True, dashboard_address=":0")
+    options = dict(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
+                   processes=True, dashboard_address=":0")
+    options.update(kwargs)
+    with dask.config.set(QUIET_WORKERS):
+        return LocalCluster(**options)
 
 
 def fit_many(tasks, client=None, workers=None, progress=False):
@@ -203,7 +226,7 @@ def fit_many(tasks, client=None, workers=None, progress=False):
     own = None
     if client is None:
         from distributed import Client
-        own = _local_cluster(workers)
+        own = local_cluster(workers)
         client = Client(own)
     try:
         futures = client.map(fit_one, jobs, pure=False)
