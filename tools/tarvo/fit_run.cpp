@@ -124,13 +124,7 @@ int FitSession(FitRun& run, const FitProgress& progress, std::vector<std::string
   const Prepared& p = run.p;
   FitResult& r = run.r;
   Session s;
-  if (LoadModel(s, p, errors) != 0) return 2;
-  // Work beyond the budget of a simulation is refused before it starts, or after the probe.
-  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
-      !why.empty() || !(why = ProbeSimulation(s, p)).empty()) {
-    errors.push_back(p.model.path + ": " + why);
-    return 2;
-  }
+  if (LoadWithinBudget(s, p, errors) != 0) return 2;
   // The fit's first step starts from the outputs of a simulation at the current values.
   const int e = RunSimulation(s);
   const std::string first_nf = e == kRaised ? "" : NonFiniteCheck(s, p, e);

@@ -11,13 +11,7 @@ int SimulateOn(Prepared& p, SimulateRun& run, std::string& message,
   // Nothing is fitted here, so the library need not count the data against free adjustables.
   p.free.assign(p.free.size(), false);
   Session s;
-  if (LoadModel(s, p, errors) != 0) return 2;
-  // Work beyond the budget of a simulation is refused before it starts, or after the probe.
-  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
-      !why.empty() || !(why = ProbeSimulation(s, p)).empty()) {
-    errors.push_back(p.model.path + ": " + why);
-    return 2;
-  }
+  if (LoadWithinBudget(s, p, errors) != 0) return 2;
   const int e = RunSimulation(s);
   if (e == kRaised) {
     message = "the simulation failed: " + s.failure;

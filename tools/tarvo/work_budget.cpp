@@ -3,10 +3,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <map>
+#include <mutex>
 
+#include "tarvo/load_model.h"
 #include "tarvo/report.h"
 
 namespace tarvo::tool {
@@ -63,7 +67,30 @@ std::string FixedStepBudgetProblem(const Prepared& p, const std::vector<DataPoin
          "\"RUNGE-KUTTA QC\"";
 }
 
-std::string ProbeSimulation(Session& s, const Prepared& p) {
+namespace {
+
+// Everything the probed simulation's work depends on: formulas, method, tolerance, start
+// values and the points' times (not the measured values, which it never reads).
+std::string ProbeKey(const Prepared& p) {
+  std::string key = p.model.method + '\n';
+  auto add = [&key](double v) { key += std::to_string(std::bit_cast<uint64_t>(v)) + ','; };
+  add(p.model.tolerance);
+  add(p.model.t0);
+  key += std::to_string(p.text.intervals) + '\n';
+  for (const TranslatedFormula& f : p.text.formulas)
+    key += std::to_string(static_cast<int>(f.role)) + ':' + std::to_string(f.row) + ':' +
+           std::to_string(f.column) + '=' + f.text + '\n';
+  for (const std::string& h : p.text.hidden_parameters) key += h + '\n';
+  for (double v : p.values) add(v);
+  for (const OutputDecl& o : p.model.outputs) add(o.offset);
+  for (const DataPoint& pt : WithStartPoint(p.model, p.data.points)) {
+    key += std::to_string(pt.interval) + '@';
+    add(pt.time);
+  }
+  return key;
+}
+
+std::string ForkedProbe(Session& s, const Prepared& p) {
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child < 0) return "";  // no probe possible: run unguarded
@@ -84,6 +111,37 @@ std::string ProbeSimulation(Session& s, const Prepared& p) {
          ". Likely causes: times in a unit much smaller than the rates' (ms or s for rates "
          "per min), rates far faster than the spacing of the points, or tolerance = " +
          Num(p.model.tolerance) + " too small for " + p.model.method;
+}
+
+}  // namespace
+
+// The verdict on a simulation is kept for the process: a batch fits one design over many data
+// sets, and every fork costs the process's other threads a copy of each page they write next
+// (in a Dask worker that made every fit a fifth slower).
+std::string ProbeSimulation(Session& s, const Prepared& p) {
+  static std::mutex mutex;
+  static std::map<std::string, std::string> verdicts;
+  constexpr size_t kMaxVerdicts = 256;
+  const std::string key = ProbeKey(p);
+  {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (const auto found = verdicts.find(key); found != verdicts.end()) return found->second;
+  }
+  std::string verdict = ForkedProbe(s, p);
+  const std::lock_guard<std::mutex> lock(mutex);
+  if (verdicts.size() >= kMaxVerdicts) verdicts.clear();
+  verdicts.emplace(key, verdict);
+  return verdict;
+}
+
+int LoadWithinBudget(Session& s, const Prepared& p, std::vector<std::string>& errors) {
+  if (LoadModel(s, p, errors) != 0) return 2;
+  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
+      !why.empty() || !(why = ProbeSimulation(s, p)).empty()) {
+    errors.push_back(p.model.path + ": " + why);
+    return 2;
+  }
+  return 0;
 }
 
 }  // namespace tarvo::tool

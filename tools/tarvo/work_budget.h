@@ -27,7 +27,13 @@ double FixedStepWork(const Prepared& p, const std::vector<DataPoint>& points);
 std::string FixedStepBudgetProblem(const Prepared& p, const std::vector<DataPoint>& points);
 
 // Runs one simulation of the loaded session in a child process. Empty when it finished within
-// kProbeSeconds; else the sentence refusing the model.
+// kProbeSeconds; else the sentence refusing the model. The verdict on the same simulation
+// (formulas, method, tolerance, start values, times of the points) is given again without a
+// new probe for as long as the process runs.
 std::string ProbeSimulation(Session& s, const Prepared& p);
+
+// LoadModel, then the budget: a fixed-step simulation beyond it is refused before it starts,
+// any other after the probe. 0, or 2 with errors filled (the model file's path first).
+int LoadWithinBudget(Session& s, const Prepared& p, std::vector<std::string>& errors);
 
 }  // namespace tarvo::tool
