@@ -5,9 +5,9 @@
    the clusters are started before the clock runs), and the ratio of the two; then how busy
    the pool kept its workers and how much slower each fit ran beside another. The two
    sizes run in turn for several rounds (the order alternating), so that a change of the
-   machine's speed falls on both; the ratio reported is the median of the rounds'. Each
-   round measures the clusters fit_many starts (tarvo.batch.local_cluster, Dask's workers
-   quietened) and, for comparison, clusters with Dask's default settings.
+   machine's speed falls on both; the ratio reported is the median of the rounds'. The
+   clusters are those fit_many starts (tarvo.batch.local_cluster, Dask's workers quietened);
+   --dask-defaults measures clusters with Dask's default settings as well.
 2. The time of one fit through the public call ``Model.fit`` against the library's own fit
    call underneath it (``tarvo._core.fit``: reading the data, the fit and its uncertainty in
    C++, nothing of Python but the arguments), both the best of R repeats, and the overhead
@@ -113,7 +113,9 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--fits", type=int, default=64)
     ap.add_argument("--repeats", type=int, default=20, help="repeats of the single-fit timing")
-    ap.add_argument("--rounds", type=int, default=3, help="rounds of the 1- and 2-worker runs")
+    ap.add_argument("--rounds", type=int, default=5, help="rounds of the 1- and 2-worker runs")
+    ap.add_argument("--dask-defaults", action="store_true",
+                    help="also measure clusters with Dask's default settings")
     ap.add_argument("--no-profiles", action="store_true",
                     help="SE only: skip the profile-likelihood intervals in every fit")
     args = ap.parse_args()
@@ -122,7 +124,7 @@ def main():
     tasks = [(MODEL, d, {"profiles": profiles}) for d in sets]
     print(f"{args.fits} fits of the enzyme example (synthetic data sets), "
           f"{'with' if profiles else 'without'} profile intervals; {os.cpu_count()} cores")
-    for quiet in (True, False):
+    for quiet in (True, False) if args.dask_defaults else (True,):
         print("clusters of batch.local_cluster (Dask's workers quietened)" if quiet else
               "clusters with Dask's default settings")
         ratios, slow, busy2 = [], [], []
@@ -139,7 +141,7 @@ def main():
             print(f"  round {r + 1}: 1 worker {walls[1]:6.2f} s ({walls[1] / args.fits * 1000:5.1f} ms "
                   f"per fit), 2 workers {walls[2]:6.2f} s: {ratios[-1]:.2f}x")
         print(f"  2 workers are {np.median(ratios):.2f}x faster than 1 (median of "
-              f"{args.rounds} rounds); workers busy {np.median(busy2) * 100:.0f} % of the wall "
+              f"{args.rounds} rounds, {min(ratios):.2f}x to {max(ratios):.2f}x); workers busy {np.median(busy2) * 100:.0f} % of the wall "
               f"time with 2; a fit takes {np.median(slow):.2f}x as long beside another")
 
     py, lib, ratio, command = overhead(sets[0], args.repeats, profiles)

@@ -104,16 +104,23 @@ py::list Adjustables(const Model& m) {
   return out;
 }
 
+// The ident of Python's main thread, the only one that sees signals (set at import).
+unsigned long g_main_thread = 0;
+
 // Calls Python back from a fit running without the GIL: progress lines and Ctrl-C. An
 // exception raised by the callable, or a KeyboardInterrupt, ends the fit after the current
-// call and is raised again once the fit is over.
+// call and is raised again once the fit is over. A quiet fit, or one outside the main thread
+// (where no signal ever arrives), never takes the GIL: a batch worker's event loop would
+// otherwise wake for it at every fitting call.
 struct Callbacks {
   py::object line;  // None, or a callable taking one line of text
+  bool quiet = line.is_none();
   bool raised = false;
 
   void Say(const std::string& text) {
+    if (quiet) return;
     py::gil_scoped_acquire gil;
-    if (raised || line.is_none()) return;
+    if (raised) return;
     try {
       line(text);
     } catch (py::error_already_set& e) {
@@ -122,8 +129,9 @@ struct Callbacks {
     }
   }
   bool Stop() {
+    if (raised || PyThread_get_thread_ident() != g_main_thread) return raised;
     py::gil_scoped_acquire gil;
-    if (!raised && PyErr_CheckSignals() != 0) raised = true;
+    if (PyErr_CheckSignals() != 0) raised = true;
     return raised;
   }
   FitProgress Progress() {
@@ -250,6 +258,8 @@ std::string DataText(const std::vector<std::string>& names,
 
 PYBIND11_MODULE(_core, m) {
   m.doc() = "tarvo's front end: model files, fits and simulations (use the tarvo package)";
+  g_main_thread =
+      py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
   // InputError is both a TarvoError and a ValueError.
   PyObject* base = PyErr_NewException("tarvo._core.TarvoError", nullptr, nullptr);
   const py::tuple bases = py::make_tuple(py::handle(base), py::handle(PyExc_ValueError));
