@@ -11,6 +11,9 @@
 #include <string>
 #include <thread>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "platform/variant.h"
 #include "tarvo/erreur_text.h"
 #include "tarvo/host_blocks.h"
@@ -196,6 +199,37 @@ TEST(CliHost, SessionsCleanUpTheirFolder) {
   EndSession(s);
   EXPECT_FALSE(std::filesystem::exists(exchange));
   EndSession(s);  // twice is harmless
+}
+
+// A process forked after a session (Python's multiprocessing does that) makes a folder of its
+// own instead of writing into the one its parent keeps for the thread's next session.
+TEST(CliHost, AForkedProcessKeepsOutOfItsParentsFolder) {
+  std::vector<DataPoint> points(2);
+  for (int j = 0; j < 2; ++j) {
+    points[j].time = j;
+    points[j].values = {{1.0 + j}};
+  }
+  const Prepared p = FirstOrderRun(0.5, points);
+  std::string kept;
+  {
+    Session s;
+    ASSERT_EQ(StartSession(s, p.model, p.text, p.data.points, p.values, p.free), 0) << s.failure;
+    kept = s.folder;
+  }
+  ASSERT_TRUE(std::filesystem::is_directory(kept));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Session s;
+    const bool own = StartSession(s, p.model, p.text, p.data.points, p.values, p.free) == 0 &&
+                     !s.folder.empty() && s.folder != kept;
+    EndSession(s);
+    _exit(own ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(std::filesystem::is_directory(kept));  // the parent's, untouched
 }
 
 TEST(CliHost, ExchangeFileHoldsTheHostRecords) {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <unistd.h>
+
 #include "api/instance.h"
 #include "platform/failure.h"
 #include "tarvo/prepare.h"
@@ -26,15 +28,19 @@ int Outcome(Session& s) {
 // loaded, whose next set-up replaces that model in the tables already mapped, and its folder,
 // emptied. A fit with intervals runs dozens of sessions; two fresh 20 MB tables for each cost
 // more in page faults than the walks themselves.
+// The folder belongs to the process that made it: a child forked from this one (Python's
+// multiprocessing does that) inherits the thread's spare but must make a folder of its own,
+// or the two would write one exchange file.
 struct Spare {
   std::unique_ptr<Instance> instance;
   std::string folder;
+  pid_t owner = 0;  // the process that made folder
   Spare() = default;
   Spare(const Spare&) = delete;
   Spare& operator=(const Spare&) = delete;
   ~Spare() {
     std::error_code ec;
-    if (!folder.empty()) fs::remove_all(folder, ec);
+    if (!folder.empty() && owner == getpid()) fs::remove_all(folder, ec);
   }
 };
 
@@ -44,8 +50,9 @@ Spare& ThreadSpare() {
 }
 
 int MakeFolder(Session& s) {
-  std::string folder = std::move(ThreadSpare().folder);
-  ThreadSpare().folder.clear();
+  Spare& spare = ThreadSpare();
+  std::string folder = spare.owner == getpid() ? std::move(spare.folder) : std::string();
+  spare.folder.clear();
   if (folder.empty()) {
     std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
@@ -119,10 +126,12 @@ void EndSession(Session& s) {
     // forces the latter to disk when it is closed.
     std::error_code ec;
     fs::remove(s.exchange, ec);
-    if (!ec && spare.folder.empty() && fs::is_empty(s.folder, ec) && !ec)
+    if (!ec && spare.folder.empty() && fs::is_empty(s.folder, ec) && !ec) {
       spare.folder = std::move(s.folder);
-    else
+      spare.owner = getpid();
+    } else {
       fs::remove_all(s.folder, ec);
+    }
     s.folder.clear();
   }
   FreeHostRecords(s.blocks);

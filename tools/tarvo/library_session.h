@@ -3,7 +3,7 @@
 // loads the model, and simulations and fitting calls run on it. Ending the session removes the
 // file and hands the instance and the folder to the next session of the same thread, whose
 // set-up replaces the model in the instance's tables (the folder is removed when the thread
-// ends). Sessions share nothing, so several may live in one process and run in different
+// ends; a process forked meanwhile makes a folder of its own). Sessions share nothing, so several may live in one process and run in different
 // threads (one thread per session at a time). This is the only file of the front end that
 // calls the library's four procedures.
 //
