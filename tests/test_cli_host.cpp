@@ -138,6 +138,16 @@ Prepared FirstOrderRun(double k, std::vector<DataPoint> points) {
   return p;
 }
 
+// n points at t = 0, 1, ... with one measured value each (1, 2, ...).
+std::vector<DataPoint> CountingPoints(int n) {
+  std::vector<DataPoint> points(static_cast<size_t>(n));
+  for (int j = 0; j < n; ++j) {
+    points[j].time = j;
+    points[j].values = {{1.0 + j}};
+  }
+  return points;
+}
+
 TEST(CliHost, SimulatesThroughTheExportedCalls) {
   std::vector<DataPoint> points;
   for (int j = 0; j <= 6; ++j) {
@@ -165,12 +175,7 @@ TEST(CliHost, SimulatesThroughTheExportedCalls) {
 // A session's end removes its exchange file and leaves the folder to the next session of the
 // thread, which reuses it; the thread's end removes it.
 TEST(CliHost, SessionsCleanUpTheirFolder) {
-  std::vector<DataPoint> points(3);
-  for (int j = 0; j < 3; ++j) {
-    points[j].time = j;
-    points[j].values = {{1.0 + j}};
-  }
-  const Prepared p = FirstOrderRun(0.5, points);
+  const Prepared p = FirstOrderRun(0.5, CountingPoints(3));
   std::string folders[2];
   std::thread([&] {
     for (std::string& folder : folders) {
@@ -204,12 +209,7 @@ TEST(CliHost, SessionsCleanUpTheirFolder) {
 // A process forked after a session (Python's multiprocessing does that) makes a folder of its
 // own instead of writing into the one its parent keeps for the thread's next session.
 TEST(CliHost, AForkedProcessKeepsOutOfItsParentsFolder) {
-  std::vector<DataPoint> points(2);
-  for (int j = 0; j < 2; ++j) {
-    points[j].time = j;
-    points[j].values = {{1.0 + j}};
-  }
-  const Prepared p = FirstOrderRun(0.5, points);
+  const Prepared p = FirstOrderRun(0.5, CountingPoints(2));
   std::string kept;
   {
     Session s;
