@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "tarvo/data_csv.h"
+#include "language/data_csv.h"
 
 namespace tarvo::fuzz {
 namespace {
@@ -22,12 +22,12 @@ void Run(const uint8_t* data, size_t size) {
       fs::temp_directory_path() / ("tarvo-fuzz-data-" + std::to_string(getpid()) + ".csv");
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  tool::Dataset d;
+  frontend::Dataset d;
   std::string message;
   double mean = 0;
-  if (tool::ReadData(path.string(), {"Abs", "B"}, d, message) == 0)
-    for (const tool::DataPoint& p : d.points)
-      for (int o = 0; o < 2; ++o) (void)tool::MeanOf(p, o, mean);
+  if (frontend::ReadData(path.string(), {"Abs", "B"}, d, message) == 0)
+    for (const frontend::DataPoint& p : d.points)
+      for (int o = 0; o < 2; ++o) (void)frontend::MeanOf(p, o, mean);
   std::error_code ignored;
   fs::remove(path, ignored);
 }

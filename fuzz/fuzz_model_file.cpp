@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "tarvo/data_csv.h"
-#include "tarvo/model_file.h"
-#include "tarvo/model_text.h"
-#include "tarvo/model_warnings.h"
-#include "tarvo/prepare.h"
+#include "language/data_csv.h"
+#include "language/model_file.h"
+#include "language/model_text.h"
+#include "language/model_warnings.h"
+#include "language/prepare.h"
 
 namespace tarvo::fuzz {
 namespace {
@@ -48,20 +48,20 @@ void Run(const uint8_t* data, size_t size) {
   const fs::path model = Folder() / "model.toml";
   std::ofstream(model, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  tool::Prepared p;
+  frontend::Prepared p;
   std::string message;
-  if (tool::ReadModel(model.string(), p.model, message) != 0) return;
+  if (frontend::ReadModel(model.string(), p.model, message) != 0) return;
   std::vector<std::string> outputs;
   for (const auto& o : p.model.outputs) outputs.push_back(o.name);
-  if (tool::ReadData((Folder() / "data.csv").string(), outputs, p.data, message) != 0) return;
+  if (frontend::ReadData((Folder() / "data.csv").string(), outputs, p.data, message) != 0) return;
   for (const auto& a : p.model.adjustables) {
     p.values.push_back(a.value);
     p.free.push_back(a.free);
   }
   std::vector<std::string> errors;
   const int intervals = std::max(p.model.intervals, p.data.last_interval);
-  if (tool::TranslateModel(p.model, intervals, p.text, errors) != 0) return;
-  (void)tool::ModelWarnings(p);
+  if (frontend::TranslateModel(p.model, intervals, p.text, errors) != 0) return;
+  (void)frontend::ModelWarnings(p);
 }
 
 }  // namespace

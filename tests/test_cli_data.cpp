@@ -8,9 +8,9 @@
 #include <fstream>
 #include <string>
 
-#include "tarvo/data_csv.h"
+#include "language/data_csv.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 namespace {
 
 class CliData : public ::testing::Test {
@@ -120,4 +120,4 @@ TEST_F(CliData, NamesThePlaceOfEveryProblem) {
 }
 
 }  // namespace
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

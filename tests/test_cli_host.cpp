@@ -15,13 +15,13 @@
 #include <unistd.h>
 
 #include "platform/variant.h"
-#include "tarvo/erreur_text.h"
-#include "tarvo/host_blocks.h"
-#include "tarvo/library_session.h"
-#include "tarvo/model_warnings.h"
-#include "tarvo/simulate_at.h"
+#include "session/erreur_text.h"
+#include "session/host_blocks.h"
+#include "session/library_session.h"
+#include "language/model_warnings.h"
+#include "analysis/simulate_at.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 namespace {
 
 std::string Cell(const VARIANT& v) {
@@ -348,4 +348,4 @@ TEST(CliHost, PutsErreurCodesIntoSentences) {
 }
 
 }  // namespace
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

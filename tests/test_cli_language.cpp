@@ -9,13 +9,13 @@
 #include <random>
 #include <string>
 
-#include "tarvo/model_file.h"
-#include "tarvo/prepare.h"
-#include "tarvo/reactions.h"
-#include "tarvo/simulate_at.h"
-#include "tarvo/transforms.h"
+#include "language/model_file.h"
+#include "language/prepare.h"
+#include "language/reactions.h"
+#include "analysis/simulate_at.h"
+#include "language/transforms.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 namespace {
 
 namespace fs = std::filesystem;
@@ -164,4 +164,4 @@ TEST(CliLanguage, TransformsStartAtTheUsersValueAndAgreeWithTheLibrary) {
 }
 
 }  // namespace
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -8,10 +8,10 @@
 #include <fstream>
 #include <string>
 
-#include "tarvo/model_file.h"
-#include "tarvo/model_text.h"
+#include "language/model_file.h"
+#include "language/model_text.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 namespace {
 
 const char* kModel = R"toml(method = "RUNGE-KUTTA 4"
@@ -203,4 +203,4 @@ TEST_F(CliModel, NamesThePlaceOfEveryStructuralProblem) {
 }
 
 }  // namespace
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tarvo/names.h"
+#include "language/names.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 namespace {
 
 NameTable Table() {
@@ -128,4 +128,4 @@ TEST(CliNames, AcceptsOnlyNamesTheLibraryCannotMistake) {
 }
 
 }  // namespace
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -11,14 +11,15 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tarvo/distributions.h"
-#include "tarvo/profile.h"
-#include "tarvo/refit.h"
+#include "analysis/distributions.h"
+#include "analysis/profile.h"
+#include "analysis/refit.h"
+#include "results/uncertainty_report.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using namespace tarvo::tool;
+using namespace tarvo::frontend;
 
 TEST(Distributions, FQuantilesMatchTables) {
   const struct {

@@ -1,34 +1,19 @@
-# The front end's library and command. toml++ reads the model files, PLplot draws the plots.
-# Included by tools/CMakeLists.txt once CLI11 and nlohmann-json are found.
-if(NOT PkgConfig_FOUND)
-  message(FATAL_ERROR "pkg-config is needed to find toml++ and PLplot (scripts/deps.sh)")
+# The tarvo program: argument parsing (CLI11), the commands, progress lines, exit statuses and
+# the plots (PLplot). Everything else is the front end's library (frontend/).
+# Included by tools/CMakeLists.txt once CLI11 is found.
+if(NOT TARGET tarvo_frontend)
+  message(WARNING "the front end's library is not built: the tarvo tool is not built")
+  return()
 endif()
-pkg_check_modules(TARVO_TOML REQUIRED IMPORTED_TARGET tomlplusplus)
 pkg_check_modules(TARVO_PLPLOT REQUIRED IMPORTED_TARGET plplot)
 
-# The command's own files: main.cpp, one file per subcommand, and the sanitizer settings of
-# the program. Every other file of tarvo/ is the library.
-set(TARVO_COMMAND_FILES main batch check compare fit formula simulate synth sanitizer_suppressions)
-file(GLOB TARVO_FRONTEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/*.cpp)
-set(TARVO_COMMAND_SOURCES)
-foreach(name ${TARVO_COMMAND_FILES})
-  list(REMOVE_ITEM TARVO_FRONTEND_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${name}.cpp)
-  list(APPEND TARVO_COMMAND_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${name}.cpp)
-endforeach()
-
-# Static and position-independent (CMAKE_POSITION_INDEPENDENT_CODE), so that it links into
-# the Python extension module as well as into programs.
-add_library(tarvo_frontend STATIC ${TARVO_FRONTEND_SOURCES})
-target_include_directories(tarvo_frontend PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(tarvo_frontend PUBLIC tarvo_core nlohmann_json::nlohmann_json
-                      PkgConfig::TARVO_TOML PkgConfig::TARVO_PLPLOT)
-# The name the unit tests and fuzz targets link.
-add_library(tarvo_tool_units ALIAS tarvo_frontend)
-
+file(GLOB TARVO_COMMAND_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/*.cpp)
 add_executable(tarvo ${TARVO_COMMAND_SOURCES})
+target_include_directories(tarvo PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 set_target_properties(tarvo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_compile_definitions(tarvo PRIVATE TARVO_VERSION="${PROJECT_VERSION}")
-target_link_libraries(tarvo PRIVATE tarvo_frontend CLI11::CLI11 ${CMAKE_DL_LIBS})
+target_link_libraries(tarvo PRIVATE tarvo_frontend CLI11::CLI11 PkgConfig::TARVO_PLPLOT
+                      ${CMAKE_DL_LIBS})
 
 # Command-line tests run the built binary and need it built first.
 if(TARVO_TESTS)

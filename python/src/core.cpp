@@ -17,15 +17,15 @@
 #include <optional>
 #include <stdexcept>
 
-#include "tarvo/erreur_text.h"
-#include "tarvo/fit_run.h"
-#include "tarvo/model_warnings.h"
-#include "tarvo/plot.h"
-#include "tarvo/results.h"
-#include "tarvo/simulate_run.h"
+#include "session/erreur_text.h"
+#include "analysis/fit_run.h"
+#include "language/model_warnings.h"
+#include "results/plot_data.h"
+#include "analysis/simulate_at.h"
+#include "analysis/simulate_run.h"
 
 namespace py = pybind11;
-using namespace tarvo::tool;
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -138,6 +138,7 @@ struct Callbacks {
     FitProgress progress;
     progress.begin = [this] { Say(ProgressHeader()); };
     progress.call = [this](const CallRecord& c, double elapsed) { Say(ProgressLine(c, elapsed)); };
+    progress.note = [this](const std::string& text) { Say(text + "\n"); };
     progress.stop = [this] { return Stop(); };
     return progress;
   }
@@ -159,7 +160,6 @@ std::pair<Run, std::vector<std::string>> Fit(const Model& model, const std::vect
   options.control.starts = starts;
   options.control.seed = seed;
   options.profiles = profiles;
-  options.quiet = progress.is_none();
   std::vector<std::string> errors;
   if (SetUpFit(options.control, *run, errors) != 0) ThrowInput(errors);
   std::vector<std::string> warnings = ModelWarnings(run->p);
@@ -280,7 +280,7 @@ PYBIND11_MODULE(_core, m) {
   m.def("read_model_text", &ReadModelString, py::arg("text"), py::arg("name"));
 
   py::class_<FitRun, Run>(m, "FitRun")
-      .def("report", &FitReportText)
+      .def("report", [](const FitRun& r) { return FitReportText(r); })
       .def("json", [](const FitRun& r) { return FitJsonText(r.p, r.r); })
       .def("plot_data", &PlotDict);
   m.def("fit", &Fit, py::arg("model"), py::arg("sets"), py::arg("data_path"),

@@ -26,16 +26,18 @@ int Reps(const PointRecord& p, int o) {
 
 }  // namespace
 
+double PairWeight(double mean, double calc, double type_erreur) {
+  if (!(mean > kTiny && calc > kTiny)) return 0.0;
+  return type_erreur == 0.0 ? 1.0 : Power(mean * calc, -0.5 * type_erreur);
+}
+
 void Weights(EngineState& st, PointTable& table, double type_erreur) {
   for (int o = 0; o < Outputs(st); ++o) {
     for (int j = 0; j < PointsCount(st); ++j) {
       PointRecord& p = table.Points[j];
       const double mean = p.YMean[o];
       const double calc = p.YCalc[o];
-      double w = 0.0;
-      if (p.NRep[o] > 0 && mean > kTiny && calc > kTiny)
-        w = type_erreur == 0.0 ? 1.0 : Power(mean * calc, -0.5 * type_erreur);
-      p.Weight[o] = w;
+      p.Weight[o] = p.NRep[o] > 0 ? PairWeight(mean, calc, type_erreur) : 0.0;
     }
   }
 }

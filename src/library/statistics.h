@@ -7,6 +7,10 @@
 
 namespace tarvo {
 
+// The weight of one (point, output) pair with replicates: (mean * calc)^(-type_erreur / 2),
+// 1 for type 0, and 0 unless both the measured mean and the simulated value exceed 1e-130.
+double PairWeight(double mean, double calc, double type_erreur);
+
 void Weights(EngineState& st, PointTable& table, double type_erreur);
 double Coeff_estimate(EngineState& st, PointTable& table, double type_erreur);
 double Scatter_exp(EngineState& st, const PointTable& table);

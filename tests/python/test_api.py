@@ -93,8 +93,10 @@ def test_fit_control_and_progress():
                   profiles=False)
     assert r.status["epsB"] == "fixed" and r.values["epsB"] == 1000
     assert len(r.json["starts"]) == 3 and r.ci.empty
-    assert lines[0].split() == ["call", "ErreurCalc", "change", "elapsed"]
-    assert len(lines) == 1 + r.calls
+    # Every line reaches the callable: the three starts, then the final fit's calls.
+    assert [ln.split()[:2] for ln in lines[:3]] == [["start", f"{k}/3"] for k in (1, 2, 3)]
+    assert lines[3].split() == ["call", "ErreurCalc", "change", "elapsed"]
+    assert len(lines) == 3 + 1 + r.calls
 
 
 def test_not_converged_warns_and_returns():

@@ -26,11 +26,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "tarvo/batch_manifest.h"
+#include "language/batch_manifest.h"
 #include "tarvo/command.h"
-#include "tarvo/prepare.h"
+#include "language/prepare.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace {
 
@@ -329,4 +329,4 @@ const Registration kRegistration{"batch", AddBatchCommand};
 
 }  // namespace
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -10,12 +10,12 @@
 #include <memory>
 
 #include "tarvo/command.h"
-#include "tarvo/formula_diagnosis.h"
-#include "tarvo/load_model.h"
-#include "tarvo/model_warnings.h"
-#include "tarvo/reactions.h"
+#include "language/formula_diagnosis.h"
+#include "session/load_model.h"
+#include "language/model_warnings.h"
+#include "language/reactions.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace {
 
@@ -117,4 +117,4 @@ const Registration kRegistration{"check", AddCheckCommand};
 
 }  // namespace
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

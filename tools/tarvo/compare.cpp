@@ -10,12 +10,13 @@
 #include <memory>
 
 #include "tarvo/command.h"
-#include "tarvo/distributions.h"
-#include "tarvo/refit.h"
-#include "tarvo/report.h"
-#include "tarvo/uncertainty.h"
+#include "analysis/residual_sums.h"
+#include "analysis/distributions.h"
+#include "analysis/refit.h"
+#include "results/report.h"
+#include "analysis/uncertainty.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace {
 
@@ -122,4 +123,4 @@ const Registration kRegistration{"compare", AddCompareCommand};
 
 }  // namespace
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

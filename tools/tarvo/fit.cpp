@@ -10,12 +10,13 @@
 #include <memory>
 
 #include "tarvo/command.h"
-#include "tarvo/fit_run.h"
-#include "tarvo/fit_uncertainty.h"
-#include "tarvo/model_warnings.h"
+#include "results/report.h"
+#include "analysis/fit_run.h"
+#include "tarvo/profile_plot.h"
+#include "language/model_warnings.h"
 #include "tarvo/results.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace {
 
@@ -45,6 +46,10 @@ FitProgress StderrProgress(bool quiet, void (*&old_handler)(int)) {
       std::fputs(ProgressLine(c, elapsed).c_str(), stderr);
       std::fflush(stderr);
     };
+  if (!quiet) progress.note = [](const std::string& line) {
+      std::fprintf(stderr, "%s\n", line.c_str());
+      std::fflush(stderr);
+    };
   progress.end = [&old_handler] { std::signal(SIGINT, old_handler); };
   progress.stop = [] { return g_interrupted != 0; };
   return progress;
@@ -64,7 +69,6 @@ int RunFit(FitArgs& args) {
   FitOptions options;
   options.control = args.control;
   options.profiles = !args.no_profiles;
-  options.quiet = args.quiet;
   void (*old_handler)(int) = SIG_DFL;
   if (RunFitOn(run, options, StderrProgress(args.quiet, old_handler), errors) != 0)
     return ReportBadInput(errors);
@@ -108,4 +112,4 @@ const Registration kRegistration{"fit", AddFitCommand};
 
 }  // namespace
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -24,10 +24,10 @@
 #include "platform/failure.h"
 #include "platform/variant.h"
 #include "tarvo/command.h"
-#include "tarvo/formula_limits.h"
-#include "tarvo/slot_listing.h"
+#include "language/formula_limits.h"
+#include "language/slot_listing.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace {
 
@@ -327,4 +327,4 @@ const Registration kRegistration{"formula", AddFormulaCommand};
 
 }  // namespace
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

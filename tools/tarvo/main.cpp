@@ -4,7 +4,7 @@
 
 #include "tarvo/command.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 static std::map<std::string, AddCommand>& Registry() {
   static std::map<std::string, AddCommand> registry;
@@ -13,14 +13,14 @@ static std::map<std::string, AddCommand>& Registry() {
 
 Registration::Registration(const char* name, AddCommand add) { Registry()[name] = add; }
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend
 
 namespace {
 
 // "tarvo model.toml fit": the subcommand written after the model. Returns the suggestion, or
 // "" when the first argument is an option or a subcommand.
 std::string OrderHint(int argc, char** argv) {
-  const auto& registry = tarvo::tool::Registry();
+  const auto& registry = tarvo::frontend::Registry();
   if (argc < 3 || argv[1][0] == '-' || registry.count(argv[1])) return "";
   for (int i = 2; i < argc; ++i)
     if (registry.count(argv[i]))
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
   CLI::App app{"tarvo: kinetics simulation and fitting"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("tarvo ") + TARVO_VERSION);
-  for (const auto& [name, add] : tarvo::tool::Registry()) add(app);
+  for (const auto& [name, add] : tarvo::frontend::Registry()) add(app);
   if (const std::string hint = OrderHint(argc, argv); !hint.empty()) {
     std::fprintf(stderr, "tarvo: error: %s\n", hint.c_str());
     return 2;

@@ -1,5 +1,7 @@
 #include "tarvo/profile_plot.h"
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -8,7 +10,7 @@
 
 #include "tarvo/plot.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace {
 
@@ -91,4 +93,12 @@ int DrawProfiles(const std::vector<Profile>& profiles, const std::string& base,
       written, message);
 }
 
-}  // namespace tarvo::tool
+void WriteProfilePlots(const std::vector<Profile>& profiles, const std::string& folder,
+                       std::vector<std::string>& written, std::vector<std::string>& warnings) {
+  if (profiles.empty()) return;
+  std::string why;
+  const std::string base = (std::filesystem::path(folder) / "profiles").string();
+  if (DrawProfiles(profiles, base, written, why) != 0) warnings.push_back("no profile plot: " + why);
+}
+
+}  // namespace tarvo::frontend

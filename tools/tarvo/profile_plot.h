@@ -7,12 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "tarvo/profile.h"
+#include "analysis/profile.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 // Files written go to written. 0, or 2 and a message.
 int DrawProfiles(const std::vector<Profile>& profiles, const std::string& base,
                  std::vector<std::string>& written, std::string& message);
 
-}  // namespace tarvo::tool
+// DIR/profiles.svg and .png; a plot that cannot be made is a warning.
+void WriteProfilePlots(const std::vector<Profile>& profiles, const std::string& folder,
+                       std::vector<std::string>& written, std::vector<std::string>& warnings);
+
+}  // namespace tarvo::frontend

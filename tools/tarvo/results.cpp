@@ -4,11 +4,12 @@
 #include <filesystem>
 
 #include "tarvo/plot.h"
-#include "tarvo/report.h"
-#include "tarvo/simulate_at.h"
-#include "tarvo/work_budget.h"
+#include "results/report.h"
+#include "analysis/guard_warnings.h"
+#include "analysis/simulate_at.h"
+#include "session/work_budget.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace fs = std::filesystem;
 
@@ -27,47 +28,6 @@ int MakeOutputFolder(const std::string& folder, std::string& message) {
     return 2;
   }
   return 0;
-}
-
-namespace {
-
-// The library's division guard makes x/0 worth 1e130 (or more, once multiplied), and its
-// logarithm clamp makes ln(0) worth ln(1e-130), about -299.3: an output at such a level was
-// decided by a guard, not by the model. The first point of each output so decided is named.
-void GuardWarnings(const Prepared& p, const std::vector<std::vector<double>>& ycalc,
-                   std::vector<std::string>& warnings) {
-  for (size_t o = 0; o < p.model.outputs.size(); ++o)
-    for (size_t j = 0; j < ycalc.size() && j < p.data.points.size(); ++j) {
-      const double v = ycalc[j][o];
-      const bool division = std::fabs(v) >= 1e129;
-      const bool logarithm = std::fabs(v + 299.336) < 0.01;
-      if (!division && !logarithm) continue;
-      warnings.push_back(Where(p.model, p.model.outputs[o].formula) + ": the simulated value " +
-                         Num(v) + " at t = " + Num(p.data.points[j].time) + " (" + p.data.path +
-                         " line " + std::to_string(p.data.points[j].line) + ") comes from the "
-                         "library's " + (division ? "division guard (a division by 0 counts as "
-                         "1e130)" : "logarithm clamp (ln of 0 or below counts as ln(1e-130))") +
-                         " in this formula or a rate it depends on");
-      break;
-    }
-}
-
-}  // namespace
-
-int DenseCurve(const Prepared& p, const std::vector<double>& values,
-               std::vector<DataPoint>& grid, std::vector<std::vector<double>>& curve,
-               std::string& message) {
-  // A fixed-step method's work grows with the number of grid points: fewer when needed.
-  const int outputs = static_cast<int>(p.model.outputs.size());
-  grid = DenseGrid(p.data, outputs, 600, p.model.t0);
-  const double work = FixedStepWork(p, grid);
-  if (work > kMaxFormulaEvaluations)
-    grid = DenseGrid(p.data, outputs, static_cast<int>(600 * kMaxFormulaEvaluations / work),
-                     p.model.t0);
-  curve.clear();
-  if (SimulateAt(p, values, grid, curve, message) == 0) return 0;
-  curve.clear();
-  return 2;
 }
 
 int WriteResults(const Prepared& p, const std::vector<double>& values,
@@ -89,4 +49,4 @@ int WriteResults(const Prepared& p, const std::vector<double>& values,
   return 0;
 }
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -5,21 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "tarvo/prepare.h"
+#include "language/prepare.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 // The folder given with -o, or MODEL-results next to the model file.
 std::string OutputFolder(const Model& model, const std::string& option);
 
 // Creates the folder (and its parents). 0, or 2 and a message.
 int MakeOutputFolder(const std::string& folder, std::string& message);
-
-// The model's curve at values on a dense grid over the data's time span (fewer points when a
-// fixed-step method would do too much work). 0, or 2 with curve empty and a message.
-int DenseCurve(const Prepared& p, const std::vector<double>& values,
-               std::vector<DataPoint>& grid, std::vector<std::vector<double>>& curve,
-               std::string& message);
 
 // points.csv, then the dense curve at values and the plot (plot.svg, plot.png). Files written
 // go to written; a curve or plot that could not be made is a warning, not a failure.
@@ -29,4 +23,4 @@ int WriteResults(const Prepared& p, const std::vector<double>& values,
                  std::vector<std::string>& written, std::vector<std::string>& warnings,
                  std::string& message);
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -5,12 +5,12 @@
 #include <memory>
 
 #include "tarvo/command.h"
-#include "tarvo/erreur_text.h"
-#include "tarvo/model_warnings.h"
+#include "session/erreur_text.h"
+#include "language/model_warnings.h"
 #include "tarvo/results.h"
-#include "tarvo/simulate_run.h"
+#include "analysis/simulate_run.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace {
 
@@ -69,4 +69,4 @@ const Registration kRegistration{"simulate", AddSimulateCommand};
 
 }  // namespace
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -14,10 +14,10 @@
 #include <toml++/toml.h>
 
 #include "tarvo/command.h"
-#include "tarvo/report.h"
-#include "tarvo/simulate_at.h"
+#include "results/report.h"
+#include "analysis/simulate_at.h"
 
-namespace tarvo::tool {
+namespace tarvo::frontend {
 
 namespace {
 
@@ -148,4 +148,4 @@ const Registration kRegistration{"synth", AddSynthCommand};
 
 }  // namespace
 
-}  // namespace tarvo::tool
+}  // namespace tarvo::frontend

@@ -1,0 +1,17 @@
+// The uncertainty stage after a converged fit: the residual-based figures, then (unless
+// skipped) the profile of every free adjustable, with one progress line per profile to note.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "analysis/profile.h"
+#include "analysis/progress.h"
+
+namespace tarvo::frontend {
+
+std::vector<Profile> AssessFit(const Prepared& p, const std::vector<double>& best,
+                               const std::vector<std::vector<double>>& ycalc, bool profiles,
+                               const ProgressNote& note, Uncertainty& u);
+
+}  // namespace tarvo::frontend

@@ -1,0 +1,97 @@
+#include "analysis/multi_start.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include "analysis/refit.h"
+#include "analysis/residual_sums.h"
+
+namespace tarvo::frontend {
+
+namespace {
+
+const Transform* TransformOf(const std::vector<Transform>& ts, size_t hidden) {
+  for (const Transform& t : ts)
+    if (static_cast<size_t>(t.hidden) == hidden) return &t;
+  return nullptr;
+}
+
+// Declared adjustables as reports name them, bound ones at the library's value.
+std::vector<std::pair<std::string, double>> Named(const Prepared& p, const std::vector<Transform>& ts,
+                                                  const std::vector<double>& values,
+                                                  size_t declared) {
+  std::vector<std::pair<std::string, double>> out;
+  for (size_t a = 0; a < declared && a < values.size(); ++a) {
+    std::string name = p.model.adjustables[a].name;
+    if (const auto it = p.shown_as.find(name); it != p.shown_as.end()) name = it->second;
+    double v = values[a];
+    for (const Transform& t : ts)
+      if (static_cast<size_t>(t.user) == a) v = UserValue(t, values[t.hidden]);
+    out.push_back({name, v});
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<double> DrawStart(const Prepared& p, const std::vector<Transform>& ts, int k,
+                              uint64_t seed) {
+  std::vector<double> v = p.values;
+  if (k <= 1) return v;
+  std::mt19937_64 rng(seed * 1000003u + static_cast<uint64_t>(k));
+  std::uniform_real_distribution<double> unit(0, 1);
+  for (size_t a = 0; a < v.size(); ++a) {
+    if (!p.free[a]) continue;
+    const double r = unit(rng);
+    const Transform* t = TransformOf(ts, a);
+    if (t && t->has_min && t->has_max) {
+      const double f = 0.02 + 0.96 * r;  // the whole range, a hair from the bounds
+      v[a] = f / (1 - f);
+    } else {
+      v[a] *= std::pow(10.0, 2 * r - 1);
+    }
+  }
+  return v;
+}
+
+std::vector<double> RunStarts(const Prepared& p, const std::vector<Transform>& ts, size_t declared,
+                              int n, uint64_t seed, const ProgressNote& note, FitResult& r) {
+  using Clock = std::chrono::steady_clock;
+  std::vector<std::vector<double>> ends(n);
+  int best = -1;
+  for (int k = 1; k <= n; ++k) {
+    const auto began = Clock::now();
+    const std::vector<double> start = DrawStart(p, ts, k, seed);
+    Refit fit;
+    const int status = RefitFrom(p, start, p.free, fit);
+    StartRecord st;
+    st.number = k;
+    st.calls = fit.calls;
+    st.start = Named(p, ts, start, declared);
+    st.outcome = status == 0 ? "converged" : status == 1 ? "not converged" : "failed: " + fit.message;
+    if (status != 2 && !fit.ycalc.empty()) {
+      st.ssr = SumResiduals(p, fit.ycalc).ssr;
+      st.end = Named(p, ts, fit.values, declared);
+      ends[k - 1] = fit.values;
+      if (status == 0 && (best < 0 || st.ssr < r.starts[best].ssr)) best = k - 1;
+    }
+    if (note) {
+      char line[200];
+      std::snprintf(line, sizeof line, "start %3d/%d  %-14s SSR %-12.6g %3d calls %7.2fs", k, n,
+                    st.outcome.substr(0, 14).c_str(), st.ssr, st.calls,
+                    std::chrono::duration<double>(Clock::now() - began).count());
+      note(line);
+    }
+    r.starts.push_back(st);
+  }
+  r.starts_tolerance = kStartsTolerance;
+  if (best < 0) return p.values;
+  for (StartRecord& st : r.starts)
+    st.reached_best = st.outcome == "converged" &&
+                      st.ssr <= r.starts[best].ssr * (1 + kStartsTolerance);
+  return ends[best];
+}
+
+}  // namespace tarvo::frontend

@@ -1,0 +1,165 @@
+#include "analysis/profile.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/distributions.h"
+#include "analysis/refit.h"
+#include "analysis/residual_sums.h"
+#include "results/report.h"
+
+namespace tarvo::frontend {
+
+namespace {
+
+constexpr int kMaxRefits = 24;  // per side
+constexpr int kRefinements = 2;
+constexpr int kRetries = 3;  // shorter steps after a failed refit
+constexpr double kFarFactor = 1000;
+constexpr double kNearZero = 1e-6;
+
+// Where the profile stands after a refit.
+struct Stop {
+  double x = 0, z = 0;
+  std::vector<double> values;  // every adjustable after the refit: the next refit's start
+};
+
+struct SideResult {
+  double bound = 0;
+  bool open = true;
+  std::string note;
+};
+
+class Walk {
+ public:
+  Walk(const Prepared& p, const std::vector<double>& best, const Uncertainty& u, size_t i,
+       Profile& out)
+      : p_(p), best_(best), u_(u), a_(u.free_index[i]), se_(u.se[i]), out_(out) {
+    free_ = p.free;
+    free_[a_] = false;
+    estimate_ = best[a_];
+    out_.name = u.names[i];
+    out_.estimate = estimate_;
+    out_.threshold = FQuantile(0.95, 1, u.dof);
+  }
+
+  SideResult Side(int dir) {
+    SideResult r;
+    Stop prev{estimate_, 0, best_};
+    double h = FirstStep();
+    int failures = 0;
+    const double far = kFarFactor * std::max(std::fabs(estimate_), std::isfinite(se_) ? se_ : 0);
+    for (int n = 0; n < kMaxRefits; ++n) {
+      const double x = Next(prev.x, h, dir);
+      if (estimate_ != 0 && std::fabs(x) < kNearZero * std::fabs(estimate_)) {
+        r.bound = prev.x;
+        r.note = "the profile stays below the threshold down to " + out_.name + " = " +
+                 Num(prev.x, 3) + ", next to zero, which a fit does not cross";
+        return r;
+      }
+      Stop s;
+      if (!Evaluate(x, prev.values, s, r.note)) {
+        // Often the others cannot follow that far (one of them would cross zero): close in
+        // on the last good value before giving up.
+        if (++failures > kRetries) {
+          r.bound = prev.x;
+          return r;
+        }
+        h /= 4;
+        continue;
+      }
+      if (s.z > out_.threshold) return Refine(prev, s);
+      if (s.z - prev.z < out_.threshold / 4) h *= 2;
+      prev = s;
+      if (std::fabs(prev.x - estimate_) > far) break;
+    }
+    r.bound = prev.x;
+    r.note = "the profile stays below the threshold out to " + out_.name + " = " +
+             Num(prev.x, 3) + " (" + std::to_string(out_.refits) + " refits)";
+    return r;
+  }
+
+ private:
+  double FirstStep() const {
+    const double quarter = std::fabs(estimate_) / 4;
+    if (std::isfinite(se_) && se_ > 0) return quarter > 0 ? std::min(se_, quarter) : se_;
+    return quarter > 0 ? quarter : 1e-3;
+  }
+
+  // Next value away from the estimate, never across zero.
+  double Next(double x, double h, int dir) const {
+    const double next = x + dir * h;
+    if ((estimate_ > 0 && next <= 0) || (estimate_ < 0 && next >= 0)) return x / 4;
+    return next;
+  }
+
+  // z at x, refitting the other free adjustables from start; false when the refit failed.
+  bool Evaluate(double x, const std::vector<double>& start, Stop& s, std::string& why) {
+    std::vector<double> v = start;
+    v[a_] = x;
+    Refit r;
+    ++out_.refits;
+    if (RefitFrom(p_, v, free_, r) == 2) {
+      why = "a refit at " + out_.name + " = " + Num(x) + " failed: " + r.message;
+      return false;
+    }
+    s.x = x;
+    s.z = (SumResiduals(p_, r.ycalc).ssr - u_.sums.ssr) / u_.s2;
+    s.values = r.values;
+    s.values[a_] = x;
+    out_.points.push_back({x, s.z});
+    return true;
+  }
+
+  // The crossing between in (z <= threshold) and beyond, where sqrt(z) is close to linear.
+  double Crossing(const Stop& in, const Stop& beyond) const {
+    const double ra = std::sqrt(std::max(in.z, 0.0)), rb = std::sqrt(beyond.z);
+    const double t = (std::sqrt(out_.threshold) - ra) / (rb - ra);
+    return in.x + t * (beyond.x - in.x);
+  }
+
+  SideResult Refine(Stop in, Stop beyond) {
+    for (int k = 0; k < kRefinements; ++k) {
+      Stop s;
+      std::string why;
+      if (!Evaluate(Crossing(in, beyond), in.values, s, why)) break;
+      (s.z > out_.threshold ? beyond : in) = s;
+    }
+    SideResult r;
+    r.bound = Crossing(in, beyond);
+    r.open = false;
+    return r;
+  }
+
+  const Prepared& p_;
+  const std::vector<double>& best_;
+  const Uncertainty& u_;
+  int a_;
+  double se_;
+  Profile& out_;
+  std::vector<bool> free_;
+  double estimate_ = 0;
+};
+
+}  // namespace
+
+Profile ProfileAdjustable(const Prepared& p, const std::vector<double>& best,
+                          const Uncertainty& u, size_t i) {
+  Profile prof;
+  Walk walk(p, best, u, i, prof);
+  prof.points.push_back({best[u.free_index[i]], 0});
+  const SideResult lo = walk.Side(-1), hi = walk.Side(+1);
+  std::sort(prof.points.begin(), prof.points.end(),
+            [](const ProfilePoint& x, const ProfilePoint& y) { return x.value < y.value; });
+  Interval& c = prof.interval;
+  c.computed = true;
+  c.lower = lo.bound;
+  c.upper = hi.bound;
+  c.lower_open = lo.open;
+  c.upper_open = hi.open;
+  c.flat = lo.open && hi.open;
+  c.note = lo.note + (!lo.note.empty() && !hi.note.empty() ? "; " : "") + hi.note;
+  return prof;
+}
+
+}  // namespace tarvo::frontend

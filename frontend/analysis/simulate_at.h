@@ -1,0 +1,35 @@
+// A simulation of a model on a time grid of one's own choosing, without measurements, in a
+// session of its own: the fitted curve of the plot (a dense grid, so the fit's own
+// integration is never disturbed by extra points) and the synthetic data of the examples.
+// Every adjustable keeps the value given; none is free; bound ones follow their equal_to.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "language/prepare.h"
+
+namespace tarvo::frontend {
+
+// A grid over the data's time span: each interval starts at the time of its first data point
+// and runs to the next interval's start (its last grid point a hair before it, so the curve
+// shows the state just before the reset), the last one to the last data time. About total
+// points, at least 10 per interval. The first interval starts at t0 instead when t0 comes
+// before its first point (the simulation starts there).
+std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total = 600,
+                                 double t0 = HUGE_VAL);
+
+// 0 and the simulated outputs per grid point; 2 and a message when the library reports an
+// error or raises a failure.
+int SimulateAt(const Prepared& p, const std::vector<double>& values,
+               const std::vector<DataPoint>& grid, std::vector<std::vector<double>>& ycalc,
+               std::string& message);
+
+// The model's curve at values on a dense grid over the data's time span (fewer points when a
+// fixed-step method would do too much work). 0, or 2 with curve empty and a message.
+int DenseCurve(const Prepared& p, const std::vector<double>& values,
+               std::vector<DataPoint>& grid, std::vector<std::vector<double>>& curve,
+               std::string& message);
+
+}  // namespace tarvo::frontend

@@ -1,0 +1,243 @@
+#include "language/data_csv.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Symbolic/limits.h"
+#include "language/text.h"
+
+namespace tarvo::frontend {
+
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// A finite decimal real written in full (no hexadecimal, no inf or nan).
+bool ParseReal(const std::string& s, double& v) {
+  if (s.empty() || s.find_first_of("xXnNiI") != std::string::npos) return false;
+  char* end = nullptr;
+  v = std::strtod(s.c_str(), &end);
+  return end == s.c_str() + s.size() && std::isfinite(v);
+}
+
+// Column (from 1) of the first control character of a line, tabs aside; 0 when there is
+// none. Such bytes are never echoed: they could garble the terminal.
+int ControlByte(const std::string& line) {
+  for (size_t i = 0; i < line.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(line[i]);
+    if ((c < 0x20 && c != '\t') || c == 0x7F) return static_cast<int>(i) + 1;
+  }
+  return 0;
+}
+
+enum ColumnRole { kInterval = -2, kTime = -1 };  // or the output index 0..
+
+struct Parser {
+  std::string path;
+  std::string* message;
+  int Fail(int line, int column, const std::string& what) {
+    *message = path + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + what;
+    return 2;
+  }
+  int Fail(int line, const std::string& what) {
+    *message = path + ":" + std::to_string(line) + ": " + what;
+    return 2;
+  }
+};
+
+// Maps each header cell to its role; fills the replicate column counts.
+int ReadHeader(Parser& p, int line, const std::vector<std::string>& header,
+               const std::vector<std::string>& outputs, std::vector<int>& role,
+               Dataset& data) {
+  data.replicate_columns.assign(outputs.size(), 0);
+  bool has_time = false, has_interval = false;
+  for (size_t c = 0; c < header.size(); ++c) {
+    const std::string& h = header[c];
+    const int column = static_cast<int>(c) + 1;
+    const std::string l = Lower(h);
+    if (l == "time" || l == "interval") {
+      bool& seen = l == "time" ? has_time : has_interval;
+      if (seen) return p.Fail(line, column, "a second '" + l + "' column");
+      seen = true;
+      role.push_back(l == "time" ? kTime : kInterval);
+      continue;
+    }
+    // An output name, possibly with a replicate suffix .N.
+    std::string name = h;
+    const size_t dot = h.rfind('.');
+    if (dot != std::string::npos && dot + 1 < h.size() &&
+        h.find_first_not_of("0123456789", dot + 1) == std::string::npos)
+      name = h.substr(0, dot);
+    auto it = std::find(outputs.begin(), outputs.end(), name);
+    if (it == outputs.end()) it = std::find(outputs.begin(), outputs.end(), h);
+    if (it == outputs.end()) {
+      std::string list;
+      for (const auto& o : outputs) list += (list.empty() ? "" : ", ") + o;
+      std::string what = h.empty() ? "a column without a name"
+                                   : "column '" + h + "' is not an output of the model";
+      what += " (expected time, interval" + (list.empty() ? "" : ", " + list) + ")";
+      if (h.find_first_of(";\t") != std::string::npos) what += "; fields are separated by commas";
+      return p.Fail(line, column, what);
+    }
+    const int o = static_cast<int>(it - outputs.begin());
+    if (++data.replicate_columns[o] > kMaxReplicates)
+      return p.Fail(line, column, "output '" + outputs[o] + "' has more than " +
+                                      std::to_string(kMaxReplicates) + " replicate columns");
+    role.push_back(o);
+  }
+  if (!has_time) return p.Fail(line, "the header has no 'time' column");
+  return 0;
+}
+
+int ReadRow(Parser& p, int line, const std::vector<std::string>& cells,
+            const std::vector<std::string>& header, const std::vector<int>& role,
+            size_t outputs, DataPoint& point) {
+  if (cells.size() > role.size())
+    return p.Fail(line, static_cast<int>(role.size()) + 1,
+                  std::to_string(cells.size()) + " cells but the header has " +
+                      std::to_string(role.size()) + " columns (the decimal separator is a point)");
+  point.line = line;
+  point.values.assign(outputs, {});
+  bool has_time = false;
+  for (size_t c = 0; c < role.size(); ++c) {
+    const int column = static_cast<int>(c) + 1;
+    const std::string cell = c < cells.size() ? cells[c] : std::string();
+    const std::string named = " in column " + std::to_string(column) + " (" + header[c] + ")";
+    if (role[c] == kInterval) {
+      double v = 0;
+      if (!ParseReal(cell, v) || v != std::floor(v) || v < 1 || v > kMaxIntervals)
+        return p.Fail(line, column, "interval '" + cell + "' is not a whole number from 1 to " +
+                                        std::to_string(kMaxIntervals));
+      point.interval = static_cast<int>(v);
+    } else if (role[c] == kTime) {
+      if (!ParseReal(cell, point.time))
+        return p.Fail(line, column, cell.empty() ? "the time is missing"
+                                                 : "time '" + cell + "' is not a number");
+      has_time = true;
+    } else if (!cell.empty() && Lower(cell) != "na") {
+      double v = 0;
+      if (!ParseReal(cell, v))
+        return p.Fail(line, column, "'" + cell + "'" + named + " is not a number");
+      point.values[role[c]].push_back(v);
+    }
+  }
+  if (!has_time) return p.Fail(line, "the time is missing");
+  return 0;
+}
+
+// Order rules of the simulation walk: time increases, intervals start at 1 and never skip.
+int CheckOrder(Parser& p, const DataPoint& point, const DataPoint* before) {
+  if (!before) {
+    if (point.interval != 1)
+      return p.Fail(point.line, "the first point must be in interval 1, not " +
+                                    std::to_string(point.interval));
+    return 0;
+  }
+  if (!(point.time > before->time))
+    return p.Fail(point.line, "time " + Num(point.time, 10) +
+                                  " is not after the time of the previous point (line " +
+                                  std::to_string(before->line) +
+                                  "); list the points in increasing time");
+  if (point.interval < before->interval)
+    return p.Fail(point.line, "interval " + std::to_string(point.interval) +
+                                  " comes after interval " + std::to_string(before->interval) +
+                                  "; intervals must not decrease");
+  if (point.interval > before->interval + 1)
+    return p.Fail(point.line, "interval " + std::to_string(point.interval) +
+                                  " follows interval " + std::to_string(before->interval) +
+                                  "; intervals are numbered without gaps");
+  return 0;
+}
+
+// The lines of a data file or text; path names it in messages.
+int ReadDataFrom(std::istream& in, const std::string& path, const std::vector<std::string>& outputs,
+                 Dataset& data, std::string& message) {
+  Parser p{path, &message};
+  std::vector<std::string> header;
+  std::vector<int> role;
+  int line_no = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++line_no;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line_no == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // BOM
+    if (const int column = ControlByte(line); column > 0)
+      return p.Fail(line_no, "character " + std::to_string(column) + " is a control byte: this "
+                             "is not a CSV text file (binary, or another encoding such as "
+                             "UTF-16)");
+    const std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == '#') continue;
+    if (header.empty()) {
+      header = SplitCsvLine(line);
+      if (ReadHeader(p, line_no, header, outputs, role, data) != 0) return 2;
+      continue;
+    }
+    if (data.points.size() == static_cast<size_t>(kMaxPoints))
+      return p.Fail(line_no, "more than " + std::to_string(kMaxPoints) +
+                                 " points (the library's limit)");
+    DataPoint point;
+    if (ReadRow(p, line_no, SplitCsvLine(line), header, role, outputs.size(), point) != 0) return 2;
+    if (CheckOrder(p, point, data.points.empty() ? nullptr : &data.points.back()) != 0)
+      return 2;
+    data.points.push_back(std::move(point));
+  }
+  if (header.empty()) {
+    message = path + ": the file is empty (it needs a header line: interval, time, outputs)";
+    return 2;
+  }
+  if (data.points.size() < 2) {
+    message = path + ": at least two points are needed (the simulation integrates from each "
+              "point to the next)";
+    return 2;
+  }
+  data.last_interval = data.points.back().interval;
+  return 0;
+}
+
+
+}  // namespace
+
+int ReadData(const std::string& path, const std::vector<std::string>& outputs, Dataset& data,
+             std::string& message) {
+  data = Dataset{};
+  data.path = path;
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    message = "cannot open data file '" + path + "': it is a folder";
+    return 2;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    message = "cannot open data file '" + path + "'" +
+              (std::filesystem::exists(path, ec) ? "" : ": no such file");
+    return 2;
+  }
+  return ReadDataFrom(in, path, outputs, data, message);
+}
+
+int ReadDataText(const std::string& text, const std::string& name,
+                 const std::vector<std::string>& outputs, Dataset& data, std::string& message) {
+  data = Dataset{};
+  data.path = name;
+  std::istringstream in(text);
+  return ReadDataFrom(in, name, outputs, data, message);
+}
+
+bool MeanOf(const DataPoint& p, int output, double& mean) {
+  const auto& v = p.values[static_cast<size_t>(output)];
+  if (v.empty()) return false;
+  double sum = 0;
+  for (double x : v) sum += x;
+  mean = sum / static_cast<double>(v.size());
+  return true;
+}
+
+}  // namespace tarvo::frontend

@@ -1,0 +1,145 @@
+#include "session/host_blocks.h"
+
+#include <cmath>
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+
+
+namespace tarvo::frontend {
+
+namespace {
+
+// The library empties an adjustable's EqualTo when its Name occurs in that text. Translated
+// texts hold only notation tokens, numbers and operators, so only a short name built of those
+// characters (A, E, PA, ...) can occur by accident; such a name is passed in braces, which
+// no translated text contains.
+std::string NameCell(const std::string& name, const std::string& equal_to) {
+  if (!equal_to.empty() && equal_to.find(name) != std::string::npos) return "{" + name + "}";
+  return name;
+}
+
+// An output formula shifted by its offset, in the library's notation.
+std::string WithOffset(const std::string& text, double offset) {
+  if (offset == 0) return text;
+  char number[40];
+  std::snprintf(number, sizeof number, "%.17g", std::fabs(offset));
+  return "(" + text + ")" + (offset < 0 ? "-" : "+") + number;
+}
+
+// The cells of the translated formulas (rows and columns 0-based in a TranslatedFormula).
+void PlaceFormulas(const Model& model, const TranslatedModel& text, HostModel& d,
+                   std::vector<std::string>& equal_to) {
+  for (const TranslatedFormula& f : text.formulas) {
+    if (!f.ok || (f.role == FormulaRole::ParameterEquation && f.row >= kParametresRows)) continue;
+    switch (f.role) {
+      case FormulaRole::SpeciesStart:
+        d.especes.push_back({f.row + 1, f.column + 1, f.text});
+        break;
+      case FormulaRole::ParameterEquation:
+        d.parametres.push_back({f.row + 1, f.column + 1, f.text});
+        break;
+      case FormulaRole::Coefficient:
+        d.derivees.push_back({f.row + 1, f.column + 1, f.text});
+        break;
+      case FormulaRole::FreeTerm:
+        d.derivees.push_back({f.row + 1, kDeriveesColumns, f.text});
+        break;
+      case FormulaRole::Output:
+        d.outputs[f.row] = WithOffset(f.text, model.outputs[f.row].offset);
+        break;
+      case FormulaRole::EqualTo:
+        equal_to[f.row] = f.text;
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points,
+                     const std::string& exchange_path, const std::vector<double>& values,
+                     const std::vector<bool>& free, HostBlocks& b) {
+  HostModel d;
+  d.file_name = exchange_path;
+  d.method = model.method;
+  d.max_iter = model.sd_every_call ? 0 : 1;
+  d.type_erreur = model.error_type;
+  d.tolerance = model.tolerance;
+  d.marquard = model.marquardt;
+  d.precision = model.precision;
+  d.species = static_cast<int>(model.species.size());
+  d.intervals = text.intervals;
+  d.parameters = static_cast<int>(model.parameters.size() + text.hidden_parameters.size());
+  d.points = points;
+  for (size_t s = 0; s < model.species.size(); ++s)
+    d.especes.push_back({static_cast<int>(s) + 1, 0, model.species[s].name});
+  for (size_t p = 0; p < model.parameters.size(); ++p)
+    d.parametres.push_back({static_cast<int>(p) + 1, 0, model.parameters[p].name});
+  for (size_t h = 0; h < text.hidden_parameters.size(); ++h)
+    d.parametres.push_back(
+        {static_cast<int>(model.parameters.size() + h) + 1, 0, text.hidden_parameters[h]});
+  d.outputs.resize(model.outputs.size());
+  std::vector<std::string> equal_to(model.adjustables.size());
+  PlaceFormulas(model, text, d, equal_to);
+  for (size_t a = 0; a < model.adjustables.size(); ++a) {
+    HostAdjustable adj{NameCell(model.adjustables[a].name, equal_to[a]), values[a], 0.0,
+                       static_cast<bool>(free[a]), std::nullopt};
+    if (!equal_to[a].empty()) adj.equal_to = equal_to[a];
+    d.adjustables.push_back(adj);
+  }
+  BuildHostRecords(d, LinkedOle(), b);
+}
+
+// Both directions move the whole file in one call: a record is a few kilobytes, and a fit with
+// intervals writes and reads the file dozens of times.
+int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
+                      const std::vector<double>& offsets, std::string& message) {
+  const int outputs = static_cast<int>(offsets.size());
+  std::vector<FileRecord> records(points.size());
+  for (size_t j = 0; j < points.size(); ++j) {
+    const DataPoint& p = points[j];
+    FileRecord& r = records[j];
+    std::memset(&r, 0, sizeof r);
+    r.Interval = static_cast<SmallInt>(p.interval);
+    r.Time = p.time;
+    for (int o = 0; o < outputs && o < static_cast<int>(p.values.size()); ++o) {
+      const auto& reps = p.values[static_cast<size_t>(o)];
+      r.NRep[o] = static_cast<SmallInt>(reps.size());
+      for (size_t k = 0; k < reps.size() && k < static_cast<size_t>(kMaxReplicates); ++k)
+        r.YExp[o][k] = reps[k] + offsets[static_cast<size_t>(o)];
+    }
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) {
+    message = "cannot create the exchange file '" + path + "'";
+    return 2;
+  }
+  out.write(reinterpret_cast<const char*>(records.data()),
+            static_cast<std::streamsize>(records.size() * sizeof(FileRecord)));
+  out.close();
+  if (!out) {
+    message = "cannot write the exchange file '" + path + "'";
+    return 2;
+  }
+  return 0;
+}
+
+int ReadSimulated(const std::string& path, int points, int outputs,
+                  std::vector<std::vector<double>>& ycalc, std::string& message) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<FileRecord> records(static_cast<size_t>(std::max(points, 0)));
+  if (!in.read(reinterpret_cast<char*>(records.data()),
+               static_cast<std::streamsize>(records.size() * sizeof(FileRecord)))) {
+    message = "the exchange file '" + path + "' holds fewer than " + std::to_string(points) +
+              " records";
+    return 2;
+  }
+  ycalc.assign(records.size(), std::vector<double>(static_cast<size_t>(outputs)));
+  for (size_t j = 0; j < records.size(); ++j)
+    for (int o = 0; o < outputs; ++o) ycalc[j][o] = records[j].YCalc[o];
+  return 0;
+}
+
+}  // namespace tarvo::frontend

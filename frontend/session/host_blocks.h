@@ -1,0 +1,36 @@
+// The records, blocks and exchange file of one model, built exactly as a macro host builds
+// them (api/host_records.h): text cells are VT_BSTR Variants whose strings come from the
+// library's exported SysAllocStringLen, so the library may free or replace them.
+//
+// The exchange file holds one 3616-byte record per point (interval, replicate counts, time,
+// replicates); ReadSimulated reads back the YCalc that Simulation wrote into it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "api/host_records.h"
+#include "language/data_csv.h"
+#include "language/model_file.h"
+#include "language/model_text.h"
+
+namespace tarvo::frontend {
+
+using HostBlocks = HostRecords;
+
+// values and free give each adjustable's start value and flag (declaration order). Bound
+// adjustables get their equal_to text. Only formulas that translated are placed.
+void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points,
+                     const std::string& exchange_path, const std::vector<double>& values,
+                     const std::vector<bool>& free, HostBlocks& blocks);
+
+// offsets: per output, added to each replicate. 0, or 2 and a message when the file cannot
+// be written.
+int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
+                      const std::vector<double>& offsets, std::string& message);
+
+// YCalc of every point (point-major, outputs values each); 0, or 2 and a message.
+int ReadSimulated(const std::string& path, int points, int outputs,
+                  std::vector<std::vector<double>>& ycalc, std::string& message);
+
+}  // namespace tarvo::frontend

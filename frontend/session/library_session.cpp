@@ -1,0 +1,144 @@
+#include "session/library_session.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
+
+#include "api/instance.h"
+#include "platform/failure.h"
+#include "language/prepare.h"
+
+namespace tarvo::frontend {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A refusal is reported through Erreur; its text only explains the code.
+int Outcome(Session& s) {
+  const FailureKind kind = s.instance->failure_kind;
+  s.failure = s.instance->failure;
+  if (kind != FailureKind::None && kind != FailureKind::Refused) return kRaised;
+  return s.blocks.fitset.Erreur;
+}
+
+// What a session leaves to the next one of its thread: its instance, with the model still
+// loaded, whose next set-up replaces that model in the tables already mapped, and its folder,
+// emptied. A fit with intervals runs dozens of sessions; two fresh 20 MB tables for each cost
+// more in page faults than the walks themselves.
+// The folder belongs to the process that made it: a child forked from this one (Python's
+// multiprocessing does that) inherits the thread's spare but must make a folder of its own,
+// or the two would write one exchange file.
+struct Spare {
+  std::unique_ptr<Instance> instance;
+  std::string folder;
+  pid_t owner = 0;  // the process that made folder
+  Spare() = default;
+  Spare(const Spare&) = delete;
+  Spare& operator=(const Spare&) = delete;
+  ~Spare() {
+    std::error_code ec;
+    if (!folder.empty() && owner == getpid()) fs::remove_all(folder, ec);
+  }
+};
+
+Spare& ThreadSpare() {
+  thread_local Spare spare;
+  return spare;
+}
+
+int MakeFolder(Session& s) {
+  Spare& spare = ThreadSpare();
+  std::string folder = spare.owner == getpid() ? std::move(spare.folder) : std::string();
+  spare.folder.clear();
+  if (folder.empty()) {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "tarvo-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+      s.failure = "cannot create a temporary folder in " + base.string();
+      return 2;
+    }
+    folder = pattern;
+  }
+  s.folder = folder;
+  s.exchange = (fs::path(folder) / "points.dat").string();
+  return 0;
+}
+
+}  // namespace
+
+Session::Session() = default;
+Session::~Session() { EndSession(*this); }
+
+int StartSession(Session& s, const Model& model, const TranslatedModel& text,
+                 const std::vector<DataPoint>& points, const std::vector<double>& values,
+                 const std::vector<bool>& free) {
+  EndSession(s);
+  if (MakeFolder(s) != 0) return kNoFile;
+  const std::vector<DataPoint> all = WithStartPoint(model, points);
+  s.points = static_cast<int>(all.size());
+  s.lead = static_cast<int>(all.size() - points.size());
+  s.outputs = static_cast<int>(model.outputs.size());
+  s.offsets.clear();
+  for (const OutputDecl& o : model.outputs) s.offsets.push_back(o.offset);
+  if (WriteExchangeFile(s.exchange, all, s.offsets, s.failure) != 0) return kNoFile;
+  BuildHostBlocks(model, text, s.points, s.exchange, values, free, s.blocks);
+  HostBlocks& b = s.blocks;
+  if (!s.instance) s.instance = std::move(ThreadSpare().instance);
+  if (!s.instance) s.instance = std::make_unique<Instance>();
+  Instance_setup(*s.instance, &b.initials, &b.fitset, b.especes.data(), &b.adjustables,
+                 b.parametres.data(), &b.sorties, b.derivees.data());
+  s.loaded = true;
+  return Outcome(s);
+}
+
+int RunSimulation(Session& s) {
+  HostBlocks& b = s.blocks;
+  Instance_simulate(*s.instance, &b.initials, &b.fitset, &b.adjustables);
+  return Outcome(s);
+}
+
+int RunFitCall(Session& s) {
+  HostBlocks& b = s.blocks;
+  Instance_fit(*s.instance, &b.initials, &b.fitset, &b.adjustables);
+  return Outcome(s);
+}
+
+int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
+  if (ReadSimulated(s.exchange, s.points, s.outputs, ycalc, s.failure) != 0) return 2;
+  ycalc.erase(ycalc.begin(), ycalc.begin() + s.lead);
+  for (auto& row : ycalc)
+    for (size_t o = 0; o < row.size(); ++o) row[o] -= s.offsets[o];
+  return 0;
+}
+
+void EndSession(Session& s) {
+  Spare& spare = ThreadSpare();
+  if (s.instance && !spare.instance) spare.instance = std::move(s.instance);
+  s.instance.reset();
+  s.loaded = false;
+  if (!s.folder.empty()) {
+    // The next session writes a new exchange file, not one truncated and rewritten: ext4
+    // forces the latter to disk when it is closed.
+    std::error_code ec;
+    fs::remove(s.exchange, ec);
+    if (!ec && spare.folder.empty() && fs::is_empty(s.folder, ec) && !ec) {
+      spare.folder = std::move(s.folder);
+      spare.owner = getpid();
+    } else {
+      fs::remove_all(s.folder, ec);
+    }
+    s.folder.clear();
+  }
+  FreeHostRecords(s.blocks);
+}
+
+double AdjustableValue(const Session& s, int a) { return s.blocks.adjustables.Value[a]; }
+double AdjustableSD(const Session& s, int a) { return s.blocks.adjustables.SD[a]; }
+bool AdjustableFree(const Session& s, int a) { return s.blocks.adjustables.Adjustable[a] != 0; }
+
+}  // namespace tarvo::frontend

@@ -1,0 +1,69 @@
+// One model loaded into an engine instance of its own (api/instance.h), driven the way a host
+// drives the exported calls: the exchange file is written into a temporary folder, the set-up
+// loads the model, and simulations and fitting calls run on it. Ending the session removes the
+// file and hands the instance and the folder to the next session of the same thread, whose
+// set-up replaces the model in the instance's tables (the folder is removed when the thread
+// ends; a process forked meanwhile makes a folder of its own). Sessions share nothing, so several may live in one process and run in different
+// threads (one thread per session at a time). This is the only file of the front end that
+// calls the library's four procedures.
+//
+// Every call returns the Erreur the library reported, or kRaised when the call raised a
+// failure (its text, as Tarvo_last_failure would give it, is put in the session's failure).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "session/host_blocks.h"
+
+namespace tarvo {
+struct Instance;
+}
+
+namespace tarvo::frontend {
+
+inline constexpr int kRaised = -1;
+
+struct Session {
+  HostBlocks blocks;
+  std::string folder;    // temporary folder, emptied by EndSession
+  std::string exchange;  // exchange file inside it
+  int points = 0;        // records of the exchange file
+  int lead = 0;          // of which the first ones are the start point at t0 (no data)
+  int outputs = 0;
+  std::vector<double> offsets;  // per output, added to the data and the formula
+  bool loaded = false;   // Calcul_initial ran and the session has not ended
+  std::string failure;   // text of the last raised failure
+  std::unique_ptr<Instance> instance;  // made by StartSession
+  Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+  ~Session();
+};
+
+// Writes the exchange file (points preceded by a start point at the model's t0 when it
+// comes first, replicates shifted by each output's offset) and calls Calcul_initial. Returns the set-up's Erreur, kRaised,
+// or 2000000 + status when the temporary folder or file could not be made (message in
+// session.failure).
+int StartSession(Session& s, const Model& model, const TranslatedModel& text,
+                 const std::vector<DataPoint>& points, const std::vector<double>& values,
+                 const std::vector<bool>& free);
+inline constexpr int kNoFile = 2000000;
+
+int RunSimulation(Session& s);
+int RunFitCall(Session& s);
+
+// Simulated outputs of the last simulation at the points given to StartSession, read back
+// from the exchange file (the start point left out, the offsets taken off again).
+int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc);
+
+// The release, then removes the folder and frees the blocks; safe to call twice.
+void EndSession(Session& s);
+
+// Values, SD and flags as the library last handed them back in BAjustables.
+double AdjustableValue(const Session& s, int a);
+double AdjustableSD(const Session& s, int a);
+bool AdjustableFree(const Session& s, int a);
+
+}  // namespace tarvo::frontend
