@@ -100,12 +100,15 @@ TEST(FitCycle, RecognisesRepeatedTurnsOnly) {
                                      2.01, 2.03};
   const std::vector<double> two = {1, 1.1, 1, 1.1, 1, 1.1 * (1 + 1e-9)};
   const std::vector<double> damped = {1, 1.1, 1.01, 1.09, 1.02, 1.08, 1.03, 1.07, 1.04};
-  const std::vector<double> short_repeat = {2.00, 2.01, 2.03, 2.00, 2.01, 2.03};
+  const std::vector<double> two_turns = {2.00, 2.01, 2.03, 2.00, 2.01, 2.03};
+  const std::vector<double> turn_and_a_half = {2.00, 2.01, 2.03, 2.00, 2.01};
   const struct {
     const std::vector<double>* values;
     int period;  // 0: no cycle
     int best_call;
-  } cases[] = {{&three, 3, 10}, {&two, 2, 5}, {&damped, 0, 0}, {&short_repeat, 0, 0}};
+  } cases[] = {{&three, 3, 10},   {&two, 2, 5},
+               {&damped, 0, 0},   {&two_turns, 3, 4},
+               {&turn_and_a_half, 0, 0}};
   for (const auto& c : cases) {
     const Cycle cy = FindCycle(history(*c.values), {0}, {{"k", 0}}, 1e-6);
     EXPECT_EQ(cy.found ? cy.period : 0, c.period) << c.values->size() << " calls";

@@ -26,9 +26,9 @@ Cycle FindCycle(const std::vector<CallRecord>& history, const std::vector<int>& 
                 const std::vector<CycleShown>& shown, double level) {
   Cycle c;
   const int n = static_cast<int>(history.size());
-  for (int period = 2; period <= kMaxCyclePeriod && 3 * period <= n; ++period) {
+  for (int period = 2; period <= kMaxCyclePeriod && 2 * period <= n; ++period) {
     bool repeats = true;
-    for (int k = n - 2 * period; k < n && repeats; ++k)
+    for (int k = n - period; k < n && repeats; ++k)
       repeats = Same(history[k], history[k - period], free_index, level);
     if (!repeats) continue;
     // A turn whose states all agree is a fit standing still, not a cycle.

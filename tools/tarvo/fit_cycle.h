@@ -5,9 +5,10 @@
 // a few states that it then repeats until max_calls. Such a fit has reached the precision
 // that its finite differences allow.
 //
-// A cycle of period P (2 to kMaxCyclePeriod calls) is recognised when the last 2P calls
+// A cycle of period P (2 to kMaxCyclePeriod calls) is recognised when the last P calls
 // repeat the P before them, every free value within `level` (relative), while the states
 // of one turn differ by more than that (a fit standing still meets the convergence rule).
+// A damped oscillation still converging does not repeat at that level.
 #pragma once
 
 #include <string>
