@@ -12,6 +12,7 @@
 #include "analysis/residual_sums.h"
 #include "analysis/user_scale.h"
 #include "language/experiments.h"
+#include "analysis/fit_cycle.h"
 #include "analysis/fit_uncertainty.h"
 #include "session/load_model.h"
 #include "analysis/multi_start.h"
@@ -50,8 +51,17 @@ std::string NonFiniteCheck(Session& s, const Prepared& p, int e) {
   return NonFiniteText(p, y, Values(s, p.values.size()));
 }
 
-// Runs the calls; fills the history and the outcome.
-void FitLoop(Session& s, const Prepared& p, const FitProgress& progress, FitResult& r) {
+// Runs the calls; fills the history and the outcome. A fit that cycles (fit_cycle.h) is
+// stopped once it stands at the best state of its turn (at most period - 1 calls more);
+// true then, with the outcome and erreur_text saying what was judged.
+bool FitLoop(Session& s, const Prepared& p, const std::vector<CycleShown>& shown,
+             const FitProgress& progress, FitResult& r) {
+  std::vector<int> free_index;
+  for (size_t a = 0; a < p.free.size(); ++a)
+    if (p.free[a]) free_index.push_back(static_cast<int>(a));
+  const double level = CycleLevel(p.model.precision);
+  Cycle cycle;
+  int settle = 0;  // the call at which the cycle is back at its best state
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   std::vector<double> before = Values(s, p.values.size());
@@ -99,9 +109,39 @@ void FitLoop(Session& s, const Prepared& p, const FitProgress& progress, FitResu
       r.outcome = "interrupted";
       break;
     }
+    if (cycle.found) {
+      if (call >= settle) break;
+      continue;
+    }
+    cycle = FindCycle(r.history, free_index, shown, level);
+    if (cycle.found) {
+      settle = cycle.best_call == call ? call : cycle.best_call + cycle.period;
+      if (settle == call) break;
+    }
   }
   if (progress.end) progress.end();
+  if (r.outcome.empty() && cycle.found) {
+    const bool converged = CycleWithinNoise(cycle, DataValues(p.data) - r.free_count);
+    r.outcome = converged ? "converged" : "not converged";
+    r.erreur_text = CycleText(cycle, converged);
+    return true;
+  }
   if (r.outcome.empty()) r.outcome = "not converged";
+  return false;
+}
+
+// How the message of a cycling fit names the free values: the user's adjustable for a
+// hidden one.
+std::vector<CycleShown> ShownValues(const FitRun& run) {
+  std::vector<CycleShown> shown;
+  for (size_t a = 0; a < run.p.free.size(); ++a) {
+    if (!run.p.free[a]) continue;
+    CycleShown c{run.p.model.adjustables[a].name, static_cast<int>(a)};
+    for (const Transform& t : run.transforms)
+      if (static_cast<size_t>(t.hidden) == a) c = {run.p.model.adjustables[t.user].name, t.user};
+    shown.push_back(c);
+  }
+  return shown;
 }
 
 void CollectAdjustables(const Session& s, const Prepared& p, FitResult& r) {
@@ -127,6 +167,7 @@ void CollectAdjustables(const Session& s, const Prepared& p, FitResult& r) {
 int FitSession(FitRun& run, const FitProgress& progress, std::vector<std::string>& errors) {
   const Prepared& p = run.p;
   FitResult& r = run.r;
+  bool cycled = false;
   Session s;
   if (LoadWithinBudget(s, p, errors) != 0) return 2;
   // The fit's first step starts from the outputs of a simulation at the current values.
@@ -144,7 +185,7 @@ int FitSession(FitRun& run, const FitProgress& progress, std::vector<std::string
                                  : "the first simulation failed: " +
                                        SimulationErreurText(e, p.model.method);
   } else {
-    FitLoop(s, p, progress, r);
+    cycled = FitLoop(s, p, ShownValues(run), progress, r);
   }
   // The exchange file holds the last simulation inside the fit; after an error its values
   // may be error codes, so simulate once more at the values reached.
@@ -154,6 +195,9 @@ int FitSession(FitRun& run, const FitProgress& progress, std::vector<std::string
   const BFitSet& f = s.blocks.fitset;
   r.figures = Figures{f.ErreurCalc, f.ErreurExp, f.Coeff, DataValues(p.data)};
   CollectAdjustables(s, p, r);
+  // The library computes its SDs only when its own rule is met (or at every call).
+  if (cycled && !p.model.sd_every_call)
+    for (AdjustableResult& a : r.adjustables) a.has_sd = false;
   run.values = Values(s, p.values.size());
   return 0;
 }

@@ -48,7 +48,8 @@ std::vector<double> DrawStart(const Prepared& p, const std::vector<Transform>& t
     const Transform* t = TransformOf(ts, a);
     if (t && t->has_min && t->has_max) {
       const double f = 0.02 + 0.96 * r;  // the whole range, a hair from the bounds
-      v[a] = f / (1 - f);
+      const double w = t->wmin + f * (t->wmax - t->wmin);
+      v[a] = HiddenValue(*t, t->log ? std::exp(w) : t->slope * w);
     } else {
       v[a] *= std::pow(10.0, 2 * r - 1);
     }

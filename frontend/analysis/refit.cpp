@@ -1,6 +1,7 @@
 #include "analysis/refit.h"
 
 #include "session/erreur_text.h"
+#include "analysis/fit_cycle.h"
 #include "session/library_session.h"
 #include "analysis/simulate_at.h"
 
@@ -30,6 +31,12 @@ int RefitFrom(const Prepared& p, const std::vector<double>& start, const std::ve
                                                    : s.failure);
   e = RunSimulation(s);
   if (e != 0) return Fail(r, e == kRaised ? s.failure : SimulationErreurText(e, p.model.method));
+  // A refit that cycles (fit_cycle.h) has reached the precision its finite differences
+  // allow: it ends there as converged instead of running to max_calls.
+  std::vector<int> free_index;
+  for (size_t a = 0; a < free.size(); ++a)
+    if (free[a]) free_index.push_back(static_cast<int>(a));
+  std::vector<CallRecord> history;
   bool done = false;
   while (!done && r.calls < p.model.max_calls) {
     ++r.calls;
@@ -37,6 +44,16 @@ int RefitFrom(const Prepared& p, const std::vector<double>& start, const std::ve
     if (e == kRaised) return Fail(r, s.failure);
     if (e != 0) return Fail(r, FitErreurText(e, p.model.method, free_count));
     done = s.blocks.fitset.Done != 0;
+    if (done) break;
+    CallRecord c;
+    c.call = r.calls;
+    c.erreur_calc = s.blocks.fitset.ErreurCalc;
+    for (int a : free_index) {
+      c.values.resize(a + 1);
+      c.values[a] = AdjustableValue(s, a);
+    }
+    history.push_back(c);
+    done = FindCycle(history, free_index, {}, CycleLevel(p.model.precision)).found;
   }
   r.values.resize(start.size());
   for (size_t a = 0; a < start.size(); ++a) r.values[a] = AdjustableValue(s, static_cast<int>(a));

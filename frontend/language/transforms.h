@@ -1,23 +1,31 @@
 // Parameter transforms and bounds, built on the library's bound adjustables. The library
 // fits positive values only: its step never takes a value across zero, and it moves a value in
 // proportion to itself (sensitivities from a 1 % change, steps of at most 90 %). So a free
-// adjustable with a scale or bounds is fitted through a hidden free adjustable NAME_fit = u,
-// and the user's NAME becomes bound to it by an equal_to expression v = g(u). The library's
-// relative moves of u are moves of x = ln u, which covers every real number, so no bound
-// other than the user's is ever met. With w = v, or w = ln v for scale = "log":
-//   no bounds:  w = w0 + s ln u    (s = 1 for log, so v = v0 u; |v0|, or 1 for 0, for linear)
-//   min, max:   w = wmin + (wmax - wmin) u / (1 + u)   (the logistic of x: smooth, never
-//                                                       reaching a bound)
-//   min only:   w = wmin + (w0 - wmin) u
-//   max only:   w = wmax - (wmax - w0) / u
-// w0, wmin, wmax are the start value and bounds on w's scale; u starts where g gives the
-// user's start value (1, or f / (1 - f) between two bounds, f the start's fraction of the
-// range). Each g increases with u, so a profile on NAME_fit maps point by point onto one on
-// the user's scale (the profile likelihood does not depend on how a value is parameterised),
-// and the delta method gives SE(v) = g'(u) SE(u).
+// adjustable with a scale or bounds is fitted through a hidden free adjustable NAME_fit = h,
+// and the user's NAME becomes bound to it by an equal_to expression v = g(h).
+//
+// The library's relative moves of h are moves of x = x0 + ln h, so g is written in x. Every
+// transform is chosen so that x moves the user's value in proportion: with w = ln v
+// (scale = "log") or w = v / c (linear scale, c = |v0|, or 1 for a start of 0, at most the
+// distance to a bound then), dw/dx is 1 away from the bounds and never above 1. The
+// library's 1 % move of h then moves v by 1 % (log) or 1 % of c (linear) wherever the fit
+// goes, which keeps its finite differences and steps as well-conditioned as in an
+// untransformed fit, for any bounds. (A logistic in x would amplify the move by up to
+// (wmax - wmin) / 4: 2.9 for 1e-4..10 on the log scale, enough to make fits cycle.)
+// With sp(y) = (y + sqrt(y^2 + e^2)) / 2, a smooth max(y, 0) of slope in (0, 1):
+//   no bounds:  w = x                             (log: v = v0 h; linear: v = v0 + c ln h)
+//   min only:   w = wmin + sp(x - wmin)
+//   max only:   w = wmax - sp(wmax - x)
+//   min, max:   w = wmin + sp(x - wmin) - sp(x - wmax)   (in (wmin, wmax) for every x)
+// wmin, wmax are the bounds on w's scale; e = min(1, d / 3), d the start's distance to its
+// nearest bound on w's scale, so dw/dx is about 0.95 or more at the start. h starts at 1:
+// x0 is where g gives the user's start value. Nothing in g overflows, however far the fit
+// pushes h. Each g increases with h, so a profile on NAME_fit maps point by point onto one
+// on the user's scale (the profile likelihood does not depend on how a value is
+// parameterised), and the delta method gives SE(v) = g'(h) SE(h).
 //
 // A value without scale and bounds keeps the library's own fitting (a log scale without
-// bounds is that same fitting: v = v0 u); fixed values are never transformed.
+// bounds is that same fitting: v = v0 h); fixed values are never transformed.
 #pragma once
 
 #include <string>
@@ -32,12 +40,19 @@ struct Transform {
   int hidden = 0;    // the free adjustable the library fits
   bool log = false;  // w = ln v
   bool has_min = false, has_max = false;
-  double w0 = 0, wmin = 0, wmax = 0, slope = 1;  // on w's scale
+  double w0 = 0, wmin = 0, wmax = 0;  // on w's scale
+  double slope = 1;                   // c: v = c w on the linear scale
+  double x0 = 0;                      // x = x0 + ln h
+  double softness = 1;                // e of sp
 };
 
-// The user's value at hidden value u, and dv/du.
-double UserValue(const Transform& t, double u);
-double UserSlope(const Transform& t, double u);
+// The user's value at hidden value h, and dv/dh.
+double UserValue(const Transform& t, double h);
+double UserSlope(const Transform& t, double h);
+
+// The hidden value at which the user's value is v (v inside the bounds; on the log scale
+// above 0).
+double HiddenValue(const Transform& t, double v);
 
 // The equal_to expression binding the user's value to the hidden one.
 std::string BindingText(const Transform& t, const std::string& hidden);

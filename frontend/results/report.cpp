@@ -77,8 +77,12 @@ void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r) {
   std::fprintf(out, "Start       %s\n", StartText(p).c_str());
   std::fprintf(out, "\n");
   if (r.outcome == "converged")
-    std::fprintf(out, "The fit converged after %d call%s of Ajustement.\n", r.calls,
-                 r.calls == 1 ? "" : "s");
+    std::fprintf(out, "The fit converged after %d call%s of Ajustement%s%s.\n", r.calls,
+                 r.calls == 1 ? "" : "s", r.erreur_text.empty() ? "" : ": ",
+                 r.erreur_text.c_str());
+  else if (r.outcome == "not converged" && !r.erreur_text.empty())
+    std::fprintf(out, "The fit did NOT converge (%d calls): %s.\n", r.calls,
+                 r.erreur_text.c_str());
   else if (r.outcome == "not converged")
     std::fprintf(out, "The fit did NOT converge within %d calls (max_calls).\n", r.calls);
   else if (r.outcome == "interrupted")
