@@ -72,6 +72,15 @@ void BeginInterval(EngineWork* w, RateTable& r, int32_t n, int32_t interval, dou
   w->current = &slot;
 }
 
+// Whether a cached gap may serve for gap h between times of magnitude up to scale: equal, or
+// within 4 units in the last place of the times. Measured times such as 0.05 j give gaps that
+// differ in their last bits; the times themselves are known no better, and the state moves by
+// about |M| x that difference, below the rounding the times already carry.
+bool SameGap(double cached, double h, double scale) {
+  return cached == h ||
+         std::fabs(cached - h) <= 4 * std::numeric_limits<double>::epsilon() * scale;
+}
+
 // exp([[M h, b h], [0, 0]]) of the current interval, top n rows, into e.
 void Exponential(const EngineWork::Interval& slot, int32_t n, double h, Eigen::MatrixXd& e) {
   Eigen::MatrixXd a = Eigen::MatrixXd::Zero(n + 1, n + 1);
@@ -94,6 +103,7 @@ void Advance(EngineWork* w, RateTable& r, int32_t n, double t0, double t1, doubl
   }
   if (!w->current || w->n != n) BeginInterval(w, r, n, 0, t0, t1);
   const double h = t1 - t0;
+  const double scale = std::fmax(std::fabs(t0), std::fabs(t1));
   if (!w->finite || !std::isfinite(h)) {
     for (int32_t i = 0; i < n; ++i) y_out[i] = std::numeric_limits<double>::quiet_NaN();
     for (int k = n; k < kMaxSpecies; ++k) y_out[k] = y[k];
@@ -101,8 +111,8 @@ void Advance(EngineWork* w, RateTable& r, int32_t n, double t0, double t1, doubl
   }
   EngineWork::Interval& slot = *w->current;
   const Eigen::MatrixXd* e = nullptr;
-  for (size_t g = 0; g < slot.gaps.size(); ++g)
-    if (slot.gaps[g] == h) e = &slot.exps[g];
+  for (size_t g = 0; g < slot.gaps.size() && !e; ++g)
+    if (SameGap(slot.gaps[g], h, scale)) e = &slot.exps[g];
   if (!e) {
     if (slot.gaps.size() < kExactGapCache) {
       slot.exps.emplace_back();
@@ -114,12 +124,9 @@ void Advance(EngineWork* w, RateTable& r, int32_t n, double t0, double t1, doubl
       e = &w->scratch;
     }
   }
-  const Eigen::MatrixXd& m = *e;
-  for (int32_t i = 0; i < n; ++i) {
-    double s = m(i, n);
-    for (int32_t j = 0; j < n; ++j) s += m(i, j) * y[j];
-    y_out[i] = s;
-  }
+  // y_out := E[:, 0..n) y + E[:, n], by Eigen's vectorised product (y is a copy of y_in).
+  Eigen::Map<Eigen::VectorXd> out(y_out, n);
+  out.noalias() = e->leftCols(n) * Eigen::Map<const Eigen::VectorXd>(y, n) + e->col(n);
   for (int k = n; k < kMaxSpecies; ++k) y_out[k] = y[k];
 }
 

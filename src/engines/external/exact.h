@@ -10,6 +10,9 @@
 //
 // Work: per interval, the M and b it was last prepared with and the exponentials of the
 // distinct gaps met since (up to kExactGapCache of them; further gaps are computed every time).
+// Gaps within 4 units in the last place of the times count as one (times such as 0.05 j give
+// gaps that differ in their last bits): the times are known no better than that, and the
+// state moves by about |M| times the difference.
 // An interval whose M and b come back unchanged at the next walk (the same parameters and
 // adjustables) keeps its exponentials, so repeated simulations compute none.
 //
