@@ -232,6 +232,29 @@ TEST(ExternalMethods, EngineStatusesAsTheBuiltInEnginesReportThem) {
   }
 }
 
+// A fast oscillation over a long gap: CVODE needs more than kMaxEngineSteps steps and stops
+// with the step budget's status, as the built-in engines do; the next gap starts afresh.
+TEST(ExternalMethods, BdfStopsAtTheStepBudget) {
+  Model m;
+  m.method = "BDF";
+  m.tolerance = 1e-6;
+  m.species = {"A", "B"};
+  m.species_start = {{"1"}, {"0"}};
+  m.parameters = {"w"};
+  m.parameter_eqs = {{"1E4"}};
+  m.rates = {{1, 2, "P1"}, {2, 1, "-P1"}};
+  m.outputs = {"F1*F1+F2*F2"};
+  for (double t : {0.0, 1e-3, 1e4}) m.points.push_back({1, t, {{1}}, {}});
+  InstanceRun run(m);
+  ASSERT_EQ(run.Setup(), 0);
+  const auto file = run.Simulate();
+  EXPECT_EQ(run.host.fitset.Erreur, kStatusStepBudget);
+  EXPECT_EQ(file[1][0], kStatusStepBudget);  // the last call failed: every written value
+  // The short gap before it was integrated (the point table keeps its value).
+  EXPECT_NEAR(run.in->state.points->Points[1].YCalc[0], 1.0, 1e-3);
+  EXPECT_EQ(run.in->state.points->Points[2].YCalc[0], kStatusStepBudget);
+}
+
 TEST(ExternalMethods, FactsCoverEveryMethodName) {
   for (const MethodEntry& e : kMethods) {
     std::string name(e.name.begin(), e.name.end());
