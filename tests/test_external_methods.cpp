@@ -255,6 +255,28 @@ TEST(ExternalMethods, BdfStopsAtTheStepBudget) {
   EXPECT_EQ(run.in->state.points->Points[2].YCalc[0], kStatusStepBudget);
 }
 
+// dA/dt = A^2 from A = 1 leaves the finite numbers at t = 1. The gap that crosses it stops
+// CVODE (status 2 at that point); the species come back as their non-finite rates, so the
+// walk reports a state that left the finite numbers, as it does for the fixed-step engines.
+TEST(ExternalMethods, BdfBlowUpLeavesTheFiniteNumbers) {
+  Model m;
+  m.method = "BDF";
+  m.tolerance = 1e-8;
+  m.species = {"A"};
+  m.species_start = {{"1"}};
+  m.rates = {{1, 1, "F1"}};
+  m.outputs = {"F1"};
+  for (double t : {0.0, 0.5, 2.0, 3.0}) m.points.push_back({1, t, {{1}}, {}});
+  InstanceRun run(m);
+  ASSERT_EQ(run.Setup(), 0);
+  run.Simulate();
+  const PointRecord* p = run.in->state.points->Points;
+  EXPECT_NEAR(p[1].YCalc[0], 2.0, 1e-5);  // 1 / (1 - t)
+  EXPECT_EQ(p[2].YCalc[0], kStatusNotReached);
+  EXPECT_FALSE(std::isfinite(p[3].YCalc[0]));
+  EXPECT_EQ(run.host.fitset.Erreur, kErreurNonFinite);
+}
+
 TEST(ExternalMethods, FactsCoverEveryMethodName) {
   for (const MethodEntry& e : kMethods) {
     std::string name(e.name.begin(), e.name.end());

@@ -192,6 +192,8 @@ void Advance(EngineWork* wp, RateTable& r, int32_t n, double t0, double t1, doub
     status = kStatusStepBudget;
   } else {
     status = kStatusNotReached;
+    // CVODE reports the rates' failure as such or as failed Newton iterations (a recoverable
+    // rate error counts as one): either way, the last rate it asked for was not finite.
     if (w.rates_not_finite)
       for (int32_t i = 0; i < n; ++i)
         if (!std::isfinite(w.rate[i])) y[i] = w.rate[i];
