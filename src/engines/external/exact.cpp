@@ -21,6 +21,7 @@ struct tarvo::EngineWork {
     std::vector<double> key;
     std::vector<double> gaps;
     std::vector<Eigen::MatrixXd> exps;  // top n rows of exp([[M h, b h], [0, 0]])
+    size_t next = 0;  // the entry after the one used last
   };
   Interval intervals[kMaxIntervals + 1];  // entry 0: a walk that announced no interval
   Interval* current = nullptr;
@@ -67,6 +68,7 @@ void BeginInterval(EngineWork* w, RateTable& r, int32_t n, int32_t interval, dou
     slot.gaps.clear();
     slot.exps.clear();
   }
+  slot.next = 0;
   w->n = n;
   w->finite = finite;
   w->current = &slot;
@@ -111,13 +113,21 @@ void Advance(EngineWork* w, RateTable& r, int32_t n, double t0, double t1, doubl
   }
   EngineWork::Interval& slot = *w->current;
   const Eigen::MatrixXd* e = nullptr;
-  for (size_t g = 0; g < slot.gaps.size() && !e; ++g)
-    if (SameGap(slot.gaps[g], h, scale)) e = &slot.exps[g];
+  // A walk meets its gaps in the order the previous walk did: the entry after the last one
+  // used is tried first, then all of them.
+  const size_t count = slot.gaps.size();
+  if (slot.next < count && SameGap(slot.gaps[slot.next], h, scale)) e = &slot.exps[slot.next++];
+  for (size_t g = 0; g < count && !e; ++g)
+    if (SameGap(slot.gaps[g], h, scale)) {
+      e = &slot.exps[g];
+      slot.next = g + 1;
+    }
   if (!e) {
     if (slot.gaps.size() < kExactGapCache) {
       slot.exps.emplace_back();
       Exponential(slot, n, h, slot.exps.back());
       slot.gaps.push_back(h);
+      slot.next = slot.gaps.size();
       e = &slot.exps.back();
     } else {
       Exponential(slot, n, h, w->scratch);

@@ -9,7 +9,8 @@
 // its end time; the tolerance is never read.
 //
 // Work: per interval, the M and b it was last prepared with and the exponentials of the
-// distinct gaps met since (up to kExactGapCache of them; further gaps are computed every time).
+// distinct gaps met since (at most kExactGapCache of them, 7.5 KB each at 30 species; beyond,
+// which no walk reaches, an exponential is computed for every call).
 // Gaps within 4 units in the last place of the times count as one (times such as 0.05 j give
 // gaps that differ in their last bits): the times are known no better than that, and the
 // state moves by about |M| times the difference.
@@ -21,11 +22,13 @@
 // as a state that left the finite numbers; so does an exponential that overflows.
 #pragma once
 
+#include "Symbolic/limits.h"
 #include "engines/external.h"
 
 namespace tarvo {
 
-inline constexpr int kExactGapCache = 64;
+// Every gap of a walk fits: the gaps of all intervals together are fewer than the points.
+inline constexpr int kExactGapCache = kMaxPoints;
 
 ExternalMethod ExactMethod();
 
