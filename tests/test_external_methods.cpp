@@ -14,6 +14,7 @@
 #include "engines/methods.h"
 #include "library/erreur_codes.h"
 #include "support/host.h"
+#include "support/library_models.h"
 
 namespace tarvo::testhost {
 namespace {
@@ -275,6 +276,42 @@ TEST(ExternalMethods, BdfBlowUpLeavesTheFiniteNumbers) {
   EXPECT_EQ(p[2].YCalc[0], kStatusNotReached);
   EXPECT_FALSE(std::isfinite(p[3].YCalc[0]));
   EXPECT_EQ(run.host.fitset.Erreur, kErreurNonFinite);
+}
+
+// The fit's sensitivity walks run on scratch tables between the live ones, each with other
+// adjustables: the engines' kept work must follow. A -> B fitted from away from the truth
+// (k = 0.5, A0 = 2) ends where the same fit with "RUNGE-KUTTA QC" at 1e-12 ends, and within
+// the fit's precision of the truth.
+TEST(ExternalMethods, FitsEndWhereTheStepDoublingFitEnds) {
+  auto fit = [](const char* method, double tol) {
+    Model m = FirstOrderModel({0, 0.5, 1, 2, 4, 6});  // the walk starts at the first point
+    m.method = method;
+    m.tolerance = tol;
+    m.adjustables[0].value = 0.8;
+    m.adjustables[1].value = 1.5;
+    InstanceRun run(m);
+    EXPECT_EQ(run.Setup(), 0);
+    run.Simulate();
+    for (int k = 0; k < 50 && !run.host.fitset.Done && run.host.fitset.Erreur == 0; ++k)
+      Instance_fit(*run.in, &run.host.initials, &run.host.fitset, &run.host.adjustables);
+    EXPECT_EQ(run.host.fitset.Erreur, 0);
+    EXPECT_TRUE(run.host.fitset.Done);
+    return std::vector<double>{run.host.adjustables.Value[0], run.host.adjustables.Value[1]};
+  };
+  const std::vector<double> reference = fit("RUNGE-KUTTA QC", 1e-12);
+  struct Case {
+    const char* method;
+    double tol;
+    double bound;  // on the distance to the reference fit
+  };
+  for (const Case& c : {Case{"EXACT", 1e-6, 1e-10}, Case{"BDF", 1e-10, 1e-8}}) {
+    SCOPED_TRACE(c.method);
+    const std::vector<double> v = fit(c.method, c.tol);
+    EXPECT_NEAR(v[0], reference[0], c.bound);
+    EXPECT_NEAR(v[1], reference[1], c.bound);
+    EXPECT_NEAR(v[0], 0.5, 1e-5);
+    EXPECT_NEAR(v[1], 2.0, 1e-5);
+  }
 }
 
 TEST(ExternalMethods, FactsCoverEveryMethodName) {
