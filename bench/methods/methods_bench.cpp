@@ -9,6 +9,7 @@
 // the largest deviation of the outputs from EXACT's (EXACT is exact up to rounding).
 //
 // Usage: methods_bench [tolerance for BDF and QC, default 1e-8] [seconds per figure, 0.5]
+//                      [the only method to run, for a profile]
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -133,7 +134,9 @@ int main(int argc, char** argv) {
               "Simulation ms", "walk/EXACT", "max |y - EXACT|", "Erreur");
   std::vector<double> exact;
   double exact_walk = 0;
+  const std::string only = argc > 3 ? argv[3] : "";
   for (const Row& r : rows) {
+    if (!only.empty() && only != r.method) continue;
     const Figures f = Measure(r.method, r.tol, seconds);
     if (exact.empty()) {
       exact = f.outputs;

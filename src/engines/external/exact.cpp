@@ -134,9 +134,11 @@ void Advance(EngineWork* w, RateTable& r, int32_t n, double t0, double t1, doubl
       e = &w->scratch;
     }
   }
-  // y_out := E[:, 0..n) y + E[:, n], by Eigen's vectorised product (y is a copy of y_in).
+  // y_out := E[:, n] + E[:, 0..n) y, by Eigen's vectorised product into y_out itself, so that
+  // no temporary is allocated (y is a copy of y_in).
   Eigen::Map<Eigen::VectorXd> out(y_out, n);
-  out.noalias() = e->leftCols(n) * Eigen::Map<const Eigen::VectorXd>(y, n) + e->col(n);
+  out = e->col(n);
+  out.noalias() += e->leftCols(n) * Eigen::Map<const Eigen::VectorXd>(y, n);
   for (int k = n; k < kMaxSpecies; ++k) y_out[k] = y[k];
 }
 
