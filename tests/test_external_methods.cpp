@@ -1,7 +1,9 @@
 // The method library's "EXACT" and "BDF" through engine instances: against closed forms and
-// against "RUNGE-KUTTA QC" at 1e-12, across intervals that reset start values and change
-// rate constants; EXACT's refusal of rates it cannot integrate; both methods refused by the
-// exported calls (unknown method) and by an instance that does not accept external methods.
+// against "RUNGE-KUTTA QC" at 1e-12 (simulations and fits), across intervals that reset start
+// values and change rate constants; EXACT's refusal of rates it cannot integrate; both methods
+// refused by the exported calls (unknown method) and by an instance that does not accept
+// external methods; engine statuses, the step budget and a blow-up reported as the built-in
+// engines report them.
 #include <gtest/gtest.h>
 
 #include <cmath>
