@@ -106,10 +106,12 @@ TEST(ExternalMethods, ChainMatchesClosedFormAcrossIntervals) {
   }
 }
 
-// Stiff: a fast reversible pair A <-> B and a slow B -> C; the pair's coefficient reads A in
-// the second variant (a dimerisation-like nonlinearity), which EXACT refuses and BDF handles
-// with difference-quotient Jacobians.
-Model StiffModel(const std::string& method, double tol, bool nonlinear) {
+// Stiff: a fast reversible pair A <-> B and a slow B -> C. The pair's forward coefficient
+// reads A in one variant (a dimerisation-like nonlinearity: BDF's Jacobian by difference
+// quotients) and the time in another (BDF's Jacobian is M at each step's time).
+enum class Forward { Constant, ReadsSpecies, ReadsTime };
+
+Model StiffModel(const std::string& method, double tol, Forward forward) {
   Model m;
   m.method = method;
   m.tolerance = tol;
@@ -118,7 +120,9 @@ Model StiffModel(const std::string& method, double tol, bool nonlinear) {
   m.species_start = {{"1", "F1+0.5"}, {"0", "F2"}, {"0", "F3"}};
   m.parameters = {"kf", "kb", "k"};
   m.parameter_eqs = {{"800", "800"}, {"300", "300"}, {"0.5", "2"}};
-  const std::string kf = nonlinear ? "P1*F1" : "P1";
+  const std::string kf = forward == Forward::ReadsSpecies ? "P1*F1"
+                         : forward == Forward::ReadsTime  ? "P1*(1+EX(-T))"
+                                                          : "P1";
   m.rates = {{1, 1, "-" + kf}, {1, 2, "P2"}, {2, 1, kf}, {2, 2, "-P2-P3"}, {3, 2, "P3"}};
   m.outputs = {"F1", "F2", "F3"};
   const double times[] = {0, 0.001, 0.01, 0.1, 0.5, 1, 1.5, 2, 3};
@@ -130,19 +134,20 @@ TEST(ExternalMethods, StiffModelsMatchStepDoublingAtTightTolerance) {
   struct Case {
     const char* method;
     double tol;
-    bool nonlinear;
+    Forward forward;
     double bound;
   };
-  const Case cases[] = {{"EXACT", 1e-6, false, 1e-10},
-                        {"BDF", 1e-9, false, 5e-8},
-                        {"BDF", 1e-9, true, 5e-8}};
+  const Case cases[] = {{"EXACT", 1e-6, Forward::Constant, 1e-10},
+                        {"BDF", 1e-9, Forward::Constant, 5e-8},
+                        {"BDF", 1e-9, Forward::ReadsSpecies, 5e-8},
+                        {"BDF", 1e-9, Forward::ReadsTime, 5e-8}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.method) + (c.nonlinear ? " nonlinear" : " linear"));
-    InstanceRun reference(StiffModel("RUNGE-KUTTA QC", 1e-12, c.nonlinear));
+    SCOPED_TRACE(::testing::Message() << c.method << " variant " << static_cast<int>(c.forward));
+    InstanceRun reference(StiffModel("RUNGE-KUTTA QC", 1e-12, c.forward));
     ASSERT_EQ(reference.Setup(), 0);
     const auto want = reference.Simulate();
     ASSERT_EQ(reference.host.fitset.Erreur, 0);
-    InstanceRun run(StiffModel(c.method, c.tol, c.nonlinear));
+    InstanceRun run(StiffModel(c.method, c.tol, c.forward));
     ASSERT_EQ(run.Setup(), 0) << run.in->failure;
     const auto y = run.Simulate();
     EXPECT_EQ(run.host.fitset.Erreur, 0);
