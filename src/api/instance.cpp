@@ -5,6 +5,7 @@
 #include <new>
 
 #include "api/boundary.h"
+#include "engines/external.h"
 #include "fitting/ajustement.h"
 #include "library/release.h"
 #include "library/setup.h"
@@ -50,13 +51,16 @@ bool Run(Instance& in, Body&& body) noexcept {
 
 }  // namespace
 
-Instance::Instance() { failure.reserve(kMaxFailureMessage + 1); }
+Instance::Instance(bool accept_external_methods) : accept_external(accept_external_methods) {
+  failure.reserve(kMaxFailureMessage + 1);
+}
 
 bool Instance_setup(Instance& in, BInitials* initials, BFitSet* fitset, VARIANT* especes,
                     BAjustables* adjustables, VARIANT* parametres, BSorties* sorties,
                     VARIANT* derivees) noexcept {
   return Run(in, [&](EngineState& st) {
-    SetupModel(st, initials, fitset, especes, adjustables, parametres, sorties, derivees);
+    SetupModel(st, initials, fitset, especes, adjustables, parametres, sorties, derivees,
+               in.accept_external ? RegisteredExternalMethods() : nullptr);
   });
 }
 
@@ -75,7 +79,7 @@ bool Instance_release(Instance& in, const int16_t* mode) noexcept {
 }
 
 Instance& ProcessInstance() {
-  static Instance instance;
+  static Instance instance(false);
   return instance;
 }
 

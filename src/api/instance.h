@@ -20,11 +20,14 @@
 namespace tarvo {
 
 struct Instance {
-  Instance();
+  // accept_external: whether set-up accepts the registered external methods
+  // (engines/external.h) besides the built-in four; the exported calls' instance does not.
+  explicit Instance(bool accept_external = true);
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;
 
   EngineState state;
+  const bool accept_external;
   FailureKind failure_kind = FailureKind::None;
   std::string failure;  // at most kMaxFailureMessage bytes, cut at a character boundary
 };
@@ -38,7 +41,7 @@ bool Instance_fit(Instance& in, BInitials* initials, BFitSet* fitset,
                   BAjustables* adjustables) noexcept;
 bool Instance_release(Instance& in, const int16_t* mode) noexcept;
 
-// The instance the exported calls act on.
+// The instance the exported calls act on: it accepts the built-in methods only.
 Instance& ProcessInstance();
 
 }  // namespace tarvo

@@ -33,7 +33,8 @@ constexpr OutcomeCode kCodes[] = {
     {kErreurTooFewData, S::SetUp, "TooFewData",
      "there are fewer measured values than free adjustables"},
     {kErreurMethod, S::SetUp, "Method",
-     "the method is not exactly one of the method names (capitals and spaces included)"},
+     "the method is not exactly one of the method names (capitals and spaces included), or "
+     "a method of the method library cannot integrate the model (the failure says why)"},
     {kStatusTolerance, S::Engine, "Tolerance",
      "the tolerance is not above the engine's floor, or CHU-BERMAN's step size fell below "
      "1e-130"},

@@ -87,10 +87,19 @@ bool Run_points(EngineState& st, PointTable& table) {
     if (!starts) continue;
     ResetInterval(st, table, pt(j), k);
     finite = finite && SpeciesFinite(st, m.NEspeces) && OutputsFinite(pt(j), m.NSorties);
+    if (st.external && st.work) {
+      int last = j;  // the point where the walk of interval k ends
+      while (last < npoints && pt(last).Interval == k) ++last;
+      st.external->begin_interval(st.work, st.rates, m.NEspeces, k, pt(j).Time, pt(last).Time);
+    }
     while (j < npoints && pt(j).Interval == k) {
       if (st.engine)
         st.engine(st.rates, m.NEspeces, pt(j).Time, pt(j + 1).Time, st.fitset.Tolerance,
                        st.cells.species, st.cells.species, st.fitset.Erreur);
+      else if (st.external && st.work)
+        st.external->advance(st.work, st.rates, m.NEspeces, pt(j).Time, pt(j + 1).Time,
+                             st.fitset.Tolerance, st.cells.species, st.cells.species,
+                             st.fitset.Erreur);
       j += 1;
       st.cells.time = pt(j).Time;
       finite = finite && SpeciesFinite(st, m.NEspeces);

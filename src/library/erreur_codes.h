@@ -27,7 +27,9 @@ inline constexpr int16_t kErreurNonFinite = 16000;
 // or after a Calcul_initial that raised a failure before it completed.
 inline constexpr int16_t kErreurNoModel = 32000;
 
-// The set-up's code for an unknown Method.
+// The set-up's code for an unknown Method; engine instances add it too when a method of the
+// method library (engines/external.h) cannot integrate the model, with the reason in the
+// failure record (kind Refused).
 inline constexpr int16_t kErreurMethod = 9;
 // The set-up's code for fewer replicate values in the exchange file than free adjustables.
 inline constexpr int16_t kErreurTooFewData = 1;

@@ -33,6 +33,9 @@ void ReleaseModel(EngineState& st) {
   for (compilptr& c : st.rates.formula) ReleaseHandle(c);
   Classify_rates(st.rates);  // empty lists: nothing is left to evaluate
   st.engine = nullptr;
+  if (st.external && st.work) st.external->destroy(st.work);
+  st.external = nullptr;
+  st.work = nullptr;
   st.loaded = false;
   st.ready = false;
 }

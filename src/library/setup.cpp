@@ -15,6 +15,7 @@
 #include "Symbolic/simplify.h"
 #include "Symbolic/tokenizer.h"
 #include "engines/engine.h"
+#include "engines/external.h"
 #include "engines/methods.h"
 #include "library/record_copy.h"
 #include "library/release.h"
@@ -189,8 +190,10 @@ void LoadAdjustables(EngineState& st, BAjustables& host) {
   }
 }
 
-// Step 9: the engine named exactly by Method, in the order of the method table.
-void SelectEngine(EngineState& st, const VARIANT& method, ErrorSum& e) {
+// Step 9: the engine named exactly by Method, in the order of the method table, then among
+// the external methods the caller accepts (extra; nil for the exported calls).
+void SelectEngine(EngineState& st, const VARIANT& method, ErrorSum& e,
+                  const ExternalMethodTable* extra) {
   e.Add(kErreurMethod);
   for (const MethodEntry& entry : kMethods) {
     if (VariantEqualsText(method, entry.name)) {
@@ -199,6 +202,30 @@ void SelectEngine(EngineState& st, const VARIANT& method, ErrorSum& e) {
       return;
     }
   }
+  if (!extra || !extra->methods) return;
+  for (int32_t k = 0; k < extra->count; ++k) {
+    if (VariantEqualsText(method, extra->methods[k].name)) {
+      st.external = &extra->methods[k];
+      e.Add(-kErreurMethod);
+      return;
+    }
+  }
+}
+
+// An external method that cannot integrate the compiled model refuses it with the method
+// code and says why; one that can gets its work.
+void PrepareExternal(EngineState& st, ErrorSum& e) {
+  const ExternalMethod& m = *st.external;
+  const int32_t n = st.initials.NEspeces;
+  Text names[kMaxSpecies];
+  for (int32_t s = 0; s < n && s < kMaxSpecies; ++s) names[s] = st.species[s].Name;
+  const std::string reason = m.unsuitable(st.rates, st.cells, n, names);
+  if (!reason.empty()) {
+    Refuse(st, e, kErreurMethod, "method " + ToUtf8(m.name) + " cannot integrate it: " + reason);
+    return;
+  }
+  st.work = m.create();
+  if (!st.work) throw std::bad_alloc();
 }
 
 InlineTable Bindings(EngineState& st) {
@@ -333,7 +360,8 @@ void ZeroCounts(BInitials& m) {
 
 // The set-up after the state was prepared; returns normally on a refusal too.
 void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* especes, BAjustables& ha,
-          const VARIANT* parametres, const BSorties& hs, const VARIANT* derivees) {
+          const VARIANT* parametres, const BSorties& hs, const VARIANT* derivees,
+          const ExternalMethodTable* extra) {
   ErrorSum e{hf.Erreur};
   // 1. The engine copies; the host's Done is cleared first. The exchange file is bound here,
   //    so that Fin erases it after any set-up, refused or not.
@@ -372,11 +400,12 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   }
   AllocateOthers(st, parametres, hs, derivees, table);                // 5. to 7.
   LoadAdjustables(st, ha);                                            // 8.
-  SelectEngine(st, hf.Method, e);                                     // 9.
+  SelectEngine(st, hf.Method, e, extra);                              // 9.
   const InlineTable bindings = Bindings(st);
   CompileEqualTo(st, ha, e, bindings);                                // 10. and 11.
   CompileFormulas(st, especes, parametres, hs, derivees, table, e, bindings);  // 12. to 15.
   Classify_rates(st.rates);  // which rate formulas change at every stage
+  if (st.external && e.Clean()) PrepareExternal(st, e);
   for (int o = 0; o < kMaxOutputs; ++o)
     st.output_varying[o] = o < hi.NSorties && ReadsTimeOrSpecies(table.Outputs[o], st.cells);
   table.Tail.NData = ReplicateMeans(st, table);                       // 16.
@@ -387,7 +416,7 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
 
 void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
                 BAjustables* adjustables, const VARIANT* parametres, const BSorties* sorties,
-                const VARIANT* derivees) {
+                const VARIANT* derivees, const ExternalMethodTable* extra) {
   // Whatever happens below, a model loaded earlier is no longer usable: a set-up that fails,
   // raised failures included, leaves no model that Simulation or Ajustement could run.
   st.ready = false;
@@ -402,12 +431,13 @@ void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, con
   st.loaded = true;
   st.ready = false;
   st.engine = nullptr;
+  st.external = nullptr;
   st.NFree = 0;
-  Load(st, *initials, *fitset, especes, *adjustables, parametres, *sorties, derivees);
+  Load(st, *initials, *fitset, especes, *adjustables, parametres, *sorties, derivees, extra);
   // The engine copy carries the set-up's outcome, so that an unusable model can never be
   // reported as a success by a later Simulation or Ajustement.
   st.fitset.Erreur = fitset->Erreur;
-  st.ready = fitset->Erreur == 0 && st.engine != nullptr;
+  st.ready = fitset->Erreur == 0 && (st.engine != nullptr || st.work != nullptr);
 }
 
 }  // namespace tarvo

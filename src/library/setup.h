@@ -13,8 +13,14 @@
 // failure record names the count and its limit (kind Refused). Raised failures: exchange file
 // trouble (InputOutput), a formula cell that is not text (VariantConversion); the state is
 // then left loaded but unusable, safe to Fin.
+//
+// extra: the external methods (engines/external.h) that Method may also name; nil (the
+// exported call) accepts the built-in four only. An external method that cannot integrate the
+// model (its unsuitable hook gives a reason) adds kErreurMethod, and the failure record says
+// why (kind Refused).
 #pragma once
 
+#include "engines/external.h"
 #include "library/state.h"
 #include "library/records.h"
 
@@ -22,6 +28,6 @@ namespace tarvo {
 
 void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, const VARIANT* especes,
                 BAjustables* adjustables, const VARIANT* parametres, const BSorties* sorties,
-                const VARIANT* derivees);
+                const VARIANT* derivees, const ExternalMethodTable* extra = nullptr);
 
 }  // namespace tarvo

@@ -19,6 +19,7 @@
 #include "Symbolic/cells.h"
 #include "engines/derivatives.h"
 #include "engines/engine.h"
+#include "engines/external.h"
 #include "library/erreur_codes.h"
 #include "library/records.h"
 #include "platform/exchange_file.h"
@@ -67,7 +68,12 @@ struct EngineState {
   FileRecord buffer{};            // the file record buffer
   std::vector<FileRecord> rewrite;  // the exchange file's new content, one record a point
   ExchangeFile file{};
-  Engine_proc engine = nullptr;  // nil when Method matched no engine
+  Engine_proc engine = nullptr;  // nil when Method matched no built-in engine
+  // A method of the external table (engines/external.h) that an instance accepted instead,
+  // and the work it keeps between its calls (created by a set-up that succeeds, destroyed
+  // by the release of the model). Both nil with a built-in engine.
+  const ExternalMethod* external = nullptr;
+  EngineWork* work = nullptr;
   // Outputs whose formula reads the time or a species; the others keep the value they took
   // at the start of the interval (output_value) for every point of it.
   bool output_varying[kMaxOutputs]{};
@@ -89,10 +95,11 @@ inline void Notify(EngineState& s, FailureKind kind, std::string message) {
 }
 
 // True when the last set-up completed with Erreur 0 and no release followed it: only then
-// may the model be simulated or fitted (compiled formulas, tables and engine in place).
+// may the model be simulated or fitted (compiled formulas, tables and engine in place: a
+// built-in engine, or an external one with its work).
 inline bool ModelReady(const EngineState& s) {
   return s.loaded && s.ready && s.points != nullptr && s.scratch != nullptr &&
-         s.engine != nullptr;
+         (s.engine != nullptr || (s.external != nullptr && s.work != nullptr));
 }
 
 // What Simulation and Ajustement do instead of running an unusable model: they change nothing
