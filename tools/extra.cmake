@@ -8,12 +8,22 @@ pkg_check_modules(TARVO_PLPLOT REQUIRED IMPORTED_TARGET plplot)
 
 # The command's own files: main.cpp, one file per subcommand, and the sanitizer settings of
 # the program. Every other file of tarvo/ is the library.
-set(TARVO_COMMAND_FILES main batch check compare fit formula simulate synth sanitizer_suppressions)
+set(TARVO_COMMAND_FILES main batch check compare export fit formula import simulate synth
+    sanitizer_suppressions)
 file(GLOB TARVO_FRONTEND_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/*.cpp)
 set(TARVO_COMMAND_SOURCES)
 foreach(name ${TARVO_COMMAND_FILES})
   list(REMOVE_ITEM TARVO_FRONTEND_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${name}.cpp)
   list(APPEND TARVO_COMMAND_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${name}.cpp)
+endforeach()
+
+# SBML import and export (libSBML) form a library of their own, so that only the command
+# links libSBML.
+pkg_check_modules(TARVO_SBML REQUIRED IMPORTED_TARGET libsbml)  # libsbml5-dev (scripts/deps.sh)
+set(TARVO_SBML_SOURCES)
+foreach(name sbml_import sbml_export)
+  list(REMOVE_ITEM TARVO_FRONTEND_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${name}.cpp)
+  list(APPEND TARVO_SBML_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tarvo/${name}.cpp)
 endforeach()
 
 # Static and position-independent (CMAKE_POSITION_INDEPENDENT_CODE), so that it links into
@@ -25,10 +35,13 @@ target_link_libraries(tarvo_frontend PUBLIC tarvo_core nlohmann_json::nlohmann_j
 # The name the unit tests and fuzz targets link.
 add_library(tarvo_tool_units ALIAS tarvo_frontend)
 
+add_library(tarvo_sbml STATIC ${TARVO_SBML_SOURCES})
+target_link_libraries(tarvo_sbml PUBLIC tarvo_frontend PkgConfig::TARVO_SBML)
+
 add_executable(tarvo ${TARVO_COMMAND_SOURCES})
 set_target_properties(tarvo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_compile_definitions(tarvo PRIVATE TARVO_VERSION="${PROJECT_VERSION}")
-target_link_libraries(tarvo PRIVATE tarvo_frontend CLI11::CLI11 ${CMAKE_DL_LIBS})
+target_link_libraries(tarvo PRIVATE tarvo_frontend tarvo_sbml CLI11::CLI11 ${CMAKE_DL_LIBS})
 
 # Command-line tests run the built binary and need it built first.
 if(TARVO_TESTS)
