@@ -95,6 +95,10 @@ class Importer {
 
  private:
   ::Model* m_ = nullptr;
+  // The same model with every initial assignment libSBML could evaluate replaced by its value:
+  // the values of constant expressions the model language cannot write.
+  std::unique_ptr<SBMLDocument> evaluated_;
+  const ::Model* ev_ = nullptr;
   std::map<std::string, Sym> syms_;
   std::set<std::string> taken_;  // every model-file name in use and every SBML id
   std::vector<std::string> order_;  // SBML ids in declaration order
@@ -109,7 +113,65 @@ class Importer {
   std::string Formula(const ASTNode* n, Ctx ctx, const std::string& where);
   std::string Initial(Sym& s);
   double TriggerTime(const Event& e);
+  bool IsConstant(const ASTNode* n);
+  const SpeciesReference* EvaluatedReference(const std::string& id);
+  double Stoichiometry(const SpeciesReference& sr, const std::string& reaction);
 };
+
+const SpeciesReference* FindReference(const ::Model& m, const std::string& id) {
+  for (unsigned i = 0; i < m.getNumReactions(); ++i) {
+    const Reaction& r = *m.getReaction(i);
+    for (const ListOfSpeciesReferences* list : {r.getListOfReactants(), r.getListOfProducts()})
+      for (unsigned k = 0; k < list->size(); ++k) {
+        const auto* sr = static_cast<const SpeciesReference*>(list->get(k));
+        if (sr->isSetId() && sr->getId() == id) return sr;
+      }
+  }
+  return nullptr;
+}
+
+const SpeciesReference* Importer::EvaluatedReference(const std::string& id) {
+  return ev_ ? FindReference(*ev_, id) : nullptr;
+}
+
+// A stoichiometry, or the value libSBML gives the initial assignment that sets it.
+double Importer::Stoichiometry(const SpeciesReference& sr, const std::string& reaction) {
+  if (sr.isSetId() && m_->getInitialAssignment(sr.getId())) {
+    const SpeciesReference* e = EvaluatedReference(sr.getId());
+    if (!e || (ev_ && ev_->getInitialAssignment(sr.getId())) || !e->isSetStoichiometry())
+      Refuse("variable stoichiometry", sr.getId(), "the initial assignment of stoichiometry '" +
+             sr.getId() + "' of reaction '" + reaction + "' could not be evaluated");
+    return e->getStoichiometry();
+  }
+  return sr.isSetStoichiometry() ? sr.getStoichiometry() : 1.0;
+}
+
+// Whether libSBML may evaluate n once for all: it reads only numbers, constant parameters
+// and compartments (no local parameter, species, time or anything an event or rule changes).
+bool Importer::IsConstant(const ASTNode* n) {
+  switch (n->getType()) {
+    case AST_NAME_TIME:
+    case AST_FUNCTION_DELAY:
+    case AST_FUNCTION_RATE_OF:
+    case AST_FUNCTION:
+    case AST_LAMBDA:
+      return false;
+    case AST_NAME: {
+      const std::string id = n->getName();
+      if (FindReference(*m_, id)) return !m_->getRule(id);
+      if (!current_reaction_.empty() && locals_.count(current_reaction_ + "\x1f" + id))
+        return false;
+      auto it = syms_.find(id);
+      if (it == syms_.end() || it->second.kind != Kind::kAdjustable) return false;
+      break;
+    }
+    default:
+      break;
+  }
+  for (unsigned i = 0; i < n->getNumChildren(); ++i)
+    if (!IsConstant(n->getChild(i))) return false;
+  return true;
+}
 
 std::string Importer::NameFor(const std::string& id, const std::string& prefix) {
   std::string base = prefix.empty() ? id : prefix + "_" + id;
@@ -183,6 +245,23 @@ Txt Importer::Expr(const ASTNode* n, Ctx ctx, const std::string& where) {
     case AST_NAME_TIME:
       return ctx == Ctx::kInitial ? Txt{"0", true} : Txt{"T", true};
     case AST_NAME: {
+      const bool local = !current_reaction_.empty() &&
+                         locals_.count(current_reaction_ + "\x1f" + n->getName());
+      if (const SpeciesReference* sr = local ? nullptr : FindReference(*m_, n->getName())) {
+        if (m_->getRule(n->getName()))
+          Refuse("variable stoichiometry", n->getName(), where + " reads stoichiometry '" +
+                 std::string(n->getName()) + "', which a rule changes");
+        return number(Stoichiometry(*sr, ""));
+      }
+      if (const Reaction* r = local ? nullptr : m_->getReaction(n->getName())) {
+        // A reaction's id reads its rate: the kinetic law, with its own local parameters.
+        const std::string saved = current_reaction_;
+        current_reaction_ = r->getId();
+        Txt t = Expr(r->getKineticLaw()->getMath(), ctx, "the kinetic law of reaction '" +
+                                                             r->getId() + "'");
+        current_reaction_ = saved;
+        return {Wrap(t), true};
+      }
       Sym& s = Lookup(n->getName(), where);
       if (s.kind == Kind::kRuled) {
         if (s.visiting) Refuse("assignment rule", s.sbml_id, "the assignment rules of '" +
@@ -221,12 +300,17 @@ Txt Importer::Expr(const ASTNode* n, Ctx ctx, const std::string& where) {
       if (n->getNumChildren() == 0) return {"1", true};
       if (n->getNumChildren() == 1) return child(0);
       std::string s;
-      for (unsigned i = 0; i < n->getNumChildren(); ++i) s += (i ? "*" : "") + Wrap(child(i));
+      for (unsigned i = 0; i < n->getNumChildren(); ++i) {
+        const Txt t = child(i);  // a product inside a product needs no brackets
+        s += (i ? "*" : "") + (n->getChild(i)->getType() == AST_TIMES ? t.s : Wrap(t));
+      }
       return {s, false};
     }
     case AST_DIVIDE:
       if (n->getNumChildren() != 2) break;
-      return {Wrap(child(0)) + "/" + Wrap(child(1)), false};
+      return {(n->getChild(0)->getType() == AST_TIMES ? child(0).s : Wrap(child(0))) + "/" +
+                  Wrap(child(1)),
+              false};
     case AST_POWER:
     case AST_FUNCTION_POWER:
       if (n->getNumChildren() != 2) break;
@@ -252,6 +336,10 @@ Txt Importer::Expr(const ASTNode* n, Ctx ctx, const std::string& where) {
     default:
       break;
   }
+  if (ev_ && IsConstant(n)) {  // math the language lacks, on constants only: its value
+    const double v = SBMLTransforms::evaluateASTNode(n, ev_);
+    if (std::isfinite(v)) return number(v);
+  }
   const char* name = n->getName();
   std::string what = name ? name : "";
   if (what.empty()) {
@@ -276,10 +364,19 @@ std::string Importer::Formula(const ASTNode* n, Ctx ctx, const std::string& wher
   return s;
 }
 
+// Packages that only draw the model change nothing in its simulation.
+bool IsDrawing(const std::string& package) { return package == "layout" || package == "render"; }
+
 void Importer::CheckSupported(SBMLDocument& doc) {
+  // A plugin whose namespace the document does not declare is libSBML's own (the math of
+  // Level 3 Version 2 comes as one).
+  const XMLNamespaces* declared = doc.getNamespaces();
   for (unsigned i = 0; i < doc.getNumPlugins(); ++i)
-    Refuse("package", "", "the document uses the SBML package '" +
-                              doc.getPlugin(i)->getPackageName() + "', which is not supported");
+    if (declared && declared->hasURI(doc.getPlugin(i)->getURI()) &&
+        doc.getPlugin(i)->getURI() != doc.getURI() &&
+        !IsDrawing(doc.getPlugin(i)->getPackageName()))
+      Refuse("package", "", "the document uses the SBML package '" +
+                                doc.getPlugin(i)->getPackageName() + "', which is not supported");
   if (doc.getNumUnknownPackages() > 0)
     Refuse("package", "", "the document uses the SBML package '" +
                               doc.getUnknownPackagePrefix(0) + "', which is not supported");
@@ -289,9 +386,7 @@ void Importer::CheckSupported(SBMLDocument& doc) {
            "the model's conversion factor is not supported");
   for (unsigned i = 0; i < m.getNumCompartments(); ++i) {
     const Compartment& c = *m.getCompartment(i);
-    if (!c.getConstant())
-      Refuse("non-constant compartment", c.getId(), "compartment '" + c.getId() +
-             "' is not constant (its size may change), which is not supported", c.getLine());
+    (void)c;  // one that rules or events change is refused below
   }
   for (unsigned i = 0; i < m.getNumSpecies(); ++i) {
     const Species& s = *m.getSpecies(i);
@@ -307,7 +402,7 @@ void Importer::CheckSupported(SBMLDocument& doc) {
     if (m.getCompartment(r.getVariable()))
       Refuse("non-constant compartment", r.getVariable(), "a rule sets the size of compartment '"
              + r.getVariable() + "', which is not supported", r.getLine());
-    if (m.getSpeciesReference(r.getVariable()))
+    if (FindReference(m, r.getVariable()))
       Refuse("variable stoichiometry", r.getVariable(), "a rule sets stoichiometry '" +
              r.getVariable() + "', which is not supported", r.getLine());
   }
@@ -340,7 +435,7 @@ void Importer::CheckSupported(SBMLDocument& doc) {
       if (m.getCompartment(v))
         Refuse("non-constant compartment", v, "event '" + e.getId() + "' sets the size of "
                "compartment '" + v + "', which is not supported", e.getLine());
-      if (m.getSpeciesReference(v))
+      if (FindReference(m, v))
         Refuse("variable stoichiometry", v, "event '" + e.getId() + "' sets stoichiometry '" +
                v + "', which is not supported", e.getLine());
     }
@@ -409,9 +504,23 @@ std::string Heading(const Sym& s) {
   return h;
 }
 
+std::string HeldAs(const Sym& s, const ::Model& m) {
+  const Species* sp = m.getSpecies(s.sbml_id);
+  return std::string("# held as ") +
+         (s.concentration ? "a concentration in compartment '" : "an amount in compartment '") +
+         s.compartment + "'" + (sp->getBoundaryCondition() ? ", boundary" : "") +
+         (sp->getConstant() ? ", constant" : "");
+}
+
 SbmlImport Importer::Run(SBMLDocument& doc) {
   CheckSupported(doc);
   m_ = doc.getModel();
+  evaluated_.reset(doc.clone());
+  {
+    ConversionProperties props;
+    props.addOption("expandInitialAssignments", true);
+    if (evaluated_->convert(props) == LIBSBML_OPERATION_SUCCESS) ev_ = evaluated_->getModel();
+  }
   ::Model& m = *m_;
   // Names: every SBML id is taken first, so that no renamed or local name can clash with one.
   for (unsigned i = 0; i < m.getNumCompartments(); ++i) taken_.insert(m.getCompartment(i)->getId());
@@ -471,11 +580,11 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
     if (sp.isSetInitialAmount()) {
       s.value = sp.getInitialAmount();
       s.has_value = true;
-      if (s.concentration) s.start = Signed(s.value) + "/" + vol;
+      if (s.concentration && s.value != 0) s.start = Signed(s.value) + "/" + vol;
     } else if (sp.isSetInitialConcentration()) {
       s.value = sp.getInitialConcentration();
       s.has_value = true;
-      if (!s.concentration) s.start = Signed(s.value) + "*" + vol;
+      if (!s.concentration && s.value != 0) s.start = Signed(s.value) + "*" + vol;
     }
     if (s.initial) s.start.clear();
   }
@@ -517,6 +626,10 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
   for (unsigned i = 0; i < m.getNumRules(); ++i) {
     const Rule& r = *m.getRule(i);
     if (!r.isRate()) continue;
+    if (!r.isSetMath()) {  // a rate rule without math changes nothing
+      out_.notes.push_back("the rate rule of '" + r.getVariable() + "' has no math: ignored");
+      continue;
+    }
     Sym& s = Lookup(r.getVariable(), "rate rule");
     rate_rule[s.sbml_id] = Formula(r.getMath(), Ctx::kRun, "the rate rule of '" + s.sbml_id + "'");
   }
@@ -539,7 +652,7 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
                         "species '" + sr->getSpecies() + "'");
         const Sym& s = syms_.at(sp->getId());
         if (sp->getBoundaryCondition() || sp->getConstant() || s.kind != Kind::kState) continue;
-        const double n = sr->isSetStoichiometry() ? sr->getStoichiometry() : 1.0;
+        const double n = Stoichiometry(*sr, r.getId());
         if (!std::isfinite(n))
           Refuse("reaction", r.getId(), "reaction '" + r.getId() + "' has a stoichiometry that "
                  "is not a number");
@@ -641,8 +754,8 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
   limit(adjustables, kMaxAdjustables, "adjustables (compartments and parameters)");
   limit(outputs, kMaxOutputs, "outputs");
   limit(out_.intervals, kMaxIntervals, "intervals (one, and one per event time)");
-  if (states == 0)
-    Refuse("size", m.getId(), "the model has no species nor any value that changes");
+  const bool placeholder = states == 0;  // the library integrates at least one species
+  if (placeholder) outputs = std::max(outputs, 1);
 
   // The file.
   std::string& f = out_.toml;
@@ -657,17 +770,29 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
     Line(f, "# events at these times open intervals 2, 3, ... (used by simulate --times)");
     Line(f, "interval_times = [" + list + "]");
   }
+  if (placeholder) {
+    std::string name = "unused";
+    while (taken_.count(name)) name += "_";
+    Line(f, "");
+    Line(f, "# not in the SBML model: the library integrates at least one species");
+    Line(f, "[[species]]");
+    Line(f, "name = " + Quote(name));
+    Line(f, "start = \"0\"");
+    if (!std::any_of(order_.begin(), order_.end(),
+                     [&](const std::string& id) { return syms_.at(id).kind == Kind::kRuled; })) {
+      Line(f, "");
+      Line(f, "[[outputs]]");
+      Line(f, "name = " + Quote(name));
+      Line(f, "formula = " + Quote(name));
+    }
+  }
   for (const auto& id : order_) {
     const Sym& s = syms_.at(id);
     if (s.kind != Kind::kState) continue;
     Line(f, "");
     Line(f, Heading(s));
     if (s.element == "species")
-      Line(f, std::string("# held as ") + (s.concentration ? "a concentration in compartment '"
-                                                                 : "an amount in compartment '") +
-                  s.compartment + "'" +
-                  (m.getSpecies(id)->getBoundaryCondition() ? ", boundary" : "") +
-                  (m.getSpecies(id)->getConstant() ? ", constant" : ""));
+      Line(f, HeldAs(s, m));
     else
       Line(f, "# a parameter that rules or events change, so the library integrates it");
     if (s.initial) Line(f, "# start: its initial assignment");
@@ -706,6 +831,7 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
     any_rule = true;
     Line(f, "");
     Line(f, Heading(s));
+    if (s.element == "species") Line(f, HeldAs(s, m));
     Line(f, "# an assignment rule: inlined into every formula that reads '" + s.name + "'");
     Line(f, "[[outputs]]");
     Line(f, "name = " + Quote(s.name));
