@@ -53,4 +53,20 @@ if(TARVO_TESTS)
       add_dependencies(${name} tarvo)
     endif()
   endforeach()
+  if(TARGET test_cli_sbml)
+    target_link_libraries(test_cli_sbml PRIVATE tarvo_sbml)
+  endif()
+  # The SBML Test Suite's cases (NNNNN/ folders): every case listed in tests/sbml/
+  # expected_pass.txt must still pass, and none may fail.
+  set(TARVO_SBML_SUITE "/work/shared/sbml-test-suite/cases" CACHE PATH
+      "Folder of SBML Test Suite cases for the SbmlSuite test (skipped when absent)")
+  if(IS_DIRECTORY "${TARVO_SBML_SUITE}")
+    file(GLOB TARVO_SBML_CASES LIST_DIRECTORIES true "${TARVO_SBML_SUITE}/[0-9]*")
+    add_test(NAME SbmlSuite.ListedCasesPass
+             COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/scripts/sbml_suite.py
+                     --tarvo $<TARGET_FILE:tarvo> --jobs 2
+                     --expected ${CMAKE_SOURCE_DIR}/tests/sbml/expected_pass.txt
+                     ${TARVO_SBML_CASES})
+    set_tests_properties(SbmlSuite.ListedCasesPass PROPERTIES TIMEOUT 300)
+  endif()
 endif()

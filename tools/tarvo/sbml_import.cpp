@@ -558,7 +558,8 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
     Sym& s = add(c, "compartment", Kind::kAdjustable);
     s.has_value = c.isSetSize();
     s.value = c.getSize();
-    if (c.getSpatialDimensions() == 0 && !s.has_value) s.has_value = true, s.value = 1;
+    if (c.isSetSpatialDimensions() && c.getSpatialDimensionsAsDouble() == 0 && !s.has_value)
+      s.has_value = true, s.value = 1;
   }
   for (unsigned i = 0; i < m.getNumParameters(); ++i) {
     const Parameter& p = *m.getParameter(i);
@@ -573,7 +574,7 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
     s.compartment = sp.getCompartment();
     const Compartment* c = m.getCompartment(s.compartment);
     if (!c) Refuse("species", s.sbml_id, "species '" + s.sbml_id + "' has no compartment");
-    if (s.concentration && c->getSpatialDimensions() == 0)
+    if (s.concentration && c->isSetSpatialDimensions() && c->getSpatialDimensionsAsDouble() == 0)
       Refuse("species", s.sbml_id, "species '" + s.sbml_id + "' is a concentration in a "
              "compartment without dimensions");
     const std::string vol = syms_.at(s.compartment).name;

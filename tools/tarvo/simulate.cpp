@@ -3,6 +3,7 @@
 // --times START:STOP:N, no data: the model on N equal steps from START to STOP (intervals 2,
 // 3, ... opening at the model's interval_times), every species and output in DIR/times.csv.
 // Exit status: 0 done, 1 the library reported an integration failure, 2 bad input.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -97,29 +98,36 @@ int RunOnGrid(const SimulateArgs& args) {
     if (!has) outputs.push_back({sp.name, {sp.name, "species " + sp.name, 0, 0}, 0, sp.line});
   }
   outputs.insert(outputs.end(), model.outputs.begin(), model.outputs.end());
-  if (outputs.size() > static_cast<size_t>(kMaxOutputs))
-    return ReportBadInput({model.path + ": " + std::to_string(outputs.size()) + " species and "
-                           "outputs to report, at most " + std::to_string(kMaxOutputs)});
-  model.outputs = outputs;
   Dataset data;
   data.path = "--times";
   std::vector<bool> written;
   if (GridPoints(args.times, model, data.points, written, message) != 0)
     return ReportBadInput({message});
-  for (auto& p : data.points) p.values.assign(outputs.size(), {});
-  data.replicate_columns.assign(outputs.size(), 0);
   data.last_interval = data.points.back().interval;
   model.t0 = data.points.front().time;
   model.has_t0 = true;
-  Prepared p;
-  std::vector<std::string> errors;
-  if (PrepareModel(model, args.sets, &data, p, errors) != 0) return ReportBadInput(errors);
-  const std::string folder = OutputFolder(p.model, args.out);
-  if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
-  std::vector<std::vector<double>> ycalc;
-  if (SimulateAt(p, p.values, data.points, ycalc, message) != 0) {
-    std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n", message.c_str());
-    return 1;
+  // The library computes at most 40 outputs per simulation: more take several simulations of
+  // the same model, 40 outputs each (outputs do not change the integration).
+  std::vector<std::vector<double>> ycalc(data.points.size());
+  std::string folder;
+  for (size_t first = 0; first < outputs.size(); first += kMaxOutputs) {
+    const size_t count = std::min(outputs.size() - first, static_cast<size_t>(kMaxOutputs));
+    model.outputs.assign(outputs.begin() + first, outputs.begin() + first + count);
+    for (auto& p : data.points) p.values.assign(count, {});
+    data.replicate_columns.assign(count, 0);
+    Prepared p;
+    std::vector<std::string> errors;
+    if (PrepareModel(model, args.sets, &data, p, errors) != 0) return ReportBadInput(errors);
+    if (folder.empty()) {
+      folder = OutputFolder(p.model, args.out);
+      if (MakeOutputFolder(folder, message) != 0) return ReportBadInput({message});
+    }
+    std::vector<std::vector<double>> part;
+    if (SimulateAt(p, p.values, data.points, part, message) != 0) {
+      std::fprintf(stderr, "tarvo: error: the simulation failed: %s\n", message.c_str());
+      return 1;
+    }
+    for (size_t j = 0; j < part.size(); ++j) ycalc[j].insert(ycalc[j].end(), part[j].begin(), part[j].end());
   }
   const std::string path = folder + "/times.csv";
   std::ofstream f(path, std::ios::binary);
