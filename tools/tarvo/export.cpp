@@ -1,12 +1,15 @@
 // tarvo export MODEL.toml [-o MODEL.xml]: the model at its values as SBML Level 3 Version 2
-// (sbml_export.h), checked by libSBML before it is written.
+// (sbml_export.h), checked by libSBML before it is written. Intervals begin at the model's
+// interval_times, or else at the first point of each interval in the model's data.
 // Exit status: 0 written, 2 bad input or a model SBML cannot hold (nothing written).
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
 #include "tarvo/command.h"
+#include "tarvo/data_csv.h"
 #include "tarvo/model_file.h"
 #include "tarvo/sbml_export.h"
 
@@ -25,6 +28,20 @@ int RunExport(const ExportArgs& args) {
   if (ReadModel(args.model, model, message) != 0) {
     std::fprintf(stderr, "tarvo: error: %s\n", message.c_str());
     return 2;
+  }
+  // Intervals placed by the data begin at the first point of each.
+  if (model.interval_times.empty() && !model.data.empty()) {
+    std::vector<std::string> outputs;
+    for (const auto& o : model.outputs) outputs.push_back(o.name);
+    Dataset data;
+    if (ReadData(model.data, outputs, data, message) != 0) {
+      std::fprintf(stderr, "tarvo: error: %s\n", message.c_str());
+      return 2;
+    }
+    for (const auto& p : data.points)
+      if (p.interval == static_cast<int>(model.interval_times.size()) + 2)
+        model.interval_times.push_back(p.time);
+    model.intervals = std::max(model.intervals, data.last_interval);
   }
   std::string xml;
   std::vector<std::string> problems;
