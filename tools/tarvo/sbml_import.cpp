@@ -473,16 +473,17 @@ double Importer::TriggerTime(const Event& e) {
   }
   if (!other || !ReadsNoState(other, *m_)) {
     std::string reason = who + " is triggered by '" + shown + "'";
-    if (!ReadsNoState(t, *m_) && !other) {
-      std::set<std::string> species;
-      std::unique_ptr<List> names(t->getListOfNodes(
-          [](const ASTNode* n) -> int { return n->getType() == AST_NAME; }));
-      for (unsigned i = 0; i < names->getSize(); ++i) {
-        const auto* nn = static_cast<const ASTNode*>(names->get(i));
-        if (m_->getSpecies(nn->getName())) species.insert(nn->getName());
-      }
-      if (!species.empty()) reason += ", which depends on species '" + *species.begin() + "'";
+    std::unique_ptr<List> names(t->getListOfNodes(
+        [](const ASTNode* n) -> int { return n->getType() == AST_NAME; }));
+    std::string changing;  // the first species, or value that changes in time, it reads
+    for (unsigned i = 0; i < names->getSize() && changing.empty(); ++i) {
+      const std::string id = static_cast<const ASTNode*>(names->get(i))->getName();
+      auto it = syms_.find(id);
+      if (m_->getSpecies(id)) changing = "species '" + id + "'";
+      else if (it != syms_.end() && it->second.kind != Kind::kAdjustable)
+        changing = "'" + id + "', which changes in time";
     }
+    if (!changing.empty()) reason += ", which depends on " + changing;
     Refuse("event", e.getId(), reason + ": only a trigger on the time alone (time >= t) can "
            "become an interval of the library", e.getLine());
   }
