@@ -14,6 +14,8 @@
 #include <set>
 
 #include "Symbolic/limits.h"
+#include "tarvo/model_file.h"
+#include "tarvo/model_text.h"
 #include "tarvo/names.h"
 
 LIBSBML_CPP_NAMESPACE_USE
@@ -924,7 +926,17 @@ int Import(SBMLDocument* raw, SbmlImport& out, SbmlDiagnostic& why) {
         doc->convert(props) != LIBSBML_OPERATION_SUCCESS)
       Refuse("function definition", "", "libSBML could not expand the function definitions");
     Importer im;
-    out = im.Run(*doc);
+    SbmlImport result = im.Run(*doc);
+    // The file must read back and translate as written (formula sizes, constants, nesting).
+    Model model;
+    std::string message;
+    std::vector<std::string> errors;
+    TranslatedModel text;
+    if (ReadModelText(result.toml, "imported.toml", model, message) != 0)
+      Refuse("translation", "", "the translated model is not accepted: " + message);
+    if (TranslateModel(model, model.intervals, text, errors) != 0)
+      Refuse("translation", "", "the translated model is not accepted: " + errors.front());
+    out = std::move(result);
     return 0;
   } catch (const Refused& r) {
     why = r.d;
