@@ -103,6 +103,7 @@ class Importer {
   const ::Model* ev_ = nullptr;
   std::map<std::string, Sym> syms_;
   std::set<std::string> taken_;  // every model-file name in use and every SBML id
+  std::set<std::string> names_wanted_;  // SBML names that several elements share
   std::vector<std::string> order_;  // SBML ids in declaration order
   std::string current_reaction_;    // reaction whose kinetic law is being translated
   std::map<std::string, std::string> locals_;  // local parameter id -> key in syms_
@@ -530,6 +531,17 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
   for (unsigned i = 0; i < m.getNumSpecies(); ++i) taken_.insert(m.getSpecies(i)->getId());
   for (unsigned i = 0; i < m.getNumParameters(); ++i) taken_.insert(m.getParameter(i)->getId());
   for (unsigned i = 0; i < m.getNumReactions(); ++i) taken_.insert(m.getReaction(i)->getId());
+  {
+    std::map<std::string, int> uses;
+    auto count = [&](const SBase& e) {
+      if (e.isSetName()) ++uses[e.getName()];
+    };
+    for (unsigned i = 0; i < m.getNumCompartments(); ++i) count(*m.getCompartment(i));
+    for (unsigned i = 0; i < m.getNumSpecies(); ++i) count(*m.getSpecies(i));
+    for (unsigned i = 0; i < m.getNumParameters(); ++i) count(*m.getParameter(i));
+    for (const auto& [name, n] : uses)
+      if (n > 1) names_wanted_.insert(name);
+  }
   auto add = [&](const SBase& e, const std::string& element, Kind kind) -> Sym& {
     Sym s;
     s.kind = kind;
@@ -538,7 +550,17 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
     s.sbml_name = e.getName();
     s.line = static_cast<int>(e.getLine());
     taken_.erase(s.sbml_id);
-    s.name = NameFor(s.sbml_id);
+    // The SBML name where it is a valid name of the model language that no id or other name
+    // uses, else the id.
+    std::string why;
+    const std::string& wanted = s.sbml_name;
+    if (!wanted.empty() && wanted != s.sbml_id && CheckName(wanted, why) == 0 &&
+        wanted != "free" && !taken_.count(wanted) && !names_wanted_.count(wanted)) {
+      s.name = wanted;
+      taken_.insert(wanted);
+    } else {
+      s.name = NameFor(s.sbml_id);
+    }
     if (const InitialAssignment* ia = m.getInitialAssignment(s.sbml_id); ia && ia->isSetMath())
       s.initial = ia->getMath();
     if (const Rule* r = m.getRule(s.sbml_id)) {
@@ -886,6 +908,18 @@ SbmlImport Importer::Run(SBMLDocument& doc) {
   return out_;
 }
 
+// libSBML's messages span lines; a diagnostic is one.
+std::string OneLine(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    if (c == ' ' && (out.empty() || out.back() == ' ')) continue;
+    out += c;
+  }
+  while (!out.empty() && out.back() == ' ') out.pop_back();
+  return out;
+}
+
 int Import(SBMLDocument* raw, SbmlImport& out, SbmlDiagnostic& why) {
   std::unique_ptr<SBMLDocument> doc(raw);
   try {
@@ -893,7 +927,7 @@ int Import(SBMLDocument* raw, SbmlImport& out, SbmlDiagnostic& why) {
     for (unsigned i = 0; i < doc->getNumErrors(); ++i) {
       const SBMLError* e = doc->getError(i);
       if (e->getSeverity() >= LIBSBML_SEV_ERROR)
-        Refuse("invalid SBML", "", "libSBML: " + e->getShortMessage() + ": " + e->getMessage(),
+        Refuse("invalid SBML", "", "libSBML: " + OneLine(e->getShortMessage() + ": " + e->getMessage()),
                static_cast<int>(e->getLine()));
     }
     if (!doc->getModel()) Refuse("invalid SBML", "", "the document holds no model");
@@ -914,7 +948,8 @@ int Import(SBMLDocument* raw, SbmlImport& out, SbmlDiagnostic& why) {
     for (unsigned i = 0; i < doc->getNumErrors(); ++i) {
       const SBMLError* e = doc->getError(i);
       if (e->getSeverity() >= LIBSBML_SEV_ERROR)
-        Refuse("invalid SBML", "", "libSBML: " + e->getMessage(), static_cast<int>(e->getLine()));
+        Refuse("invalid SBML", "", "libSBML: " + OneLine(e->getMessage()),
+               static_cast<int>(e->getLine()));
     }
     if (doc->getLevel() != 3 || doc->getVersion() != 2) {
       if (!doc->setLevelAndVersion(3, 2, false))
