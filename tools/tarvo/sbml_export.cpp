@@ -193,17 +193,26 @@ int Exporter::Run(std::string& xml, std::vector<std::string>& problems) {
     std::snprintf(at, sizeof at, "time >= %.17g", m_.interval_times[static_cast<size_t>(k - 2)]);
     std::unique_ptr<ASTNode> when(SBML_parseL3Formula(at));
     t->setMath(when.get());
-    auto assign = [&](const std::string& name, const Formula& f) {
+    // The library sets the parameters of an interval before its species, so a species'
+    // formula reads the parameters' new values: their equations are written in its place.
+    std::vector<std::pair<std::string, std::unique_ptr<ASTNode>>> fresh;
+    for (const auto& p : m_.parameters)
+      if (auto math = Math(p.equation[std::min(p.equation.size(), static_cast<size_t>(k)) - 1].text,
+                           p.name))
+        fresh.emplace_back(p.name, std::move(math));
+    auto assign = [&](const std::string& name, const Formula& f, bool species) {
       if (auto math = Math(f.text, f.label)) {
+        if (species)
+          for (auto& [parameter, equation] : fresh) math->replaceArgument(parameter, equation.get());
         EventAssignment* ea = e->createEventAssignment();
         ea->setVariable(name);
         ea->setMath(math.get());
       }
     };
     for (const auto& p : m_.parameters)
-      assign(p.name, p.equation[std::min(p.equation.size(), static_cast<size_t>(k)) - 1]);
+      assign(p.name, p.equation[std::min(p.equation.size(), static_cast<size_t>(k)) - 1], false);
     for (const auto& s : m_.species)
-      if (static_cast<int>(s.start.size()) >= k) assign(s.name, s.start[static_cast<size_t>(k - 1)]);
+      if (static_cast<int>(s.start.size()) >= k) assign(s.name, s.start[static_cast<size_t>(k - 1)], true);
   }
   if (!problems_.empty()) {
     problems = problems_;
