@@ -2,7 +2,7 @@
 """Runs cases of the SBML Test Suite's semantic suite through `tarvo import` and
 `tarvo simulate --times`, and compares every reported value with the case's results.
 
-Usage: scripts/sbml_suite.py [--tarvo BINARY] [--jobs N] [--expected FILE] CASE_FOLDER...
+Usage: scripts/sbml_suite.py [--tarvo BINARY] [--jobs N] [--expected FILE] [--timing] CASE_FOLDER...
 
 A case folder holds NNNNN-sbml-lLvV.xml (the highest level and version libSBML reads is
 used), NNNNN-settings.txt and NNNNN-results.csv. One line per case:
@@ -180,7 +180,7 @@ def main():
     parser.add_argument("--tarvo", default=os.path.join(HERE, "..", "build", "tarvo"))
     parser.add_argument("--jobs", "-j", type=int, default=1)
     parser.add_argument("--expected", help="file listing the cases that must pass")
-    parser.add_argument("--times", action="store_true", help="print the seconds of each case")
+    parser.add_argument("--timing", action="store_true", help="print the seconds of each case")
     parser.add_argument("cases", nargs="+")
     args = parser.parse_args()
     tarvo = os.path.abspath(args.tarvo)
@@ -197,7 +197,7 @@ def main():
             counts[status] += 1
             outcome[case] = status
             line = case + " " + status + (": " + detail if detail else "")
-            if args.times:
+            if args.timing:
                 line += " (%.3f s)" % seconds
             print(line, flush=True)
     print("%d passed, %d failed, %d refused" % (counts["pass"], counts["fail"], counts["refused"]))
