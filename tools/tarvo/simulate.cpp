@@ -34,18 +34,18 @@ struct SimulateArgs {
 // The grid of --times: N + 1 equal times, and a point wherever an interval opens between
 // them (a grid time within a hair of an opening time opens the interval itself). written
 // tells which points are grid times.
-int GridPoints(const std::string& spec, const Model& model, std::vector<DataPoint>& points,
+int GridPoints(const std::string& grid, const Model& model, std::vector<DataPoint>& points,
                std::vector<bool>& written, std::string& message) {
   double start = 0, stop = 0;
   long n = 0;
   char* end = nullptr;
-  const char* c = spec.c_str();
+  const char* c = grid.c_str();
   start = std::strtod(c, &end);
   bool ok = end != c && *end == ':';
   if (ok) stop = std::strtod(c = end + 1, &end), ok = end != c && *end == ':';
   if (ok) n = std::strtol(c = end + 1, &end, 10), ok = end != c && *end == 0;
   if (!ok || !std::isfinite(start) || !std::isfinite(stop) || !(stop > start) || n < 1) {
-    message = "--times " + spec + ": write START:STOP:N, N equal steps from START to a later "
+    message = "--times " + grid + ": write START:STOP:N, N equal steps from START to a later "
               "STOP, as in --times 0:10:100";
     return 2;
   }
@@ -77,7 +77,7 @@ int GridPoints(const std::string& spec, const Model& model, std::vector<DataPoin
     written.push_back(true);
   }
   if (points.size() > static_cast<size_t>(kMaxPoints)) {
-    message = "--times " + spec + ": " + std::to_string(points.size()) + " points with the "
+    message = "--times " + grid + ": " + std::to_string(points.size()) + " points with the "
               "interval starts, at most " + std::to_string(kMaxPoints);
     return 2;
   }
