@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           libtomlplusplus-dev nlohmann-json3-dev libplplot-dev plplot-driver-cairo
           python3-dev pybind11-dev python3-numpy python3-pandas python3-pytest python3-pip
-          python3-setuptools python3-matplotlib python3-distributed
+          python3-setuptools python3-matplotlib python3-distributed libsbml5-dev
           libeigen3-dev libsundials-dev  # the method library tarvo_methods (EXACT, BDF)
           "$@")
 missing=()

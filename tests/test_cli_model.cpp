@@ -158,6 +158,8 @@ TEST_F(CliModel, NamesThePlaceOfEveryStructuralProblem) {
       {"max_calls = 1.5\n" + tail, "'max_calls' must be a whole number"},
       {"data = 3\n" + tail, "'data' must be a text in quotes"},
       {"sd_every_call = 1\n" + tail, "'sd_every_call' must be true or false"},
+      {"interval_times = [5, 2]\n" + tail, "model.toml:1:22: 'interval_times' must increase"},
+      {"interval_times = 5\n" + tail, "'interval_times' must be a list of times"},
       {"species = 3\n", "'species' must be a list"},
       {"species = [ 3 ]\n", "each entry of 'species' must be a { name = ... } table"},
       {"species = [ { start = \"1\" } ]\n", "species without a name"},

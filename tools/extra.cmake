@@ -1,7 +1,7 @@
 # The tarvo program: argument parsing (CLI11), the commands, progress lines, exit statuses and
 # the plots (PLplot). Everything else is the front end's library (frontend/).
 # Included by tools/CMakeLists.txt once CLI11 is found.
-if(NOT TARGET tarvo_frontend)
+if(NOT TARGET tarvo_frontend OR NOT TARGET tarvo_sbml)
   message(WARNING "the front end's library is not built: the tarvo tool is not built")
   return()
 endif()
@@ -12,8 +12,8 @@ add_executable(tarvo ${TARVO_COMMAND_SOURCES})
 target_include_directories(tarvo PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 set_target_properties(tarvo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 target_compile_definitions(tarvo PRIVATE TARVO_VERSION="${PROJECT_VERSION}")
-target_link_libraries(tarvo PRIVATE tarvo_frontend CLI11::CLI11 PkgConfig::TARVO_PLPLOT
-                      ${CMAKE_DL_LIBS})
+target_link_libraries(tarvo PRIVATE tarvo_frontend tarvo_sbml CLI11::CLI11
+                      PkgConfig::TARVO_PLPLOT ${CMAKE_DL_LIBS})
 
 # Command-line tests run the built binary and need it built first.
 if(TARVO_TESTS)
@@ -25,4 +25,20 @@ if(TARVO_TESTS)
       add_dependencies(${name} tarvo)
     endif()
   endforeach()
+  if(TARGET test_cli_sbml)
+    target_link_libraries(test_cli_sbml PRIVATE tarvo_sbml)
+  endif()
+  # The SBML Test Suite's cases (NNNNN/ folders) beside the project: every case listed in
+  # tests/sbml/expected_pass.txt must still pass, and none may fail.
+  set(TARVO_SBML_SUITE "${CMAKE_SOURCE_DIR}/../shared/sbml-test-suite/cases" CACHE PATH
+      "Folder of SBML Test Suite cases for the SbmlSuite test (skipped when absent)")
+  if(IS_DIRECTORY "${TARVO_SBML_SUITE}")
+    file(GLOB TARVO_SBML_CASES LIST_DIRECTORIES true "${TARVO_SBML_SUITE}/[0-9]*")
+    add_test(NAME SbmlSuite.ListedCasesPass
+             COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/scripts/sbml_suite.py
+                     --tarvo $<TARGET_FILE:tarvo> --jobs 2
+                     --expected ${CMAKE_SOURCE_DIR}/tests/sbml/expected_pass.txt
+                     ${TARVO_SBML_CASES})
+    set_tests_properties(SbmlSuite.ListedCasesPass PROPERTIES TIMEOUT 300)
+  endif()
 endif()

@@ -62,7 +62,7 @@ std::string NumberText(double v) {
 const std::set<std::string> kTopKeys = {"method", "tolerance", "error_type", "marquardt", "precision",
                                         "max_calls", "sd_every_call", "data", "t0", "plot", "species",
                                         "parameters", "adjustables", "outputs", "rates",
-                                        "reactions", "experiments"};
+                                        "reactions", "experiments", "interval_times"};
 
 // A top-level key written below a [section] header lands in that section.
 std::string SectionHint(const std::string& key, const std::string& section) {
@@ -195,6 +195,20 @@ void ReadSettings(const Reader& rd, const toml::table& root, Model& m) {
     m.t0 = ReadNumber(rd, *n, "t0");
     m.has_t0 = true;
     m.t0_line = static_cast<int>(n->source().begin.line);
+  }
+  if (auto n = root.get("interval_times")) {
+    // When intervals 2, 3, ... begin on a grid of one's own (simulate --times); data files
+    // place them by their points instead.
+    const toml::array* a = n->as_array();
+    if (!a) rd.Fail(*n, "'interval_times' must be a list of times, as in [5.0, 12.5]");
+    for (const toml::node& t : *a) {
+      const double v = ReadNumber(rd, t, "interval_times");
+      if (!m.interval_times.empty() && !(v > m.interval_times.back()))
+        rd.Fail(t, "'interval_times' must increase");
+      m.interval_times.push_back(v);
+    }
+    if (m.interval_times.size() + 1 > static_cast<size_t>(kMaxIntervals))
+      rd.Fail(*n, "'interval_times' opens more than the 30 intervals a model may have");
   }
   if (!(m.tolerance > 0))
     rd.Fail(*root.get("tolerance"), "'tolerance' must be above 0");

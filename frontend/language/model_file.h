@@ -110,6 +110,7 @@ struct Model {
   std::vector<ReactionDecl> reactions;
   std::vector<ExperimentDecl> experiments;
   int intervals = 1;  // longest start / equation list; raised to the data's last interval
+  std::vector<double> interval_times;  // start of intervals 2, 3, ... on a grid of one's own
 };
 
 // Sizes refused before the file reaches the TOML reader or the plot library.
