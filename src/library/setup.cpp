@@ -19,6 +19,7 @@
 #include "library/record_copy.h"
 #include "library/release.h"
 #include "library/state.h"
+#include "library/workers.h"
 #include "platform/exchange_file.h"
 #include "platform/failure.h"
 #include "platform/variant.h"
@@ -407,7 +408,9 @@ void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, con
   // The engine copy carries the set-up's outcome, so that an unusable model can never be
   // reported as a success by a later Simulation or Ajustement.
   st.fitset.Erreur = fitset->Erreur;
-  st.ready = fitset->Erreur == 0 && st.engine != nullptr;
+  const bool ready = fitset->Erreur == 0 && st.engine != nullptr;
+  if (ready) StartWorkers(st);
+  st.ready = ready;
 }
 
 }  // namespace tarvo

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,10 @@ struct PAjustable {
   WordBool Adjustable;
 };
 
+struct Workers;  // library/workers.h
+
 struct EngineState {
-  EngineState() = default;
+  EngineState();  // out of line: Workers is complete only there
   EngineState(const EngineState&) = delete;
   EngineState& operator=(const EngineState&) = delete;
   ~EngineState();  // releases the model and the strings it still holds
@@ -73,6 +76,11 @@ struct EngineState {
   bool output_varying[kMaxOutputs]{};
   double output_value[kMaxOutputs]{};
   int32_t NFree = 0;
+  // The worker instances and threads that difference the model at once (library/workers.h);
+  // nil when the fit runs on the caller's thread alone. thread_limit, when above 0, caps the
+  // threads the next set-up starts.
+  std::unique_ptr<Workers> workers;
+  int32_t thread_limit = 0;
   bool loaded = false;  // set-up ran and release has not
   bool ready = false;   // the last set-up left the host's Erreur at 0
   bool finite = true;   // the last simulation kept every species and output finite
