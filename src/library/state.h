@@ -77,10 +77,11 @@ struct EngineState {
   double output_value[kMaxOutputs]{};
   int32_t NFree = 0;
   // The worker instances and threads that difference the model at once (library/workers.h);
-  // nil when the fit runs on the caller's thread alone. thread_limit, when above 0, caps the
-  // threads the next set-up starts.
+  // nil when the fit runs on the caller's thread alone. fit_threads, when above 0, is the
+  // number of threads the next set-up provides for (at most one per free adjustable), in place
+  // of the cores and TARVO_THREADS.
   std::unique_ptr<Workers> workers;
-  int32_t thread_limit = 0;
+  int32_t fit_threads = 0;
   bool loaded = false;  // set-up ran and release has not
   bool ready = false;   // the last set-up left the host's Erreur at 0
   bool finite = true;   // the last simulation kept every species and output finite

@@ -43,8 +43,8 @@ void WorkerPool::Loop(int32_t thread) {
     void* const context = context_;
     lock.unlock();
     job(context, thread);
+    running_.fetch_sub(1, std::memory_order_release);
     lock.lock();
-    if (--running_ == 0) done_.notify_one();
   }
 }
 
@@ -53,13 +53,15 @@ void WorkerPool::Run(Job job, void* context) {
     const std::lock_guard<std::mutex> lock(mutex_);
     job_ = job;
     context_ = context;
-    running_ = size();
+    running_.store(size(), std::memory_order_relaxed);
     ++generation_;
   }
   start_.notify_all();
   job(context, 0);
-  std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [&] { return running_ == 0; });
+  // The caller's share is done; the others finish a walk each at most. Sleeping on a
+  // condition would add the time the scheduler takes to wake this thread again (on a busy
+  // machine, a time slice), so the caller gives way to other threads until they are done.
+  while (running_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
 namespace {
@@ -133,7 +135,7 @@ int32_t FitThreads(const EngineState& st, int32_t free_count) {
   int32_t n = static_cast<int32_t>(std::thread::hardware_concurrency());
   n = std::max(n, 1);
   if (const int32_t cap = EnvironmentCap(); cap > 0) n = std::min(n, cap);
-  if (st.thread_limit > 0) n = std::min(n, st.thread_limit);
+  if (st.fit_threads > 0) n = st.fit_threads;
   return std::clamp(std::min(n, free_count), 1, static_cast<int32_t>(kMaxAdjustables));
 }
 

@@ -9,11 +9,13 @@
 // memory is taken). StopWorkers (release, a set-up replacing the model, destruction) joins the
 // threads and frees the instances; neither a set-up nor a release ever leaves a thread running.
 //
-// Threads used: std::thread::hardware_concurrency(), at most one per free adjustable, capped by
-// the environment variable TARVO_THREADS (read at each set-up; 1 runs everything on the
-// caller's thread, as without workers) and by the engine state's thread_limit when set.
+// Threads used: std::thread::hardware_concurrency(), capped by the environment variable
+// TARVO_THREADS (read at each set-up; 1 runs everything on the caller's thread, as without
+// workers), or the engine state's fit_threads when set; never more than one per free
+// adjustable. The walks give the same figures bit for bit whatever the count.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -46,9 +48,8 @@ class WorkerPool {
 
   std::mutex mutex_;
   std::condition_variable start_;
-  std::condition_variable done_;
   uint64_t generation_ = 0;
-  int32_t running_ = 0;
+  std::atomic<int32_t> running_{0};
   bool stop_ = false;
   Job job_ = nullptr;
   void* context_ = nullptr;
