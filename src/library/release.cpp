@@ -45,6 +45,7 @@ void ReleaseTables(EngineState& st) {
   std::free(st.scratch);
   st.scratch = nullptr;
   st.table_records = 0;
+  st.table_outputs = 0;
   std::vector<FileRecord>().swap(st.rewrite);
 }
 

@@ -67,6 +67,7 @@ struct EngineState {
   PointTable* points = nullptr;
   PointTable* scratch = nullptr;
   int32_t table_records = 0;      // leading records of both tables that may hold data
+  int32_t table_outputs = 0;      // outputs whose fields and sensitivities those may hold
   FileRecord buffer{};            // the file record buffer
   std::vector<FileRecord> rewrite;  // the exchange file's new content, one record a point
   ExchangeFile file{};

@@ -1,6 +1,7 @@
 #include "library/workers.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -120,11 +121,14 @@ void CopyModel(const EngineState& st, EngineState& w) {
     to.Adjustable = from.Adjustable;
     to.Equation = CloneCompil(from.Equation, st.cells, w.cells);
   }
-  // The worker's walks use its point table as their scratch table; only the records of the
-  // model's points are ever touched.
-  w.points = static_cast<PointTable*>(std::calloc(1, sizeof(PointTable)));
+  // The worker's walks use its point table as their scratch table. A walk reads and writes
+  // the output handles and the records of the model's points (record 1 too when there are
+  // none) and nothing else, so the table ends after those records.
+  const int32_t records = std::clamp<int32_t>(m.NPoints, 1, kMaxPoints);
+  w.points = static_cast<PointTable*>(
+      std::calloc(1, offsetof(PointTable, Points) + sizeof(PointRecord) * static_cast<size_t>(records)));
   if (!w.points) throw std::bad_alloc();
-  w.table_records = st.table_records;
+  w.table_records = records;
   for (int o = 0; o < kMaxOutputs; ++o)
     w.points->Outputs[o] = CloneCompil(st.points->Outputs[o], st.cells, w.cells);
 }
