@@ -134,7 +134,12 @@ void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to) 
 
 void DifferenceColumns(EngineState& st, PointTable& scratch) {
   const FreeList f = FreeAdjustables(st);
-  if (st.workers && f.count > 1) {
+  // Handing walks to other threads costs a wake-up and a wait, which on a machine whose other
+  // cores are busy can take longer than a short walk itself: the walks of a model whose last
+  // simulation walked faster than this stay on the caller's thread, unless the state asks for
+  // a number of threads itself (fit_threads). The figures are the same either way.
+  constexpr double kThreadedWalkSeconds = 200e-6;
+  if (st.workers && f.count > 1 && (st.fit_threads > 0 || st.walk_seconds >= kThreadedWalkSeconds)) {
     DifferenceColumnsAtOnce(st, scratch, f);
     return;
   }

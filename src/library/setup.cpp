@@ -410,6 +410,7 @@ void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, con
   st.ready = false;
   st.engine = nullptr;
   st.NFree = 0;
+  st.walk_seconds = 0.0;
   Load(st, *initials, *fitset, especes, *adjustables, parametres, *sorties, derivees);
   // The engine copy carries the set-up's outcome, so that an unusable model can never be
   // reported as a success by a later Simulation or Ajustement.

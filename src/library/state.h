@@ -83,6 +83,7 @@ struct EngineState {
   // of the cores and TARVO_THREADS.
   std::unique_ptr<Workers> workers;
   int32_t fit_threads = 0;
+  double walk_seconds = 0.0;  // wall-clock time of the last simulation's walk over the points
   bool loaded = false;  // set-up ran and release has not
   bool ready = false;   // the last set-up left the host's Erreur at 0
   bool finite = true;   // the last simulation kept every species and output finite

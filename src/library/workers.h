@@ -12,7 +12,9 @@
 // Threads used: std::thread::hardware_concurrency(), capped by the environment variable
 // TARVO_THREADS (read at each set-up; 1 runs everything on the caller's thread, as without
 // workers), or the engine state's fit_threads when set; never more than one per free
-// adjustable. The walks give the same figures bit for bit whatever the count.
+// adjustable. The walks give the same figures bit for bit whatever the count. A model whose
+// walks are short keeps them on the caller's thread unless fit_threads is set
+// (fitting/sensitivities.cpp): waking the others would cost more than it saves.
 #pragma once
 
 #include <atomic>
