@@ -17,7 +17,9 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <random>
@@ -30,6 +32,7 @@
 #include "library/simulation.h"
 #include "api/exports.h"
 #include "library/state.h"
+#include "library/workers.h"
 #include "support/host.h"
 
 namespace {
@@ -143,6 +146,8 @@ double SecondsPerRun(Body&& body) {
 void BM_Fit_ToDone(benchmark::State& state) {
   const int points = static_cast<int>(state.range(0));
   testhost::Host h(FitModel(points));
+  // The breakdown counts the walks of one thread: the perturbed walks stay on this one.
+  ProcessState().fit_threads = 1;
   long calls = 0, fits = 0, walks = 0;
   double fit_seconds = 0;
   bool converged = true;
@@ -225,5 +230,69 @@ void BM_Fit_ToDone(benchmark::State& state) {
   state.counters["solve_%"] = percent(2 * calls_per_fit * t_solve);
 }
 BENCHMARK(BM_Fit_ToDone)->Arg(8)->Arg(200)->Unit(benchmark::kMillisecond);
+
+double WallSeconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+// The same model with its perturbed walks on one thread and on every core (at most one per
+// free adjustable), side by side: the sensitivities alone (Sensibilites at the start values,
+// the part the threads share) and the fit from the start values to Done (set-up excluded),
+// each on the wall clock, alternating between the two settings at every iteration so that a
+// busy machine's drifts fall on both. Counters: milliseconds per run with one thread and with
+// all, and one/all, the ratio of the medians; threads is the number used.
+void BM_Fit_Threads(benchmark::State& state) {
+  const int points = static_cast<int>(state.range(0));
+  testhost::Host h(FitModel(points));
+  std::vector<double> sens[2], fit[2];
+  bool same = true;
+  double values[2][2] = {};
+  int threads = 1;
+  for (auto _ : state) {
+    for (int k = 0; k < 2; ++k) {
+      ProcessState().fit_threads = k == 0 ? 1 : 0;
+      if (!Load(h)) {
+        h.Fin();
+        state.SkipWithError("the benchmark model did not load");
+        return;
+      }
+      if (k == 1) threads = ProcessState().workers ? 1 + static_cast<int>(ProcessState().workers->instances.size()) : 1;
+      EngineState& st = ProcessState();
+      double t0 = WallSeconds();
+      constexpr int kRuns = 5;
+      for (int r = 0; r < kRuns; ++r) Sensibilites(st);
+      sens[k].push_back((WallSeconds() - t0) / kRuns);
+      t0 = WallSeconds();
+      for (int n = 0; n < kMaxCalls; ++n) {
+        h.Fit();
+        if (h.fitset.Erreur != 0 || h.fitset.Done != 0) break;
+      }
+      fit[k].push_back(WallSeconds() - t0);
+      same = same && h.fitset.Done != 0;
+      values[k][0] = h.adjustables.Value[0];
+      values[k][1] = h.adjustables.Value[1];
+      h.Fin();
+    }
+  }
+  ProcessState().fit_threads = 0;
+  if (!same || std::memcmp(values[0], values[1], sizeof values[0]) != 0) {
+    state.SkipWithError("the fits differ, or one did not reach Done");
+    return;
+  }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  state.counters["threads"] = threads;
+  state.counters["sens_1_ms"] = 1e3 * median(sens[0]);
+  state.counters["sens_all_ms"] = 1e3 * median(sens[1]);
+  state.counters["sens_1/all"] = median(sens[0]) / median(sens[1]);
+  state.counters["fit_1_ms"] = 1e3 * median(fit[0]);
+  state.counters["fit_all_ms"] = 1e3 * median(fit[1]);
+  state.counters["fit_1/all"] = median(fit[0]) / median(fit[1]);
+}
+BENCHMARK(BM_Fit_Threads)->Arg(200)->Iterations(15)->Unit(benchmark::kMillisecond);
 
 }  // namespace

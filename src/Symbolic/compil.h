@@ -67,4 +67,12 @@ int16_t CountRefs(const double* cell, const compil* c);
 // Frees c and all its nested formulas; nil does nothing.
 void Release(compilptr c);
 
+struct FormulaCells;
+
+// A copy of c and of its nested formulas that reads to's cells where c reads from's, and its
+// own records' results and function values where c reads its own: the copy evaluates as c
+// does, on another instance's cells, and shares nothing with c. Nil for nil; raises
+// std::bad_alloc when memory is exhausted (nothing of the copy is left behind).
+compilptr CloneCompil(const compil* c, const FormulaCells& from, FormulaCells& to);
+
 }  // namespace tarvo

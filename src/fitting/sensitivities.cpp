@@ -1,12 +1,16 @@
 #include "fitting/sensitivities.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <exception>
+#include <memory>
 
 #include "fitting/fit_tables.h"
 #include "library/driver.h"
 #include "library/state.h"
+#include "library/workers.h"
 
 namespace tarvo {
 namespace {
@@ -16,8 +20,10 @@ namespace {
 double Perturbed(double v) { return v != 0 ? v * 1.01 : 0.01; }
 double Divisor(double v) { return v != 0 ? v : 1.0; }
 
-void DifferenceColumn(EngineState& st, PointTable& scratch, int32_t a) {
-  PointTable& live = *st.points;
+// Column a of the live table from a walk of st (the model's own state or a worker instance)
+// over its scratch table. st's adjustables are perturbed and restored; live is written in
+// column a only.
+void DifferenceColumn(EngineState& st, PointTable& scratch, PointTable& live, int32_t a) {
   PAjustable& adj = st.adjustables[a];
   const double v = adj.Value;
   try {
@@ -45,10 +51,8 @@ void DifferenceColumn(EngineState& st, PointTable& scratch, int32_t a) {
   Refresh_adjustables(st);
 }
 
-}  // namespace
-
-void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to) {
-  std::memcpy(to.Outputs, from.Outputs, sizeof from.Outputs);
+// The records a walk reads and rewrites, from one table to another (see CopyForSimulation).
+void CopyRecords(EngineState& st, const PointTable& from, PointTable& to) {
   // A walk reads the time of point 1 even when the table holds no point. Of each record it
   // reads the interval and the time and rewrites YCalc and YPrev; nothing else of the scratch
   // table is ever read, so the replicates and the sensitivities (most of a record) stay behind.
@@ -65,9 +69,81 @@ void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to) 
   }
 }
 
+// The free columns of one call shared out among the model's state (thread 0, walking the
+// scratch table it was given) and the worker instances (thread k, instance k - 1, walking its
+// own table). Each thread takes the next column not yet taken. Every walk starts from the
+// Erreur the call found, and the status it leaves is kept per column; a raised failure is kept
+// per column too, and the columns after it are still walked (nothing of theirs is read then).
+struct ColumnJob {
+  EngineState* st;
+  PointTable* scratch;
+  Workers* workers;
+  FreeList f;
+  int16_t erreur_start;
+  std::atomic<int32_t> next{0};
+  int16_t erreur_after[kMaxAdjustables];
+  std::exception_ptr failure[kMaxAdjustables];
+};
+
+void RunColumns(void* context, int32_t thread) {
+  ColumnJob& job = *static_cast<ColumnJob*>(context);
+  EngineState& own = thread == 0 ? *job.st : *job.workers->instances[static_cast<size_t>(thread - 1)];
+  PointTable& table = thread == 0 ? *job.scratch : *own.points;
+  if (thread != 0) CopyRecords(own, *job.st->points, table);
+  for (;;) {
+    const int32_t c = job.next.fetch_add(1, std::memory_order_relaxed);
+    if (c >= job.f.count) return;
+    own.fitset.Erreur = job.erreur_start;
+    try {
+      DifferenceColumn(own, table, *job.st->points, job.f.index[c]);
+    } catch (...) {
+      job.failure[c] = std::current_exception();
+    }
+    job.erreur_after[c] = own.fitset.Erreur;
+  }
+}
+
+// The walks of DifferenceColumns on every thread of the pool. What the model's state holds
+// afterwards is what the walks one after another leave there: the status of the last column's
+// walk in Erreur (a walk's status does not depend on the status it starts from: every engine
+// call sets it, and whether a walk calls the engine depends on the points' intervals alone),
+// and the adjustables at their own values. At a raised failure, the first failing column is
+// walked again on the model's state as the sequence would have walked it, so that the
+// failure leaves the call with the state the sequence leaves.
+void DifferenceColumnsAtOnce(EngineState& st, PointTable& scratch, const FreeList& f) {
+  ColumnJob job{&st, &scratch, st.workers.get(), f, st.fitset.Erreur, {}, {}, {}};
+  // Every instance starts each call from the model's current values.
+  for (const std::unique_ptr<EngineState>& w : st.workers->instances)
+    for (int32_t a = 0; a < FitAdjustableCount(st); ++a) w->adjustables[a].Value = st.adjustables[a].Value;
+  st.workers->pool->Run(RunColumns, &job);
+  for (int32_t c = 0; c < f.count; ++c) {
+    if (!job.failure[c]) continue;
+    st.fitset.Erreur = c > 0 ? job.erreur_after[c - 1] : job.erreur_start;
+    DifferenceColumn(st, scratch, *st.points, f.index[c]);
+    std::rethrow_exception(job.failure[c]);  // not reached: the walk fails again
+  }
+  st.fitset.Erreur = job.erreur_after[f.count - 1];
+}
+
+}  // namespace
+
+void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to) {
+  std::memcpy(to.Outputs, from.Outputs, sizeof from.Outputs);
+  CopyRecords(st, from, to);
+}
+
 void DifferenceColumns(EngineState& st, PointTable& scratch) {
   const FreeList f = FreeAdjustables(st);
-  for (int32_t c = 0; c < f.count; ++c) DifferenceColumn(st, scratch, f.index[c]);
+  // Handing walks to other threads costs a wake-up and a wait, which on a machine whose other
+  // cores are busy can take longer than a short walk itself: the walks of a model whose last
+  // simulation walked faster than this stay on the caller's thread, unless the state asks for
+  // a number of threads itself (fit_threads). The figures are the same either way.
+  constexpr double kThreadedWalkSeconds = 200e-6;
+  if (st.workers && f.count > 1 && (st.fit_threads > 0 || st.walk_seconds >= kThreadedWalkSeconds)) {
+    DifferenceColumnsAtOnce(st, scratch, f);
+    return;
+  }
+  for (int32_t c = 0; c < f.count; ++c) DifferenceColumn(st, scratch, *st.points, f.index[c]);
 }
 
 void Sensibilites(EngineState& st) {

@@ -7,6 +7,7 @@
 #include "Symbolic/compil.h"
 #include "engines/engine.h"
 #include "library/state.h"
+#include "library/workers.h"
 #include "platform/exchange_file.h"
 
 namespace tarvo {
@@ -23,6 +24,7 @@ void ReleaseHandle(compilptr& c) {
 // Every table is swept whole: entries beyond the model's counts are nil, and a model refused
 // or interrupted half-way through set-up is released as safely as a complete one.
 void ReleaseModel(EngineState& st) {
+  StopWorkers(st);  // their threads are joined before anything of the model goes
   for (PAjustable& a : st.adjustables) ReleaseHandle(a.Equation);
   if (st.points)
     for (compilptr& c : st.points->Outputs) ReleaseHandle(c);
@@ -46,6 +48,7 @@ void ReleaseTables(EngineState& st) {
   std::free(st.scratch);
   st.scratch = nullptr;
   st.table_records = 0;
+  st.table_outputs = 0;
   std::vector<FileRecord>().swap(st.rewrite);
 }
 

@@ -1,6 +1,7 @@
 #include "library/setup.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -20,6 +21,7 @@
 #include "library/record_copy.h"
 #include "library/release.h"
 #include "library/state.h"
+#include "library/workers.h"
 #include "platform/exchange_file.h"
 #include "platform/failure.h"
 #include "platform/variant.h"
@@ -325,13 +327,17 @@ int32_t ReplicateMeans(EngineState& st, PointTable& table) {
 }
 
 // Every write into a table goes to the records of its model's points (record 1 too when there
-// are none), so clearing the records an earlier model could reach restores a fresh table.
-void AcquireTables(EngineState& st, int npoints) {
+// are none), and within a record to the fields before the sensitivities and the sensitivities
+// of the model's outputs; so clearing that much of the records an earlier model could reach
+// restores a fresh table, without touching the rest of each record (three quarters of it).
+void AcquireTables(EngineState& st, int npoints, int noutputs) {
   const int records = std::clamp(npoints, 1, static_cast<int>(kMaxPoints));
   if (st.points && st.scratch) {
+    const size_t written = offsetof(PointRecord, Sens) +
+                           sizeof(double) * kMaxAdjustables * static_cast<size_t>(st.table_outputs);
     for (PointTable* t : {st.points, st.scratch}) {
       std::memset(t->Outputs, 0, sizeof t->Outputs);
-      std::memset(t->Points, 0, sizeof(PointRecord) * static_cast<size_t>(st.table_records));
+      for (int j = 0; j < st.table_records; ++j) std::memset(&t->Points[j], 0, written);
       std::memset(&t->Tail, 0, sizeof t->Tail);
     }
   } else {
@@ -344,6 +350,7 @@ void AcquireTables(EngineState& st, int npoints) {
     }
   }
   st.table_records = records;
+  st.table_outputs = std::clamp(noutputs, 0, static_cast<int>(kMaxOutputs));
   // The pages of the scratch records that the fit's walks use are taken now, not by the first
   // fitting step (a fresh allocation's pages are mapped at their first write).
   for (int j = 0; j < records; ++j) {
@@ -378,7 +385,7 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   }
   // 2. The point table and the fit's scratch table, cleared so that no field is ever read
   //    undefined, and the rewrite buffer.
-  AcquireTables(st, hi.NPoints);
+  AcquireTables(st, hi.NPoints, hi.NSorties);
   st.rewrite.assign(static_cast<size_t>(hi.NPoints), FileRecord{});
   PointTable& table = *st.points;
   AllocateSpecies(st, especes);                     // 3.
@@ -433,11 +440,16 @@ void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, con
   st.engine = nullptr;
   st.external = nullptr;
   st.NFree = 0;
+  st.walk_seconds = 0.0;
   Load(st, *initials, *fitset, especes, *adjustables, parametres, *sorties, derivees, extra);
   // The engine copy carries the set-up's outcome, so that an unusable model can never be
   // reported as a success by a later Simulation or Ajustement.
   st.fitset.Erreur = fitset->Erreur;
-  st.ready = fitset->Erreur == 0 && (st.engine != nullptr || st.work != nullptr);
+  const bool ready = fitset->Erreur == 0 && (st.engine != nullptr || st.work != nullptr);
+  // A method of the method library keeps one work area per model (its solver's memory), which
+  // workers cannot share: its fits run on the caller's thread.
+  if (ready && st.engine != nullptr && st.work == nullptr) StartWorkers(st);
+  st.ready = ready;
 }
 
 }  // namespace tarvo

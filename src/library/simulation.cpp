@@ -1,6 +1,7 @@
 #include "library/simulation.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "library/driver.h"
 #include "library/record_copy.h"
@@ -52,7 +53,9 @@ void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* hos
   PointTable& table = *st.points;
   BFitSet& fit = st.fitset;
   Refresh_adjustables(st);
+  const auto start = std::chrono::steady_clock::now();
   st.finite = Run_points(st, table);
+  st.walk_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   Weights(st, table, fit.TypeErreur);
   fit.Coeff = Coeff_estimate(st, table, fit.TypeErreur);
   fit.ErreurExp = Scatter_exp(st, table);

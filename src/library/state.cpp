@@ -1,9 +1,12 @@
 #include "library/state.h"
 
 #include "library/release.h"
+#include "library/workers.h"
 #include "platform/variant.h"
 
 namespace tarvo {
+
+EngineState::EngineState() = default;
 
 EngineState::~EngineState() {
   if (loaded) ReleaseModel(*this);

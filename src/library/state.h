@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,10 @@ struct PAjustable {
   WordBool Adjustable;
 };
 
+struct Workers;  // library/workers.h
+
 struct EngineState {
-  EngineState() = default;
+  EngineState();  // out of line: Workers is complete only there
   EngineState(const EngineState&) = delete;
   EngineState& operator=(const EngineState&) = delete;
   ~EngineState();  // releases the model and the strings it still holds
@@ -65,6 +68,7 @@ struct EngineState {
   PointTable* points = nullptr;
   PointTable* scratch = nullptr;
   int32_t table_records = 0;      // leading records of both tables that may hold data
+  int32_t table_outputs = 0;      // outputs whose fields and sensitivities those may hold
   FileRecord buffer{};            // the file record buffer
   std::vector<FileRecord> rewrite;  // the exchange file's new content, one record a point
   ExchangeFile file{};
@@ -79,6 +83,13 @@ struct EngineState {
   bool output_varying[kMaxOutputs]{};
   double output_value[kMaxOutputs]{};
   int32_t NFree = 0;
+  // The worker instances and threads that difference the model at once (library/workers.h);
+  // nil when the fit runs on the caller's thread alone. fit_threads, when above 0, is the
+  // number of threads the next set-up provides for (at most one per free adjustable), in place
+  // of the cores and TARVO_THREADS.
+  std::unique_ptr<Workers> workers;
+  int32_t fit_threads = 0;
+  double walk_seconds = 0.0;  // wall-clock time of the last simulation's walk over the points
   bool loaded = false;  // set-up ran and release has not
   bool ready = false;   // the last set-up left the host's Erreur at 0
   bool finite = true;   // the last simulation kept every species and output finite

@@ -1,0 +1,221 @@
+// fit_threads: the whole fit of the consecutive and the enzyme examples (three free
+// adjustables each) with the perturbed walks of each fitting step on one thread
+// (TARVO_THREADS=1) and on every core (TARVO_THREADS unset, or --threads N), side by side in
+// one run of one library.
+//
+//   fit_threads [--reps N] [--threads N] [--examples DIR] [LIB.so]
+//
+// The library reads TARVO_THREADS at each Calcul_initial, so the program sets it before each
+// set-up. A fit is Calcul_initial, Simulation at the start values, Ajustement until Done, Fin;
+// its time is the wall-clock time of the Ajustement calls (the part the threads share; the
+// simulations between the steps still run on the caller's thread alone). After one untimed
+// fit each, the repetitions alternate (one thread, all threads, then the other way round) so
+// that drifts of a shared machine fall on both alike. Each row gives the median and the
+// fastest fit; 1/N is the ratio of the medians.
+//
+// The fits must agree bit for bit: Erreur, Done, the number of calls, ErreurCalc, ErreurExp,
+// Coeff and every adjustable's value and SD. Exit status 1 when they differ, 2 on a usage
+// error or a failed fit.
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "exported/example_host.h"
+
+namespace {
+
+using namespace tarvo;
+using namespace tarvo::bench;
+
+double Seconds() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+struct Outcome {
+  SmallInt erreur = 0;
+  WordBool done = 0;
+  int calls = 0;
+  double figures[3] = {0, 0, 0};
+  std::vector<double> values, sds;
+
+  bool SameAs(const Outcome& o) const {
+    return erreur == o.erreur && (done != 0) == (o.done != 0) && calls == o.calls &&
+           std::memcmp(figures, o.figures, sizeof figures) == 0 && values.size() == o.values.size() &&
+           std::memcmp(values.data(), o.values.data(), values.size() * sizeof(double)) == 0 &&
+           std::memcmp(sds.data(), o.sds.data(), sds.size() * sizeof(double)) == 0;
+  }
+};
+
+// One fit with the given TARVO_THREADS ("" unsets it); its Ajustement time in seconds, or a
+// negative value with a reason.
+double RunFit(const Library& lib, const Example& ex, const std::string& exchange,
+              const std::string& threads, Outcome& out, std::string& error) {
+  if (threads.empty())
+    unsetenv("TARVO_THREADS");
+  else
+    setenv("TARVO_THREADS", threads.c_str(), 1);
+  if (!WriteExchangeFile(ex, exchange)) {
+    error = "cannot write " + exchange;
+    return -1;
+  }
+  HostBlocks h(lib, ex, exchange);
+  const BFitSet& fit = h.records.fitset;
+  h.CalculInitial();
+  double seconds = 0;
+  int calls = 0;
+  if (fit.Erreur == 0) h.Simulate();
+  if (fit.Erreur == 0) {
+    const double t0 = Seconds();
+    while (calls < ex.max_calls) {
+      h.Fit();
+      ++calls;
+      if (fit.Erreur != 0 || fit.Done != 0) break;
+    }
+    seconds = Seconds() - t0;
+  }
+  out.erreur = fit.Erreur;
+  out.done = fit.Done;
+  out.calls = calls;
+  out.figures[0] = fit.ErreurCalc;
+  out.figures[1] = fit.ErreurExp;
+  out.figures[2] = fit.Coeff;
+  out.values.assign(h.records.adjustables.Value, h.records.adjustables.Value + ex.adjustables.size());
+  out.sds.assign(h.records.adjustables.SD, h.records.adjustables.SD + ex.adjustables.size());
+  const std::string failure = lib.LastFailure();
+  h.Fin();
+  if (out.erreur != 0 || out.done == 0) {
+    error = "the fit ended with Erreur " + std::to_string(out.erreur) +
+            (out.done ? "" : ", not Done") + (failure.empty() ? "" : ": " + failure);
+    return -1;
+  }
+  return seconds;
+}
+
+// How much more arithmetic the machine does right now on n threads than on one: a busy
+// machine shared with other processes gives a fit's threads less than its core count.
+double MachineParallelism(unsigned n) {
+  auto work = [](volatile double* out) {
+    double s = 0;
+    for (long i = 1; i < 30000000; ++i) s = s + 1.0 / static_cast<double>(i);
+    *out = s;
+  };
+  std::vector<double> sink(n);
+  double t0 = Seconds();
+  work(&sink[0]);
+  const double one = Seconds() - t0;
+  t0 = Seconds();
+  std::vector<std::thread> threads;
+  for (unsigned k = 0; k < n; ++k) threads.emplace_back(work, &sink[k]);
+  for (std::thread& t : threads) t.join();
+  return n * one / (Seconds() - t0);
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: fit_threads [--reps N] [--threads N] [--examples DIR] [LIB.so]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int reps = 20;
+  std::string threads;  // "": every core
+  std::string examples_dir = TARVO_SOURCE_DIR "/examples";
+  std::string file = TARVO_SHARED_LIBRARY;
+  int files = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--reps" && i + 1 < argc) {
+      reps = std::atoi(argv[++i]);
+      if (reps < 1) return Usage();
+    } else if (arg == "--threads" && i + 1 < argc) {
+      threads = argv[++i];
+      if (std::atoi(threads.c_str()) < 1) return Usage();
+    } else if (arg == "--examples" && i + 1 < argc) {
+      examples_dir = argv[++i];
+    } else if (!arg.empty() && arg[0] != '-' && files++ == 0) {
+      file = arg;
+    } else {
+      return Usage();
+    }
+  }
+  Library lib;
+  std::string error;
+  if (!lib.Open(file, error)) {
+    std::fprintf(stderr, "fit_threads: %s: %s\n", file.c_str(), error.c_str());
+    return 2;
+  }
+  Example examples[2];
+  if (!ConsecutiveExample(examples_dir, examples[0], error) ||
+      !EnzymeExample(examples_dir, examples[1], error)) {
+    std::fprintf(stderr, "fit_threads: %s\n", error.c_str());
+    return 2;
+  }
+  const std::string folder = MakeScratchFolder();
+  if (folder.empty()) {
+    std::fprintf(stderr, "fit_threads: cannot create a temporary folder\n");
+    return 2;
+  }
+  const unsigned cores = std::thread::hardware_concurrency();
+  std::printf("Ajustement calls of a whole fit, wall clock, %d repetitions alternating;\n"
+              "1: TARVO_THREADS=1; N: %s (%u cores).\nlibrary: %s\n\n",
+              reps, threads.empty() ? "TARVO_THREADS unset" : ("TARVO_THREADS=" + threads).c_str(),
+              cores, lib.path.c_str());
+  std::printf("%-12s %5s %9s %9s %9s %9s %7s\n", "example", "calls", "1 ms", "N ms", "1 min",
+              "N min", "1/N");
+  bool identical = true, failed = false;
+  const std::string settings[2] = {"1", threads};
+  for (const Example& ex : examples) {
+    std::vector<double> times[2];
+    Outcome first[2];
+    bool stable = true, ok = true;
+    for (int rep = -1; rep < reps && ok; ++rep) {
+      for (int turn = 0; turn < 2 && ok; ++turn) {
+        const int k = (rep & 1) ? 1 - turn : turn;
+        Outcome o;
+        const double s = RunFit(lib, ex, folder + "/" + ex.name + ".dat", settings[k], o, error);
+        if (s < 0) {
+          std::fprintf(stderr, "fit_threads: %s, %s: %s\n", ex.name.c_str(), k ? "N" : "1",
+                       error.c_str());
+          ok = false;
+        } else if (rep < 0) {
+          first[k] = o;
+        } else {
+          stable = stable && o.SameAs(first[k]);
+          times[k].push_back(s);
+        }
+      }
+    }
+    if (!ok) {
+      failed = true;
+      continue;
+    }
+    const double m1 = Median(times[0]), mn = Median(times[1]);
+    std::printf("%-12s %5d %9.3f %9.3f %9.3f %9.3f %7.2f\n", ex.name.c_str(), first[1].calls,
+                1e3 * m1, 1e3 * mn, 1e3 * *std::min_element(times[0].begin(), times[0].end()),
+                1e3 * *std::min_element(times[1].begin(), times[1].end()), m1 / mn);
+    const bool same = first[0].SameAs(first[1]) && stable;
+    identical = identical && same;
+    std::printf("%-12s %s\n", "", same ? "bit for bit identical" : "DIFFERENT");
+  }
+  RemoveScratchFolder(folder);
+  if (cores > 1)
+    std::printf("\nThe machine meanwhile: %u threads of plain arithmetic did %.2f times the work of "
+                "one.\n", cores, MachineParallelism(cores));
+  if (failed) return 2;
+  return identical ? 0 : 1;
+}

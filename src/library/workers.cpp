@@ -1,0 +1,165 @@
+#include "library/workers.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "Symbolic/compil.h"
+
+namespace tarvo {
+
+WorkerPool::WorkerPool(int32_t threads) {
+  threads_.reserve(static_cast<size_t>(std::max(threads, 0)));
+  try {
+    for (int32_t k = 1; k <= threads; ++k) threads_.emplace_back([this, k] { Loop(k); });
+  } catch (...) {
+    Stop();
+    throw;
+  }
+}
+
+WorkerPool::~WorkerPool() { Stop(); }
+
+void WorkerPool::Stop() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  start_.notify_all();
+  for (std::thread& t : threads_)
+    if (t.joinable()) t.join();
+  threads_.clear();
+}
+
+void WorkerPool::Loop(int32_t thread) {
+  uint64_t seen = 0;
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    start_.wait(lock, [&] { return stop_ || generation_ != seen; });
+    if (stop_) return;
+    seen = generation_;
+    const Job job = job_;
+    void* const context = context_;
+    lock.unlock();
+    job(context, thread);
+    running_.fetch_sub(1, std::memory_order_release);
+    lock.lock();
+  }
+}
+
+void WorkerPool::Run(Job job, void* context) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    job_ = job;
+    context_ = context;
+    running_.store(size(), std::memory_order_relaxed);
+    ++generation_;
+  }
+  start_.notify_all();
+  job(context, 0);
+  // The caller's share is done; the others finish a walk each at most. Sleeping on a
+  // condition would add the time the scheduler takes to wake this thread again (on a busy
+  // machine, a time slice), so the caller gives way to other threads until they are done.
+  while (running_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
+}
+
+namespace {
+
+// TARVO_THREADS as a positive count; 0 when unset or not a positive number.
+int32_t EnvironmentCap() {
+  const char* text = std::getenv("TARVO_THREADS");
+  if (!text || !*text) return 0;
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  if (*end != '\0' || n < 1) return 0;
+  return static_cast<int32_t>(std::min<long>(n, kMaxAdjustables));
+}
+
+// A worker instance: the model's formulas copied onto its own cells, the settings and counts
+// the walks read, and a scratch table of its own whose output handles are its copies.
+void CopyModel(const EngineState& st, EngineState& w) {
+  w.cells = st.cells;
+  w.rates = st.rates;
+  w.rates.cells = &w.cells;
+  for (compilptr& c : w.rates.formula) c = nullptr;
+  w.loaded = true;  // from here on, its destructor releases whatever was copied
+  const BInitials& m = st.initials;
+  w.initials.NEspeces = m.NEspeces;
+  w.initials.NInterrupts = m.NInterrupts;
+  w.initials.NParametres = m.NParametres;
+  w.initials.NAjustables = m.NAjustables;
+  w.initials.NPoints = m.NPoints;
+  w.initials.NSorties = m.NSorties;
+  const BFitSet& f = st.fitset;
+  w.fitset.Erreur = f.Erreur;
+  w.fitset.MaxIter = f.MaxIter;
+  w.fitset.Coeff = f.Coeff;
+  w.fitset.TypeErreur = f.TypeErreur;
+  w.fitset.Tolerance = f.Tolerance;
+  w.fitset.Marquard = f.Marquard;
+  w.fitset.Precision = f.Precision;
+  w.engine = st.engine;
+  w.NFree = st.NFree;
+  std::copy(std::begin(st.output_varying), std::end(st.output_varying), w.output_varying);
+  std::copy(std::begin(st.output_value), std::end(st.output_value), w.output_value);
+  for (int i = 0; i < kDerivativeSlots; ++i)
+    w.rates.formula[i] = CloneCompil(st.rates.formula[i], st.cells, w.cells);
+  for (int s = 0; s < kMaxSpecies; ++s)
+    for (int k = 0; k < kMaxIntervals; ++k)
+      w.species[s].Formula[k] = CloneCompil(st.species[s].Formula[k], st.cells, w.cells);
+  for (int p = 0; p < kMaxParameters; ++p)
+    for (int k = 0; k < kMaxIntervals; ++k)
+      w.parameters[p].Equation[k] = CloneCompil(st.parameters[p].Equation[k], st.cells, w.cells);
+  for (int a = 0; a < kMaxAdjustables; ++a) {
+    const PAjustable& from = st.adjustables[a];
+    PAjustable& to = w.adjustables[a];
+    to.Value = from.Value;
+    to.SD = from.SD;
+    to.dP = from.dP;
+    to.Adjustable = from.Adjustable;
+    to.Equation = CloneCompil(from.Equation, st.cells, w.cells);
+  }
+  // The worker's walks use its point table as their scratch table. A walk reads and writes
+  // the output handles and the records of the model's points (record 1 too when there are
+  // none) and nothing else, so the table ends after those records.
+  const int32_t records = std::clamp<int32_t>(m.NPoints, 1, kMaxPoints);
+  w.points = static_cast<PointTable*>(
+      std::calloc(1, offsetof(PointTable, Points) + sizeof(PointRecord) * static_cast<size_t>(records)));
+  if (!w.points) throw std::bad_alloc();
+  w.table_records = records;
+  for (int o = 0; o < kMaxOutputs; ++o)
+    w.points->Outputs[o] = CloneCompil(st.points->Outputs[o], st.cells, w.cells);
+}
+
+}  // namespace
+
+int32_t FitThreads(const EngineState& st, int32_t free_count) {
+  int32_t n = static_cast<int32_t>(std::thread::hardware_concurrency());
+  n = std::max(n, 1);
+  if (const int32_t cap = EnvironmentCap(); cap > 0) n = std::min(n, cap);
+  if (st.fit_threads > 0) n = st.fit_threads;
+  return std::clamp(std::min(n, free_count), 1, static_cast<int32_t>(kMaxAdjustables));
+}
+
+void StartWorkers(EngineState& st) {
+  StopWorkers(st);
+  const int32_t threads = FitThreads(st, st.NFree);
+  if (threads <= 1 || !st.points) return;
+  try {
+    auto workers = std::make_unique<Workers>();
+    for (int32_t k = 1; k < threads; ++k) {
+      workers->instances.push_back(std::make_unique<EngineState>());
+      CopyModel(st, *workers->instances.back());
+    }
+    workers->pool = std::make_unique<WorkerPool>(threads - 1);
+    st.workers = std::move(workers);
+  } catch (...) {
+    // Without memory or threads for them, the walks run one after another on the caller's.
+  }
+}
+
+void StopWorkers(EngineState& st) { st.workers.reset(); }
+
+}  // namespace tarvo

@@ -1,0 +1,75 @@
+// The worker engine instances of one loaded model and the threads that run them.
+//
+// A fitting step differences the model once per free adjustable; those walks are independent,
+// so they may run at once. Set-up (StartWorkers) makes, when more than one thread is to be
+// used, one worker instance per extra thread: an engine state of its own holding copies of
+// the model's compiled formulas bound to its own value cells, its own rate table and its own
+// scratch point table, so that no two threads ever write the same cell. It starts the pool's
+// threads at the same time; a fitting call only hands them work (no thread is started, no
+// memory is taken). StopWorkers (release, a set-up replacing the model, destruction) joins the
+// threads and frees the instances; neither a set-up nor a release ever leaves a thread running.
+//
+// Threads used: std::thread::hardware_concurrency(), capped by the environment variable
+// TARVO_THREADS (read at each set-up; 1 runs everything on the caller's thread, as without
+// workers), or the engine state's fit_threads when set; never more than one per free
+// adjustable. The walks give the same figures bit for bit whatever the count. A model whose
+// walks are short keeps them on the caller's thread unless fit_threads is set
+// (fitting/sensitivities.cpp): waking the others would cost more than it saves.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "library/state.h"
+
+namespace tarvo {
+
+// A fixed set of threads that run one job at a time. Run hands job(context, k) to every
+// thread k = 1..size() and returns once all have returned; the caller runs its own share
+// (k = 0) meanwhile through Run's own call. The job must not throw. Run allocates nothing.
+class WorkerPool {
+ public:
+  using Job = void (*)(void* context, int32_t thread);
+
+  explicit WorkerPool(int32_t threads);  // raises std::system_error when a thread cannot start
+  ~WorkerPool();                         // joins every thread
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  int32_t size() const { return static_cast<int32_t>(threads_.size()); }
+  void Run(Job job, void* context);
+
+ private:
+  void Loop(int32_t thread);
+  void Stop();
+
+  std::mutex mutex_;
+  std::condition_variable start_;
+  uint64_t generation_ = 0;
+  std::atomic<int32_t> running_{0};
+  bool stop_ = false;
+  Job job_ = nullptr;
+  void* context_ = nullptr;
+  std::vector<std::thread> threads_;
+};
+
+struct Workers {
+  // instances[k - 1] is the engine instance of pool thread k.
+  std::vector<std::unique_ptr<EngineState>> instances;
+  std::unique_ptr<WorkerPool> pool;
+};
+
+// Threads a fit of a model with `free_count` free adjustables uses (1: no workers).
+int32_t FitThreads(const EngineState& st, int32_t free_count);
+
+// After a set-up that left the model ready: the workers and their threads, when more than one
+// thread is to be used. Should memory or a thread be refused, the model runs without workers.
+void StartWorkers(EngineState& st);
+void StopWorkers(EngineState& st);
+
+}  // namespace tarvo

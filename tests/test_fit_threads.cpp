@@ -1,0 +1,201 @@
+// The perturbed walks of a fitting step shared out among worker instances and threads give,
+// bit for bit, what one thread gives: every figure the host receives, every adjustable, the
+// simulated outputs and the sensitivity columns after each call, and a raised failure in a
+// column with the state it leaves. Also which set-ups start workers and that release stops
+// them. CI runs this program under ThreadSanitizer too.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "api/instance.h"
+#include "library/workers.h"
+#include "support/fit_models.h"
+#include "support/host.h"
+#include "support/library_models.h"
+
+namespace tarvo::testhost {
+namespace {
+
+constexpr int kFits = 5;
+
+// Two intervals (a dose of S at the second, P continued), five free adjustables, formulas with
+// groups, powers, EX and LN (nested records and function values), standard deviations at
+// every call.
+Model FiveFree() {
+  Model m;
+  m.method = "RUNGE-KUTTA 5";
+  m.tolerance = 1e-6;
+  m.max_iter = 0;
+  m.intervals = 2;
+  m.species = {"S", "P"};
+  m.species_start = {{"A3", "F1+0.05"}, {"0", "F2"}};
+  m.adjustables = {{"Vmax", 0.03, "", true}, {"Km", 0.02, "", true}, {"S0", 0.05, "", true},
+                   {"eps", 5.0, "", true},   {"q", 8.0, "", true},   {"h", 0.0, "A4*2", true}};
+  m.rates = {{1, 1, "-A1/(A2+F1)"}, {2, 1, "A1/(A2+F1)"}};
+  m.outputs = {"A4*F2", "A5*F1^1.5", "LN(1+A6*F2)+EX(-F1)"};
+  const double times[] = {0, 1, 2, 4, 6, 6, 8, 10, 14};
+  for (int j = 0; j < 9; ++j) {
+    const double t = times[j];
+    const double s = 0.04 * std::exp(-0.1 * t);
+    m.points.push_back({static_cast<int16_t>(j < 5 ? 1 : 2), t,
+                        {{5 * (0.05 - s), 5.1 * (0.05 - s)}, {8 * std::pow(s, 1.5)},
+                         {std::log(1 + 10 * (0.05 - s)) + std::exp(-s)}},
+                        {}});
+  }
+  return m;
+}
+
+// The second of three free adjustables, raised by 1 %, takes the base of a square root
+// below 0: the fitting step raises in its column.
+Model FailsInColumnTwo() {
+  Model m = FirstOrderModel({0.5, 1, 2, 4}, 0.5, 2.0);
+  m.adjustables.push_back({"c", 1.0, "", true});
+  m.outputs = {"F1", "F2*(1.005-A3)^0.5"};
+  return m;
+}
+
+struct Case {
+  const char* name;
+  Model model;
+};
+
+std::vector<Case> Cases() {
+  Model first = FirstOrderModel({0.5, 1, 2, 4}, 0.5, 2.0);
+  first.method = "RUNGE-KUTTA QC";
+  first.tolerance = 1e-6;
+  first.adjustables[0].value = 0.8;
+  first.adjustables[1].value = 1.5;
+  return {
+      {"first order, step doubling", first},
+      {"consecutive, bound k2, exponential",
+       ConsecutiveModel({.method = "CHU-BERMAN", .tolerance = 1e-6, .bound = true})},
+      {"five free, two intervals", FiveFree()},
+      {"a column raises", FailsInColumnTwo()},
+  };
+}
+
+// Set-up, a simulation, kFits fitting calls and Fin on an instance of its own with the given
+// threads; after each call the host's codes and figures, the values and deviations, the
+// simulated outputs and the sensitivities, as bit patterns.
+struct FitBits {
+  std::vector<uint64_t> bits;
+  int workers = 0;  // worker instances the set-up started
+};
+
+FitBits FitWith(const Model& model, int threads) {
+  FitBits r;
+  Host h(model);
+  auto in = std::make_unique<Instance>();
+  in->state.fit_threads = threads;
+  auto record = [&](bool failed) {
+    const BFitSet& f = h.fitset;
+    r.bits.push_back(static_cast<uint64_t>(f.Erreur) << 32 | static_cast<uint16_t>(f.Done));
+    r.bits.push_back(failed ? static_cast<uint64_t>(in->failure_kind) : 0);
+    for (double v : {f.Coeff, f.ErreurExp, f.ErreurCalc}) r.bits.push_back(std::bit_cast<uint64_t>(v));
+    for (int a = 0; a < h.initials.NAjustables; ++a) {
+      r.bits.push_back(std::bit_cast<uint64_t>(h.adjustables.Value[a]));
+      r.bits.push_back(std::bit_cast<uint64_t>(h.adjustables.SD[a]));
+      r.bits.push_back(std::bit_cast<uint64_t>(in->state.adjustables[a].Value));
+    }
+    const PointTable* t = in->state.points;
+    if (!t) return;
+    for (int j = 0; j < h.initials.NPoints; ++j)
+      for (int o = 0; o < h.initials.NSorties; ++o) {
+        r.bits.push_back(std::bit_cast<uint64_t>(t->Points[j].YCalc[o]));
+        for (int a = 0; a < h.initials.NAjustables; ++a)
+          r.bits.push_back(std::bit_cast<uint64_t>(t->Points[j].Sens[o][a]));
+      }
+  };
+  BInitials* i = &h.initials;
+  BFitSet* f = &h.fitset;
+  BAjustables* adj = &h.adjustables;
+  record(Instance_setup(*in, i, f, h.especes.data(), adj, h.parametres.data(), &h.sorties,
+                        h.derivees.data()));
+  r.workers = in->state.workers ? static_cast<int>(in->state.workers->instances.size()) : 0;
+  record(Instance_simulate(*in, i, f, adj));
+  for (int k = 0; k < kFits; ++k) record(Instance_fit(*in, i, f, adj));
+  const int16_t mode = 0;
+  record(Instance_release(*in, &mode));
+  EXPECT_EQ(in->state.workers, nullptr) << "Fin stops the workers";
+  return r;
+}
+
+TEST(FitThreads, EveryThreadCountGivesTheSequentialFit) {
+  for (const Case& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    const FitBits one = FitWith(c.model, 1);
+    EXPECT_EQ(one.workers, 0);
+    for (int threads : {2, 3, 8}) {
+      SCOPED_TRACE(threads);
+      const FitBits many = FitWith(c.model, threads);
+      int free_count = 0;
+      for (const Adjustable& a : c.model.adjustables) free_count += a.adjustable && a.equal_to.empty();
+      EXPECT_EQ(many.workers, std::min(threads, free_count) - 1);
+      ASSERT_EQ(many.bits.size(), one.bits.size());
+      for (size_t k = 0; k < one.bits.size(); ++k)
+        ASSERT_EQ(many.bits[k], one.bits[k]) << "entry " << k;
+    }
+  }
+}
+
+// The comparisons above prove little unless the fits ran: the failing case raises in its
+// second column at the first fitting call, and the others fit without error and move.
+TEST(FitThreads, TheComparedFitsRun) {
+  const std::vector<Case> cases = Cases();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    Host h(cases[i].model);
+    Instance in;
+    in.state.fit_threads = 2;
+    BInitials* ini = &h.initials;
+    BFitSet* f = &h.fitset;
+    BAjustables* adj = &h.adjustables;
+    ASSERT_FALSE(Instance_setup(in, ini, f, h.especes.data(), adj, h.parametres.data(),
+                                &h.sorties, h.derivees.data()));
+    ASSERT_EQ(f->Erreur, 0);
+    ASSERT_FALSE(Instance_simulate(in, ini, f, adj));
+    const double before = adj->Value[0];
+    const bool raised = Instance_fit(in, ini, f, adj);
+    if (i + 1 == cases.size()) {
+      EXPECT_TRUE(raised);
+      EXPECT_NE(in.failure.find("negative base"), std::string::npos) << in.failure;
+    } else {
+      EXPECT_FALSE(raised) << in.failure;
+      EXPECT_EQ(f->Erreur, 0);
+      EXPECT_NE(adj->Value[0], before);
+    }
+    const int16_t mode = 0;
+    Instance_release(in, &mode);
+  }
+}
+
+// Workers are started only for a model with two free adjustables or more, and a set-up
+// replacing a model replaces its workers.
+TEST(FitThreads, WorkersFollowTheLoadedModel) {
+  Model one_free = FirstOrderModel({0.5, 1, 2}, 0.5, 2.0);
+  one_free.adjustables[1].adjustable = false;
+  Host single(one_free), pair(FirstOrderModel({0.5, 1, 2}, 0.5, 2.0));
+  Instance in;
+  in.state.fit_threads = 4;
+  auto setup = [&in](Host& h) {
+    return Instance_setup(in, &h.initials, &h.fitset, h.especes.data(), &h.adjustables,
+                          h.parametres.data(), &h.sorties, h.derivees.data());
+  };
+  ASSERT_FALSE(setup(pair));
+  ASSERT_NE(in.state.workers, nullptr);
+  EXPECT_EQ(in.state.workers->pool->size(), 1);
+  ASSERT_FALSE(setup(single));
+  EXPECT_EQ(in.state.workers, nullptr);
+  ASSERT_FALSE(setup(pair));
+  EXPECT_NE(in.state.workers, nullptr);
+  const int16_t mode = 0;
+  Instance_release(in, &mode);
+  EXPECT_EQ(in.state.workers, nullptr);
+}
+
+}  // namespace
+}  // namespace tarvo::testhost
