@@ -22,16 +22,16 @@
 
 namespace {
 
-// Set-up takes the point table and then the fit's scratch table from std::calloc. While armed,
+// Set-up takes the point table and then the fit's scratch table from std::malloc. While armed,
 // the hook counts the requests of that size and refuses the second, to stand for memory
-// exhausted after the point table was had. The real calloc is the next one in the lookup order
+// exhausted after the point table was had. The real malloc is the next one in the lookup order
 // (the C library's, or a sanitizer's); should the lookup itself ask for memory, it gets a
 // block of a small arena that is never given back.
 std::atomic<bool> g_fail_scratch_table{false};
 std::atomic<int> g_point_tables{0};
 
-using CallocFn = void* (*)(std::size_t, std::size_t);
-std::atomic<CallocFn> g_real_calloc{nullptr};
+using MallocFn = void* (*)(std::size_t);
+std::atomic<MallocFn> g_real_malloc{nullptr};
 thread_local bool t_resolving = false;
 alignas(std::max_align_t) unsigned char g_arena[4096];
 std::atomic<std::size_t> g_arena_used{0};
@@ -45,20 +45,19 @@ void* ArenaBlock(std::size_t bytes) {
 
 }  // namespace
 
-extern "C" void* calloc(std::size_t count, std::size_t size) {
-  if (g_fail_scratch_table && count == 1 && size == sizeof(tarvo::PointTable) &&
+extern "C" void* malloc(std::size_t size) {
+  if (g_fail_scratch_table && size == sizeof(tarvo::PointTable) &&
       g_point_tables.fetch_add(1) + 1 == 2)
     return nullptr;
-  CallocFn real = g_real_calloc.load();
+  MallocFn real = g_real_malloc.load();
   if (!real) {
-    if (t_resolving)
-      return count != 0 && size > SIZE_MAX / count ? nullptr : ArenaBlock(count * size);
+    if (t_resolving) return ArenaBlock(size);
     t_resolving = true;
-    real = reinterpret_cast<CallocFn>(dlsym(RTLD_NEXT, "calloc"));
+    real = reinterpret_cast<MallocFn>(dlsym(RTLD_NEXT, "malloc"));
     t_resolving = false;
-    g_real_calloc.store(real);
+    g_real_malloc.store(real);
   }
-  return real(count, size);
+  return real(size);
 }
 
 namespace tarvo::testhost {
