@@ -88,8 +88,13 @@ TEST_F(Driver, ValueAtItsBoundConvergesThereInFitAndCompare) {
   EXPECT_NE(r.erreur_text.find("active is at its upper bound 0.3: the data ask for more"),
             std::string::npos) << r.erreur_text;
   EXPECT_EQ(r.erreur_text.find("_fit"), std::string::npos) << r.erreur_text;
-  ASSERT_EQ(r.uncertainty.at_bound.size(), 1u);
-  const Interval& ci = r.uncertainty.at_bound[0].interval;
+  // Held at 0.3, the fit takes Km down to its lower bound too: both are named.
+  const BoundValue* active = nullptr;
+  for (const BoundValue& b : r.uncertainty.at_bound)
+    if (b.name == "active") active = &b;
+  ASSERT_NE(active, nullptr);
+  EXPECT_TRUE(active->upper);
+  const Interval& ci = active->interval;
   EXPECT_TRUE(ci.computed);
   EXPECT_TRUE(ci.upper_cut);
   EXPECT_DOUBLE_EQ(ci.upper, 0.3);
@@ -182,6 +187,29 @@ TEST_F(Driver, CriteriaNullWhenNotConverged) {
   EXPECT_TRUE(std::isnan(c.models[1].criteria.aic));
   EXPECT_TRUE(std::isnan(c.models[1].weight));
   EXPECT_EQ(c.order, (std::vector<size_t>{0, 1}));
+}
+
+// A fit that fails while a value runs away names the value, its growth and the remedies.
+TEST_F(Driver, RunawayValueIsNamed) {
+  std::ofstream(dir_ / "flat.csv") << "time,Y\n0,1.01\n1,0.0100\n2,0.0101\n3,0.0099\n"
+                                      "4,0.0100\n5,0.0101\n6,0.0099\n";
+  std::ofstream(dir_ / "run.toml")
+      << "max_calls = 40\ndata = \"flat.csv\"\n"
+      << "adjustables = [ { name = \"k\", value = 0.01, free = true } ]\n"
+      << "outputs = [ { name = \"Y\", formula = \"A + 0.01\" } ]\n"
+      << "[[species]]\nname = \"A\"\nstart = \"1\"\n[[species]]\nname = \"B\"\n"
+      << "[[reactions]]\nequation = \"A -> B\"\nrate = \"k*A\"\n";
+  FitRun run;
+  std::vector<std::string> errors;
+  ASSERT_EQ(Prepare((dir_ / "run.toml").string(), {}, run.p, errors), 0) << errors.front();
+  FitControl control;
+  ASSERT_EQ(SetUpFit(control, run, errors), 0);
+  ASSERT_EQ(RunFitOn(run, FitOptions{}, {}, errors), 0);
+  const std::string& m = run.r.erreur_text;
+  EXPECT_NE(run.r.outcome, "converged");
+  for (const char* part : {"k grew ", "-fold over ", "max", "marquardt"})
+    EXPECT_NE(m.find(part), std::string::npos) << part << " in " << m;
+  EXPECT_EQ(m.find("time scale"), std::string::npos) << m;
 }
 
 }  // namespace
