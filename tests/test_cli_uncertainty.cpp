@@ -13,7 +13,7 @@
 
 #include "analysis/distributions.h"
 #include "analysis/profile.h"
-#include "analysis/refit.h"
+#include "analysis/fit_run.h"
 #include "results/uncertainty_report.h"
 
 namespace {
@@ -53,8 +53,9 @@ class LinearModel : public ::testing::Test {
         << "outputs = [ { name = \"Y\", formula = \"" << formula << "\" } ]\n";
     std::vector<std::string> errors;
     ASSERT_EQ(Prepare((dir_ / "model.toml").string(), {}, p_, errors), 0);
-    Refit r;
-    ASSERT_EQ(RefitFrom(p_, p_.values, p_.free, r), 0) << r.message;
+    FitPass r;
+    ASSERT_EQ(FitFrom(p_, {}, p_.values, p_.free, {}, r, errors), 0) << errors.front();
+    ASSERT_EQ(r.r.outcome, "converged") << r.r.erreur_text;
     best_ = r.values;
     ycalc_ = r.ycalc;
     u_ = AssessUncertainty(p_, best_, ycalc_);
@@ -161,8 +162,9 @@ TEST(ReversibleReaction, WarnsWhenConstantsCannotBeToldApartAndClosesWhenTheyCan
     std::vector<std::string> errors;
     const std::string path = std::string(TARVO_SOURCE_DIR) + "/examples/reversible/" + c.model;
     ASSERT_EQ(Prepare(path, {}, p, errors), 0);
-    Refit r;
-    ASSERT_EQ(RefitFrom(p, p.values, p.free, r), 0) << r.message;
+    FitPass r;
+    ASSERT_EQ(FitFrom(p, {}, p.values, p.free, {}, r, errors), 0) << errors.front();
+    ASSERT_EQ(r.r.outcome, "converged") << r.r.erreur_text;
     Uncertainty u = AssessUncertainty(p, r.values, r.ycalc);
     ASSERT_TRUE(u.available);
     bool open = false;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <random>
 
-#include "analysis/refit.h"
+#include "analysis/fit_run.h"
 #include "analysis/residual_sums.h"
 
 namespace tarvo::frontend {
@@ -65,13 +65,18 @@ std::vector<double> RunStarts(const Prepared& p, const std::vector<Transform>& t
   for (int k = 1; k <= n; ++k) {
     const auto began = Clock::now();
     const std::vector<double> start = DrawStart(p, ts, k, seed);
-    Refit fit;
-    const int status = RefitFrom(p, start, p.free, fit);
+    FitPass fit;
+    std::vector<std::string> errors;
+    const bool ran = FitFrom(p, ts, start, p.free, {}, fit, errors) == 0;
+    const std::string& outcome = fit.r.outcome;
     StartRecord st;
     st.number = k;
-    st.calls = fit.calls;
+    st.calls = fit.r.calls;
     st.start = Named(p, ts, start, declared);
-    st.outcome = status == 0 ? "converged" : status == 1 ? "not converged" : "failed: " + fit.message;
+    st.outcome = !ran ? "failed: " + errors.front()
+                 : outcome == "failed" ? "failed: " + fit.r.erreur_text
+                                       : outcome;
+    const int status = !ran || outcome == "failed" ? 2 : outcome == "converged" ? 0 : 1;
     if (status != 2 && !fit.ycalc.empty()) {
       st.ssr = SumResiduals(p, fit.ycalc).ssr;
       st.end = Named(p, ts, fit.values, declared);

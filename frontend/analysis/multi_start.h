@@ -3,7 +3,7 @@
 // each free value at random (seeded, so a run repeats): between its bounds when it has both
 // (uniformly on its scale: log-uniform for scale = "log"), else within a decade either way of
 // its start on the library's relative scale (for a transformed value, its hidden value). Each
-// start is one refit (refit.h); the best is the converged one with the least weighted
+// start is one pass of the fit driver (fit_run.h, FitFrom); the best is the converged one with the least weighted
 // residual sum of squares, and a start reached it when its sum lies within 1e-4 (relative)
 // of the best.
 #pragma once

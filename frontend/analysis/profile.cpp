@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "analysis/distributions.h"
-#include "analysis/refit.h"
+#include "analysis/fit_run.h"
 #include "analysis/residual_sums.h"
 #include "results/report.h"
 
@@ -97,10 +97,13 @@ class Walk {
   bool Evaluate(double x, const std::vector<double>& start, Stop& s, std::string& why) {
     std::vector<double> v = start;
     v[a_] = x;
-    Refit r;
+    FitPass r;
+    std::vector<std::string> errors;
     ++out_.refits;
-    if (RefitFrom(p_, v, free_, r) == 2) {
-      why = "a refit at " + out_.name + " = " + Num(x) + " failed: " + r.message;
+    if (FitFrom(p_, {}, v, free_, {}, r, errors) != 0 || r.r.outcome == "failed" ||
+        r.ycalc.empty()) {
+      why = "a refit at " + out_.name + " = " + Num(x) + " failed: " +
+            (errors.empty() ? r.r.erreur_text : errors.front());
       return false;
     }
     s.x = x;

@@ -1,5 +1,7 @@
 #include "analysis/user_scale.h"
 
+#include <cctype>
+
 namespace tarvo::frontend {
 
 void ToUserScale(const std::vector<Transform>& ts, const std::vector<double>& values,
@@ -37,6 +39,38 @@ void ToUserScale(const std::vector<Transform>& ts, const std::vector<double>& va
     }
   }
   if (r.adjustables.size() > declared) r.adjustables.resize(declared);
+}
+
+std::string UserNames(const Prepared& p, const std::vector<Transform>& ts, const std::string& text) {
+  auto shown = [&](const std::string& name) {
+    const auto it = p.shown_as.find(name);
+    return it == p.shown_as.end() ? name : it->second;
+  };
+  auto user = [&](const std::string& name) -> std::string {
+    for (const Transform& t : ts)
+      if (static_cast<size_t>(t.hidden) < p.model.adjustables.size() &&
+          p.model.adjustables[t.hidden].name == name)
+        return shown(p.model.adjustables[t.user].name);
+    if (p.shown_as.count(name)) return shown(name);
+    const std::string now = "__now";
+    if (name.size() > now.size() && name.compare(name.size() - now.size(), now.size(), now) == 0)
+      return name.substr(0, name.size() - now.size());
+    if (name == "T__offset") return "T";
+    return name;
+  };
+  auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    if (!word(text[i]) || (i > 0 && word(text[i - 1]))) {
+      out += text[i++];
+      continue;
+    }
+    size_t j = i;
+    while (j < text.size() && word(text[j])) ++j;
+    out += user(text.substr(i, j - i));
+    i = j;
+  }
+  return out;
 }
 
 void ShowExperimentNames(const Prepared& p, FitResult& r, std::vector<Profile>& profiles) {

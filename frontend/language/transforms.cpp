@@ -125,6 +125,14 @@ double UserSlope(const Transform& t, double h) {
   return (t.log ? std::exp(w) : t.slope) * dw / h;
 }
 
+int AtBound(const Transform& t, double h) {
+  double w = 0, dw = 0;
+  OnW(t, t.x0 + std::log(h), w, dw);
+  if (!(dw < kAtBoundSlope)) return 0;
+  if (t.has_min && t.has_max) return w - t.wmin > t.wmax - w ? 1 : -1;
+  return t.has_max ? 1 : t.has_min ? -1 : 0;
+}
+
 double HiddenValue(const Transform& t, double v) {
   return std::exp(XOf(t, t.log ? std::log(v) : v / t.slope) - t.x0);
 }

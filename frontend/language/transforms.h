@@ -54,6 +54,12 @@ double UserSlope(const Transform& t, double h);
 // above 0).
 double HiddenValue(const Transform& t, double v);
 
+// Where the fit has pushed hidden value h: +1 when the user's value stands at its upper bound,
+// -1 at its lower bound (dw/dx has fallen below kAtBoundSlope, so the library's moves of h
+// no longer move the value, and its sensitivity to h vanishes), 0 inside.
+inline constexpr double kAtBoundSlope = 0.02;
+int AtBound(const Transform& t, double h);
+
 // The equal_to expression binding the user's value to the hidden one.
 std::string BindingText(const Transform& t, const std::string& hidden);
 

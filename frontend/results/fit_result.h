@@ -3,6 +3,7 @@
 // the Python module hand them to the user. Nothing here computes.
 #pragma once
 
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,6 +67,8 @@ struct Interval {
   double lower = 0, upper = 0;
   bool lower_open = false, upper_open = false;
   bool flat = false;  // the profile never rose to the threshold: not identifiable
+  // The side is the adjustable's own bound (min or max), which the interval cannot pass.
+  bool lower_cut = false, upper_cut = false;
   std::string note;   // why a side is open, or why there is no interval
 };
 
@@ -75,8 +78,21 @@ struct LackOfFit {
   int dof_lack = 0, dof_pure = 0;  // m - p and n - m, m the pairs with data
 };
 
+// NaN (null in fit.json) unless computed at a converged fit.
 struct InformationCriteria {
-  double aic = 0, aicc = 0, bic = 0;
+  double aic = std::numeric_limits<double>::quiet_NaN();
+  double aicc = std::numeric_limits<double>::quiet_NaN();
+  double bic = std::numeric_limits<double>::quiet_NaN();
+};
+
+// A free adjustable the fit pushed to one of its bounds: held there while the others were
+// fitted. Its interval runs from the bound inwards (cut by the bound on that side).
+struct BoundValue {
+  std::string name;
+  double bound = 0;
+  bool upper = false;
+  std::string text;  // "active is at its upper bound 0.3: the data ask for more"
+  Interval interval;
 };
 
 // Residual-based uncertainty of a converged fit (analysis/uncertainty.h says how).
@@ -95,6 +111,7 @@ struct Uncertainty {
   LackOfFit lack_of_fit;
   std::vector<Interval> intervals;  // per free adjustable; empty without profiles
   std::vector<std::string> notes;   // how the figures were obtained, when it matters
+  std::vector<BoundValue> at_bound;  // free adjustables held at a bound (not in the above)
 };
 
 struct ProfilePoint {

@@ -31,6 +31,17 @@ void PrintTable(std::FILE* out, const Uncertainty& u) {
     std::fprintf(out, "%-14s %14s %14s %8s %14s %14s\n", u.names[i].c_str(),
                  Num(u.values[i]).c_str(), Num(se).c_str(), rel.c_str(), lo.c_str(), hi.c_str());
   }
+  // Held at a bound: no SE; the interval runs from the bound inwards, '|' marks the cut side.
+  for (const BoundValue& b : u.at_bound) {
+    const Interval& c = b.interval;
+    std::string lo = "", hi = "";
+    if (c.computed) {
+      lo = c.lower_cut ? "|" + Num(c.lower, 6) : Bound(c, true);
+      hi = c.upper_cut ? Num(c.upper, 6) + "|" : Bound(c, false);
+    }
+    std::fprintf(out, "%-14s %14s %14s %8s %14s %14s\n", b.name.c_str(), Num(b.bound).c_str(),
+                 "at bound", "-", lo.c_str(), hi.c_str());
+  }
 }
 
 void PrintCorrelation(std::FILE* out, const Uncertainty& u) {
@@ -69,6 +80,8 @@ json IntervalJson(const Interval& c) {
          {"upper", Number(c.upper)},  {"method", "profile"},
          {"lower_open", c.lower_open}, {"upper_open", c.upper_open},
          {"flat", c.flat}};
+  if (c.lower_cut) j["lower_cut"] = true;
+  if (c.upper_cut) j["upper_cut"] = true;
   if (!c.note.empty()) j["note"] = c.note;
   return j;
 }
@@ -77,6 +90,7 @@ json IntervalJson(const Interval& c) {
 
 std::vector<std::string> UncertaintyWarnings(const Uncertainty& u) {
   std::vector<std::string> w;
+  for (const BoundValue& b : u.at_bound) w.push_back(b.text);
   if (!u.available) return w;
   const size_t n = u.names.size();
   for (size_t i = 0; i < n; ++i)
@@ -119,7 +133,8 @@ void PrintUncertainty(std::FILE* out, const Uncertainty& u) {
                Num(u.s2, 4).c_str(), u.dof);
   if (!u.intervals.empty())
     std::fprintf(out, "Intervals: profile likelihood, F(0.95; 1, %d) threshold; '<' or '>' "
-                      "marks an open side.\n", u.dof);
+                      "marks an open side%s.\n", u.dof,
+                 u.at_bound.empty() ? "" : ", '|' a side cut by the adjustable's bound");
   PrintCorrelation(out, u);
   std::fprintf(out, "\nAIC %s   AICc %s   BIC %s   (n = %d, p = %zu, dof = %d)\n",
                Num(u.criteria.aic, 8).c_str(), Num(u.criteria.aicc, 8).c_str(),
@@ -138,6 +153,11 @@ void AddUncertaintyJson(json& j, const Uncertainty& u) {
       if (u.available) e["se"] = Number(u.se[i]);
       if (i < u.intervals.size()) e["ci"] = IntervalJson(u.intervals[i]);
     }
+    for (const BoundValue& b : u.at_bound)
+      if (e["name"] == b.name) {
+        e["at_bound"] = b.upper ? "upper" : "lower";
+        e["ci"] = IntervalJson(b.interval);
+      }
   }
   j["covariance"] = u.available ? Matrix(u, u.covariance) : json(nullptr);
   j["correlation"] = u.available ? Matrix(u, u.correlation) : json(nullptr);
