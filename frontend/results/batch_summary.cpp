@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "language/text.h"
+#include "results/uncertainty_report.h"
 
 namespace tarvo::frontend {
 
@@ -67,6 +68,7 @@ void SummarizeFit(const FitResult& r, double ssr, SummaryRow& row) {
     }
     row.adjustables.push_back(s);
   }
+  for (auto& w : UncertaintyWarnings(u)) row.warnings.push_back(std::move(w));
 }
 
 SummaryTable BuildSummary(const std::vector<std::string>& lead_columns,
@@ -91,6 +93,7 @@ SummaryTable BuildSummary(const std::vector<std::string>& lead_columns,
     for (const char* s : {"", ".sd", ".se", ".lower", ".upper", ".lower_open", ".upper_open"})
       t.columns.push_back(n + s);
   t.columns.push_back("message");
+  t.columns.push_back("warnings");
   t.columns.insert(t.columns.end(), trail_columns.begin(), trail_columns.end());
 
   for (size_t k = 0; k < rows.size(); ++k) {
@@ -115,6 +118,9 @@ SummaryTable BuildSummary(const std::vector<std::string>& lead_columns,
       cells.push_back(Flag(a->upper_open));
     }
     cells.push_back(r.message);
+    std::string warnings;
+    for (const auto& w : r.warnings) warnings += (warnings.empty() ? "" : "; ") + w;
+    cells.push_back(warnings);
     std::vector<Cell> after = k < trail.size() ? trail[k] : std::vector<Cell>();
     after.resize(trail_columns.size());
     cells.insert(cells.end(), after.begin(), after.end());

@@ -3,7 +3,7 @@
 // or task and name): model, data, outcome, converged, calls, ErreurCalc, aic, ssr (only when
 // some row knows it), seconds, then per adjustable NAME, NAME.sd, NAME.se, NAME.lower,
 // NAME.upper, NAME.lower_open, NAME.upper_open (adjustables in order of first appearance),
-// message, and the caller's trailing columns. A figure that does not exist is an empty cell;
+// message, warnings (joined by "; "), and the caller's trailing columns. A figure that does not exist is an empty cell;
 // the information criteria and the residual sum of squares only of a converged fit.
 #pragma once
 
@@ -33,13 +33,15 @@ struct SummaryRow {
   double erreur_calc = NAN, aic = NAN;
   double ssr = NAN;  // the weighted residual sum of squares (residual_sums.h), when known
   std::vector<SummaryAdjustable> adjustables;
+  std::vector<std::string> warnings;  // the model's and the fit's, a converged fit's too
 };
 
 // Why a fit did not converge, in a row: the library's text, or how it stopped.
 std::string FitMessage(const std::string& outcome, const std::string& erreur_text, int calls);
 
 // The row of a fit's result: outcome, message, calls, figures and adjustables (the figures
-// fit.json gives them); ssr as residual_sums.h gives it. model, data and seconds are left.
+// fit.json gives them), the uncertainty's warnings after those already in row.warnings; ssr
+// as residual_sums.h gives it. model, data and seconds are left.
 void SummarizeFit(const FitResult& r, double ssr, SummaryRow& row);
 
 using Cell = std::variant<std::monostate, bool, long long, double, std::string>;

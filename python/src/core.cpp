@@ -349,7 +349,8 @@ py::dict RowDict(const SummaryRow& r) {
                   py::arg("outcome") = r.outcome, py::arg("message") = r.message,
                   py::arg("converged") = r.converged, py::arg("seconds") = r.seconds,
                   py::arg("calls") = r.calls, py::arg("ErreurCalc") = r.erreur_calc,
-                  py::arg("aic") = r.aic, py::arg("ssr") = r.ssr, py::arg("adjustables") = adj);
+                  py::arg("aic") = r.aic, py::arg("ssr") = r.ssr, py::arg("adjustables") = adj,
+                  py::arg("warnings") = r.warnings);
 }
 
 SummaryRow RowOf(const py::dict& d) {
@@ -367,6 +368,7 @@ SummaryRow RowOf(const py::dict& d) {
   get("ErreurCalc", r.erreur_calc);
   get("aic", r.aic);
   get("ssr", r.ssr);
+  get("warnings", r.warnings);
   if (d.contains("calls") && !d["calls"].is_none()) r.calls = d["calls"].cast<int>();
   if (d.contains("adjustables"))
     for (const auto& item : d["adjustables"]) {
@@ -507,11 +509,15 @@ PYBIND11_MODULE(_core, m) {
       .def("report", [](const FitRun& r) { return FitReportText(r); })
       .def("json", [](const FitRun& r) { return FitJsonText(r.p, r.r); })
       .def("plot_data", &PlotDict)
-      .def("summary_row", [](const FitRun& r) {
-        SummaryRow row;
-        SummarizeFit(r.r, Ssr(r), row);
-        return RowDict(row);
-      });
+      .def(
+          "summary_row",
+          [](const FitRun& r, const std::vector<std::string>& warnings) {
+            SummaryRow row;
+            row.warnings = warnings;
+            SummarizeFit(r.r, Ssr(r), row);
+            return RowDict(row);
+          },
+          py::arg("warnings"));
 
   m.def(
       "fit",

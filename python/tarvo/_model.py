@@ -272,7 +272,7 @@ class Model:
             bool(profiles), progress)
         for w in model_warnings:
             warnings.warn(w, RuntimeWarning, stacklevel=2)
-        result = FitResult(run)
+        result = FitResult(run, model_warnings)
         if not result.converged:
             warnings.warn(f"the fit {result.outcome}: {result.message}" if result.message
                           else f"the fit {result.outcome}", RuntimeWarning, stacklevel=2)

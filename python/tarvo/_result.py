@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import json
 import math
-from typing import Optional
+from typing import List, Optional
 
 import numpy as np
 import pandas as pd
@@ -26,8 +26,10 @@ class FitResult:
     result (``tarvo._core.FitResultData``) for anything not shown here.
     """
 
-    def __init__(self, run: _core.FitRun):
+    def __init__(self, run: _core.FitRun, warnings: Optional[List[str]] = None):
         self._run = run
+        #: The model's warnings, raised as RuntimeWarnings by the fit.
+        self.warnings: List[str] = list(warnings or [])
         self.data: _core.FitResultData = run.result
         self._names = [a.name for a in self.data.adjustables]
         self._json: Optional[dict] = None

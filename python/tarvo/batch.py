@@ -25,11 +25,14 @@ import warnings
 import numpy as np
 import pandas as pd
 
+from tarvo import _core
+
 __all__ = ["fit_many", "local_cluster", "multi_start_tasks", "bootstrap_tasks", "best",
            "read_data", "QUIET_WORKERS"]
 
 # The keys an overrides dict may hold, and what they mean to Model.fit.
-_OVERRIDES = ("values", "free", "fixed", "starts", "seed", "profiles", "name")
+_OVERRIDES = ("values", "free", "fixed", "starts", "seed", "method", "tolerance", "max_calls",
+              "profiles", "name")
 # Task columns of a DataFrame of tasks besides model and data: the manifest's spellings too.
 _ALIASES = {"set": "values", "out": "name"}
 
@@ -115,22 +118,15 @@ def _tasks(tasks):
 
 
 def _row(job, outcome, message, seconds, fit=None, worker=True):
-    row = {"task": job["task"], "name": job.get("name") or "",
-           "model": _describe(job["model"]) if not isinstance(job["model"], dict) else "<dict>",
-           "data": _describe(job["data"]), "outcome": outcome,
-           "converged": bool(fit and fit.get("converged")),
-           "calls": fit.get("calls") if fit else None,
-           "ErreurCalc": fit.get("ErreurCalc") if fit else None,
-           "aic": fit.get("aic") if fit else None, "seconds": seconds, "message": message,
-           "worker": f"{socket.gethostname()}:{os.getpid()}" if worker else ""}
-    for a in (fit or {}).get("adjustables", []):
-        ci = a.get("ci") or {}
-        n = a["name"]
-        row.update({n: a.get("value"), f"{n}.sd": a.get("sd"), f"{n}.se": a.get("se"),
-                    f"{n}.lower": ci.get("lower"), f"{n}.upper": ci.get("upper"),
-                    f"{n}.lower_open": ci.get("lower_open"),
-                    f"{n}.upper_open": ci.get("upper_open")})
-    return row
+    """A finished task: its own cells (task, name, worker) and the summary row of its fit
+    (``_core`` writes the summary's cells, as for ``tarvo batch``)."""
+    row = dict(fit or {})
+    if not fit:
+        row.update(outcome=outcome, message=message)
+    row.update(model=_describe(job["model"]) if not isinstance(job["model"], dict) else "<dict>",
+               data=_describe(job["data"]), seconds=seconds)
+    return {"task": job["task"], "name": job.get("name") or "", "row": row,
+            "worker": f"{socket.gethostname()}:{os.getpid()}" if worker else ""}
 
 
 _TRIM_SET = False
@@ -167,18 +163,19 @@ def fit_one(job):
         model = (tarvo.Model.from_dict(model) if isinstance(model, dict)
                  else tarvo.Model.from_toml(model))
         with warnings.catch_warnings():
-            warnings.simplefilter("ignore")  # a fit that does not converge says so in its row
+            # The row keeps the model's warnings; a fit that does not converge says so in its
+            # message.
+            warnings.simplefilter("ignore")
             result = model.fit(job["data"], free=_names(job.get("free")),
                                fixed=_names(job.get("fixed")), starts=_count(job.get("starts")),
                                seed=_count(job.get("seed")), values=_values(job.get("values")),
+                               method=job.get("method"), tolerance=job.get("tolerance"),
+                               max_calls=_count(job.get("max_calls")),
                                progress=False, profiles=job.get("profiles", True))
-        fit = result.json
-        message = fit.get("erreur_text") or ""
-        if not fit.get("converged") and not message:
-            message = f"{fit.get('outcome')} after {fit.get('calls')} calls"
-        return _row(job, fit.get("outcome"), message, time.perf_counter() - t0, fit)
+        return _row(job, None, None, time.perf_counter() - t0,
+                    result._run.summary_row(result.warnings))
     except Exception as e:  # every failure is a row with its message
-        outcome = "bad input" if isinstance(e, ValueError) else "failed"
+        outcome = "bad input" if isinstance(e, (ValueError, TypeError)) else "failed"
         return _row(job, outcome, f"{type(e).__name__}: {e}" if outcome == "failed" else str(e),
                     time.perf_counter() - t0)
 
@@ -253,7 +250,7 @@ def _watch(futures, progress):
     done = failed = 0
     for f in as_completed(futures):
         done += 1
-        failed += f.status != "finished" or not f.result().get("converged")
+        failed += f.status != "finished" or not f.result()["row"].get("converged")
         line = f"fit_many: {done}/{len(futures)} fits, {failed} not converged"
         sys.stderr.write(("\r\033[K" + line) if terminal else line + "\n")
         sys.stderr.flush()
@@ -262,16 +259,19 @@ def _watch(futures, progress):
 
 
 def _frame(rows):
-    frame = pd.DataFrame(rows)
-    if frame.empty:
-        return frame
-    fixed = ["task", "name", "model", "data", "outcome", "converged", "calls", "ErreurCalc",
-             "aic", "seconds"]
-    rest = [c for c in frame.columns if c not in fixed + ["message", "worker"]]
-    frame = frame[fixed + rest + ["message", "worker"]].set_index("task")
-    for c in ["calls", "ErreurCalc", "aic", "seconds"] + rest:
-        if not c.endswith("_open"):
+    """The table of the finished tasks: task (the index), name, the summary's columns, and
+    worker."""
+    if not rows:
+        return pd.DataFrame()
+    columns, cells = _core.summary_table(
+        ["task", "name"], [[r["task"], r["name"]] for r in rows], [r["row"] for r in rows],
+        ["worker"], [[r["worker"]] for r in rows])
+    frame = pd.DataFrame(cells, columns=columns).set_index("task")
+    text = {"name", "model", "data", "outcome", "converged", "message", "warnings", "worker"}
+    for c in frame.columns:
+        if c not in text and not c.endswith("_open"):
             frame[c] = pd.to_numeric(frame[c], errors="coerce")
+    frame["converged"] = frame["converged"].astype(bool)
     return frame
 
 
@@ -284,18 +284,26 @@ def read_data(path):
 def multi_start_tasks(model, data=None, seeds=8, starts=4, **overrides):
     """One task per seed, each fitting from ``starts`` starts spread over the values'
     ranges: seeds is a count (seeds 1..n) or the seeds themselves. fit_many runs them
-    side by side; :func:`best` keeps the lowest ErreurCalc."""
+    side by side; :func:`best` keeps the converged fit with the least ``ssr``."""
     seeds = range(1, seeds + 1) if isinstance(seeds, int) else seeds
     return [(model, data, {**overrides, "starts": starts, "seed": int(s), "name": f"seed {s}"})
             for s in seeds]
 
 
-def best(results):
-    """The row of the converged fit with the lowest ErreurCalc (a multi-start run's answer)."""
-    ok = results[results["converged"]]
-    if ok.empty:
+def best(results: pd.DataFrame) -> pd.Series:
+    """The best fit of a table of fit_many: the converged one with the least weighted
+    residual sum of squares (``ssr``), by the rule of a multi-start fit's starts.
+
+    Raises
+    ------
+    ValueError
+        No fit converged.
+    """
+    ssr = results["ssr"] if "ssr" in results else pd.Series(np.nan, index=results.index)
+    k = _core.best_fit(list(results["converged"].astype(bool)), list(ssr.astype(float)))
+    if k < 0:
         raise ValueError("no fit converged: " + "; ".join(results["message"].astype(str)))
-    return ok.loc[ok["ErreurCalc"].idxmin()]
+    return results.iloc[k]
 
 
 def _output(column):

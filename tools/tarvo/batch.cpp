@@ -46,6 +46,7 @@ struct BatchArgs {
 
 struct Outcome {
   std::string outcome = "not run", message;
+  std::vector<std::string> warnings;  // the worker's warning lines
   bool converged = false;
   double seconds = 0;
   nlohmann::json fit;  // the fit's fit.json, or null
@@ -115,6 +116,12 @@ std::string ErrorLines(const std::string& messages) {
 // What a finished worker left: its exit status read with its fit.json and stderr.
 void Collect(const BatchRow& row, int status, Outcome& o) {
   const std::string messages = ReadText((fs::path(row.out) / "messages.txt").string());
+  {
+    std::stringstream s(messages);
+    const std::string tag = "tarvo: warning: ";
+    for (std::string line; std::getline(s, line);)
+      if (line.rfind(tag, 0) == 0) o.warnings.push_back(line.substr(tag.size()));
+  }
   if (WIFSIGNALED(status)) {
     o.outcome = "failed";
     o.message = std::string("the fit was ended by signal ") + std::to_string(WTERMSIG(status)) +
@@ -209,6 +216,9 @@ SummaryRow RowOf(const BatchRow& row, const Outcome& o) {
     if (Field(ci, "upper_open").is_boolean()) x.upper_open = ci["upper_open"].get<bool>();
     s.adjustables.push_back(x);
   }
+  s.warnings = o.warnings;
+  for (const auto& w : Field(o.fit, "uncertainty_warnings"))
+    if (w.is_string()) s.warnings.push_back(w.get<std::string>());
   return s;
 }
 
