@@ -98,7 +98,7 @@ def test_a_fits_values_go_back_with_bound_adjustables():
     again = model.fit(values=r.values, progress=False, profiles=False)
     assert again.converged and again.calls <= 2
     with pytest.raises(tarvo.InputError, match=r"values=\{'epsC': 5.0\}: 'epsC' is bound by "
-                       r"equal_to \(epsB/7.5\), which gives 200.2"):
+                       r"equal_to \(epsB/7.5\), which gives 200.3"):
         model.simulate(values={**r.values, "epsC": 5.0})
 
 
