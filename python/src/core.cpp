@@ -116,8 +116,11 @@ GivenValues Given(const Model& model, const std::vector<std::pair<std::string, d
   std::vector<std::string> errors;
   for (const auto& [name, v] : values) {
     const int a = FindAdjustable(model, name);
-    if (a < 0) errors.push_back(ValuesArg(name, v) + "'" + name + "' is not an adjustable of the model");
-    else if (!std::isfinite(v)) errors.push_back(ValuesArg(name, v) + "not a finite number");
+    if (!std::isfinite(v)) errors.push_back(ValuesArg(name, v) + "not a finite number");
+    else if (a < 0 && name.find('@') != std::string::npos)  // an experiment's copy: Prepare's
+      g.sets.push_back(name + "=" + Shortest(v));
+    else if (a < 0)
+      errors.push_back(ValuesArg(name, v) + "'" + name + "' is not an adjustable of the model");
     else if (model.adjustables[a].bound) g.bound.emplace_back(a, v);
     else g.sets.push_back(name + "=" + Shortest(v));
   }

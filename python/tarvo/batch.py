@@ -16,11 +16,14 @@ Multi-start and bootstrap runs are lists of tasks like any other: :func:`multi_s
 and :func:`bootstrap_tasks` make them, :func:`best` picks the best fit of a multi-start run.
 """
 
+from __future__ import annotations
+
 import os
 import socket
 import sys
 import time
 import warnings
+from typing import Iterable, List, Optional, Sequence, Union
 
 import numpy as np
 import pandas as pd
@@ -192,9 +195,20 @@ QUIET_WORKERS = {
 }
 
 
-def local_cluster(workers=None, **kwargs):
-    """The LocalCluster fit_many starts without a client: ``workers`` single-threaded worker
-    processes (default: one per core) with QUIET_WORKERS. kwargs go to LocalCluster."""
+def local_cluster(workers: Optional[int] = None, **kwargs):
+    """The LocalCluster fit_many starts without a client.
+
+    Parameters
+    ----------
+    workers : int, optional
+        Single-threaded worker processes (default: one per core), with QUIET_WORKERS.
+    **kwargs
+        Passed to ``distributed.LocalCluster``.
+
+    Returns
+    -------
+    distributed.LocalCluster
+    """
     import dask
     from distributed import LocalCluster
     options = dict(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
@@ -204,19 +218,34 @@ def local_cluster(workers=None, **kwargs):
         return LocalCluster(**options)
 
 
-def fit_many(tasks, client=None, workers=None, progress=False):
-    """Fits every task and returns one DataFrame, a row per task in the order given.
+def fit_many(tasks: Union[Sequence, pd.DataFrame], client=None, workers: Optional[int] = None,
+             progress: bool = False) -> pd.DataFrame:
+    """Fit every task on Dask workers.
 
-    tasks: a list of (model, data, overrides) or of dicts with those keys, or a DataFrame with
-    columns model, data and any overrides. model is a model file's path or a dict of its
-    structure; data a data file's path, a DataFrame shaped like the data file, or None (the
-    file the model names). overrides holds values (a mapping or "k1=0.3;k2=0.1"), free and
-    fixed (names, or "a;b"), starts, seed, profiles and name (a label for the row). Paths
-    must be valid where the workers run; relative ones are made absolute here.
+    Parameters
+    ----------
+    tasks : list or pandas.DataFrame
+        A list of ``(model, data, overrides)`` or of dicts with those keys, or a DataFrame
+        with columns model, data and any overrides. model is a model file's path or a dict
+        of its structure; data a data file's path, a DataFrame shaped like the data file, or
+        None (the file the model names). overrides holds values (a mapping or
+        ``"k1=0.3;k2=0.1"``), free and fixed (names, or ``"a;b"``), starts, seed, method,
+        tolerance, max_calls, profiles and name (a label for the row). Paths must be valid
+        where the workers run; relative ones are made absolute here.
+    client : distributed.Client, optional
+        Without one a LocalCluster of ``workers`` processes (default: one per core, one
+        thread each) runs the fits and is closed after.
+    progress : bool
+        True prints the count of finished fits on stderr.
 
-    client: a ``distributed.Client``; without one a LocalCluster of ``workers`` processes
-    (default: one per core, one thread each) runs the fits and is closed after.
-    progress: True prints the count of finished fits on stderr."""
+    Returns
+    -------
+    pandas.DataFrame
+        A row per task in the order given, indexed by task: name, then the columns of
+        ``tarvo batch``'s summary.csv (outcome, converged, calls, ErreurCalc, aic, ssr,
+        seconds, per adjustable its value, SD, SE and interval, message, warnings), and
+        worker. A task that fails is a row with its message.
+    """
     jobs = _tasks(tasks)
     if not jobs:
         return _frame([])
@@ -275,13 +304,14 @@ def _frame(rows):
     return frame
 
 
-def read_data(path):
+def read_data(path: Union[str, "os.PathLike[str]"]) -> pd.DataFrame:
     """A data file as a DataFrame in the shape Model.fit takes (its # comment lines
     dropped); repeated column names keep their replicate numbers (Y, Y.1, ...)."""
     return pd.read_csv(path, comment="#")
 
 
-def multi_start_tasks(model, data=None, seeds=8, starts=4, **overrides):
+def multi_start_tasks(model, data=None, seeds: Union[int, Iterable[int]] = 8, starts: int = 4,
+                      **overrides) -> List[tuple]:
     """One task per seed, each fitting from ``starts`` starts spread over the values'
     ranges: seeds is a count (seeds 1..n) or the seeds themselves. fit_many runs them
     side by side; :func:`best` keeps the converged fit with the least ``ssr``."""
@@ -312,7 +342,7 @@ def _output(column):
     return head if dot and tail.isdigit() else column
 
 
-def bootstrap_tasks(model, data, n=100, seed=0, **overrides):
+def bootstrap_tasks(model, data, n: int = 100, seed: int = 0, **overrides) -> List[tuple]:
     """n tasks, each fitting data resampled at every time point: for each output, the
     replicates of a row are drawn with replacement from that row's own (missing ones stay
     missing). The spread of the fitted values over the tasks estimates their uncertainty.

@@ -121,10 +121,10 @@ def test_from_dict_and_dataframe_give_the_file_fit(fits):
     assert r.se.equals(fits["enzyme"].se)
 
 
-@pytest.mark.parametrize("dtype", [object, None])  # cells written in Python / by the library
+@pytest.mark.parametrize("dtype", [object, None])
 def test_dataframe_reaches_the_reader_exactly(dtype):
-    """A DataFrame's cells as the data file writes them: exact numbers, missing cells empty,
-    and text that needs quoting quoted."""
+    """A DataFrame with cells that are not all numbers goes as the data file's text: exact
+    numbers, missing cells empty, and text that needs quoting quoted."""
     from tarvo._model import _csv
     frame = pd.DataFrame({"time": [0.0, 0.1, 1 / 3], "interval": [1, 1, 2],
                           "Y.1": [1e-300, np.nan, 2.5], "Y.2": [np.nan, -0.0, 7.0]}, dtype=dtype)
