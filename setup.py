@@ -41,6 +41,7 @@ setup(
     description="Kinetics simulation and fitting",
     packages=["tarvo"],
     package_dir={"": "python"},
+    package_data={"tarvo": ["py.typed", "*.pyi"]},
     ext_modules=[Extension("tarvo._core", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     python_requires=">=3.9",

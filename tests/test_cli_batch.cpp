@@ -158,6 +158,8 @@ TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
   EXPECT_NE(rows[2].at("k1"), "");
   EXPECT_EQ(rows[6].at("k1.lower_open"), "true");  // the reversible reaction's k1 is not bounded
   EXPECT_EQ(rows[0].at("Km.lower_open"), "false");
+  // A converged fit keeps its warnings: with Km free, Vmax and Km go together.
+  EXPECT_NE(rows[0].at("warnings").find("Vmax and Km cannot be told apart"), std::string::npos);
   // A progress line per fit when stderr is a file, and the failures listed on stdout.
   EXPECT_NE(err_.find("[8/8] row "), std::string::npos) << err_;
   EXPECT_NE(out_.find("8 fits: 5 converged, 3 not"), std::string::npos) << out_;
@@ -202,6 +204,8 @@ TEST_F(CliBatch, BadManifestIsRefusedWithItsPlace) {
       {"model,set\n\n" + model + ",a=1,b=2\n", "m.csv:3: 3 fields where the header has 2"},
       {"model,set\n" + model + ",\"a=1\n", "m.csv:2: a quote is never closed"},
       {"model,out\n,x\n", "m.csv:2: no model"},
+      {"model,starts\n" + model + ",3.5\n",
+       "m.csv:2:2: starts '3.5': must be a whole number from 1 to 1000"},
       {"model,out\n" + model + ",x\n" + model + ",x\n", "m.csv:3: out folder"},
   };
   for (const auto& c : cases) {

@@ -1,20 +1,19 @@
 #include "analysis/fit_control.h"
 
 #include <cmath>
-#include <cstdlib>
 
-#include "session/erreur_text.h"
-#include "results/report.h"
+#include "language/text.h"
 #include "language/tolerance_range.h"
+#include "session/erreur_text.h"
 
 namespace tarvo::frontend {
 
 namespace {
 
-// The adjustable an option names, or -1 with a message.
-int Named(const Prepared& p, const std::string& option, const std::string& name,
+// The adjustable a free or fix entry names, or -1 with a message.
+int Named(const FitControl& c, const Prepared& p, Setting s, const std::string& name,
           std::vector<std::string>& errors) {
-  const std::string where = option + " " + name + ": ";
+  const std::string where = NameOf(c, s, name) + ": ";
   const int a = FindAdjustable(p.model, name);
   if (a < 0) errors.push_back(where + "'" + name + "' is not an adjustable of the model");
   else if (p.model.adjustables[a].bound)
@@ -24,69 +23,59 @@ int Named(const Prepared& p, const std::string& option, const std::string& name,
   return -1;
 }
 
-bool ReadDouble(const std::string& text, double& v) {
-  char* end = nullptr;
-  v = std::strtod(text.c_str(), &end);
-  return !text.empty() && end == text.c_str() + text.size() && std::isfinite(v);
-}
-
 void ApplyFlags(const FitControl& c, Prepared& p, std::vector<std::string>& errors) {
   for (const auto& name : c.free)
     for (const auto& other : c.fix)
       if (name == other)
-        errors.push_back("--free " + name + " and --fix " + name + ": choose one");
+        errors.push_back(NameOf(c, Setting::kFree, name) + " and " +
+                         NameOf(c, Setting::kFix, name) + ": choose one");
   for (const auto& name : c.free)
-    if (const int a = Named(p, "--free", name, errors); a >= 0) p.free[a] = true;
+    if (const int a = Named(c, p, Setting::kFree, name, errors); a >= 0) p.free[a] = true;
   for (const auto& name : c.fix)
-    if (const int a = Named(p, "--fix", name, errors); a >= 0) p.free[a] = false;
+    if (const int a = Named(c, p, Setting::kFix, name, errors); a >= 0) p.free[a] = false;
 }
 
 void ApplySettings(const FitControl& c, Model& m, std::vector<std::string>& errors) {
-  if (!c.method.empty()) {
-    if (!KnownMethod(c.method)) {
-      errors.push_back("--method " + c.method + ": not one of " + MethodNames() +
-                       " (spelled exactly so)");
+  if (c.method) {
+    if (!KnownMethod(*c.method)) {
+      errors.push_back(NameOf(c, Setting::kMethod, *c.method) + ": not one of " +
+                       MethodNames() + " (spelled exactly so)");
       return;
     }
-    m.method = c.method;
+    m.method = *c.method;
   }
-  if (!c.tolerance.empty()) {
-    double tol = 0;
-    if (!ReadDouble(c.tolerance, tol) || !(tol > 0)) {
-      errors.push_back("--tolerance " + c.tolerance + ": must be a number above 0");
+  if (c.tolerance) {
+    const std::string where = NameOf(c, Setting::kTolerance, Num(*c.tolerance, 17)) + ": ";
+    if (!(*c.tolerance > 0) || !std::isfinite(*c.tolerance)) {
+      errors.push_back(where + "must be a number above 0");
       return;
     }
-    if (const std::string why = ToleranceProblem(m.method, tol); !why.empty()) {
-      errors.push_back("--tolerance " + c.tolerance + ": " + why);
+    if (const std::string why = ToleranceProblem(m.method, *c.tolerance); !why.empty()) {
+      errors.push_back(where + why);
       return;
     }
-    m.tolerance = tol;
+    m.tolerance = *c.tolerance;
   } else if (const std::string why = ToleranceProblem(m.method, m.tolerance); !why.empty()) {
-    errors.push_back("--method " + c.method + ": the model's " + why + "; add --tolerance");
-  }
-  if (!c.max_calls.empty()) {
-    double n = 0;
-    if (!ReadDouble(c.max_calls, n) || n != std::floor(n) || n < 1 || n > 100000)
-      errors.push_back("--max-calls " + c.max_calls + ": must be a whole number from 1 to 100000");
-    else m.max_calls = static_cast<int>(n);
+    errors.push_back(NameOf(c, Setting::kMethod, c.method.value_or(m.method)) +
+                     ": the model's " + why + "; give a tolerance within it");
   }
 }
 
-// A whole number from low to high typed after option, or a message.
-bool WholeNumber(const std::string& option, const std::string& text, double low, double high,
-                 double& n, std::vector<std::string>& errors) {
-  if (ReadDouble(text, n) && n == std::floor(n) && n >= low && n <= high) return true;
-  errors.push_back(option + " " + text + ": must be a whole number from " + Num(low) + " to " +
-                   Num(high));
+// A whole-number setting within its range, or a message.
+bool InRange(const FitControl& c, Setting s, long long n, long long low, long long high,
+             std::vector<std::string>& errors) {
+  if (n >= low && n <= high) return true;
+  errors.push_back(NameOf(c, s, std::to_string(n)) + ": " + WholeNumberRule(s));
   return false;
 }
 
-void ApplyStarts(FitControl& c, std::vector<std::string>& errors) {
-  double n = 1;
-  if (!c.starts.empty() && WholeNumber("--starts", c.starts, 1, 1000, n, errors))
-    c.start_count = static_cast<int>(n);
-  if (!c.seed.empty() && WholeNumber("--seed", c.seed, 0, 1e15, n, errors))
-    c.start_seed = static_cast<uint64_t>(n);
+void ApplyCounts(FitControl& c, Model& m, std::vector<std::string>& errors) {
+  if (c.max_calls && InRange(c, Setting::kMaxCalls, *c.max_calls, 1, kMaxCallsLimit, errors))
+    m.max_calls = static_cast<int>(*c.max_calls);
+  if (c.starts && InRange(c, Setting::kStarts, *c.starts, 1, kMaxStarts, errors))
+    c.start_count = static_cast<int>(*c.starts);
+  if (c.seed && InRange(c, Setting::kSeed, *c.seed, 0, kMaxSeed, errors))
+    c.start_seed = static_cast<uint64_t>(*c.seed);
 }
 
 }  // namespace
@@ -95,7 +84,7 @@ int ApplyFitControl(FitControl& c, Prepared& p, std::vector<std::string>& errors
   const size_t before = errors.size();
   ApplyFlags(c, p, errors);
   ApplySettings(c, p.model, errors);
-  ApplyStarts(c, errors);
+  ApplyCounts(c, p.model, errors);
   return errors.size() == before ? 0 : 2;
 }
 

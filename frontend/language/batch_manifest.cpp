@@ -72,18 +72,20 @@ int ReadManifest(const std::string& path, const std::string& out_dir, std::vecto
     errors.push_back(path + ": no header line (model, data, set, free, fixed, ...)");
     return 2;
   }
-  // Each column and the fit option it gives; model, data and out are read apart.
-  static const std::map<std::string, std::string> kOptions = {
-      {"set", "--set"},       {"free", "--free"},     {"fixed", "--fix"},
-      {"starts", "--starts"}, {"seed", "--seed"},     {"method", "--method"},
-      {"tolerance", "--tolerance"}, {"max_calls", "--max-calls"}};
+  // Each column and the fit setting it gives; model, data, out and set are read apart.
+  static const std::map<std::string, Setting> kSettings = {
+      {"free", Setting::kFree},         {"fixed", Setting::kFix},
+      {"starts", Setting::kStarts},     {"seed", Setting::kSeed},
+      {"method", Setting::kMethod},     {"tolerance", Setting::kTolerance},
+      {"max_calls", Setting::kMaxCalls}};
   const std::vector<std::string>& header = records[0].fields;
   std::map<std::string, size_t> column;
   for (size_t c = 0; c < header.size(); ++c) {
     const std::string& name = header[c];
     const std::string where = path + ":" + std::to_string(records[0].line) + ": column " +
                               std::to_string(c + 1) + " '" + name + "'";
-    if (name != "model" && name != "data" && name != "out" && !kOptions.count(name))
+    if (name != "model" && name != "data" && name != "out" && name != "set" &&
+        !kSettings.count(name))
       errors.push_back(where + " is not a manifest column (model, data, set, free, fixed, "
                                "starts, seed, method, tolerance, max_calls, out)");
     else if (!column.emplace(name, c).second)
@@ -121,13 +123,16 @@ int ReadManifest(const std::string& path, const std::string& out_dir, std::vecto
     if (const auto [it, fresh] = outs.emplace(row.out, rec.line); !fresh)
       errors.push_back(where + "out folder '" + row.out + "' is the one of line " +
                        std::to_string(it->second) + " too");
-    for (const auto& [col, option] : kOptions) {
+    row.sets = Items(cell("set"));
+    for (const auto& [col, setting] : kSettings) {
       const std::string text = cell(col.c_str());
-      const bool list = col == "set" || col == "free" || col == "fixed";
+      const bool list = setting == Setting::kFree || setting == Setting::kFix;
       for (const auto& item : list ? Items(text) : std::vector<std::string>{Trim(text)}) {
         if (item.empty()) continue;
-        row.fit_options.push_back(option);
-        row.fit_options.push_back(item);
+        if (const std::string why = ReadSetting(setting, item, row.control); !why.empty())
+          errors.push_back(where.substr(0, where.size() - 2) + ":" +
+                           std::to_string(column.at(col) + 1) + ": " + col + " '" + item +
+                           "': " + why);
       }
     }
     rows.push_back(row);

@@ -2,19 +2,21 @@
 // in any order; only model is required:
 //   model      the model file (TOML)
 //   data       a data CSV to fit instead of the one the model file names
-//   set        start values, "k1=0.3;k2=0.1"        (fit --set, one per item)
-//   free       adjustables to fit, "Vmax;Km"         (fit --free)
-//   fixed      adjustables to hold, "S0"             (fit --fix)
-//   starts, seed, method, tolerance, max_calls        (fit --starts, --seed, ...)
+//   set        start values, "k1=0.3;k2=0.1"
+//   free       adjustables to fit, "Vmax;Km"
+//   fixed      adjustables to hold, "S0"
+//   starts, seed, method, tolerance, max_calls        the fit's settings (fit_settings.h)
 //   out        the fit's folder under the batch folder (default row-001, row-002, ...)
 // Paths are relative to the manifest's folder. Blank lines and lines starting with # are
 // skipped; a field may be quoted as in any CSV ("a,b", "" for a quote). An empty cell leaves
-// the model file's own setting.
+// the model file's own setting. A cell that is not a setting's kind of value (starts = 3.5)
+// is a problem of the manifest, at its line and column.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "language/fit_settings.h"
 #include "language/text.h"  // CsvField, for the writers of manifest rows
 
 namespace tarvo::frontend {
@@ -23,7 +25,8 @@ struct BatchRow {
   int number = 0;  // 1-based, in manifest order
   int line = 0;    // of the manifest
   std::string model, data, out;
-  std::vector<std::string> fit_options;  // after "tarvo fit MODEL", without -o and --quiet
+  std::vector<std::string> sets;  // "name=value" start values, as Prepare takes them
+  FitControl control;             // the row's settings; name left empty
 };
 
 // 0, or 2 with one message per problem (each naming the manifest and line).

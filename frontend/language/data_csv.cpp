@@ -158,6 +158,17 @@ int CheckOrder(Parser& p, const DataPoint& point, const DataPoint* before) {
   return 0;
 }
 
+// The checks after the last row, common to the file and the table.
+int Finish(Parser& p, Dataset& data) {
+  if (data.points.size() < 2) {
+    *p.message = p.path + ": at least two points are needed (the simulation integrates from "
+                 "each point to the next)";
+    return 2;
+  }
+  data.last_interval = data.points.back().interval;
+  return 0;
+}
+
 // The lines of a data file or text; path names it in messages.
 int ReadDataFrom(std::istream& in, const std::string& path, const std::vector<std::string>& outputs,
                  Dataset& data, std::string& message) {
@@ -193,13 +204,7 @@ int ReadDataFrom(std::istream& in, const std::string& path, const std::vector<st
     message = path + ": the file is empty (it needs a header line: interval, time, outputs)";
     return 2;
   }
-  if (data.points.size() < 2) {
-    message = path + ": at least two points are needed (the simulation integrates from each "
-              "point to the next)";
-    return 2;
-  }
-  data.last_interval = data.points.back().interval;
-  return 0;
+  return Finish(p, data);
 }
 
 
@@ -229,6 +234,52 @@ int ReadDataText(const std::string& text, const std::string& name,
   data.path = name;
   std::istringstream in(text);
   return ReadDataFrom(in, name, outputs, data, message);
+}
+
+int ReadDataTable(const std::vector<std::string>& columns, const std::vector<double>& values,
+                  const std::string& name, const std::vector<std::string>& outputs,
+                  Dataset& data, std::string& message) {
+  data = Dataset{};
+  data.path = name;
+  Parser p{name, &message};
+  std::vector<int> role;
+  if (ReadHeader(p, 1, columns, outputs, role, data) != 0) return 2;
+  const size_t width = columns.size();
+  const size_t rows = width ? values.size() / width : 0;
+  for (size_t r = 0; r < rows; ++r) {
+    const int line = static_cast<int>(r) + 2;
+    if (data.points.size() == static_cast<size_t>(kMaxPoints))
+      return p.Fail(line, "more than " + std::to_string(kMaxPoints) +
+                              " points (the library's limit)");
+    DataPoint point;
+    point.line = line;
+    point.values.assign(outputs.size(), {});
+    for (size_t c = 0; c < width; ++c) {
+      const double v = values[r * width + c];
+      const int column = static_cast<int>(c) + 1;
+      if (role[c] == kInterval) {
+        if (!std::isfinite(v) || v != std::floor(v) || v < 1 || v > kMaxIntervals)
+          return p.Fail(line, column, "interval '" + Num(v, 17) +
+                                          "' is not a whole number from 1 to " +
+                                          std::to_string(kMaxIntervals));
+        point.interval = static_cast<int>(v);
+      } else if (role[c] == kTime) {
+        if (!std::isfinite(v))
+          return p.Fail(line, column, std::isnan(v) ? "the time is missing"
+                                                    : "time '" + Num(v) + "' is not a number");
+        point.time = v;
+      } else if (!std::isnan(v)) {
+        if (!std::isfinite(v))
+          return p.Fail(line, column, "'" + Num(v) + "' in column " + std::to_string(column) +
+                                          " (" + columns[c] + ") is not a number");
+        point.values[role[c]].push_back(v);
+      }
+    }
+    if (CheckOrder(p, point, data.points.empty() ? nullptr : &data.points.back()) != 0)
+      return 2;
+    data.points.push_back(std::move(point));
+  }
+  return Finish(p, data);
 }
 
 bool MeanOf(const DataPoint& p, int output, double& mean) {

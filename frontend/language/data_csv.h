@@ -39,6 +39,13 @@ int ReadData(const std::string& path, const std::vector<std::string>& outputs, D
 int ReadDataText(const std::string& text, const std::string& name,
                  const std::vector<std::string>& outputs, Dataset& data, std::string& message);
 
+// The same from a table of numbers (a data frame handed over by the Python module), read by
+// the rules of the file without a text in between: columns as the header's cells, values row
+// by row (rows x columns), NaN a missing replicate. Row r counts as line r + 2 of name.
+int ReadDataTable(const std::vector<std::string>& columns, const std::vector<double>& values,
+                  const std::string& name, const std::vector<std::string>& outputs,
+                  Dataset& data, std::string& message);
+
 // Mean of the replicates of one output at one point; false when there are none.
 bool MeanOf(const DataPoint& p, int output, double& mean);
 

@@ -1,11 +1,13 @@
-// tarvo._core: the front end's library (tools/tarvo) for Python. A model file read once is a
-// ModelFile; each fit or simulation prepares it afresh with the data and overrides given and
-// runs in sessions of its own with the GIL released, so threads can fit models at once. The
-// results come back as the command's own texts (report, fit.json) and plain lists; the
-// pure-Python package (tarvo/__init__.py) turns them into pandas objects.
+// tarvo._core: the front end's library (tarvo_frontend) for Python. A model file read once is
+// a ModelFile; each fit or simulation prepares it afresh with the data and values given and
+// runs in sessions of its own with the GIL released, so threads can fit models at once. A fit
+// comes back as the library's own result types (FitResult and the types in it, bound here
+// read-only); a table of numbers goes to the data reader as columns of numbers, without a
+// text in between. The pure-Python package (tarvo/*.py) turns them into pandas objects.
 //
-// Failures raise TarvoError's kinds: InputError (a ValueError) with the command's messages
-// (file, line and column), one per line; SimulationError when a simulation fails.
+// Failures raise TarvoError's kinds: InputError (a ValueError) with the library's messages
+// (file, line and column), one per line; SimulationError when a simulation fails. A setting
+// or value given in Python is named as its argument: "fixed=['nope']: ...".
 #include <pybind11/functional.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -17,12 +19,15 @@
 #include <optional>
 #include <stdexcept>
 
-#include "session/erreur_text.h"
 #include "analysis/fit_run.h"
-#include "language/model_warnings.h"
-#include "results/plot_data.h"
+#include "analysis/residual_sums.h"
 #include "analysis/simulate_at.h"
 #include "analysis/simulate_run.h"
+#include "language/model_warnings.h"
+#include "results/batch_summary.h"
+#include "results/plot_data.h"
+#include "results/report.h"
+#include "session/erreur_text.h"
 
 namespace py = pybind11;
 using namespace tarvo::frontend;
@@ -56,30 +61,123 @@ void TranslateFailure(std::exception_ptr e) {
   throw InputFailure(text);
 }
 
+std::string Shortest(double v) {
+  char b[32];
+  const auto r = std::to_chars(b, b + sizeof b, v);
+  return std::string(b, r.ptr);
+}
+
 std::vector<std::string> OutputNames(const Model& m) {
   std::vector<std::string> names;
   for (const auto& o : m.outputs) names.push_back(o.name);
   return names;
 }
 
-// The model prepared with the overrides and, when given, data read from a file or CSV text
-// (data_name names the text in messages).
+// The data of a call: a file, a table of numbers (column names and a rows x columns array),
+// or CSV text (a table with cells that are not numbers, for the reader to name); none: the
+// file the model names. name stands for a table or text in messages.
+struct DataSource {
+  std::optional<std::string> path, text;
+  std::optional<std::vector<std::string>> columns;
+  std::vector<double> values;
+  std::string name;
+};
+
+DataSource Source(const std::optional<std::string>& path,
+                  const std::optional<std::vector<std::string>>& columns,
+                  const std::optional<py::array_t<double, py::array::c_style | py::array::forcecast>>& table,
+                  const std::optional<std::string>& text, const std::string& name) {
+  DataSource d{path, text, columns, {}, name};
+  if (columns) {
+    if (!table || table->ndim() != 2 || static_cast<size_t>(table->shape(1)) != columns->size())
+      throw std::invalid_argument("a table of " + std::to_string(columns->size()) +
+                                  " columns was expected");
+    d.values.assign(table->data(), table->data() + table->size());
+  }
+  return d;
+}
+
+// Start values as given in Python: the values of adjustables that are not bound, as
+// "name=value" for the preparation, and those of bound ones apart (BoundValuesAgree).
+struct GivenValues {
+  std::vector<std::string> sets;
+  std::vector<std::pair<int, double>> bound;
+};
+
+// "values={'k': 1.0}: ", as Python writes the argument.
+std::string ValuesArg(const std::string& name, double v) {
+  std::string number = Shortest(v);
+  if (std::isfinite(v) && number.find_first_of(".e") == std::string::npos) number += ".0";
+  return "values={'" + name + "': " + number + "}: ";
+}
+
+GivenValues Given(const Model& model, const std::vector<std::pair<std::string, double>>& values) {
+  GivenValues g;
+  std::vector<std::string> errors;
+  for (const auto& [name, v] : values) {
+    const int a = FindAdjustable(model, name);
+    if (!std::isfinite(v)) errors.push_back(ValuesArg(name, v) + "not a finite number");
+    else if (a < 0 && name.find('@') != std::string::npos)  // an experiment's copy: Prepare's
+      g.sets.push_back(name + "=" + Shortest(v));
+    else if (a < 0)
+      errors.push_back(ValuesArg(name, v) + "'" + name + "' is not an adjustable of the model");
+    else if (model.adjustables[a].bound) g.bound.emplace_back(a, v);
+    else g.sets.push_back(name + "=" + Shortest(v));
+  }
+  if (!errors.empty()) ThrowInput(errors);
+  return g;
+}
+
+// A bound adjustable follows its equal_to: a value given for it (a fit's values handed back)
+// is taken when it is the one the formula gives at the other values, and refused otherwise.
+// library holds every adjustable as the library set it.
+void BoundValuesAgree(const Prepared& p, const GivenValues& g, const std::vector<double>& library) {
+  std::vector<std::string> errors;
+  for (const auto& [a, v] : g.bound) {
+    const double got = library[a];
+    if (std::fabs(v - got) <= 1e-9 * std::max(std::fabs(got), 1e-300)) continue;
+    const auto& adj = p.model.adjustables[a];
+    errors.push_back(ValuesArg(adj.name, v) + "'" + adj.name + "' is bound by equal_to (" +
+                     adj.equal_to.text + "), which gives " + Shortest(got) +
+                     " at the other values; leave it out, or set the adjustables it uses");
+  }
+  if (!errors.empty()) ThrowInput(errors);
+}
+
 Prepared PrepareWith(const Model& model, const std::vector<std::string>& sets,
-                     const std::optional<std::string>& data_path,
-                     const std::optional<std::string>& data_text, const std::string& data_name) {
+                     const DataSource& source) {
   std::optional<Dataset> data;
   std::string message;
-  if (data_path || data_text) {
+  if (source.path || source.text || source.columns) {
     data.emplace();
-    const int status = data_path ? ReadData(*data_path, OutputNames(model), *data, message)
-                                 : ReadDataText(*data_text, data_name, OutputNames(model),
-                                                *data, message);
+    const auto outputs = OutputNames(model);
+    const int status =
+        source.path ? ReadData(*source.path, outputs, *data, message)
+        : source.columns
+            ? ReadDataTable(*source.columns, source.values, source.name, outputs, *data, message)
+            : ReadDataText(*source.text, source.name, outputs, *data, message);
     if (status != 0) ThrowInput({message});
   }
   Prepared p;
   std::vector<std::string> errors;
   if (PrepareModel(model, sets, data ? &*data : nullptr, p, errors) != 0) ThrowInput(errors);
   return p;
+}
+
+// One simulation of p at the data points, GIL released: 0, or throws.
+void SimulateOrThrow(Prepared& p, SimulateRun& run) {
+  std::string message;
+  std::vector<std::string> errors;
+  int status = 0;
+  {
+    py::gil_scoped_release release;
+    status = SimulateOn(p, run, message, errors);
+  }
+  if (status == 2) ThrowInput(errors);
+  if (status == 1) throw SimulationFailure(message);
+  if (run.erreur != 0)
+    throw SimulationFailure("the simulation failed: " +
+                            SimulationErreurText(run.erreur, p.model.method));
 }
 
 Model ReadModelFile(const std::string& path) {
@@ -144,24 +242,41 @@ struct Callbacks {
   }
 };
 
+// How messages name the settings: as the arguments of Model.fit.
+std::string ArgumentName(Setting s, const std::string& value) {
+  switch (s) {
+    case Setting::kFree: return "free=['" + value + "']";
+    case Setting::kFix: return "fixed=['" + value + "']";
+    case Setting::kMethod: return "method='" + value + "'";
+    case Setting::kTolerance: return "tolerance=" + value;
+    case Setting::kMaxCalls: return "max_calls=" + value;
+    case Setting::kStarts: return "starts=" + value;
+    case Setting::kSeed: return "seed=" + value;
+  }
+  return value;
+}
+
 using Run = std::shared_ptr<FitRun>;
 
 // The run, and the model's warnings (the command prints them before the fit).
-std::pair<Run, std::vector<std::string>> Fit(const Model& model, const std::vector<std::string>& sets,
-        const std::optional<std::string>& data_path, const std::optional<std::string>& data_text,
-        const std::string& data_name, const std::vector<std::string>& free,
-        const std::vector<std::string>& fix, const std::string& starts, const std::string& seed,
-        bool profiles, py::object progress) {
+std::pair<Run, std::vector<std::string>> Fit(const Model& model,
+        const std::vector<std::pair<std::string, double>>& values, const DataSource& source,
+        FitControl control, bool profiles, py::object progress) {
+  const GivenValues given = Given(model, values);
   auto run = std::make_shared<FitRun>();
-  run->p = PrepareWith(model, sets, data_path, data_text, data_name);
+  run->p = PrepareWith(model, given.sets, source);
+  if (!given.bound.empty()) {  // the start values the formulas give
+    Prepared start = run->p;
+    SimulateRun sim;
+    SimulateOrThrow(start, sim);
+    BoundValuesAgree(run->p, given, sim.values);
+  }
+  control.name = ArgumentName;
   FitOptions options;
-  options.control.free = free;
-  options.control.fix = fix;
-  options.control.starts = starts;
-  options.control.seed = seed;
   options.profiles = profiles;
   std::vector<std::string> errors;
-  if (SetUpFit(options.control, *run, errors) != 0) ThrowInput(errors);
+  if (SetUpFit(control, *run, errors) != 0) ThrowInput(errors);
+  options.control = control;
   std::vector<std::string> warnings = ModelWarnings(run->p);
   Callbacks callbacks{progress};
   int status = 0;
@@ -197,61 +312,92 @@ py::dict PlotDict(const FitRun& run) {
                   py::arg("curve_problem") = why);
 }
 
-// One simulation at the data points (the model's data, or those given): the time, interval
-// and simulated outputs of every point, and the goodness-of-fit figures.
-py::dict Simulate(const Model& model, const std::vector<std::string>& sets,
-                  const std::optional<std::string>& data_path,
-                  const std::optional<std::string>& data_text, const std::string& data_name) {
-  Prepared p = PrepareWith(model, sets, data_path, data_text, data_name);
-  SimulateRun run;
-  std::string message;
-  std::vector<std::string> errors;
-  int status = 0;
-  {
-    py::gil_scoped_release release;
-    status = SimulateOn(p, run, message, errors);
-  }
-  if (status == 2) ThrowInput(errors);
-  if (status == 1) throw SimulationFailure(message);
-  if (run.erreur != 0)
-    throw SimulationFailure("the simulation failed: " +
-                            SimulationErreurText(run.erreur, p.model.method));
-  std::vector<double> time;
-  std::vector<int> interval;
-  for (const DataPoint& pt : p.data.points) {
-    time.push_back(pt.time);
-    interval.push_back(pt.interval);
-  }
-  return py::dict(py::arg("time") = time, py::arg("interval") = interval,
-                  py::arg("outputs") = OutputNames(p.model), py::arg("values") = run.ycalc,
-                  py::arg("ErreurCalc") = run.figures.erreur_calc,
-                  py::arg("data_values") = run.figures.data_values);
+// The weighted residual sum of squares of the fit's end (residual_sums.h); NaN without one.
+double Ssr(const FitRun& run) {
+  return run.ycalc.empty() ? NAN : SumResiduals(run.p, run.ycalc).ssr;
 }
 
-// A table of numbers as the data file's text: the names, then a line per row with each number
-// in its shortest exact form and NaN as an empty cell (a missing replicate). A DataFrame's
-// numbers take this way: written cell by cell in Python they cost more than the fit's own
-// Python call.
-std::string DataText(const std::vector<std::string>& names,
-                     const py::array_t<double, py::array::c_style | py::array::forcecast>& values) {
-  if (values.ndim() != 2 || static_cast<size_t>(values.shape(1)) != names.size())
-    throw std::invalid_argument("data_text: a table of " + std::to_string(names.size()) +
-                                " columns was expected");
-  std::string out;
-  for (size_t c = 0; c < names.size(); ++c) out += (c ? "," : "") + names[c];
-  out += '\n';
-  const auto v = values.unchecked<2>();
-  char cell[32];
-  for (py::ssize_t i = 0; i < v.shape(0); ++i) {
-    for (py::ssize_t j = 0; j < v.shape(1); ++j) {
-      if (j) out += ',';
-      if (std::isnan(v(i, j))) continue;
-      const auto r = std::to_chars(cell, cell + sizeof cell, v(i, j));
-      out.append(cell, r.ptr);
-    }
-    out += '\n';
+// One simulation at the data points (the model's data, or those given): the time, interval
+// and simulated outputs of every point.
+py::dict Simulate(const Model& model, const std::vector<std::pair<std::string, double>>& values,
+                  const DataSource& source) {
+  const GivenValues given = Given(model, values);
+  Prepared p = PrepareWith(model, given.sets, source);
+  SimulateRun run;
+  SimulateOrThrow(p, run);
+  BoundValuesAgree(p, given, run.values);
+  const size_t n = p.data.points.size(), k = p.model.outputs.size();
+  py::array_t<double> time(n);
+  py::array_t<long long> interval(n);
+  py::array_t<double> y({n, k});
+  auto t = time.mutable_unchecked<1>();
+  auto iv = interval.mutable_unchecked<1>();
+  auto yy = y.mutable_unchecked<2>();
+  for (size_t j = 0; j < n; ++j) {
+    t(j) = p.data.points[j].time;
+    iv(j) = p.data.points[j].interval;
+    for (size_t o = 0; o < k; ++o) yy(j, o) = run.ycalc[j][o];
   }
-  return out;
+  return py::dict(py::arg("time") = time, py::arg("interval") = interval,
+                  py::arg("outputs") = OutputNames(p.model), py::arg("values") = y);
+}
+
+// A summary row as a dict, to cross from a batch worker to the client, and back.
+py::dict RowDict(const SummaryRow& r) {
+  py::list adj;
+  for (const SummaryAdjustable& a : r.adjustables)
+    adj.append(py::make_tuple(a.name, a.value, a.sd, a.se, a.lower, a.upper, a.lower_open,
+                              a.upper_open));
+  return py::dict(py::arg("model") = r.model, py::arg("data") = r.data,
+                  py::arg("outcome") = r.outcome, py::arg("message") = r.message,
+                  py::arg("converged") = r.converged, py::arg("seconds") = r.seconds,
+                  py::arg("calls") = r.calls, py::arg("ErreurCalc") = r.erreur_calc,
+                  py::arg("aic") = r.aic, py::arg("ssr") = r.ssr, py::arg("adjustables") = adj,
+                  py::arg("warnings") = r.warnings);
+}
+
+SummaryRow RowOf(const py::dict& d) {
+  SummaryRow r;
+  auto get = [&d](const char* key, auto& field) {
+    if (d.contains(key) && !d[key].is_none())
+      field = d[key].cast<std::remove_reference_t<decltype(field)>>();
+  };
+  get("model", r.model);
+  get("data", r.data);
+  get("outcome", r.outcome);
+  get("message", r.message);
+  get("converged", r.converged);
+  get("seconds", r.seconds);
+  get("ErreurCalc", r.erreur_calc);
+  get("aic", r.aic);
+  get("ssr", r.ssr);
+  get("warnings", r.warnings);
+  if (d.contains("calls") && !d["calls"].is_none()) r.calls = d["calls"].cast<int>();
+  if (d.contains("adjustables"))
+    for (const auto& item : d["adjustables"]) {
+      const auto t = item.cast<py::tuple>();
+      SummaryAdjustable a;
+      a.name = t[0].cast<std::string>();
+      a.value = t[1].cast<double>();
+      a.sd = t[2].cast<double>();
+      a.se = t[3].cast<double>();
+      a.lower = t[4].cast<double>();
+      a.upper = t[5].cast<double>();
+      a.lower_open = t[6].cast<std::optional<bool>>();
+      a.upper_open = t[7].cast<std::optional<bool>>();
+      r.adjustables.push_back(a);
+    }
+  return r;
+}
+
+py::tuple Summary(const std::vector<std::string>& lead_columns,
+                  const std::vector<std::vector<Cell>>& lead, const std::vector<py::dict>& rows,
+                  const std::vector<std::string>& trail_columns,
+                  const std::vector<std::vector<Cell>>& trail) {
+  std::vector<SummaryRow> summary;
+  for (const auto& d : rows) summary.push_back(RowOf(d));
+  SummaryTable t = BuildSummary(lead_columns, lead, summary, trail_columns, trail);
+  return py::make_tuple(t.columns, t.rows);
 }
 
 }  // namespace
@@ -279,14 +425,141 @@ PYBIND11_MODULE(_core, m) {
   m.def("read_model", &ReadModelFile, py::arg("path"));
   m.def("read_model_text", &ReadModelString, py::arg("text"), py::arg("name"));
 
+  // The result types, read-only, as results/fit_result.h declares them.
+  py::class_<Figures>(m, "Figures")
+      .def_readonly("erreur_calc", &Figures::erreur_calc)
+      .def_readonly("erreur_exp", &Figures::erreur_exp)
+      .def_readonly("coeff", &Figures::coeff)
+      .def_readonly("data_values", &Figures::data_values);
+  py::class_<CallRecord>(m, "CallRecord")
+      .def_readonly("call", &CallRecord::call)
+      .def_readonly("erreur_calc", &CallRecord::erreur_calc)
+      .def_readonly("change", &CallRecord::change)
+      .def_readonly("seconds", &CallRecord::seconds)
+      .def_readonly("erreur", &CallRecord::erreur)
+      .def_readonly("done", &CallRecord::done)
+      .def_readonly("values", &CallRecord::values);
+  py::class_<AdjustableResult>(m, "AdjustableResult")
+      .def_readonly("name", &AdjustableResult::name)
+      .def_readonly("value", &AdjustableResult::value)
+      .def_property_readonly("sd", [](const AdjustableResult& a) { return a.has_sd ? a.sd : NAN; })
+      .def_readonly("status", &AdjustableResult::status)
+      .def_readonly("equal_to", &AdjustableResult::equal_to);
+  py::class_<StartRecord>(m, "StartRecord")
+      .def_readonly("number", &StartRecord::number)
+      .def_readonly("outcome", &StartRecord::outcome)
+      .def_readonly("ssr", &StartRecord::ssr)
+      .def_readonly("calls", &StartRecord::calls)
+      .def_readonly("reached_best", &StartRecord::reached_best)
+      .def_readonly("start", &StartRecord::start)
+      .def_readonly("end", &StartRecord::end);
+  py::class_<Interval>(m, "Interval")
+      .def_readonly("computed", &Interval::computed)
+      .def_readonly("level", &Interval::level)
+      .def_readonly("lower", &Interval::lower)
+      .def_readonly("upper", &Interval::upper)
+      .def_readonly("lower_open", &Interval::lower_open)
+      .def_readonly("upper_open", &Interval::upper_open)
+      .def_readonly("flat", &Interval::flat)
+      .def_readonly("note", &Interval::note);
+  py::class_<Uncertainty>(m, "Uncertainty")
+      .def_readonly("available", &Uncertainty::available)
+      .def_readonly("why_not", &Uncertainty::why_not)
+      .def_readonly("names", &Uncertainty::names)
+      .def_readonly("values", &Uncertainty::values)
+      .def_readonly("se", &Uncertainty::se)
+      .def_readonly("covariance", &Uncertainty::covariance)
+      .def_readonly("correlation", &Uncertainty::correlation)
+      .def_readonly("dof", &Uncertainty::dof)
+      .def_readonly("s2", &Uncertainty::s2)
+      .def_property_readonly("aic", [](const Uncertainty& u) { return u.criteria.aic; })
+      .def_property_readonly("aicc", [](const Uncertainty& u) { return u.criteria.aicc; })
+      .def_property_readonly("bic", [](const Uncertainty& u) { return u.criteria.bic; })
+      .def_readonly("intervals", &Uncertainty::intervals)
+      .def_readonly("notes", &Uncertainty::notes);
+  py::class_<Profile>(m, "Profile")
+      .def_readonly("name", &Profile::name)
+      .def_readonly("estimate", &Profile::estimate)
+      .def_readonly("threshold", &Profile::threshold)
+      .def_property_readonly("points",
+                             [](const Profile& pr) {
+                               std::vector<std::pair<double, double>> out;
+                               for (const auto& pt : pr.points) out.emplace_back(pt.value, pt.z);
+                               return out;
+                             })
+      .def_readonly("interval", &Profile::interval)
+      .def_readonly("refits", &Profile::refits);
+  py::class_<FitResult>(m, "FitResultData")
+      .def_readonly("outcome", &FitResult::outcome)
+      .def_readonly("calls", &FitResult::calls)
+      .def_readonly("max_calls", &FitResult::max_calls)
+      .def_readonly("erreur", &FitResult::erreur)
+      .def_readonly("erreur_text", &FitResult::erreur_text)
+      .def_readonly("non_finite", &FitResult::non_finite)
+      .def_readonly("free_count", &FitResult::free_count)
+      .def_readonly("figures", &FitResult::figures)
+      .def_readonly("adjustables", &FitResult::adjustables)
+      .def_readonly("history", &FitResult::history)
+      .def_readonly("uncertainty", &FitResult::uncertainty)
+      .def_readonly("starts", &FitResult::starts)
+      .def_readonly("starts_tolerance", &FitResult::starts_tolerance);
+
   py::class_<FitRun, Run>(m, "FitRun")
+      .def_property_readonly("result", [](const FitRun& r) -> const FitResult& { return r.r; },
+                             py::return_value_policy::reference_internal)
+      .def_readonly("profiles", &FitRun::profiles)
+      .def_property_readonly("ssr", &Ssr)
       .def("report", [](const FitRun& r) { return FitReportText(r); })
       .def("json", [](const FitRun& r) { return FitJsonText(r.p, r.r); })
-      .def("plot_data", &PlotDict);
-  m.def("fit", &Fit, py::arg("model"), py::arg("sets"), py::arg("data_path"),
-        py::arg("data_text"), py::arg("data_name"), py::arg("free"), py::arg("fix"),
-        py::arg("starts"), py::arg("seed"), py::arg("profiles"), py::arg("progress"));
-  m.def("data_text", &DataText, py::arg("names"), py::arg("values"));
-  m.def("simulate", &Simulate, py::arg("model"), py::arg("sets"), py::arg("data_path"),
-        py::arg("data_text"), py::arg("data_name"));
+      .def("plot_data", &PlotDict)
+      .def(
+          "summary_row",
+          [](const FitRun& r, const std::vector<std::string>& warnings) {
+            SummaryRow row;
+            row.warnings = warnings;
+            SummarizeFit(r.r, Ssr(r), row);
+            return RowDict(row);
+          },
+          py::arg("warnings"));
+
+  m.def(
+      "fit",
+      [](const Model& model, const std::vector<std::pair<std::string, double>>& values,
+         const std::optional<std::string>& data_path,
+         const std::optional<std::vector<std::string>>& columns,
+         const std::optional<py::array_t<double, py::array::c_style | py::array::forcecast>>& table,
+         const std::optional<std::string>& data_text, const std::string& data_name,
+         const std::vector<std::string>& free, const std::vector<std::string>& fixed,
+         const std::optional<std::string>& method, std::optional<double> tolerance,
+         std::optional<long long> max_calls, std::optional<long long> starts,
+         std::optional<long long> seed, bool profiles, py::object progress) {
+        FitControl c;
+        c.free = free;
+        c.fix = fixed;
+        c.method = method;
+        c.tolerance = tolerance;
+        c.max_calls = max_calls;
+        c.starts = starts;
+        c.seed = seed;
+        return Fit(model, values, Source(data_path, columns, table, data_text, data_name), c,
+                   profiles, progress);
+      },
+      py::arg("model"), py::arg("values"), py::arg("data_path"), py::arg("columns"),
+      py::arg("table"), py::arg("data_text"), py::arg("data_name"), py::arg("free"),
+      py::arg("fixed"), py::arg("method"), py::arg("tolerance"), py::arg("max_calls"),
+      py::arg("starts"), py::arg("seed"), py::arg("profiles"), py::arg("progress"));
+  m.def(
+      "simulate",
+      [](const Model& model, const std::vector<std::pair<std::string, double>>& values,
+         const std::optional<std::string>& data_path,
+         const std::optional<std::vector<std::string>>& columns,
+         const std::optional<py::array_t<double, py::array::c_style | py::array::forcecast>>& table,
+         const std::optional<std::string>& data_text, const std::string& data_name) {
+        return Simulate(model, values, Source(data_path, columns, table, data_text, data_name));
+      },
+      py::arg("model"), py::arg("values"), py::arg("data_path"), py::arg("columns"),
+      py::arg("table"), py::arg("data_text"), py::arg("data_name"));
+  m.def("summary_table", &Summary, py::arg("lead_columns"), py::arg("lead"), py::arg("rows"),
+        py::arg("trail_columns"), py::arg("trail"));
+  m.def("best_fit", &BestFit, py::arg("converged"), py::arg("ssr"));
 }

@@ -6,9 +6,10 @@
 >>> result.values, result.se, result.ci
 >>> print(result.report())              # the table ``tarvo fit`` prints
 
-Errors raise :class:`InputError` (a ``ValueError``) with the command's messages, which name
-the file, line and column, and :class:`SimulationError` when a simulation fails; both are
-:class:`TarvoError`.
+Errors raise :class:`InputError` (a ``ValueError``) with the library's messages, which name
+the file, line and column, or the argument given (``fixed=['nope']: ...``), and
+:class:`SimulationError` when a simulation fails; both are :class:`TarvoError`. An argument
+of the wrong type raises ``TypeError`` (``starts=3.5``).
 """
 
 from tarvo._core import InputError, SimulationError, TarvoError

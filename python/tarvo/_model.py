@@ -4,9 +4,13 @@ Each call prepares the model afresh with the data and values given and runs the 
 session of its own with the GIL released: threads can fit one model or several at once.
 """
 
+from __future__ import annotations
+
+import operator
 import os
 import sys
 import warnings
+from typing import Callable, Iterable, Mapping, Optional, Union
 
 import numpy as np
 import pandas as pd
@@ -14,14 +18,21 @@ import pandas as pd
 from tarvo import _core, _toml
 from tarvo._result import FitResult
 
+PathLike = Union[str, "os.PathLike[str]"]
+Data = Union[None, PathLike, pd.DataFrame]
+Names = Union[None, str, Iterable[str]]
 
-def _sets(values):
-    """--set overrides from a mapping of adjustable names to numbers (exact round trip)."""
+
+def _values(values, arg="values"):
+    """(name, number) pairs of a mapping of adjustable names to numbers: a dict, or a
+    FitResult's ``values`` (whose bound adjustables the library checks against their
+    formulas)."""
     if values is None:
         return []
     if not hasattr(values, "items"):
-        raise TypeError("values must map adjustable names to numbers")
-    return [f"{name}={float(v)!r}" for name, v in values.items()]
+        raise TypeError(f"{arg} must map adjustable names to numbers, not "
+                        f"{type(values).__name__}")
+    return [(str(name), float(v)) for name, v in values.items()]
 
 
 def _names(arg, what):
@@ -32,19 +43,47 @@ def _names(arg, what):
     names = list(arg)
     for n in names:
         if not isinstance(n, str):
-            raise TypeError(f"{what} takes adjustable names, not {n!r}")
+            raise TypeError(f"{what}={names!r}: adjustable names are expected, not {n!r}")
     return names
 
 
-def _data(data):
-    """(path, csv text, name) of a data argument: None, a path, or a DataFrame shaped like
-    the data file (time, optional interval, one column per output or replicate)."""
+def _whole(v, what):
+    """An int setting: None, or a whole number given as an int (a float is refused, also
+    3.0: the setting counts)."""
+    if v is None:
+        return None
+    if isinstance(v, (bool, np.bool_)):
+        raise TypeError(f"{what}={v!r}: an int is expected, not bool")
+    try:
+        return operator.index(v)
+    except TypeError:
+        raise TypeError(f"{what}={v!r}: an int is expected, not {type(v).__name__}") from None
+
+
+def _number(v, what):
+    if v is None:
+        return None
+    if isinstance(v, (bool, np.bool_)) or not isinstance(v, (int, float, np.integer,
+                                                               np.floating)):
+        raise TypeError(f"{what}={v!r}: a number is expected, not {type(v).__name__}")
+    return float(v)
+
+
+def _data(data, name="<DataFrame>"):
+    """The data arguments of _core: (path, columns, table, csv text, name). A DataFrame of
+    numbers goes as its columns and a float64 array; one with other cells as CSV text, for
+    the reader to name the cell that is wrong."""
     if data is None:
-        return None, None, ""
+        return None, None, None, None, ""
     if isinstance(data, (str, os.PathLike)):
-        return os.fspath(data), None, ""
+        return os.fspath(data), None, None, None, ""
     if isinstance(data, pd.DataFrame):
-        return None, _csv(data), "<DataFrame>"
+        columns = [str(c) for c in data.columns]
+        try:
+            table = data.to_numpy(dtype=np.float64)
+        except (TypeError, ValueError):
+            return None, None, None, _csv(data), name
+        return None, columns, table, None, name
     raise TypeError(f"data is a path or a pandas.DataFrame, not {type(data).__name__}")
 
 
@@ -59,16 +98,11 @@ def _cell(v):
 
 
 def _csv(frame):
-    """The data file's text of a DataFrame: numbers exact (shortest round trip), missing cells
-    empty. pandas' writer costs more than a short fit's own Python call: a table of numbers is
-    written by the library, other cells here, and text that needs quoting by pandas."""
+    """The data file's text of a DataFrame whose cells are not all numbers: numbers exact
+    (shortest round trip), missing cells empty, text that needs quoting quoted."""
     header = [str(c) for c in frame.columns]
-    plain = not any(ch in name for name in header for ch in ',"\n\r')
-    table = frame.to_numpy()  # numbers only: float64 or int64; any other cell: objects
-    if plain and table.dtype.kind in "iuf":
-        return _core.data_text(header, table)
     rows = [[_cell(v) for v in row] for row in frame.itertuples(index=False, name=None)]
-    if not plain or any(any(ch in cell for ch in ',"\n\r') for row in rows for cell in row):
+    if any(any(ch in cell for ch in ',"\n\r') for row in [header, *rows] for cell in row):
         return frame.to_csv(index=False, float_format="%.17g")
     return "\n".join(",".join(line) for line in [header, *rows]) + "\n"
 
@@ -79,84 +113,170 @@ def _print_line(text):
 
 
 class Model:
-    """A kinetic model: the structure of a model file (README, "Writing a model file")."""
+    """A kinetic model: the structure of a model file (README, "Writing a model file").
 
-    def __init__(self, handle):
+    Read one with :meth:`from_toml` or :meth:`from_dict`; then :meth:`fit` and
+    :meth:`simulate` as often as wanted, from any thread.
+    """
+
+    def __init__(self, handle: _core.ModelFile):
         self._model = handle
 
     @classmethod
-    def from_toml(cls, path):
-        """Reads a model file; relative paths in it (data) start at its folder."""
+    def from_toml(cls, path: PathLike) -> "Model":
+        """Read a model file.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The model file (TOML); relative paths in it (data) start at its folder.
+
+        Raises
+        ------
+        InputError
+            The file is missing or wrong, with its line and column.
+        """
         return cls(_core.read_model(os.fspath(path)))
 
     @classmethod
-    def from_dict(cls, d, name="<dict>"):
-        """A model from a dict of the model file's structure; its relative paths start at
-        the working folder. Messages name it ``name`` and count lines of the dict's text
-        (one per top-level key, one per entry of a list of tables)."""
+    def from_dict(cls, d: Mapping, name: str = "<dict>") -> "Model":
+        """A model from a dict of the model file's structure.
+
+        Parameters
+        ----------
+        d : dict
+            What ``tomllib.load`` gives for a model file. Relative paths in it start at the
+            working folder.
+        name : str
+            The model's name in messages, which count lines of the dict's text: one per
+            top-level key, one per entry of a list of tables.
+        """
         return cls(_core.read_model_text(_toml.dumps(d), name))
 
     @property
-    def path(self):
+    def path(self) -> str:
+        """The model file's path (``name`` for a model from a dict)."""
         return self._model.path
 
     @property
-    def outputs(self):
+    def outputs(self) -> list:
+        """The names of the model's outputs."""
         return list(self._model.outputs)
 
     @property
-    def adjustables(self):
-        """DataFrame of the declared adjustables: value, free, bound."""
+    def adjustables(self) -> pd.DataFrame:
+        """The declared adjustables: ``value``, ``free``, ``bound`` (has ``equal_to``)."""
         return pd.DataFrame(self._model.adjustables).set_index("name")
 
-    def simulate(self, times=None, values=None, intervals=None):
-        """The simulated outputs at the given times (interval 1 unless intervals are given),
-        or at the data's points when times is None, as a DataFrame: time, interval and one
-        column per output. values overrides adjustables for this call."""
-        path, text, name = None, None, ""
+    def simulate(self, times: Optional[Iterable[float]] = None,
+                 values: Optional[Mapping[str, float]] = None,
+                 intervals: Optional[Iterable[int]] = None) -> pd.DataFrame:
+        """Simulate the outputs.
+
+        Parameters
+        ----------
+        times : array_like of float, optional
+            The times to simulate at, increasing. None: the data's points.
+        values : mapping of str to float, optional
+            Values of adjustables for this call, over the model's. A fit's ``values`` may be
+            handed back whole: a bound adjustable (``equal_to``) follows its formula, and a
+            value given for it is taken when its formula gives that value, else refused.
+        intervals : array_like of int, optional
+            The interval of each time (default: all in interval 1).
+
+        Returns
+        -------
+        pandas.DataFrame
+            ``time``, ``interval`` and one column per output.
+
+        Raises
+        ------
+        InputError
+            A bad argument, named as such (``values={'k': 1.0}: ...``), or bad data
+            (``<times>:LINE``: row LINE - 1 of the times).
+        SimulationError
+            The simulation failed.
+        """
+        source = (None, None, None, None, "")
         if times is not None:
             t = np.asarray(times, dtype=float).ravel()
-            k = np.ones(len(t), dtype=int) if intervals is None else np.asarray(intervals).ravel()
+            k = (np.ones(len(t)) if intervals is None
+                 else np.asarray(intervals, dtype=float).ravel())
             if len(k) != len(t):
                 raise ValueError(f"{len(t)} times but {len(k)} intervals")
-            frame = pd.DataFrame({"interval": k, "time": t})
-            text, name = frame.to_csv(index=False, float_format="%.17g"), "<times>"
-        out = _core.simulate(self._model, _sets(values), path, text, name)
+            source = (None, ["interval", "time"], np.column_stack([k, t]), None, "<times>")
+        out = _core.simulate(self._model, _values(values), *source)
         frame = pd.DataFrame({"time": out["time"], "interval": out["interval"]})
-        y = np.asarray(out["values"], dtype=float).reshape(len(out["time"]), len(out["outputs"]))
         for o, output in enumerate(out["outputs"]):
-            frame[output] = y[:, o]
+            frame[output] = out["values"][:, o]
         return frame
 
-    def fit(self, data=None, free=None, fixed=None, starts=None, seed=None, values=None,
-            progress=True, profiles=True):
-        """Fits the free adjustables to data (None: the file the model names; a path; or a
-        DataFrame shaped like the data file).
+    def fit(self, data: Data = None, free: Names = None, fixed: Names = None,
+            starts: Optional[int] = None, seed: Optional[int] = None,
+            values: Optional[Mapping[str, float]] = None,
+            progress: Union[bool, Callable[[str], object]] = True, profiles: bool = True,
+            method: Optional[str] = None, tolerance: Optional[float] = None,
+            max_calls: Optional[int] = None) -> FitResult:
+        """Fit the free adjustables to data.
 
-        free, fixed: names to fit or to hold, over the model's own flags. starts: fit from
-        that many starts spread over the values' ranges and keep the best (seed: of their
-        random values). values: start values. progress: True prints the command's progress
-        lines on stderr, a callable receives each line, False prints nothing. profiles:
-        False skips the profile-likelihood intervals.
+        Parameters
+        ----------
+        data : str, os.PathLike or pandas.DataFrame, optional
+            None: the file the model names; a data file; or a DataFrame shaped like the data
+            file (``time``, optional ``interval``, one column per output or replicate; NaN a
+            missing replicate).
+        free, fixed : str or list of str, optional
+            Adjustables to fit or to hold, over the model's own flags.
+        starts : int, optional
+            Fit from that many starts spread over the values' ranges and keep the best (the
+            converged one with the least weighted residual sum of squares).
+        seed : int, optional
+            Seed of the starts' random values (default 1).
+        values : mapping of str to float, optional
+            Start values (a fit's ``values`` too: see :meth:`simulate`).
+        progress : bool or callable, optional
+            True prints the progress lines on stderr, a callable receives each line (the
+            calls, each start of a multi-start fit, each profile), False prints nothing.
+        profiles : bool, optional
+            False skips the profile-likelihood intervals.
+        method, tolerance, max_calls : optional
+            The integration method, its tolerance and the most fitting calls, over the
+            model's.
 
-        A fit that fails or does not converge returns its result (``converged`` False,
-        ``message`` saying why) with a RuntimeWarning; bad input raises InputError."""
-        path, text, name = _data(data)
+        Returns
+        -------
+        FitResult
+            Also when the fit fails or does not converge (``converged`` False,
+            ``message`` says why), with a RuntimeWarning.
+
+        Raises
+        ------
+        InputError
+            Bad input; a bad argument is named as such (``fixed=['nope']: ...``).
+        TypeError
+            An argument of the wrong type (``starts=3.5``).
+        """
+        starts = _whole(starts, "starts")
+        seed = _whole(seed, "seed")
+        max_calls = _whole(max_calls, "max_calls")
+        tolerance = _number(tolerance, "tolerance")
+        if method is not None and not isinstance(method, str):
+            raise TypeError(f"method={method!r}: a method's name is expected")
         if progress is True:
             progress = _print_line
         elif progress is False:
             progress = None
         run, model_warnings = _core.fit(
-            self._model, _sets(values), path, text, name, _names(free, "free"),
-            _names(fixed, "fixed"), "" if starts is None else str(starts),
-            "" if seed is None else str(seed), bool(profiles), progress)
+            self._model, _values(values), *_data(data), _names(free, "free"),
+            _names(fixed, "fixed"), method, tolerance, max_calls, starts, seed,
+            bool(profiles), progress)
         for w in model_warnings:
             warnings.warn(w, RuntimeWarning, stacklevel=2)
-        result = FitResult(run)
+        result = FitResult(run, model_warnings)
         if not result.converged:
             warnings.warn(f"the fit {result.outcome}: {result.message}" if result.message
                           else f"the fit {result.outcome}", RuntimeWarning, stacklevel=2)
         return result
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"tarvo.Model({self.path!r})"

@@ -16,20 +16,26 @@ Multi-start and bootstrap runs are lists of tasks like any other: :func:`multi_s
 and :func:`bootstrap_tasks` make them, :func:`best` picks the best fit of a multi-start run.
 """
 
+from __future__ import annotations
+
 import os
 import socket
 import sys
 import time
 import warnings
+from typing import Iterable, List, Optional, Sequence, Union
 
 import numpy as np
 import pandas as pd
+
+from tarvo import _core
 
 __all__ = ["fit_many", "local_cluster", "multi_start_tasks", "bootstrap_tasks", "best",
            "read_data", "QUIET_WORKERS"]
 
 # The keys an overrides dict may hold, and what they mean to Model.fit.
-_OVERRIDES = ("values", "free", "fixed", "starts", "seed", "profiles", "name")
+_OVERRIDES = ("values", "free", "fixed", "starts", "seed", "method", "tolerance", "max_calls",
+              "profiles", "name")
 # Task columns of a DataFrame of tasks besides model and data: the manifest's spellings too.
 _ALIASES = {"set": "values", "out": "name"}
 
@@ -115,22 +121,15 @@ def _tasks(tasks):
 
 
 def _row(job, outcome, message, seconds, fit=None, worker=True):
-    row = {"task": job["task"], "name": job.get("name") or "",
-           "model": _describe(job["model"]) if not isinstance(job["model"], dict) else "<dict>",
-           "data": _describe(job["data"]), "outcome": outcome,
-           "converged": bool(fit and fit.get("converged")),
-           "calls": fit.get("calls") if fit else None,
-           "ErreurCalc": fit.get("ErreurCalc") if fit else None,
-           "aic": fit.get("aic") if fit else None, "seconds": seconds, "message": message,
-           "worker": f"{socket.gethostname()}:{os.getpid()}" if worker else ""}
-    for a in (fit or {}).get("adjustables", []):
-        ci = a.get("ci") or {}
-        n = a["name"]
-        row.update({n: a.get("value"), f"{n}.sd": a.get("sd"), f"{n}.se": a.get("se"),
-                    f"{n}.lower": ci.get("lower"), f"{n}.upper": ci.get("upper"),
-                    f"{n}.lower_open": ci.get("lower_open"),
-                    f"{n}.upper_open": ci.get("upper_open")})
-    return row
+    """A finished task: its own cells (task, name, worker) and the summary row of its fit
+    (``_core`` writes the summary's cells, as for ``tarvo batch``)."""
+    row = dict(fit or {})
+    if not fit:
+        row.update(outcome=outcome, message=message)
+    row.update(model=_describe(job["model"]) if not isinstance(job["model"], dict) else "<dict>",
+               data=_describe(job["data"]), seconds=seconds)
+    return {"task": job["task"], "name": job.get("name") or "", "row": row,
+            "worker": f"{socket.gethostname()}:{os.getpid()}" if worker else ""}
 
 
 _TRIM_SET = False
@@ -167,18 +166,19 @@ def fit_one(job):
         model = (tarvo.Model.from_dict(model) if isinstance(model, dict)
                  else tarvo.Model.from_toml(model))
         with warnings.catch_warnings():
-            warnings.simplefilter("ignore")  # a fit that does not converge says so in its row
+            # The row keeps the model's warnings; a fit that does not converge says so in its
+            # message.
+            warnings.simplefilter("ignore")
             result = model.fit(job["data"], free=_names(job.get("free")),
                                fixed=_names(job.get("fixed")), starts=_count(job.get("starts")),
                                seed=_count(job.get("seed")), values=_values(job.get("values")),
+                               method=job.get("method"), tolerance=job.get("tolerance"),
+                               max_calls=_count(job.get("max_calls")),
                                progress=False, profiles=job.get("profiles", True))
-        fit = result.json
-        message = fit.get("erreur_text") or ""
-        if not fit.get("converged") and not message:
-            message = f"{fit.get('outcome')} after {fit.get('calls')} calls"
-        return _row(job, fit.get("outcome"), message, time.perf_counter() - t0, fit)
+        return _row(job, None, None, time.perf_counter() - t0,
+                    result._run.summary_row(result.warnings))
     except Exception as e:  # every failure is a row with its message
-        outcome = "bad input" if isinstance(e, ValueError) else "failed"
+        outcome = "bad input" if isinstance(e, (ValueError, TypeError)) else "failed"
         return _row(job, outcome, f"{type(e).__name__}: {e}" if outcome == "failed" else str(e),
                     time.perf_counter() - t0)
 
@@ -195,9 +195,20 @@ QUIET_WORKERS = {
 }
 
 
-def local_cluster(workers=None, **kwargs):
-    """The LocalCluster fit_many starts without a client: ``workers`` single-threaded worker
-    processes (default: one per core) with QUIET_WORKERS. kwargs go to LocalCluster."""
+def local_cluster(workers: Optional[int] = None, **kwargs):
+    """The LocalCluster fit_many starts without a client.
+
+    Parameters
+    ----------
+    workers : int, optional
+        Single-threaded worker processes (default: one per core), with QUIET_WORKERS.
+    **kwargs
+        Passed to ``distributed.LocalCluster``.
+
+    Returns
+    -------
+    distributed.LocalCluster
+    """
     import dask
     from distributed import LocalCluster
     options = dict(n_workers=workers or os.cpu_count() or 1, threads_per_worker=1,
@@ -207,19 +218,34 @@ def local_cluster(workers=None, **kwargs):
         return LocalCluster(**options)
 
 
-def fit_many(tasks, client=None, workers=None, progress=False):
-    """Fits every task and returns one DataFrame, a row per task in the order given.
+def fit_many(tasks: Union[Sequence, pd.DataFrame], client=None, workers: Optional[int] = None,
+             progress: bool = False) -> pd.DataFrame:
+    """Fit every task on Dask workers.
 
-    tasks: a list of (model, data, overrides) or of dicts with those keys, or a DataFrame with
-    columns model, data and any overrides. model is a model file's path or a dict of its
-    structure; data a data file's path, a DataFrame shaped like the data file, or None (the
-    file the model names). overrides holds values (a mapping or "k1=0.3;k2=0.1"), free and
-    fixed (names, or "a;b"), starts, seed, profiles and name (a label for the row). Paths
-    must be valid where the workers run; relative ones are made absolute here.
+    Parameters
+    ----------
+    tasks : list or pandas.DataFrame
+        A list of ``(model, data, overrides)`` or of dicts with those keys, or a DataFrame
+        with columns model, data and any overrides. model is a model file's path or a dict
+        of its structure; data a data file's path, a DataFrame shaped like the data file, or
+        None (the file the model names). overrides holds values (a mapping or
+        ``"k1=0.3;k2=0.1"``), free and fixed (names, or ``"a;b"``), starts, seed, method,
+        tolerance, max_calls, profiles and name (a label for the row). Paths must be valid
+        where the workers run; relative ones are made absolute here.
+    client : distributed.Client, optional
+        Without one a LocalCluster of ``workers`` processes (default: one per core, one
+        thread each) runs the fits and is closed after.
+    progress : bool
+        True prints the count of finished fits on stderr.
 
-    client: a ``distributed.Client``; without one a LocalCluster of ``workers`` processes
-    (default: one per core, one thread each) runs the fits and is closed after.
-    progress: True prints the count of finished fits on stderr."""
+    Returns
+    -------
+    pandas.DataFrame
+        A row per task in the order given, indexed by task: name, then the columns of
+        ``tarvo batch``'s summary.csv (outcome, converged, calls, ErreurCalc, aic, ssr,
+        seconds, per adjustable its value, SD, SE and interval, message, warnings), and
+        worker. A task that fails is a row with its message.
+    """
     jobs = _tasks(tasks)
     if not jobs:
         return _frame([])
@@ -253,7 +279,7 @@ def _watch(futures, progress):
     done = failed = 0
     for f in as_completed(futures):
         done += 1
-        failed += f.status != "finished" or not f.result().get("converged")
+        failed += f.status != "finished" or not f.result()["row"].get("converged")
         line = f"fit_many: {done}/{len(futures)} fits, {failed} not converged"
         sys.stderr.write(("\r\033[K" + line) if terminal else line + "\n")
         sys.stderr.flush()
@@ -262,40 +288,52 @@ def _watch(futures, progress):
 
 
 def _frame(rows):
-    frame = pd.DataFrame(rows)
-    if frame.empty:
-        return frame
-    fixed = ["task", "name", "model", "data", "outcome", "converged", "calls", "ErreurCalc",
-             "aic", "seconds"]
-    rest = [c for c in frame.columns if c not in fixed + ["message", "worker"]]
-    frame = frame[fixed + rest + ["message", "worker"]].set_index("task")
-    for c in ["calls", "ErreurCalc", "aic", "seconds"] + rest:
-        if not c.endswith("_open"):
+    """The table of the finished tasks: task (the index), name, the summary's columns, and
+    worker."""
+    if not rows:
+        return pd.DataFrame()
+    columns, cells = _core.summary_table(
+        ["task", "name"], [[r["task"], r["name"]] for r in rows], [r["row"] for r in rows],
+        ["worker"], [[r["worker"]] for r in rows])
+    frame = pd.DataFrame(cells, columns=columns).set_index("task")
+    text = {"name", "model", "data", "outcome", "converged", "message", "warnings", "worker"}
+    for c in frame.columns:
+        if c not in text and not c.endswith("_open"):
             frame[c] = pd.to_numeric(frame[c], errors="coerce")
+    frame["converged"] = frame["converged"].astype(bool)
     return frame
 
 
-def read_data(path):
+def read_data(path: Union[str, "os.PathLike[str]"]) -> pd.DataFrame:
     """A data file as a DataFrame in the shape Model.fit takes (its # comment lines
     dropped); repeated column names keep their replicate numbers (Y, Y.1, ...)."""
     return pd.read_csv(path, comment="#")
 
 
-def multi_start_tasks(model, data=None, seeds=8, starts=4, **overrides):
+def multi_start_tasks(model, data=None, seeds: Union[int, Iterable[int]] = 8, starts: int = 4,
+                      **overrides) -> List[tuple]:
     """One task per seed, each fitting from ``starts`` starts spread over the values'
     ranges: seeds is a count (seeds 1..n) or the seeds themselves. fit_many runs them
-    side by side; :func:`best` keeps the lowest ErreurCalc."""
+    side by side; :func:`best` keeps the converged fit with the least ``ssr``."""
     seeds = range(1, seeds + 1) if isinstance(seeds, int) else seeds
     return [(model, data, {**overrides, "starts": starts, "seed": int(s), "name": f"seed {s}"})
             for s in seeds]
 
 
-def best(results):
-    """The row of the converged fit with the lowest ErreurCalc (a multi-start run's answer)."""
-    ok = results[results["converged"]]
-    if ok.empty:
+def best(results: pd.DataFrame) -> pd.Series:
+    """The best fit of a table of fit_many: the converged one with the least weighted
+    residual sum of squares (``ssr``), by the rule of a multi-start fit's starts.
+
+    Raises
+    ------
+    ValueError
+        No fit converged.
+    """
+    ssr = results["ssr"] if "ssr" in results else pd.Series(np.nan, index=results.index)
+    k = _core.best_fit(list(results["converged"].astype(bool)), list(ssr.astype(float)))
+    if k < 0:
         raise ValueError("no fit converged: " + "; ".join(results["message"].astype(str)))
-    return ok.loc[ok["ErreurCalc"].idxmin()]
+    return results.iloc[k]
 
 
 def _output(column):
@@ -304,7 +342,7 @@ def _output(column):
     return head if dot and tail.isdigit() else column
 
 
-def bootstrap_tasks(model, data, n=100, seed=0, **overrides):
+def bootstrap_tasks(model, data, n: int = 100, seed: int = 0, **overrides) -> List[tuple]:
     """n tasks, each fitting data resampled at every time point: for each output, the
     replicates of a row are drawn with replacement from that row's own (missing ones stay
     missing). The spread of the fitted values over the tasks estimates their uncertainty.

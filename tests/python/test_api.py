@@ -40,21 +40,73 @@ def test_fit_json_and_report_equal_the_commands(name, fits, run_command):
 
 
 @pytest.mark.parametrize("name", ["consecutive", "enzyme"])
-def test_figures_are_those_of_fit_json(name, fits):
+def test_figures_agree_with_fit_json(name, fits):
+    """The figures read from the library's result types and those its fit.json writer
+    gives, two ways to the same numbers."""
     r = fits[name]
     j = r.json
     free = [a["name"] for a in j["adjustables"] if a["status"] == "free"]
-    for a in j["adjustables"]:
-        assert r.values[a["name"]] == a["value"]
+    assert r.values.to_dict() == {a["name"]: a["value"] for a in j["adjustables"]}
+    assert r.se[free].to_dict() == {a["name"]: a["se"] for a in j["adjustables"]
+                                     if a["name"] in free}
     assert list(r.ci.index) == free
     assert (r.ci["lower"] < r.values[free]).all() and (r.values[free] < r.ci["upper"]).all()
     cov = r.covariance.loc[free, free].to_numpy()
     np.testing.assert_allclose(np.sqrt(np.diag(cov)), r.se[free].to_numpy(), rtol=1e-12)
     np.testing.assert_allclose(np.diag(r.correlation), 1.0, rtol=1e-12)
-    assert r.aic == j["aic"] and r.bic == j["bic"]
     h = r.history
     assert len(h) == r.calls and bool(h["done"].iloc[-1])
     assert h[free].iloc[-1].to_dict() == r.values[free].to_dict()
+
+
+def test_consecutive_fit_gives_its_known_figures(fits):
+    """A -> B -> C fitted to its bundled data: the values, SEs and AIC as first found."""
+    r = fits["consecutive"]
+    expected = {"k1": (0.29877037, 0.0022206065), "k2": (0.080024227, 0.00033001484),
+                "epsB": (1501.6387, 3.6548280)}
+    for name, (value, se) in expected.items():
+        assert r.values[name] == pytest.approx(value, rel=1e-7), name
+        assert r.se[name] == pytest.approx(se, rel=1e-6), name
+    assert r.status.to_dict() == {"k1": "free", "k2": "free", "epsB": "free",
+                                  "epsA": "fixed", "epsC": "fixed", "Atot": "fixed"}
+    assert np.isnan(r.se["epsA"]) and r.aic == pytest.approx(-955.80553594, rel=1e-9)
+    assert r.ssr == pytest.approx(0.0028469413, rel=1e-7)
+
+
+def bound_model():
+    """The consecutive example with epsC bound to epsB."""
+    d = tomllib.loads((EXAMPLES / "consecutive" / "model.toml").read_text())
+    d["data"] = str(EXAMPLES / "consecutive" / "data.csv")
+    for a in d["adjustables"]:
+        if a["name"] == "epsC":
+            a["equal_to"] = "epsB/7.5"
+    return tarvo.Model.from_dict(d)
+
+
+def test_a_fits_values_go_back_with_bound_adjustables():
+    model = bound_model()
+    lines = []
+    r = model.fit(progress=lines.append, starts=2)
+    assert r.status["epsC"] == "bound"
+    assert r.values["epsC"] == pytest.approx(r.values["epsB"] / 7.5, rel=1e-12)
+    # Every line reaches the callable: the starts, the calls, then a profile per free value.
+    assert [ln.split()[:2] for ln in lines[:2]] == [["start", "1/2"], ["start", "2/2"]]
+    assert [ln.split()[:2] for ln in lines[-3:]] == [["profile", n] for n in ("k1", "k2", "epsB")]
+    # The fit's values, epsC included, simulate as the values without it.
+    free_only = r.values.drop("epsC")
+    assert model.simulate(values=r.values).equals(model.simulate(values=free_only))
+    again = model.fit(values=r.values, progress=False, profiles=False)
+    assert again.converged and again.calls <= 2
+    with pytest.raises(tarvo.InputError, match=r"values=\{'epsC': 5.0\}: 'epsC' is bound by "
+                       r"equal_to \(epsB/7.5\), which gives 200.3"):
+        model.simulate(values={**r.values, "epsC": 5.0})
+
+
+def test_tables_reach_the_reader_as_numbers():
+    model = tarvo.Model.from_toml(EXAMPLES / "enzyme" / "model.toml")
+    times = [0.0, 0.1, 1 / 3, 2 ** -40 + 1]
+    sim = model.simulate(times, intervals=np.array([1, 1, 2, 2], dtype=np.int8))
+    assert sim["time"].tolist() == times and sim["interval"].tolist() == [1, 1, 2, 2]
 
 
 def test_from_dict_and_dataframe_give_the_file_fit(fits):
@@ -69,10 +121,10 @@ def test_from_dict_and_dataframe_give_the_file_fit(fits):
     assert r.se.equals(fits["enzyme"].se)
 
 
-@pytest.mark.parametrize("dtype", [object, None])  # cells written in Python / by the library
+@pytest.mark.parametrize("dtype", [object, None])
 def test_dataframe_reaches_the_reader_exactly(dtype):
-    """A DataFrame's cells as the data file writes them: exact numbers, missing cells empty,
-    and text that needs quoting quoted."""
+    """A DataFrame with cells that are not all numbers goes as the data file's text: exact
+    numbers, missing cells empty, and text that needs quoting quoted."""
     from tarvo._model import _csv
     frame = pd.DataFrame({"time": [0.0, 0.1, 1 / 3], "interval": [1, 1, 2],
                           "Y.1": [1e-300, np.nan, 2.5], "Y.2": [np.nan, -0.0, 7.0]}, dtype=dtype)

@@ -67,15 +67,22 @@ def test_failures_are_rows_with_their_message(client):
         (str(ENZYME / "absent.toml"), None, {}),
         (MODEL, bad_columns, {}),
         (MODEL, None, {"fixed": "Km;S0", "name": "fits"}),
+        (MODEL, None, {"starts": 2.5}),
+        (MODEL, None, {}),
     ]
     results = batch.fit_many(tasks, client=client)
     assert len(results) == len(tasks)
-    assert list(results["outcome"]) == ["bad input", "bad input", "bad input", "converged"]
+    assert list(results["outcome"]) == ["bad input"] * 3 + ["converged", "bad input",
+                                                             "converged"]
     messages = results["message"].tolist()
     assert "'Bogus' is not an adjustable of the model" in messages[0]
     assert "absent.toml" in messages[1]
     assert "Nothing" in messages[2]
     assert messages[3] == ""
+    assert messages[4] == "starts=2.5: an int is expected, not float"
+    # A converged fit keeps its warnings: with Km free, Vmax and Km go together.
+    assert "Vmax and Km cannot be told apart" in results.loc[5, "warnings"]
+    assert "cannot be told apart" not in results.loc[3, "warnings"]
     assert np.isnan(results.loc[0, "Vmax"]) and not np.isnan(results.loc[3, "Vmax"])
     assert np.isnan(results.loc[3, "Km.se"]) and results.loc[3, "Vmax.se"] > 0
 
@@ -101,7 +108,12 @@ def test_multi_start_and_bootstrap_expand_to_tasks(client):
     assert [t[2]["seed"] for t in tasks] == [3, 5]
     results = batch.fit_many(tasks, client=client)
     top = batch.best(results)
-    assert top["ErreurCalc"] == results["ErreurCalc"].min()
+    # The multi-start rule: the converged fit with the least weighted sum of squares.
+    assert top["ssr"] == results["ssr"].min() and top["converged"]
+    failed = results.assign(converged=[False, True], ssr=[0.0, 1.0])
+    assert batch.best(failed).name == failed.index[1]
+    with pytest.raises(ValueError, match="no fit converged"):
+        batch.best(results.assign(converged=False))
 
     data = batch.read_data(ENZYME / "data.csv")
     boot = batch.bootstrap_tasks(MODEL, data, n=3, seed=1)

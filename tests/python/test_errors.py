@@ -42,14 +42,30 @@ def test_bad_files_name_the_place(enzyme_copy, file, old, new, where, what):
 
 
 @pytest.mark.parametrize("call,message", [
-    (lambda m: m.fit(values={"nope": 1}), "'nope' is not an adjustable"),
+    (lambda m: m.fit(values={"nope": 1}), "values={'nope': 1.0}: 'nope' is not an adjustable"),
     (lambda m: m.fit(values={"Km": "x"}), "could not convert"),
-    (lambda m: m.fit(free="nope"), "nope"),
-    (lambda m: m.fit(starts=0), "--starts"),
+    # Settings are named as the arguments they are, never as the command's flags.
+    (lambda m: m.fit(free="nope"), "free=['nope']: 'nope' is not an adjustable of the model"),
+    (lambda m: m.fit(fixed=["Km", "nope"]), "fixed=['nope']: 'nope' is not an adjustable"),
+    (lambda m: m.fit(free="Km", fixed="Km"), "free=['Km'] and fixed=['Km']: choose one"),
+    (lambda m: m.fit(starts=0), "starts=0: must be a whole number from 1 to 1000"),
+    (lambda m: m.fit(starts=2, seed=-1), "seed=-1: must be a whole number from 0 to"),
+    (lambda m: m.fit(max_calls=0), "max_calls=0: must be a whole number from 1 to 100000"),
+    (lambda m: m.fit(method="rk4"), "method='rk4': not one of"),
+    (lambda m: m.fit(tolerance=1.0), "tolerance=1: 'tolerance' = 1 is outside"),
+    (lambda m: m.fit(starts=3.5), "starts=3.5: an int is expected, not float"),
+    (lambda m: m.fit(seed=2.0), "seed=2.0: an int is expected, not float"),
+    (lambda m: m.fit(starts=True), "starts=True: an int is expected, not bool"),
     (lambda m: m.fit(ENZYME / "missing.csv"), "no such file"),
     (lambda m: m.fit(pd.DataFrame({"time": [0, 1], "Abs": [1, 2]})),
      "<DataFrame>:1:2: column 'Abs' is not an output"),
     (lambda m: m.fit(object()), "path or a pandas.DataFrame"),
+    (lambda m: m.fit(pd.DataFrame({"time": [0, 1, 2], "interval": [1, 1.5, 2]})),
+     "<DataFrame>:3:2: interval '1.5' is not a whole number"),
+    (lambda m: m.fit(pd.DataFrame({"time": [0, 1], "Fluo": [1, float("inf")]})),
+     "<DataFrame>:3:2: 'inf' in column 2 (Fluo) is not a number"),
+    (lambda m: m.fit(pd.DataFrame({"time": [0, 1, 1], "Fluo": [1, 2, 3]})),
+     "<DataFrame>:4: time 1 is not after"),
     (lambda m: m.simulate([0, 2, 1]), "<times>:4"),
     (lambda m: tarvo.Model.from_toml(ENZYME / "none.toml"), "no such file"),
     (lambda m: tarvo.Model.from_dict({"method": "EULER", "speed": 1}), "<dict>:2:1: unknown key"),
@@ -61,6 +77,13 @@ def test_bad_arguments_raise(call, message):
     with pytest.raises((tarvo.TarvoError, ValueError, TypeError)) as e:
         call(model)
     assert message in str(e.value)
+
+
+def test_wrong_types_are_type_errors():
+    model = tarvo.Model.from_toml(ENZYME / "model.toml")
+    for kwargs in ({"starts": 3.5}, {"seed": "7"}, {"max_calls": 10.0}, {"tolerance": "1e-8"}):
+        with pytest.raises(TypeError, match=f"^{next(iter(kwargs))}="):
+            model.fit(progress=False, **kwargs)
 
 
 def test_kinds_of_error():

@@ -28,7 +28,9 @@
 
 #include "language/batch_manifest.h"
 #include "tarvo/command.h"
+#include "tarvo/fit_flags.h"
 #include "language/prepare.h"
+#include "results/batch_summary.h"
 
 namespace tarvo::frontend {
 
@@ -44,6 +46,7 @@ struct BatchArgs {
 
 struct Outcome {
   std::string outcome = "not run", message;
+  std::vector<std::string> warnings;  // the worker's warning lines
   bool converged = false;
   double seconds = 0;
   nlohmann::json fit;  // the fit's fit.json, or null
@@ -73,7 +76,7 @@ pid_t Launch(const BatchRow& row, std::string& message) {
   const std::string model = ModelForRow(row, row.out, message);
   if (model.empty()) return -1;
   std::vector<std::string> args = {"tarvo", "fit", model, "-o", row.out, "--quiet"};
-  args.insert(args.end(), row.fit_options.begin(), row.fit_options.end());
+  for (auto& a : FitArguments(row.sets, row.control)) args.push_back(std::move(a));
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -113,6 +116,12 @@ std::string ErrorLines(const std::string& messages) {
 // What a finished worker left: its exit status read with its fit.json and stderr.
 void Collect(const BatchRow& row, int status, Outcome& o) {
   const std::string messages = ReadText((fs::path(row.out) / "messages.txt").string());
+  {
+    std::stringstream s(messages);
+    const std::string tag = "tarvo: warning: ";
+    for (std::string line; std::getline(s, line);)
+      if (line.rfind(tag, 0) == 0) o.warnings.push_back(line.substr(tag.size()));
+  }
   if (WIFSIGNALED(status)) {
     o.outcome = "failed";
     o.message = std::string("the fit was ended by signal ") + std::to_string(WTERMSIG(status)) +
@@ -131,12 +140,7 @@ void Collect(const BatchRow& row, int status, Outcome& o) {
     o.fit = nlohmann::json::parse(ReadText(json.string()));
     o.outcome = o.fit.value("outcome", "failed");
     o.converged = o.fit.value("converged", false);
-    o.message = o.fit.value("erreur_text", "");
-    if (o.message.empty() && !o.converged)
-      o.message = o.outcome == "not converged"
-                      ? "not converged after " + std::to_string(o.fit.value("calls", 0)) +
-                            " calls (max_calls)"
-                      : o.outcome;
+    o.message = FitMessage(o.outcome, o.fit.value("erreur_text", ""), o.fit.value("calls", 0));
   } catch (const nlohmann::json::exception& e) {
     o.outcome = "failed";
     o.message = json.string() + ": " + e.what();
@@ -180,59 +184,54 @@ class Progress {
   Clock::time_point start_;
 };
 
-// "" for a JSON null or missing value, else the number as written back exactly.
-std::string Number(const nlohmann::json& v) {
-  if (!v.is_number()) return "";
-  char b[40];
-  const auto r = std::to_chars(b, b + sizeof b, v.get<double>());
-  return std::string(b, r.ptr);
-}
-
-std::string Flag(const nlohmann::json& v) {
-  return v.is_boolean() ? (v.get<bool>() ? "true" : "false") : "";
-}
+double Number(const nlohmann::json& v) { return v.is_number() ? v.get<double>() : NAN; }
 
 const nlohmann::json& Field(const nlohmann::json& j, const char* key) {
   static const nlohmann::json null;
   return j.is_object() && j.contains(key) ? j[key] : null;
 }
 
+// A row of the summary (batch_summary.h) from what a worker left: its outcome and fit.json.
+SummaryRow RowOf(const BatchRow& row, const Outcome& o) {
+  SummaryRow s;
+  s.model = row.model;
+  s.data = row.data;
+  s.outcome = o.outcome;
+  s.converged = o.converged;
+  s.message = o.message;
+  s.seconds = o.seconds;
+  if (Field(o.fit, "calls").is_number()) s.calls = o.fit["calls"].get<int>();
+  s.erreur_calc = Number(Field(o.fit, "ErreurCalc"));
+  s.aic = Number(Field(o.fit, "aic"));
+  for (const auto& a : Field(o.fit, "adjustables")) {
+    SummaryAdjustable x;
+    x.name = a.value("name", "");
+    x.value = Number(Field(a, "value"));
+    x.sd = Number(Field(a, "sd"));
+    x.se = Number(Field(a, "se"));
+    const nlohmann::json& ci = Field(a, "ci");
+    x.lower = Number(Field(ci, "lower"));
+    x.upper = Number(Field(ci, "upper"));
+    if (Field(ci, "lower_open").is_boolean()) x.lower_open = ci["lower_open"].get<bool>();
+    if (Field(ci, "upper_open").is_boolean()) x.upper_open = ci["upper_open"].get<bool>();
+    s.adjustables.push_back(x);
+  }
+  s.warnings = o.warnings;
+  for (const auto& w : Field(o.fit, "uncertainty_warnings"))
+    if (w.is_string()) s.warnings.push_back(w.get<std::string>());
+  return s;
+}
+
 void WriteSummary(const std::string& path, const std::vector<BatchRow>& rows,
                   const std::vector<Outcome>& outcomes) {
-  // The adjustables of every row's model, in order of first appearance.
-  std::vector<std::string> names;
-  for (const auto& o : outcomes)
-    for (const auto& a : Field(o.fit, "adjustables")) {
-      const std::string n = a.value("name", "");
-      if (std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
-    }
-  std::ofstream out(path, std::ios::binary);
-  out << "row,out,model,data,outcome,converged,calls,ErreurCalc,aic,seconds";
-  for (const auto& n : names)
-    for (const char* s : {"", ".sd", ".se", ".lower", ".upper", ".lower_open", ".upper_open"})
-      out << "," << CsvField(n + s);
-  out << ",message\n";
+  std::vector<SummaryRow> summary;
+  std::vector<std::vector<Cell>> lead;
   for (size_t r = 0; r < rows.size(); ++r) {
-    const Outcome& o = outcomes[r];
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", o.seconds);
-    out << rows[r].number << "," << CsvField(fs::path(rows[r].out).filename().string()) << ","
-        << CsvField(rows[r].model) << "," << CsvField(rows[r].data) << ","
-        << CsvField(o.outcome) << "," << (o.converged ? "true" : "false") << ","
-        << Number(Field(o.fit, "calls")) << "," << Number(Field(o.fit, "ErreurCalc")) << ","
-        << Number(Field(o.fit, "aic")) << "," << seconds;
-    for (const auto& n : names) {
-      nlohmann::json a;
-      for (const auto& x : Field(o.fit, "adjustables"))
-        if (x.value("name", "") == n) a = x;
-      const nlohmann::json& ci = Field(a, "ci");
-      out << "," << Number(Field(a, "value")) << "," << Number(Field(a, "sd")) << ","
-          << Number(Field(a, "se")) << "," << Number(Field(ci, "lower")) << ","
-          << Number(Field(ci, "upper")) << "," << Flag(Field(ci, "lower_open")) << ","
-          << Flag(Field(ci, "upper_open"));
-    }
-    out << "," << CsvField(o.message) << "\n";
+    summary.push_back(RowOf(rows[r], outcomes[r]));
+    lead.push_back({static_cast<long long>(rows[r].number),
+                    fs::path(rows[r].out).filename().string()});
   }
+  std::ofstream(path, std::ios::binary) << SummaryCsv(BuildSummary({"row", "out"}, lead, summary));
 }
 
 int RunBatch(const BatchArgs& args) {

@@ -7,9 +7,11 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "tarvo/command.h"
+#include "tarvo/fit_flags.h"
 #include "results/report.h"
 #include "analysis/fit_run.h"
 #include "tarvo/profile_plot.h"
@@ -24,6 +26,7 @@ struct FitArgs {
   std::string model;
   std::vector<std::string> sets;
   FitControl control;
+  std::map<Setting, std::string> typed;  // the settings given as one value, as typed
   std::string out;
   bool quiet = false;
   bool no_profiles = false;
@@ -55,9 +58,23 @@ FitProgress StderrProgress(bool quiet, void (*&old_handler)(int)) {
   return progress;
 }
 
+// The typed settings read into the control, whose messages name each setting by its flag
+// and the value as typed.
+void ReadTyped(FitArgs& args, std::vector<std::string>& errors) {
+  for (const auto& [s, text] : args.typed)
+    if (const std::string why = ReadSetting(s, text, args.control); !why.empty())
+      errors.push_back(std::string(FlagOf(s)) + " " + text + ": " + why);
+  args.control.name = [typed = args.typed](Setting s, const std::string& value) {
+    const auto it = typed.find(s);
+    return std::string(FlagOf(s)) + " " + (it != typed.end() ? it->second : value);
+  };
+}
+
 int RunFit(FitArgs& args) {
   FitRun run;
   std::vector<std::string> errors;
+  ReadTyped(args, errors);
+  if (!errors.empty()) return ReportBadInput(errors);
   if (Prepare(args.model, args.sets, run.p, errors) != 0) return ReportBadInput(errors);
   if (SetUpFit(args.control, run, errors) != 0) return ReportBadInput(errors);
   // --quiet hides the progress lines only: a warning may change what the result means.
@@ -95,12 +112,15 @@ void AddFitCommand(CLI::App& app) {
   cmd->add_option("--set", args->sets, "Start value of an adjustable, as name=value");
   cmd->add_option("--free", args->control.free, "Fit this adjustable, whatever the file says");
   cmd->add_option("--fix", args->control.fix, "Hold this adjustable at its value");
-  cmd->add_option("--method", args->control.method, "Integration method, over the file's");
-  cmd->add_option("--tolerance", args->control.tolerance, "Tolerance, over the file's");
-  cmd->add_option("--max-calls", args->control.max_calls, "Most fitting calls, over the file's");
-  cmd->add_option("--starts", args->control.starts,
-                  "Fit from N starts spread over the values' ranges; keep the best");
-  cmd->add_option("--seed", args->control.seed, "Seed of the starts' random values (default 1)");
+  auto typed = [cmd, args](Setting s, const char* help) {
+    cmd->add_option_function<std::string>(
+        FlagOf(s), [args, s](const std::string& text) { args->typed[s] = text; }, help);
+  };
+  typed(Setting::kMethod, "Integration method, over the file's");
+  typed(Setting::kTolerance, "Tolerance, over the file's");
+  typed(Setting::kMaxCalls, "Most fitting calls, over the file's");
+  typed(Setting::kStarts, "Fit from N starts spread over the values' ranges; keep the best");
+  typed(Setting::kSeed, "Seed of the starts' random values (default 1)");
   cmd->add_option("-o,--output", args->out, "Output folder (default: MODEL-results beside it)");
   cmd->add_flag("-q,--quiet", args->quiet, "No progress lines (warnings are still shown)");
   cmd->add_flag("--no-profiles", args->no_profiles,
