@@ -5,23 +5,26 @@
 
 #include "session/erreur_text.h"
 #include "results/report.h"
+#include "language/experiments.h"
 #include "language/tolerance_range.h"
 
 namespace tarvo::frontend {
 
 namespace {
 
-// The adjustable an option names, or -1 with a message.
-int Named(const Prepared& p, const std::string& option, const std::string& name,
-          std::vector<std::string>& errors) {
+// The adjustables an option names (experiments.h), or none with a message.
+std::vector<int> Named(const Prepared& p, const std::string& option, const std::string& name,
+                       std::vector<std::string>& errors) {
   const std::string where = option + " " + name + ": ";
-  const int a = FindAdjustable(p.model, name);
-  if (a < 0) errors.push_back(where + "'" + name + "' is not an adjustable of the model");
-  else if (p.model.adjustables[a].bound)
+  const std::vector<int> all = AdjustablesNamed(p, name);
+  if (all.empty())
+    errors.push_back(where + "'" + name + "' is not an adjustable of the model" +
+                     ShownNamesHint(p, name));
+  else if (p.model.adjustables[all.front()].bound)
     errors.push_back(where + "'" + name + "' is bound by equal_to and follows the adjustables "
                      "it uses; free or fix those");
-  else return a;
-  return -1;
+  else return all;
+  return {};
 }
 
 bool ReadDouble(const std::string& text, double& v) {
@@ -36,9 +39,9 @@ void ApplyFlags(const FitControl& c, Prepared& p, std::vector<std::string>& erro
       if (name == other)
         errors.push_back("--free " + name + " and --fix " + name + ": choose one");
   for (const auto& name : c.free)
-    if (const int a = Named(p, "--free", name, errors); a >= 0) p.free[a] = true;
+    for (const int a : Named(p, "--free", name, errors)) p.free[a] = true;
   for (const auto& name : c.fix)
-    if (const int a = Named(p, "--fix", name, errors); a >= 0) p.free[a] = false;
+    for (const int a : Named(p, "--fix", name, errors)) p.free[a] = false;
 }
 
 void ApplySettings(const FitControl& c, Model& m, std::vector<std::string>& errors) {

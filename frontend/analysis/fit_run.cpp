@@ -207,7 +207,6 @@ int FitSession(FitRun& run, const FitProgress& progress, std::vector<std::string
 int SetUpFit(FitControl& control, FitRun& run, std::vector<std::string>& errors) {
   Prepared& p = run.p;
   ApplyFitControl(control, p, errors);
-  FollowOriginals(p);
   run.declared = p.model.adjustables.size();
   if (errors.empty()) ExpandTransforms(p, run.transforms, errors);
   CheckFreeValues(p, errors);
