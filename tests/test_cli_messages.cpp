@@ -115,7 +115,7 @@ TEST_F(CliMessages, GuardInsideAnOutputFormulaIsNamed) {
                           "argument is 0, so the library's logarithm clamp"},
       {"A + 1/(1 + 1/B)", "m.toml:15:38: output Y: the divisor B is 0 at t = 0 (data.csv line "
                           "2), so the library's division guard"},
-      {"A + 0.5*B/(B + A)^2", "the divisor (B + A)^2 is"},  // never 0: no warning
+      {"A + 0.5*B/(B + A)^2", ""},  // a divisor that is never 0
       {"A + 0.1*ln(1 + B)", ""},
   };
   Write("data.csv", Data());
@@ -124,7 +124,7 @@ TEST_F(CliMessages, GuardInsideAnOutputFormulaIsNamed) {
     const Result r = Run("simulate m.toml -o res");
     ASSERT_EQ(r.code, 0) << c.formula << r.err;
     const std::string expected = c.expected;
-    if (expected.empty() || expected.rfind("the divisor (", 0) == 0) {
+    if (expected.empty()) {
       EXPECT_EQ(r.err.find("guard"), std::string::npos) << c.formula << r.err;
       EXPECT_EQ(r.err.find("clamp"), std::string::npos) << c.formula << r.err;
     } else {
