@@ -15,6 +15,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "language/batch_manifest.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -217,6 +219,22 @@ TEST_F(CliBatch, BadManifestIsRefusedWithItsPlace) {
   EXPECT_EQ(Run("batch none.csv"), 2);
   EXPECT_NE(err_.find("cannot open manifest 'none.csv'"), std::string::npos) << err_;
   EXPECT_EQ(Run("batch m.csv -j 0"), 2);
+}
+
+// A spreadsheet saves its CSV with a byte-order mark and CRLF line ends: the header still
+// reads as model, set, fixed, out, and the row as written.
+TEST_F(CliBatch, ManifestSavedByASpreadsheetIsRead) {
+  const std::string model = kExamples + "enzyme/model.toml";
+  Write("m.csv", "\xEF\xBB\xBFmodel,set,fixed,out\r\n" + model + ",Vmax=0.03;Km=0.02,S0,a\r\n");
+  std::vector<tarvo::frontend::BatchRow> rows;
+  std::vector<std::string> errors;
+  ASSERT_EQ(tarvo::frontend::ReadManifest((dir_ / "m.csv").string(), "out", rows, errors), 0)
+      << (errors.empty() ? "" : errors.front());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].model, model);
+  EXPECT_EQ(rows[0].out, "out/a");
+  EXPECT_EQ(rows[0].sets, (std::vector<std::string>{"Vmax=0.03", "Km=0.02"}));
+  EXPECT_EQ(rows[0].control.fix, (std::vector<std::string>{"S0"}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "language/experiments.h"
 #include "language/text.h"
 #include "language/tolerance_range.h"
 #include "session/erreur_text.h"
@@ -10,17 +11,19 @@ namespace tarvo::frontend {
 
 namespace {
 
-// The adjustable a free or fix entry names, or -1 with a message.
-int Named(const FitControl& c, const Prepared& p, Setting s, const std::string& name,
-          std::vector<std::string>& errors) {
+// The adjustables a free or fix entry names (experiments.h), or none with a message.
+std::vector<int> Named(const FitControl& c, const Prepared& p, Setting s, const std::string& name,
+                       std::vector<std::string>& errors) {
   const std::string where = NameOf(c, s, name) + ": ";
-  const int a = FindAdjustable(p.model, name);
-  if (a < 0) errors.push_back(where + "'" + name + "' is not an adjustable of the model");
-  else if (p.model.adjustables[a].bound)
+  const std::vector<int> all = AdjustablesNamed(p, name);
+  if (all.empty())
+    errors.push_back(where + "'" + name + "' is not an adjustable of the model" +
+                     ShownNamesHint(p, name));
+  else if (p.model.adjustables[all.front()].bound)
     errors.push_back(where + "'" + name + "' is bound by equal_to and follows the adjustables "
                      "it uses; free or fix those");
-  else return a;
-  return -1;
+  else return all;
+  return {};
 }
 
 void ApplyFlags(const FitControl& c, Prepared& p, std::vector<std::string>& errors) {
@@ -30,9 +33,9 @@ void ApplyFlags(const FitControl& c, Prepared& p, std::vector<std::string>& erro
         errors.push_back(NameOf(c, Setting::kFree, name) + " and " +
                          NameOf(c, Setting::kFix, name) + ": choose one");
   for (const auto& name : c.free)
-    if (const int a = Named(c, p, Setting::kFree, name, errors); a >= 0) p.free[a] = true;
+    for (const int a : Named(c, p, Setting::kFree, name, errors)) p.free[a] = true;
   for (const auto& name : c.fix)
-    if (const int a = Named(c, p, Setting::kFix, name, errors); a >= 0) p.free[a] = false;
+    for (const int a : Named(c, p, Setting::kFix, name, errors)) p.free[a] = false;
 }
 
 void ApplySettings(const FitControl& c, Model& m, std::vector<std::string>& errors) {

@@ -411,7 +411,6 @@ int FitFrom(const Prepared& p0, const std::vector<Transform>& ts, const std::vec
 int SetUpFit(FitControl& control, FitRun& run, std::vector<std::string>& errors) {
   Prepared& p = run.p;
   ApplyFitControl(control, p, errors);
-  FollowOriginals(p);
   run.declared = p.model.adjustables.size();
   run.user = p;
   if (errors.empty()) ExpandTransforms(p, run.transforms, errors);
@@ -450,7 +449,9 @@ int RefitHeld(const FitRun& run, const std::vector<std::pair<int, double>>& held
     p.values[a] = v;
     p.free[a] = false;
   }
-  FollowOriginals(p);
+  // A held adjustable's per-experiment copies are held with it.
+  for (size_t a = 0; a < p.copy_of.size(); ++a)
+    if (p.copy_of[a] >= 0 && !p.free[p.copy_of[a]]) p.free[a] = false;
   if (ExpandTransforms(p, out.transforms, errors) != 0) return 2;
   return FitFrom(p, out.transforms, p.values, p.free, progress, pass, errors);
 }

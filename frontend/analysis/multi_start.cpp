@@ -83,12 +83,14 @@ std::vector<double> RunStarts(const Prepared& p, const std::vector<Transform>& t
       ends[k - 1] = fit.values;
       if (status == 0 && (best < 0 || st.ssr < r.starts[best].ssr)) best = k - 1;
     }
-    if (note) {
-      char line[200];
-      std::snprintf(line, sizeof line, "start %3d/%d  %-14s SSR %-12.6g %3d calls %7.2fs", k, n,
-                    st.outcome.substr(0, 14).c_str(), st.ssr, st.calls,
+    if (note) {  // the outcome in full; a start without simulated outputs has no SSR
+      char ssr[40] = "";
+      if (status != 2 && !fit.ycalc.empty()) std::snprintf(ssr, sizeof ssr, "SSR %-12.6g ", st.ssr);
+      char line[120];
+      std::snprintf(line, sizeof line, "start %3d/%d  %-14s %s%3d calls %7.2fs", k, n,
+                    status == 2 ? "failed" : st.outcome.c_str(), ssr, st.calls,
                     std::chrono::duration<double>(Clock::now() - began).count());
-      note(line);
+      note(line + (status == 2 ? ": " + st.outcome.substr(st.outcome.find(": ") + 2) : std::string()));
     }
     r.starts.push_back(st);
   }

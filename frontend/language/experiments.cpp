@@ -7,6 +7,7 @@
 
 #include "Symbolic/limits.h"
 #include "language/formula_lex.h"
+#include "language/text.h"
 
 namespace tarvo::frontend {
 
@@ -91,6 +92,7 @@ int LayPoints(Prepared& p, std::vector<std::string>& errors) {
   std::vector<std::string> outputs;
   for (const auto& o : m.outputs) outputs.push_back(o.name);
   const double t0 = m.t0;
+  const size_t before = errors.size();
   double last = 0;
   int interval = 0;
   for (size_t e = 0; e < m.experiments.size(); ++e) {
@@ -116,6 +118,7 @@ int LayPoints(Prepared& p, std::vector<std::string>& errors) {
       start.time = t0 + s.offset;
       start.values.assign(outputs.size(), {});
       p.data.points.push_back(start);
+      s.lead = 1;
     }
     for (DataPoint pt : d.points) {
       pt.interval += interval;
@@ -131,6 +134,21 @@ int LayPoints(Prepared& p, std::vector<std::string>& errors) {
     for (size_t o = 0; o < d.replicate_columns.size(); ++o)
       columns[o] = std::max(columns[o], d.replicate_columns[o]);
     p.experiments.push_back(s);
+  }
+  if (errors.size() == before && p.data.points.size() > static_cast<size_t>(kMaxPoints)) {
+    int leads = 0;
+    for (const ExperimentSpan& x : p.experiments) leads += x.lead;
+    errors.push_back(m.path + ": the experiments' " + std::to_string(p.data.points.size() - leads) +
+                     " data points" +
+                     (leads > 0 ? " and the " + std::to_string(leads) + " start point" +
+                                      (leads == 1 ? "" : "s") + " at t0 = " + Num(t0) +
+                                      " (one for each experiment whose data start later; the "
+                                      "simulation starts there)"
+                                : "") +
+                     " make " + std::to_string(p.data.points.size()) + " points, more than the "
+                     "library's " + std::to_string(kMaxPoints) + " for one fit" +
+                     (leads > 0 ? ": set t0 to the experiments' first time, or drop points"
+                                : ": drop points, or fit fewer experiments together"));
   }
   if (interval > kMaxIntervals)
     errors.push_back(m.path + ": the experiments need " + std::to_string(interval) +
@@ -241,9 +259,31 @@ int LayExperiments(Prepared& p, std::vector<std::string>& errors) {
   return 0;
 }
 
-void FollowOriginals(Prepared& p) {
-  for (size_t a = 0; a < p.copy_of.size(); ++a)
-    if (p.copy_of[a] >= 0) p.free[a] = p.free[p.copy_of[a]];
+int FindShownAdjustable(const Prepared& p, const std::string& name) {
+  if (name.find('@') == std::string::npos) return FindAdjustable(p.model, name);
+  for (const auto& [internal, shown] : p.shown_as)
+    if (shown == name) return FindAdjustable(p.model, internal);
+  return -1;
+}
+
+std::vector<int> AdjustablesNamed(const Prepared& p, const std::string& name) {
+  const int a = FindShownAdjustable(p, name);
+  if (a < 0) return {};
+  std::vector<int> all{a};
+  if (name.find('@') == std::string::npos)
+    for (size_t c = 0; c < p.copy_of.size(); ++c)
+      if (p.copy_of[c] == a) all.push_back(static_cast<int>(c));
+  return all;
+}
+
+std::string ShownNamesHint(const Prepared& p, const std::string& name) {
+  const std::string plain = name.substr(0, name.find('@'));
+  const int a = FindAdjustable(p.model, plain);
+  if (a < 0 || p.shown_as.count(plain) == 0) return "";
+  std::string names = p.shown_as.at(plain);
+  for (size_t c = 0; c < p.copy_of.size(); ++c)
+    if (p.copy_of[c] == a) names += ", " + p.shown_as.at(p.model.adjustables[c].name);
+  return " (one per experiment: " + names + ")";
 }
 
 }  // namespace tarvo::frontend

@@ -27,7 +27,18 @@ namespace tarvo::frontend {
 // them (the model as written must already translate). 0, or 2 with errors filled.
 int LayExperiments(Prepared& p, std::vector<std::string>& errors);
 
-// Copies take the free flag of the adjustable they copy (after --free and --fix).
-void FollowOriginals(Prepared& p);
+// The adjustable a name stands for as the reports show it: NAME@EXP is experiment EXP's copy
+// of a per-experiment adjustable (NAME@FIRST is NAME itself); any other name is looked up as
+// declared. -1 when there is none.
+int FindShownAdjustable(const Prepared& p, const std::string& name);
+
+// What a name means where a choice applies to a value (free, fixed): an adjustable named as
+// the reports show it, with its later experiments' copies when a per-experiment adjustable
+// is named plainly. Empty when the name stands for none.
+std::vector<int> AdjustablesNamed(const Prepared& p, const std::string& name);
+
+// " (one per experiment: base@run1, base@run2)" for a name NAME@... or NAME whose NAME is a
+// per-experiment adjustable, else "": the hint after "is not an adjustable of the model".
+std::string ShownNamesHint(const Prepared& p, const std::string& name);
 
 }  // namespace tarvo::frontend

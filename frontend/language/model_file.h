@@ -108,6 +108,7 @@ struct Model {
   std::vector<OutputDecl> outputs;
   std::vector<RateDecl> rates;  // hand-written [rates], then the terms of the reactions
   std::vector<ReactionDecl> reactions;
+  std::vector<std::string> reaction_warnings;  // reaction terms [rates] already writes
   std::vector<ExperimentDecl> experiments;
   int intervals = 1;  // longest start / equation list; raised to the data's last interval
   std::vector<double> interval_times;  // start of intervals 2, 3, ... on a grid of one's own

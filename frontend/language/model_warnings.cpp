@@ -174,7 +174,7 @@ double FixedStepOvershoot(double t0, double t1, double tol) {
 }
 
 std::vector<std::string> ModelWarnings(const Prepared& p) {
-  std::vector<std::string> out;
+  std::vector<std::string> out = p.model.reaction_warnings;
   FixedStepWarning(p, out);
   AdjustableWarnings(p, out);
   DataWarnings(p, out);

@@ -22,9 +22,10 @@ int ApplySet(const std::string& set, Prepared& p, std::vector<std::string>& erro
     errors.push_back(where + "write name=value, as in --set k1=0.5");
     return 2;
   }
-  const int a = FindAdjustable(p.model, name);
+  const int a = FindShownAdjustable(p, name);
   if (a < 0) {
-    errors.push_back(where + "'" + name + "' is not an adjustable of the model");
+    errors.push_back(where + "'" + name + "' is not an adjustable of the model" +
+                     ShownNamesHint(p, name));
     return 2;
   }
   char* end = nullptr;
@@ -60,6 +61,24 @@ int LeadPoints(const Model& model, const std::vector<DataPoint>& points) {
   return !points.empty() && model.t0 < points.front().time ? 1 : 0;
 }
 
+namespace {
+
+// More points than the library takes once the start point at t0 is put in front.
+void CheckPointCount(const Model& model, const Dataset& data, std::vector<std::string>& errors) {
+  const int lead = LeadPoints(model, data.points);
+  const int total = static_cast<int>(data.points.size()) + lead;
+  if (lead == 0 || total <= kMaxPoints) return;
+  errors.push_back(data.path + ": " + std::to_string(data.points.size()) + " data points and the "
+                   "start point at t0 = " + Num(model.t0) + " (the simulation starts there, " +
+                   "before the first data point, t = " + Num(data.points.front().time) +
+                   ") make " + std::to_string(total) + " points, more than the library's " +
+                   std::to_string(kMaxPoints) + ": set t0 = " + Num(data.points.front().time) +
+                   " in the model file (the start formulas then apply at the first data point), "
+                   "or drop a data point");
+}
+
+}  // namespace
+
 void CheckStartTime(const Model& model, const Dataset& data, std::vector<std::string>& errors) {
   if (data.points.empty()) return;
   const DataPoint& first = data.points.front();
@@ -72,7 +91,10 @@ void CheckStartTime(const Model& model, const Dataset& data, std::vector<std::st
     errors.push_back(at + "time " + Num(first.time) + " comes before t0 = " + Num(model.t0) +
                      " (" + model.path + ":" + std::to_string(model.t0_line) +
                      "), where the simulation starts");
+  else
+    CheckPointCount(model, data, errors);
 }
+
 
 void CheckFreeValues(const Prepared& p, std::vector<std::string>& errors) {
   for (size_t a = 0; a < p.model.adjustables.size(); ++a)
@@ -82,6 +104,12 @@ void CheckFreeValues(const Prepared& p, std::vector<std::string>& errors) {
                        "0: the fit moves a value in proportion to itself, so it would stay at 0; "
                        "give it a plausible non-zero start value (or --set " +
                        p.model.adjustables[a].name + "=...)");
+}
+
+int DataPoints(const Prepared& p) {
+  int n = static_cast<int>(p.data.points.size());
+  for (const ExperimentSpan& x : p.experiments) n -= x.lead;
+  return n;
 }
 
 int DataValues(const Dataset& data) {
@@ -119,14 +147,23 @@ int PrepareModel(const Model& model, const std::vector<std::string>& sets, const
     p.free.push_back(a.free);
   }
   bool bad = false;
-  for (const auto& s : sets) bad = ApplySet(s, p, errors) != 0 || bad;
+  // NAME@EXP names one experiment's copy, which exists once the experiments are laid out;
+  // a plain NAME set before that holds for every copy.
+  std::vector<std::string> per_experiment;
+  for (const auto& s : sets) {
+    if (!p.model.experiments.empty() && s.substr(0, s.find('=')).find('@') != std::string::npos)
+      per_experiment.push_back(s);
+    else bad = ApplySet(s, p, errors) != 0 || bad;
+  }
   if (!p.model.experiments.empty()) {
     if (data) {
       errors.push_back(p.model.path + ": the model's [[experiments]] name their own data; "
                        "give no other");
       return 2;
     }
-    return PrepareExperiments(p, errors) != 0 || bad ? 2 : 0;
+    if (PrepareExperiments(p, errors) != 0) return 2;
+    for (const auto& s : per_experiment) bad = ApplySet(s, p, errors) != 0 || bad;
+    return bad ? 2 : 0;
   }
   std::string message;
   if (data) {

@@ -18,6 +18,7 @@ namespace tarvo::frontend {
 struct ExperimentSpan {
   std::string name, data;
   int first_point = 0, points = 0;  // in Prepared::data, a start point at t0 included
+  int lead = 0;                      // 1 when such a start point was put in front, else 0
   int first_interval = 1, intervals = 1;
   double offset = 0;  // model time = experiment time + offset
 };
@@ -52,7 +53,8 @@ int PrepareExperiments(Prepared& p, std::vector<std::string>& errors);
 std::vector<DataPoint> WithStartPoint(const Model& model, const std::vector<DataPoint>& points);
 int LeadPoints(const Model& model, const std::vector<DataPoint>& points);
 
-// Problems of t0 against the data: a point before t0, or negative times without t0.
+// Problems of t0 against the data: a point before t0, negative times without t0, or more
+// points than the library takes once the start point at t0 is put in front of the data.
 void CheckStartTime(const Model& model, const Dataset& data, std::vector<std::string>& errors);
 
 // Free adjustables whose start value is exactly 0 (the fit moves a value in proportion to
@@ -61,6 +63,9 @@ void CheckFreeValues(const Prepared& p, std::vector<std::string>& errors);
 
 // Exit status 2 after printing each error as "tarvo: error: ..." on stderr.
 int ReportBadInput(const std::vector<std::string>& errors);
+
+// Number of data points as read: the start points an experiment puts in front at t0 are none.
+int DataPoints(const Prepared& p);
 
 // Number of replicate values in the data.
 int DataValues(const Dataset& data);

@@ -167,8 +167,16 @@ std::vector<Direction> ReadReaction(const Model& m, const NameTable& names,
   return dirs;
 }
 
+// One term a reaction gives: the rate of species `row` in column `column` (-1: free term).
+struct Derived {
+  int row, column;
+  std::string term;
+};
+
 // The rate of species `row` receives `term` in column `column` (-1: the free term).
-void AddTerm(Model& m, int row, int column, const std::string& term, int line) {
+void AddTerm(Model& m, int row, int column, const std::string& term, int line,
+             std::vector<Derived>& log) {
+  log.push_back({row, column, term});
   const std::string& name = m.species[row].name;
   RateDecl* rate = nullptr;
   for (auto& r : m.rates)
@@ -206,13 +214,13 @@ std::string MassActionCoefficient(const Direction& d, int column, const Model& m
   return body;
 }
 
-void DeriveMassAction(Model& m, const Direction& d, int line) {
+void DeriveMassAction(Model& m, const Direction& d, int line, std::vector<Derived>& log) {
   for (const auto& [s, nu] : d.net) {
     if (nu == 0) continue;
     int column = d.reactants.empty() ? -1 : d.reactants.front().species;
     for (const auto& p : d.reactants)
       if (p.species == s) column = s;
-    AddTerm(m, s, column, Scaled(nu, MassActionCoefficient(d, column, m)), line);
+    AddTerm(m, s, column, Scaled(nu, MassActionCoefficient(d, column, m)), line, log);
   }
 }
 
@@ -302,7 +310,7 @@ std::string TakeFactor(const Model& m, const std::string& text, const std::vecto
   return Trim(coef);
 }
 
-void DeriveRateLaw(Model& m, const Direction& d, int line) {
+void DeriveRateLaw(Model& m, const Direction& d, int line, std::vector<Derived>& log) {
   std::vector<Lexeme> lex;
   std::string why;
   Lex(d.rate->text, lex, why);  // lexes: it translated
@@ -313,23 +321,92 @@ void DeriveRateLaw(Model& m, const Direction& d, int line) {
       if (nu == 0) continue;
       int column = -1;
       const std::string coef = TakeFactor(m, d.rate->text, lex, t, s, column);
-      AddTerm(m, s, column, Scaled(nu * t.sign, coef.empty() ? whole : coef), line);
+      AddTerm(m, s, column, Scaled(nu * t.sign, coef.empty() ? whole : coef), line, log);
     }
   }
+}
+
+// The terms of a formula, each as its sign and its text without blanks or enclosing brackets,
+// so that "-(Vmax/(Km + S))" and "- Vmax/(Km+S)" compare equal.
+std::vector<std::string> TermKeys(const std::string& text) {
+  std::vector<Lexeme> lex;
+  std::string why;
+  if (Lex(text, lex, why) != 0) return {};
+  std::vector<std::string> keys;
+  for (Term t : SplitTerms(lex)) {
+    while (t.end - t.begin >= 2 && lex[t.begin].kind == LexKind::Open &&
+           lex[t.end - 1].kind == LexKind::Close) {
+      int depth = 0;
+      bool whole = true;  // the first bracket closes at the term's end
+      for (size_t i = t.begin; i + 1 < t.end && whole; ++i) {
+        depth += lex[i].kind == LexKind::Open ? 1 : lex[i].kind == LexKind::Close ? -1 : 0;
+        whole = depth > 0;
+      }
+      if (!whole) break;
+      ++t.begin;
+      --t.end;
+    }
+    std::string key = t.sign < 0 ? "-" : "+";
+    for (size_t i = t.begin; i < t.end; ++i) key += lex[i].text;
+    keys.push_back(key);
+  }
+  return keys;
+}
+
+// The formula of [rates] as written for species row, column (-1: the free term), or null.
+const Formula* WrittenCell(const Model& m, const std::vector<RateDecl>& written, int row,
+                           int column) {
+  for (const RateDecl& r : written) {
+    if (r.species != m.species[row].name) continue;
+    if (column < 0) return r.has_free ? &r.free_term : nullptr;
+    for (const auto& [col, f] : r.coefficients)
+      if (col == m.species[column].name) return &f;
+  }
+  return nullptr;
+}
+
+// A reaction whose every term [rates] already holds would count its rate twice: refused,
+// naming both places. Some terms held: a warning each.
+void CheckRepeats(const Model& m, const std::vector<RateDecl>& written,
+                  const std::vector<Derived>& log, const ReactionDecl& r, const Reader& rd,
+                  std::vector<std::string>& warnings) {
+  std::vector<std::string> held;
+  for (const Derived& d : log) {
+    const Formula* f = WrittenCell(m, written, d.row, d.column);
+    const std::vector<std::string> mine = TermKeys(d.term);
+    if (!f || mine.size() != 1) continue;
+    const std::vector<std::string> there = TermKeys(f->text);
+    if (std::find(there.begin(), there.end(), mine.front()) == there.end()) continue;
+    held.push_back(f->label + " (line " + std::to_string(f->line) + ") holds " + Trim(d.term));
+  }
+  if (held.empty()) return;
+  std::string list;
+  for (const std::string& h : held) list += (list.empty() ? "" : "; ") + h;
+  const std::string what = "'" + Trim(r.equation.text) + "' repeats what [rates] writes: " +
+                           list;
+  if (held.size() == log.size())
+    rd.Fail(r.equation, 0, what + ". The rate would count twice: keep the reaction or those "
+                           "[rates] terms, not both");
+  warnings.push_back(m.path + ":" + std::to_string(r.equation.line) + ":" +
+                     std::to_string(r.equation.column) + ": reaction " +
+                     std::to_string(rd.number) + ": " + what + "; these terms count twice");
 }
 
 }  // namespace
 
 int DeriveReactions(Model& model, std::string& message) {
   const NameTable names = BuildNameTable(model);
+  const std::vector<RateDecl> written = model.rates;  // [rates] as the file has them
   try {
     for (size_t k = 0; k < model.reactions.size(); ++k) {
       const ReactionDecl& r = model.reactions[k];
       const Reader rd{model, static_cast<int>(k + 1)};
+      std::vector<Derived> log;
       for (const Direction& d : ReadReaction(model, names, r, rd)) {
-        if (d.mass_action) DeriveMassAction(model, d, r.line);
-        else DeriveRateLaw(model, d, r.line);
+        if (d.mass_action) DeriveMassAction(model, d, r.line, log);
+        else DeriveRateLaw(model, d, r.line, log);
       }
+      CheckRepeats(model, written, log, r, rd, model.reaction_warnings);
     }
   } catch (const Failure& f) {
     message = f.text;

@@ -11,7 +11,9 @@
 // Each term is multiplied by the net stoichiometry of every species (products minus
 // reactants; a species on both sides, a catalyst, may net to zero and get nothing).
 // Terms for a species and column that [rates] already has are added after what is written
-// there.
+// there. A reaction whose every term [rates] already writes (sign and text, blanks and
+// enclosing brackets aside) is refused: the rate would count twice. When only some of its
+// terms are written there, model.reaction_warnings names them.
 //
 // In: a Model whose declarations are read. Out: model.rates extended, or a message
 // "FILE:LINE:COLUMN: reaction N: what is wrong".

@@ -11,10 +11,28 @@
 namespace tarvo::frontend {
 
 std::string StartText(const Prepared& p) {
-  const double first = p.data.points.front().time;
-  if (LeadPoints(p.model, p.data.points) > 0)
-    return "t0 = " + Num(p.model.t0) + ", before the first data point (t = " + Num(first) + ")";
-  return "the first data point, t = " + Num(first);
+  if (p.experiments.empty()) {
+    const double first = p.data.points.front().time;
+    if (LeadPoints(p.model, p.data.points) > 0)
+      return "t0 = " + Num(p.model.t0) + ", before the first data point (t = " + Num(first) + ")";
+    return "the first data point, t = " + Num(first);
+  }
+  // Each experiment in its own time: at t0 before its first data point, or at that point.
+  std::vector<std::string> each;
+  for (const ExperimentSpan& x : p.experiments) {
+    const size_t first = static_cast<size_t>(x.first_point + x.lead);
+    const double t = first < p.data.points.size() ? p.data.points[first].time - x.offset : 0;
+    each.push_back(x.lead > 0 ? "t0 = " + Num(p.model.t0) + ", before the first data point (t = " +
+                                    Num(t) + ")"
+                              : "the first data point, t = " + Num(t));
+  }
+  bool same = true;
+  for (const std::string& e : each) same = same && e == each.front();
+  if (same) return "in each experiment, " + each.front();
+  std::string text;
+  for (size_t i = 0; i < each.size(); ++i)
+    text += (i == 0 ? "" : "; ") + p.experiments[i].name + ": " + each[i];
+  return text;
 }
 
 namespace {
@@ -24,7 +42,7 @@ void PrintExperiments(std::FILE* out, const Prepared& p, const std::vector<Resid
   std::fprintf(out, "\nexperiment     points  values   weighted SSR   data\n");
   for (size_t i = 0; i < p.experiments.size(); ++i) {
     const ExperimentSpan& x = p.experiments[i];
-    std::fprintf(out, "%-14s %6d %7d %14s   %s\n", x.name.c_str(), x.points, sums[i].values,
+    std::fprintf(out, "%-14s %6d %7d %14s   %s\n", x.name.c_str(), x.points - x.lead, sums[i].values,
                  Num(sums[i].ssr).c_str(), x.data.c_str());
   }
 }
@@ -71,7 +89,7 @@ void PrintFigures(std::FILE* out, const Figures& f, double error_type) {
 void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r) {
   const Model& m = p.model;
   std::fprintf(out, "Model       %s\n", m.path.c_str());
-  std::fprintf(out, "Data        %s (%zu points)\n", p.data.path.c_str(), p.data.points.size());
+  std::fprintf(out, "Data        %s (%d points)\n", p.data.path.c_str(), DataPoints(p));
   std::fprintf(out, "Method      %s, tolerance %s, error type %s\n", m.method.c_str(),
                Num(m.tolerance).c_str(), Num(m.error_type).c_str());
   std::fprintf(out, "Start       %s\n", StartText(p).c_str());

@@ -95,11 +95,11 @@ int Summary(const Prepared& p, int intervals, const Model& written) {
   int free = 0;
   for (bool f : p.free) free += f;
   std::printf("%s: valid: %zu species, %d interval%s, %zu parameters, %zu adjustables (%d free), "
-              "%zu output%s; %s: %zu points, %d values\n",
+              "%zu output%s; %s: %d points, %d values\n",
               p.model.path.c_str(), p.model.species.size(), intervals, intervals == 1 ? "" : "s",
               p.model.parameters.size(), p.model.adjustables.size(), free,
               p.model.outputs.size(), p.model.outputs.size() == 1 ? "" : "s",
-              p.data.path.c_str(), p.data.points.size(), DataValues(p.data));
+              p.data.path.c_str(), DataPoints(p), DataValues(p.data));
   if (!written.reactions.empty()) PrintRates(written);
   return 0;
 }

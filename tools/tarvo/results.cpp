@@ -37,7 +37,7 @@ int WriteResults(const Prepared& p, const std::vector<double>& values,
   const std::string points = (fs::path(folder) / "points.csv").string();
   if (WritePointsCsv(points, p, ycalc, message) != 0) return 2;
   written.push_back(points);
-  GuardWarnings(p, ycalc, warnings);
+  GuardWarnings(p, values, ycalc, warnings);
   std::vector<DataPoint> grid;
   std::vector<std::vector<double>> curve;
   std::string why;
