@@ -5,7 +5,7 @@
 
 #include "session/erreur_text.h"
 #include "results/report.h"
-#include "language/tolerance_range.h"
+#include "language/method_choice.h"
 
 namespace tarvo::frontend {
 
@@ -43,9 +43,9 @@ void ApplyFlags(const FitControl& c, Prepared& p, std::vector<std::string>& erro
 
 void ApplySettings(const FitControl& c, Model& m, std::vector<std::string>& errors) {
   if (!c.method.empty()) {
-    if (!KnownMethod(c.method)) {
+    if (!KnownMethod(c.method) && c.method != kAutoMethod) {
       errors.push_back("--method " + c.method + ": not one of " + MethodNames() +
-                       " (spelled exactly so)");
+                       " or \"auto\" (spelled exactly so)");
       return;
     }
     m.method = c.method;
@@ -94,7 +94,9 @@ void ApplyStarts(FitControl& c, std::vector<std::string>& errors) {
 int ApplyFitControl(FitControl& c, Prepared& p, std::vector<std::string>& errors) {
   const size_t before = errors.size();
   ApplyFlags(c, p, errors);
+  if (!c.method.empty()) p.method_choice.clear();
   ApplySettings(c, p.model, errors);
+  ResolveMethod(p);  // --method auto
   ApplyStarts(c, errors);
   return errors.size() == before ? 0 : 2;
 }

@@ -7,6 +7,7 @@
 
 #include "Symbolic/limits.h"
 #include "language/experiments.h"
+#include "language/method_choice.h"
 #include "language/text.h"
 
 namespace tarvo::frontend {
@@ -126,7 +127,9 @@ int PrepareModel(const Model& model, const std::vector<std::string>& sets, const
                        "give no other");
       return 2;
     }
-    return PrepareExperiments(p, errors) != 0 || bad ? 2 : 0;
+    if (PrepareExperiments(p, errors) != 0 || bad) return 2;
+    ResolveMethod(p);
+    return 0;
   }
   std::string message;
   if (data) {
@@ -146,7 +149,9 @@ int PrepareModel(const Model& model, const std::vector<std::string>& sets, const
   if (errors.size() > 0) bad = true;
   const int intervals = std::max(p.model.intervals, p.data.last_interval);
   if (TranslateModel(p.model, intervals, p.text, errors) != 0) bad = true;
-  return bad ? 2 : 0;
+  if (bad) return 2;
+  ResolveMethod(p);
+  return 0;
 }
 
 int ReportBadInput(const std::vector<std::string>& errors) {
