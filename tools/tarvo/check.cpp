@@ -29,6 +29,11 @@ void Print(const char* kind, const std::vector<std::string>& lines) {
   for (const auto& l : lines) std::fprintf(stderr, "tarvo: %s: %s\n", kind, l.c_str());
 }
 
+// Notes (which method suits the model) go to stdout with the summary: they are no warning.
+void PrintNotes(const std::vector<std::string>& lines) {
+  for (const auto& l : lines) std::printf("note: %s\n", l.c_str());
+}
+
 // The library's verdict on a model that the front end found sound.
 void LibraryVerdict(const Prepared& p, std::vector<std::string>& errors) {
   Session s;
@@ -74,9 +79,10 @@ int RunCheck(const CheckArgs& args) {
     if (data_ok) ResolveMethod(p);
     if (data_ok) LibraryVerdict(p, errors);
     if (data_ok) Print("warning", ModelWarnings(p));
-    if (data_ok && errors.empty()) Print("note", MethodNotes(p));
     if (!errors.empty()) return ReportBadInput(errors);
-    return Summary(p, p.model.intervals, written);
+    const int status = Summary(p, p.model.intervals, written);
+    PrintNotes(MethodNotes(p));
+    return status;
   }
   if (p.model.data.empty())
     errors.push_back(p.model.path + ": the model names no data file (data = \"data.csv\")");
@@ -91,10 +97,10 @@ int RunCheck(const CheckArgs& args) {
   if (errors.empty()) ResolveMethod(p);
   if (errors.empty()) LibraryVerdict(p, errors);
   if (data_ok) Print("warning", ModelWarnings(p));
-  if (data_ok && errors.empty()) Print("note", MethodNotes(p));
   if (!errors.empty()) return ReportBadInput(errors);
-
-  return Summary(p, intervals, p.model);
+  const int status = Summary(p, intervals, p.model);
+  PrintNotes(MethodNotes(p));
+  return status;
 }
 
 int Summary(const Prepared& p, int intervals, const Model& written) {
