@@ -14,6 +14,11 @@ set_target_properties(tarvo PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_D
 target_compile_definitions(tarvo PRIVATE TARVO_VERSION="${PROJECT_VERSION}")
 target_link_libraries(tarvo PRIVATE tarvo_frontend tarvo_sbml CLI11::CLI11
                       PkgConfig::TARVO_PLPLOT ${CMAKE_DL_LIBS})
+# The method library ("EXACT", "BDF"), where it is built: main() registers it.
+if(TARGET tarvo_methods)
+  target_link_libraries(tarvo PRIVATE tarvo_methods)
+  target_compile_definitions(tarvo PRIVATE TARVO_HAVE_METHODS)
+endif()
 
 # Command-line tests run the built binary and need it built first.
 if(TARVO_TESTS)
@@ -22,6 +27,10 @@ if(TARVO_TESTS)
     get_filename_component(name ${src} NAME_WE)
     if(TARGET ${name})
       target_link_libraries(${name} PRIVATE tarvo_frontend)
+      if(TARGET tarvo_methods)
+        target_link_libraries(${name} PRIVATE tarvo_methods)
+        target_compile_definitions(${name} PRIVATE TARVO_HAVE_METHODS)
+      endif()
       add_dependencies(${name} tarvo)
     endif()
   endforeach()

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "language/experiments.h"
+#include "language/method_choice.h"
 #include "language/text.h"
-#include "language/tolerance_range.h"
 #include "session/erreur_text.h"
 
 namespace tarvo::frontend {
@@ -40,9 +40,9 @@ void ApplyFlags(const FitControl& c, Prepared& p, std::vector<std::string>& erro
 
 void ApplySettings(const FitControl& c, Model& m, std::vector<std::string>& errors) {
   if (c.method) {
-    if (!KnownMethod(*c.method)) {
+    if (!KnownMethod(*c.method) && *c.method != kAutoMethod) {
       errors.push_back(NameOf(c, Setting::kMethod, *c.method) + ": not one of " +
-                       MethodNames() + " (spelled exactly so)");
+                       MethodNames() + " or \"auto\" (spelled exactly so)");
       return;
     }
     m.method = *c.method;
@@ -86,8 +86,10 @@ void ApplyCounts(FitControl& c, Model& m, std::vector<std::string>& errors) {
 int ApplyFitControl(FitControl& c, Prepared& p, std::vector<std::string>& errors) {
   const size_t before = errors.size();
   ApplyFlags(c, p, errors);
+  if (c.method) p.method_choice.clear();
   ApplySettings(c, p.model, errors);
   ApplyCounts(c, p.model, errors);
+  ResolveMethod(p);  // a method setting of "auto"
   return errors.size() == before ? 0 : 2;
 }
 

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -10,11 +11,11 @@
 #include <toml++/toml.h>
 
 #include "Symbolic/limits.h"
+#include "engines/methods.h"
 #include "session/erreur_text.h"
 #include "language/formula_limits.h"
 #include "language/names.h"
 #include "language/reactions.h"
-#include "language/tolerance_range.h"
 
 namespace tarvo::frontend {
 
@@ -553,6 +554,28 @@ int ReadModelText(const std::string& content, const std::string& path, Model& mo
     return 2;
   }
   return 0;
+}
+
+std::string ToleranceProblem(const std::string& method, double tol) {
+  if (method == "auto") {
+    // The methods "auto" may pick (language/method_choice.h): the value must suit each.
+    for (const char* candidate : {"EXACT", "BDF", "RUNGE-KUTTA QC"})
+      if (std::string why = ToleranceProblem(candidate, tol); !why.empty())
+        return why + " (method = \"auto\" may pick " + candidate + ")";
+    return "";
+  }
+  const tarvo::MethodFacts* f = tarvo::FactsForMethod(method);
+  if (!f || (tol >= f->tolerance_low && tol <= f->tolerance_high)) return "";
+  auto shortest = [](double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return std::string(buf);
+  };
+  return "'tolerance' = " + shortest(tol) + " is outside " + shortest(f->tolerance_low) +
+         " .. " + shortest(f->tolerance_high) +
+         (f->uses_tolerance ? ", the range in which " + method + " gives meaningful results: "
+                            : ", the range " + method + " accepts: ") +
+         std::string(tol > f->tolerance_high ? f->why_high : f->why_low);
 }
 
 int FindAdjustable(const Model& model, const std::string& name) {

@@ -87,7 +87,7 @@ struct ExperimentDecl {
 struct Model {
   std::string path;  // as given on the command line
   std::string dir;   // folder of the model file; relative paths in it start here
-  std::string method = "RUNGE-KUTTA QC";
+  std::string method = "RUNGE-KUTTA QC";  // or "auto" (language/method_choice.h)
   int method_line = 0;
   double tolerance = 1e-6;
   double error_type = 0;
@@ -127,6 +127,11 @@ int ReadModel(const std::string& path, Model& model, std::string& message);
 // module); path names it in messages, and its folder is where relative paths start.
 int ReadModelText(const std::string& content, const std::string& path, Model& model,
                   std::string& message);
+
+// Empty, or why tol does not suit method: the range from engines/methods.h (kMethodFacts) and
+// what goes wrong outside it. For "auto" (method_choice.h) the ranges of every method it may
+// pick. An unknown method passes (the set-up reports it).
+std::string ToleranceProblem(const std::string& method, double tol);
 
 // Index of a declared adjustable by name, -1 when there is none.
 int FindAdjustable(const Model& model, const std::string& name);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <set>
 
+#include "engines/methods.h"
+#include "language/method_choice.h"
 #include "language/text.h"
 
 namespace tarvo::frontend {
@@ -48,7 +50,8 @@ double LandingTolerance(const Dataset& data, double tol) {
 
 void FixedStepWarning(const Prepared& p, std::vector<std::string>& out) {
   const Model& m = p.model;
-  if (m.method != "RUNGE-KUTTA 4" && m.method != "RUNGE-KUTTA 5") return;
+  const MethodFacts* facts = FactsForMethod(m.method);
+  if (!facts || !facts->fixed_steps) return;
   const Overshoot o = WorstOvershoot(p.data, m.tolerance);
   if (o.affected == 0) return;
   const DataPoint& pt = p.data.points[o.point];
@@ -158,6 +161,33 @@ void ParameterOrderWarnings(const Prepared& p, std::vector<std::string>& out) {
   }
 }
 
+// CHU-BERMAN's step test sums the relative correction of every species: species still near 0
+// make each correction large relative to their value, so steps shrink while they stay there
+// (30 species growing from 0 took minutes per fit). One or two such species cost little (the
+// bundled two-compartment example fits in a second): the warning is for networks, from five.
+constexpr int kSlowZeroSpecies = 5;
+
+void SlowStepTestWarning(const Prepared& p, std::vector<std::string>& out) {
+  if (p.model.method != "CHU-BERMAN") return;
+  std::vector<double> start;
+  if (!StartValues(p, start)) return;
+  std::string names;
+  int zero = 0;
+  for (size_t i = 0; i < start.size(); ++i) {
+    if (start[i] != 0) continue;
+    if (++zero <= 4) names += (names.empty() ? "" : ", ") + p.model.species[i].name;
+  }
+  if (zero < kSlowZeroSpecies) return;
+  if (zero > 4) names += " and " + std::to_string(zero - 4) + " more";
+  const std::string at = p.model.path + (p.model.method_line > 0
+                                             ? ":" + std::to_string(p.model.method_line) : "");
+  out.push_back(at + ": \"CHU-BERMAN\" sums the relative correction of every species in its "
+                "step test, and " + names + (zero == 1 ? " starts" : " start") + " at 0: while "
+                "a species is near 0 its relative correction stays large and the steps tiny, so "
+                "a simulation may take very long (minutes for a network growing from one "
+                "species); \"RUNGE-KUTTA QC\", or \"BDF\" for a stiff model, has no such test");
+}
+
 }  // namespace
 
 double FixedStepOvershoot(double t0, double t1, double tol) {
@@ -176,6 +206,7 @@ double FixedStepOvershoot(double t0, double t1, double tol) {
 std::vector<std::string> ModelWarnings(const Prepared& p) {
   std::vector<std::string> out = p.model.reaction_warnings;
   FixedStepWarning(p, out);
+  SlowStepTestWarning(p, out);
   AdjustableWarnings(p, out);
   DataWarnings(p, out);
   ParameterOrderWarnings(p, out);

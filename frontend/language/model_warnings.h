@@ -1,7 +1,8 @@
 // Warnings for a model that is legal but likely wrong:
-//   - a fixed-step method ("RUNGE-KUTTA 4" / "5") whose last step overshoots a point (the state
+//   - a fixed-step method (kMethodFacts: "RUNGE-KUTTA 4" / "5") whose last step overshoots a point (the state
 //     at the first step boundary past the point is taken as the state there): by how much,
 //     and a tolerance whose steps land on every point, or "RUNGE-KUTTA QC";
+//   - "CHU-BERMAN" on a model with species that start at 0, which its step test makes slow;
 //   - a free adjustable of value 0 (the fit steps in proportion to the value) or below 0 (its
 //     steps point against the solved direction);
 //   - an output that no data constrains, an adjustable no formula uses;

@@ -7,6 +7,7 @@
 
 #include "Symbolic/limits.h"
 #include "language/experiments.h"
+#include "language/method_choice.h"
 #include "language/text.h"
 
 namespace tarvo::frontend {
@@ -163,7 +164,9 @@ int PrepareModel(const Model& model, const std::vector<std::string>& sets, const
     }
     if (PrepareExperiments(p, errors) != 0) return 2;
     for (const auto& s : per_experiment) bad = ApplySet(s, p, errors) != 0 || bad;
-    return bad ? 2 : 0;
+    if (bad) return 2;
+    ResolveMethod(p);
+    return 0;
   }
   std::string message;
   if (data) {
@@ -183,7 +186,9 @@ int PrepareModel(const Model& model, const std::vector<std::string>& sets, const
   if (errors.size() > 0) bad = true;
   const int intervals = std::max(p.model.intervals, p.data.last_interval);
   if (TranslateModel(p.model, intervals, p.text, errors) != 0) bad = true;
-  return bad ? 2 : 0;
+  if (bad) return 2;
+  ResolveMethod(p);
+  return 0;
 }
 
 int ReportBadInput(const std::vector<std::string>& errors) {

@@ -32,9 +32,13 @@ struct Prepared {
   std::vector<ExperimentSpan> experiments;  // empty for a model with one data file
   std::vector<int> copy_of;  // per adjustable: the one it copies for a later experiment, or -1
   std::map<std::string, std::string> shown_as;  // internal name -> name in reports
+  // Why method = "auto" picked model.method (language/method_choice.h); empty when the
+  // model named its method.
+  std::string method_choice;
 };
 
-// sets: "name=value" overrides of adjustable values. 0, or 2 with errors filled.
+// sets: "name=value" overrides of adjustable values. 0, or 2 with errors filled. A method
+// "auto" is replaced by the one it picks (method_choice.h).
 int Prepare(const std::string& model_path, const std::vector<std::string>& sets, Prepared& p,
             std::vector<std::string>& errors);
 

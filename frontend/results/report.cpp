@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "language/method_choice.h"
 #include "results/uncertainty_report.h"
 
 namespace tarvo::frontend {
@@ -92,6 +93,7 @@ void PrintFitReport(std::FILE* out, const Prepared& p, const FitResult& r) {
   std::fprintf(out, "Data        %s (%d points)\n", p.data.path.c_str(), DataPoints(p));
   std::fprintf(out, "Method      %s, tolerance %s, error type %s\n", m.method.c_str(),
                Num(m.tolerance).c_str(), Num(m.error_type).c_str());
+  for (const std::string& note : MethodNotes(p)) std::fprintf(out, "Note        %s\n", note.c_str());
   std::fprintf(out, "Start       %s\n", StartText(p).c_str());
   std::fprintf(out, "\n");
   if (r.outcome == "converged")
@@ -140,6 +142,7 @@ std::string FitJsonText(const Prepared& p, const FitResult& r) {
   j["model"] = p.model.path;
   j["data"] = p.data.path;
   j["method"] = p.model.method;
+  if (!p.method_choice.empty()) j["method_choice"] = p.method_choice;  // method = "auto"
   j["tolerance"] = p.model.tolerance;
   j["error_type"] = p.model.error_type;
   j["marquardt"] = p.model.marquardt;

@@ -2,6 +2,7 @@
 
 #include "api/outcome_codes.h"
 #include "engines/engine.h"
+#include "engines/external.h"
 #include "engines/methods.h"
 #include "fitting/solvers.h"
 #include "library/erreur_codes.h"
@@ -10,15 +11,29 @@
 namespace tarvo::frontend {
 
 bool KnownMethod(const std::string& method) {
-  return EngineForMethod(FromUtf8(method)) != nullptr;
+  const std::u16string name = FromUtf8(method);
+  return EngineForMethod(name) != nullptr ||
+         FindExternalMethod(RegisteredExternalMethods(), name) != nullptr;
 }
 
 std::string MethodNames() {
   std::string names;
   for (const MethodEntry& m : kMethods)
     names += (names.empty() ? "\"" : ", \"") + ToUtf8(m.name) + "\"";
+  if (const ExternalMethodTable* extra = RegisteredExternalMethods())
+    for (int32_t i = 0; i < extra->count; ++i)
+      names += ", \"" + ToUtf8(extra->methods[i].name) + "\"";
   return names;
 }
+
+namespace {
+
+bool FixedSteps(const std::string& method) {
+  const MethodFacts* f = FactsForMethod(method);
+  return f && f->fixed_steps;
+}
+
+}  // namespace
 
 namespace {
 
@@ -92,7 +107,7 @@ std::string SimulationErreurText(int e, const std::string& method) {
     return Text(OutcomeStage::Refusal, kErreurNonFinite) + Code(kErreurNonFinite) +
            (engine == 0 ? "" : "; and " + SimulationErreurText(engine, method));
   }
-  const bool fixed = method == "RUNGE-KUTTA 4" || method == "RUNGE-KUTTA 5";
+  const bool fixed = FixedSteps(method);
   const bool qc = method == "RUNGE-KUTTA QC";
   switch (e) {
     case kStatusTolerance:
@@ -132,7 +147,7 @@ std::string FitErreurText(int e, const std::string& method, int free_count) {
   if (e == kSolverNoSystem && free_count == 0)
     return Text(OutcomeStage::Solver, e) + std::string(" (mark some with free = true)") + Code(e);
   const std::string engine = SimulationErreurText(e, method);
-  const bool fixed = method == "RUNGE-KUTTA 4" || method == "RUNGE-KUTTA 5";
+  const bool fixed = FixedSteps(method);
   switch (e) {
     case 1:
       return "the covariance matrix could not be inverted: no standard deviations (some free "

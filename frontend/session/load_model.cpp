@@ -1,5 +1,6 @@
 #include "session/load_model.h"
 
+#include "language/method_choice.h"
 #include "session/erreur_text.h"
 
 namespace tarvo::frontend {
@@ -7,6 +8,11 @@ namespace tarvo::frontend {
 int LoadModel(Session& s, const Prepared& p, std::vector<std::string>& errors,
               int* formula_faults) {
   if (formula_faults) *formula_faults = 0;
+  // The library refuses it too, but only the front end can point at the formulas.
+  if (std::string why = ExactProblem(p); !why.empty()) {
+    errors.push_back(std::move(why));
+    return 2;
+  }
   const int e = StartSession(s, p.model, p.text, p.data.points, p.values, p.free);
   if (e == 0) return 0;
   if (e == kRaised || e == kNoFile) {

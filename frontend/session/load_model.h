@@ -1,6 +1,7 @@
 // Loads a prepared model and its data into the library (Calcul_initial, through a session)
 // and puts whatever the set-up reports into sentences: the parts of a non-zero Erreur, or the
-// text of a raised failure.
+// text of a raised failure. "EXACT" with a model that is not linear is refused before the
+// set-up, naming the formulas that read a species or T.
 #pragma once
 
 #include <string>

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "api/outcome_codes.h"
+#include "engines/methods.h"
 #include "library/erreur_codes.h"
 #include "language/text.h"
 
@@ -39,7 +40,8 @@ std::string NonFiniteText(const Prepared& p, const std::vector<std::vector<doubl
   std::string at;
   for (size_t a = 0; a < values.size() && a < p.model.adjustables.size(); ++a)
     at += (at.empty() ? "" : ", ") + p.model.adjustables[a].name + " = " + Num(values[a]);
-  const bool fixed = p.model.method == "RUNGE-KUTTA 4" || p.model.method == "RUNGE-KUTTA 5";
+  const MethodFacts* facts = FactsForMethod(p.model.method);
+  const bool fixed = facts && facts->fixed_steps;
   return "the simulation left the finite numbers: " + what + (at.empty() ? "" : ", with " + at) +
          "; likely causes: a rate that grows without bound (a wrong sign, a feedback), a "
          "division by zero or a huge value in a rate or start formula" +

@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 
+#include "engines/methods.h"
 #include "session/load_model.h"
 #include "language/text.h"
 
@@ -17,7 +18,10 @@ namespace tarvo::frontend {
 
 namespace {
 
-bool FixedStep(const std::string& m) { return m == "RUNGE-KUTTA 4" || m == "RUNGE-KUTTA 5"; }
+bool FixedStep(const std::string& m) {
+  const MethodFacts* f = FactsForMethod(m);
+  return f && f->fixed_steps;
+}
 
 int RateFormulas(const Prepared& p) {
   int n = 0;

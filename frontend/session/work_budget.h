@@ -1,12 +1,14 @@
 // The work one simulation may take, so that no input makes a command run for minutes
 // without a word:
-//   - "RUNGE-KUTTA 4"/"5" take ceil(1/sqrt(tolerance)) steps between every two points, each of
-//     4 or 5 rate evaluations of every rate formula: that work is known before starting and
-//     is refused above kMaxFormulaEvaluations (a few seconds).
-//   - "RUNGE-KUTTA QC" and "CHU-BERMAN" choose their steps as they go: the first simulation
-//     is run once in a child process that is stopped after kProbeSeconds; a model whose
-//     simulation does not finish by then is refused, naming the longest interval and the
-//     likely cause (times in a unit far smaller than the rates', or the tolerance).
+//   - the fixed-step methods of kMethodFacts ("RUNGE-KUTTA 4"/"5") take
+//     ceil(1/sqrt(tolerance)) steps between every two points, each of 4 or 5 rate evaluations
+//     of every rate formula: that work is known before starting and is refused above
+//     kMaxFormulaEvaluations (a few seconds).
+//   - every other method ("RUNGE-KUTTA QC", "CHU-BERMAN", and the method library's "EXACT"
+//     and "BDF") chooses its steps as it goes: the first simulation is run once in a child
+//     process that is stopped after kProbeSeconds; a model whose simulation does not finish
+//     by then is refused, naming the longest interval and the likely cause (times in a unit
+//     far smaller than the rates', or the tolerance).
 #pragma once
 
 #include <string>

@@ -19,6 +19,9 @@
 #include <optional>
 #include <stdexcept>
 
+#ifdef TARVO_HAVE_METHODS
+#include "engines/external/method_library.h"
+#endif
 #include "analysis/fit_run.h"
 #include "analysis/residual_sums.h"
 #include "analysis/simulate_at.h"
@@ -404,6 +407,9 @@ py::tuple Summary(const std::vector<std::string>& lead_columns,
 
 PYBIND11_MODULE(_core, m) {
   m.doc() = "tarvo's front end: model files, fits and simulations (use the tarvo package)";
+#ifdef TARVO_HAVE_METHODS
+  tarvo::RegisterMethodLibrary();  // "EXACT" and "BDF" for every model of the process
+#endif
   g_main_thread =
       py::module_::import("threading").attr("main_thread")().attr("ident").cast<unsigned long>();
   // InputError is both a TarvoError and a ValueError.

@@ -2,7 +2,8 @@
 // translates every formula (naming the formula and column of each problem), loads the model
 // into the library with Calcul_initial and puts its Erreur into sentences (naming, through
 // the library's own formula stages, any formula it refuses), then warns where the model is
-// legal but likely wrong (model_warnings.h). A model with reactions also gets the
+// legal but likely wrong (model_warnings.h) and notes what "auto" picked or which method suits
+// the model better (method_choice.h). A model with reactions also gets the
 // differential equations they derive, in the user's names.
 // Exit status: 0 valid (warnings allowed), 2 bad input.
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include "tarvo/command.h"
 #include "language/formula_diagnosis.h"
+#include "language/method_choice.h"
 #include "session/load_model.h"
 #include "language/model_warnings.h"
 #include "language/reactions.h"
@@ -25,6 +27,11 @@ struct CheckArgs {
 
 void Print(const char* kind, const std::vector<std::string>& lines) {
   for (const auto& l : lines) std::fprintf(stderr, "tarvo: %s: %s\n", kind, l.c_str());
+}
+
+// Notes (which method suits the model) go to stdout with the summary: they are no warning.
+void PrintNotes(const std::vector<std::string>& lines) {
+  for (const auto& l : lines) std::printf("note: %s\n", l.c_str());
 }
 
 // The library's verdict on a model that the front end found sound.
@@ -69,10 +76,13 @@ int RunCheck(const CheckArgs& args) {
     const Model written = p.model;  // the rates in the user's names, before the layout
     data_ok = PrepareExperiments(p, errors) == 0;
     CheckFreeValues(p, errors);
+    if (data_ok) ResolveMethod(p);
     if (data_ok) LibraryVerdict(p, errors);
     if (data_ok) Print("warning", ModelWarnings(p));
     if (!errors.empty()) return ReportBadInput(errors);
-    return Summary(p, p.model.intervals, written);
+    const int status = Summary(p, p.model.intervals, written);
+    PrintNotes(MethodNotes(p));
+    return status;
   }
   if (p.model.data.empty())
     errors.push_back(p.model.path + ": the model names no data file (data = \"data.csv\")");
@@ -84,11 +94,13 @@ int RunCheck(const CheckArgs& args) {
   if (data_ok) CheckStartTime(p.model, p.data, errors);
   CheckFreeValues(p, errors);
   TranslateModel(p.model, intervals, p.text, errors);
+  if (errors.empty()) ResolveMethod(p);
   if (errors.empty()) LibraryVerdict(p, errors);
   if (data_ok) Print("warning", ModelWarnings(p));
   if (!errors.empty()) return ReportBadInput(errors);
-
-  return Summary(p, intervals, p.model);
+  const int status = Summary(p, intervals, p.model);
+  PrintNotes(MethodNotes(p));
+  return status;
 }
 
 int Summary(const Prepared& p, int intervals, const Model& written) {

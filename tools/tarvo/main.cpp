@@ -3,6 +3,9 @@
 #include <string>
 
 #include "tarvo/command.h"
+#ifdef TARVO_HAVE_METHODS
+#include "engines/external/method_library.h"
+#endif
 
 namespace tarvo::frontend {
 
@@ -31,6 +34,9 @@ std::string OrderHint(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef TARVO_HAVE_METHODS
+  tarvo::RegisterMethodLibrary();  // "EXACT" and "BDF" for every command
+#endif
   CLI::App app{"tarvo: kinetics simulation and fitting"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("tarvo ") + TARVO_VERSION);
