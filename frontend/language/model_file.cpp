@@ -9,7 +9,7 @@
 
 #include <toml++/toml.h>
 
-#include "Symbolic/limits.h"
+#include "api/limits.h"
 #include "session/erreur_text.h"
 #include "language/formula_limits.h"
 #include "language/names.h"

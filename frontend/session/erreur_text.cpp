@@ -3,11 +3,8 @@
 #include <string_view>
 
 #include "api/outcome_codes.h"
-#include "engines/engine.h"
-#include "engines/methods.h"
-#include "fitting/solvers.h"
-#include "library/erreur_codes.h"
-#include "platform/variant.h"
+#include "api/methods.h"
+#include "api/text.h"
 
 namespace tarvo::frontend {
 

@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "api/outcome_codes.h"
-#include "library/erreur_codes.h"
 #include "language/text.h"
 
 namespace tarvo::frontend {

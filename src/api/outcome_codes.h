@@ -26,6 +26,12 @@
 #include <span>
 #include <string_view>
 
+// The constants, for callers above the api: the refusals and set-up codes, the engine
+// statuses and the solvers' codes.
+#include "engines/engine.h"
+#include "fitting/solvers.h"
+#include "library/erreur_codes.h"
+
 namespace tarvo {
 
 enum class OutcomeStage { Refusal, SetUp, Engine, Solver };
