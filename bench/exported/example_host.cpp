@@ -59,6 +59,9 @@ std::string Library::LastFailure() const {
   return text;
 }
 
+// The model files' settings, the same in both examples.
+const HostSettings kSettings{"RUNGE-KUTTA QC", 1, 0, 1e-7, 0.01, 1e-10};
+
 // examples/consecutive/model.toml: A -> B -> C followed by absorbance.
 bool ConsecutiveExample(const std::string& examples_dir, Example& ex, std::string& error) {
   ex = Example{};
@@ -66,12 +69,7 @@ bool ConsecutiveExample(const std::string& examples_dir, Example& ex, std::strin
   ex.max_calls = 60;
   ex.outputs = {"Abs"};
   HostSheet& m = ex.sheet;
-  m.method = "RUNGE-KUTTA QC";
-  m.tolerance = 1e-7;
-  m.type_erreur = 0;
-  m.marquard = 0.01;
-  m.precision = 1e-10;
-  m.max_iter = 1;
+  static_cast<HostSettings&>(m) = kSettings;
   m.intervals = 1;
   m.species = {"A", "B", "C"};
   m.species_start = {{"A6"}, {"0"}, {"0"}};  // A = Atot
@@ -90,12 +88,7 @@ bool EnzymeExample(const std::string& examples_dir, Example& ex, std::string& er
   ex.max_calls = 60;
   ex.outputs = {"Abs340", "Fluo"};
   HostSheet& m = ex.sheet;
-  m.method = "RUNGE-KUTTA QC";
-  m.tolerance = 1e-7;
-  m.type_erreur = 0;
-  m.marquard = 0.01;
-  m.precision = 1e-10;
-  m.max_iter = 1;
+  static_cast<HostSettings&>(m) = kSettings;
   m.intervals = 2;
   m.species = {"S", "P"};
   m.species_start = {{"A3", "F1+A4"}, {"0", "F2"}};  // S0, S + Sadd; P from 0, then continued

@@ -236,13 +236,8 @@ void Rows(const std::vector<std::string>& names,
 
 HostModel DescribeSheet(const HostSheet& m, const std::string& file_name) {
   HostModel d;
+  static_cast<HostSettings&>(d) = m;
   d.file_name = file_name;
-  d.method = m.method;
-  d.max_iter = m.max_iter;
-  d.type_erreur = m.type_erreur;
-  d.tolerance = m.tolerance;
-  d.marquard = m.marquard;
-  d.precision = m.precision;
   d.species = static_cast<int>(m.species.size());
   d.intervals = m.intervals;
   d.parameters = static_cast<int>(m.parameters.size());

@@ -63,14 +63,18 @@ struct HostAdjustable {
   std::optional<std::string> equal_to;  // none: the cell is not written
 };
 
-struct HostModel {
-  std::string file_name;  // the exchange file
+// The settings of BFitSet a host chooses.
+struct HostSettings {
   std::string method;
   SmallInt max_iter = 1;
   double type_erreur = 0;
   double tolerance = 1e-6;
   double marquard = 0.01;
   double precision = 1e-6;
+};
+
+struct HostModel : HostSettings {
+  std::string file_name;   // the exchange file
   WordBool done = kFalse;  // as the host leaves it before the set-up
   // The counts of BInitials, passed as they are (beyond the tables too); the tables get
   // intervals + 1 columns. NAjustables and NSorties are the sizes of the lists below.
@@ -144,7 +148,11 @@ bool ReadExchangeFile(const std::string& path, std::vector<FileRecord>& records)
 
 inline constexpr int kFreeTermColumn = kDeriveesColumns;  // Derivees column of the free term
 
-struct HostSheet {
+struct HostSheet : HostSettings {
+  HostSheet() {
+    method = "RUNGE-KUTTA 4";
+    max_iter = 10;
+  }
   struct Adjustable {
     std::string name;
     double value = 0.0;
@@ -157,12 +165,6 @@ struct HostSheet {
     int i = 1, j = 1;
     std::string text;
   };
-  std::string method = "RUNGE-KUTTA 4";
-  double tolerance = 1e-6;
-  double type_erreur = 0.0;
-  double marquard = 0.01;
-  double precision = 1e-6;
-  int16_t max_iter = 10;
   int intervals = 1;
   std::vector<std::string> species;                     // names
   std::vector<std::vector<std::string>> species_start;  // [species][interval - 1]
