@@ -32,8 +32,8 @@
 #include "library/simulation.h"
 #include "api/exports.h"
 #include "library/state.h"
+#include "api/linked_host.h"
 #include "library/workers.h"
-#include "support/host.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ double PointTime(int points, int j) {
 }
 
 // The model as the host describes it, with its noisy measurements.
-testhost::Model FitModel(int points) {
-  testhost::Model m;
+HostSheet FitModel(int points) {
+  HostSheet m;
   m.method = "RUNGE-KUTTA 4";
   m.type_erreur = 2.0;
   m.tolerance = 1.0 / 4096;
@@ -62,7 +62,7 @@ testhost::Model FitModel(int points) {
   m.species_start = {{"1"}, {"0"}, {"0"}};
   m.outputs = {"F1", "F2", "F3"};
   for (const char* name : {"k1", "k2"}) {
-    testhost::Adjustable adj;
+    HostSheet::Adjustable adj;
     adj.name = name;
     m.adjustables.push_back(adj);
   }
@@ -75,7 +75,7 @@ testhost::Model FitModel(int points) {
     return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
   };
   for (int j = 0; j < points; ++j) {
-    testhost::Point pt;
+    HostPoint pt;
     pt.interval = 1;
     pt.time = PointTime(points, j);
     const double a = std::exp(-pt.time);
@@ -93,8 +93,8 @@ testhost::Model FitModel(int points) {
 
 // Set-up and the host's first Simulation at the start values: the blocks the fit changed
 // are put back as the model gives them.
-bool Load(testhost::Host& h) {
-  const testhost::Model& m = h.model;
+bool Load(LinkedHost& h) {
+  const HostSheet& m = h.model;
   h.WriteFile();
   h.fitset.Erreur = 0;
   h.fitset.TypeErreur = m.type_erreur;
@@ -145,7 +145,7 @@ double SecondsPerRun(Body&& body) {
 
 void BM_Fit_ToDone(benchmark::State& state) {
   const int points = static_cast<int>(state.range(0));
-  testhost::Host h(FitModel(points));
+  LinkedHost h(FitModel(points));
   // The breakdown counts the walks of one thread: the perturbed walks stay on this one.
   ProcessState().fit_threads = 1;
   long calls = 0, fits = 0, walks = 0;
@@ -245,7 +245,7 @@ double WallSeconds() {
 // all, and one/all, the ratio of the medians; threads is the number used.
 void BM_Fit_Threads(benchmark::State& state) {
   const int points = static_cast<int>(state.range(0));
-  testhost::Host h(FitModel(points));
+  LinkedHost h(FitModel(points));
   std::vector<double> sens[2], fit[2];
   bool same = true;
   double values[2][2] = {};

@@ -19,7 +19,7 @@
 #include "api/exports.h"
 #include "library/state.h"
 #include "library/statistics.h"
-#include "support/host.h"
+#include "api/linked_host.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ constexpr int kOutputs = 4;
 constexpr int kReplicates = 3;
 
 // The model as the host describes it.
-testhost::Model SimulationModel() {
-  testhost::Model m;
+HostSheet SimulationModel() {
+  HostSheet m;
   m.method = "RUNGE-KUTTA QC";
   m.tolerance = 1e-6;
   m.type_erreur = 2.0;
@@ -43,7 +43,7 @@ testhost::Model SimulationModel() {
 
   const double values[8] = {0.8, 0.3, 0.5, 0.4, 0.25, 0.15, 0.05, 0.02};
   for (int a = 1; a <= 8; ++a) {
-    testhost::Adjustable adj;
+    HostSheet::Adjustable adj;
     adj.name = "k" + std::to_string(a);
     adj.value = values[a - 1];
     m.adjustables.push_back(adj);
@@ -65,12 +65,12 @@ testhost::Model SimulationModel() {
   m.rates = {{1, 1, "-P1-P7*F2"}, {1, 2, "P2"},          {2, 1, "P1"},
              {2, 2, "-P2-P3"},    {3, 2, "P3"},          {3, 3, "-P4*EX(-P8*T)"},
              {4, 3, "P4*EX(-P8*T)"}, {4, 4, "-P5"},      {5, 4, "P5"},
-             {5, 5, "-P6"},       {6, 5, "P6"},          {6, testhost::kFreeTerm, "P7*F1*F2"}};
+             {5, 5, "-P6"},       {6, 5, "P6"},          {6, kFreeTermColumn, "P7*F1*F2"}};
   m.outputs = {"F1+F2", "F3*(1+P8)", "F4/(F1+1)", "LN(F6+1)+F5^2"};
 
   // 200 points, 3 replicates of every output around a smooth level.
   for (int j = 0; j < kPoints; ++j) {
-    testhost::Point pt;
+    HostPoint pt;
     pt.interval = static_cast<int16_t>(j * kIntervals / kPoints + 1);
     pt.time = 0.1 * j;
     for (int o = 0; o < kOutputs; ++o) {
@@ -84,17 +84,17 @@ testhost::Model SimulationModel() {
   return m;
 }
 
-testhost::Host& TheHost() {
-  static testhost::Host host(SimulationModel());
+LinkedHost& TheHost() {
+  static LinkedHost host(SimulationModel());
   return host;
 }
 
 bool Load() {
-  testhost::Host& h = TheHost();
+  LinkedHost& h = TheHost();
   h.WriteFile();
   h.fitset.Erreur = 0;
   h.CalculInitial();
-  return h.fitset.Erreur == 0 && testhost::Host::LastFailure() == 0;
+  return h.fitset.Erreur == 0 && h.Failure() == 0;
 }
 
 // Loads the model for one benchmark and releases it when the benchmark ends.
@@ -112,7 +112,7 @@ void PerSimulation(benchmark::State& state) {
 }
 
 void BM_Simulation_SetUp(benchmark::State& state) {
-  testhost::Host& h = TheHost();
+  LinkedHost& h = TheHost();
   for (auto _ : state) {
     state.PauseTiming();
     h.WriteFile();
@@ -128,7 +128,7 @@ BENCHMARK(BM_Simulation_SetUp)->Unit(benchmark::kMillisecond);
 
 void BM_Simulation_Whole(benchmark::State& state) {
   Loaded model(state);
-  testhost::Host& h = TheHost();
+  LinkedHost& h = TheHost();
   for (auto _ : state) h.Simulate();
   if (h.fitset.Erreur != 0) state.SkipWithError("the simulation reported an error");
   PerSimulation(state);

@@ -17,15 +17,15 @@
 #include "platform/exchange_file.h"
 #include "platform/failure.h"
 #include "platform/variant.h"
-#include "support/host.h"
+#include "api/linked_host.h"
 
 namespace tarvo::fuzz {
 namespace {
 
-using testhost::Host;
+using Host = LinkedHost;
 
-testhost::Model SmallModel(int outputs) {
-  testhost::Model m;
+HostSheet SmallModel(int outputs) {
+  HostSheet m;
   m.intervals = kMaxIntervals;
   // The exponential scheme: it notices a step that can no longer move the time, so
   // arbitrary times (1e15 and its neighbour) cannot keep it stepping for ever.

@@ -1,5 +1,5 @@
 // Fuzz target: the four exported calls on host blocks derived from the input, through the
-// test host (tests/support/host.h), which builds the Variant tables at their full size (30
+// shared host (api/linked_host.h), which builds the Variant tables at their full size (30
 // intervals) so that every count the library accepts stays inside the host's own memory.
 //
 // Derived from the input: the six counts of BInitials (now and then any 16-bit value, beyond
@@ -20,12 +20,12 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "support/host.h"
+#include "api/linked_host.h"
 
 namespace tarvo::fuzz {
 namespace {
 
-using testhost::Host;
+using Host = LinkedHost;
 
 // Formula text assembled from fragments of the host language, so that most cells parse and
 // the model gets as far as the engines.
@@ -47,11 +47,11 @@ void SetCell(FuzzInput& in, VARIANT& v) {
     case 2:
     case 3:
     case 4:
-      Host::SetText(v, FormulaText(in));
+      SetHostText(LinkedOle(), v, FormulaText(in));
       return;
     case 5:
     case 6:
-      Host::SetText(v, in.Text(24));
+      SetHostText(LinkedOle(), v, in.Text(24));
       return;
     default: {
       static const VARTYPE kTypes[] = {VT_R8, VT_I2, VT_BOOL, VT_DATE, VT_NULL, VT_EMPTY};
@@ -78,13 +78,13 @@ double Value(FuzzInput& in) {
   return c >= 0xF8 ? in.Double() : (c - 64) / 16.0;
 }
 
-testhost::Model Settings(FuzzInput& in) {
+HostSheet Settings(FuzzInput& in) {
   static const char* const kMethods[] = {"RUNGE-KUTTA 4", "RUNGE-KUTTA 5", "RUNGE-KUTTA QC",
                                          "CHU-BERMAN", "runge-kutta 4", ""};
   static const double kTolerances[] = {1e-1, 1e-2, 1e-3, 0.0, -1.0, 10.0};
   static const double kTypes[] = {0.0, 1.0, 2.0, -1.0};
   static const double kMarquard[] = {0.01, 0.0, 1.0, 100.0};
-  testhost::Model m;
+  HostSheet m;
   m.intervals = kMaxIntervals;
   m.method = kMethods[in.Below(6)];
   m.tolerance = kTolerances[in.Below(6)];
@@ -96,13 +96,13 @@ testhost::Model Settings(FuzzInput& in) {
 }
 
 // The exchange file: NPoints records, or fewer now and then; at most 12.
-void Points(FuzzInput& in, testhost::Model& m, int16_t npoints, int16_t noutputs) {
+void Points(FuzzInput& in, HostSheet& m, int16_t npoints, int16_t noutputs) {
   int records = std::clamp<int>(npoints, 0, 12);
   if (records > 0 && in.Below(8) == 0) --records;
   const int outputs = Reach(noutputs, kMaxOutputs);
   double time = 0.0;
   for (int j = 0; j < records; ++j) {
-    testhost::Point p;
+    HostPoint p;
     const uint8_t c = in.Byte();
     p.interval = c >= 0xF0 ? in.Int16() : static_cast<int16_t>(1 + c % 3);
     time += 0.25 * in.Below(8);  // equal times too: that engine call reports 3
@@ -125,20 +125,21 @@ void Cells(FuzzInput& in, Host& h) {
     for (int k = 0; k <= intervals; ++k) SetCell(in, h.Parametres(p, k));
   for (int i = 1; i <= species; ++i) {
     for (int j = 1; j <= species; ++j) SetCell(in, h.Derivees(i, j));
-    SetCell(in, h.Derivees(i, testhost::kFreeTerm));
+    SetCell(in, h.Derivees(i, kFreeTermColumn));
   }
   for (int o = 0; o < Reach(h.initials.NSorties, kMaxOutputs); ++o)
     SetCell(in, h.sorties.Formula[o]);
   for (int a = 1; a <= Reach(h.initials.NAjustables, kMaxAdjustables); ++a) {
-    Host::SetText(*AdjName(&h.adjustables, a), in.Below(2) ? "A" + std::to_string(a) : "k");
+    SetHostText(LinkedOle(), *AdjName(&h.adjustables, a),
+                in.Below(2) ? "A" + std::to_string(a) : "k");
     h.adjustables.Value[a - 1] = Value(in);
-    if (in.Below(4) == 0) Host::SetText(h.EqualTo(a), FormulaText(in));
+    if (in.Below(4) == 0) SetHostText(LinkedOle(), h.EqualTo(a), FormulaText(in));
     h.adjustables.Adjustable[a - 1] = in.Int16();
   }
 }
 
 void Run(FuzzInput& in) {
-  testhost::Model m = Settings(in);
+  HostSheet m = Settings(in);
   const int16_t species = Count(in, 3), intervals = Count(in, 3), parameters = Count(in, 3),
                 adjustables = Count(in, 4), points = Count(in, 8), outputs = Count(in, 3);
   Points(in, m, points, outputs);

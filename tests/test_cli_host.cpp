@@ -341,6 +341,18 @@ TEST(CliHost, PutsErreurCodesIntoSentences) {
   EXPECT_NE(FitErreurText(1, "RUNGE-KUTTA QC", 0).find("no free adjustable"), std::string::npos);
   EXPECT_NE(FitErreurText(4, "RUNGE-KUTTA 4", 2).find("normal equations are singular"),
             std::string::npos);
+  // A method that cannot integrate the model: 9 with the refusal's message, not 9 faults.
+  f = {"EXACT", 10, 1, "model refused: method EXACT cannot integrate it: the free term of B reads A"};
+  lines = SetupErreurText(9, f, &faults);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "the library refused the model: method EXACT cannot integrate it: the free "
+                      "term of B reads A (Erreur 9)");
+  EXPECT_EQ(faults, 0);
+  // Code 1 of a fit with free adjustables is the engine's tolerance, not the solver's.
+  const std::string one = FitErreurText(1, "RUNGE-KUTTA 4", 2);
+  EXPECT_EQ(one.find("no free adjustable"), std::string::npos) << one;
+  EXPECT_NE(one.find("tolerance is not above"), std::string::npos) << one;
+  f = {"CHU-BERMAN", 10, 1, "NPoints 1200 above 1000"};
   EXPECT_NE(SetupErreurText(6000, f)[0].find("a point has a replicate count outside 0..10; and "
                                              "a point's interval is outside the model's "
                                              "intervals: NPoints 1200 above 1000 (Erreur 6000)"),

@@ -1,8 +1,12 @@
 // The host-record builder the tool and the test hosts share: where each described cell lands,
-// what unused cells hold, counts passed as they are, and every string it makes freed once.
+// what unused cells hold, counts passed as they are, and every string it makes freed once;
+// the exchange file's writer and reader; a sheet's rows.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "api/host_records.h"
 
@@ -119,6 +123,81 @@ TEST(HostRecords, FreesEveryStringItMadeExactlyOnce) {
     EXPECT_GT(g_made, g_freed);
   }
   EXPECT_EQ(g_freed, g_made);
+}
+
+// What the writer clips and what it passes as given, read back through the reader, in a folder
+// whose name is not ASCII (paths are UTF-8).
+TEST(HostRecords, WritesTheExchangeFileItReadsBack) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / std::filesystem::path(u8"tarvo données κ");
+  std::filesystem::create_directories(dir);
+  const std::u8string file = (dir / std::filesystem::path(u8"échange ß.dat")).u8string();
+  const std::string path(file.begin(), file.end());
+
+  std::vector<HostPoint> points(3);
+  points[0] = {1, 0.0, {{1.5, -2.0}, {}, {7.0}}, {}};
+  points[1].interval = 2;
+  points[1].time = 0.25;
+  points[1].replicates.assign(41, std::vector<double>(12, 3.0));  // 41 outputs, 12 replicates
+  points[2] = {-3, 1e300, {{4.0}}, {11, 0, -1}};                   // NRep as given
+  ASSERT_TRUE(WriteExchangeFile(path, points));
+  EXPECT_EQ(std::filesystem::file_size(dir / std::filesystem::path(u8"échange ß.dat")),
+            3 * sizeof(FileRecord));
+
+  std::vector<FileRecord> r;
+  ASSERT_TRUE(ReadExchangeFile(path, r));
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].Interval, 1);
+  EXPECT_EQ(r[0].NRep[0], 2);
+  EXPECT_EQ(r[0].NRep[1], 0);
+  EXPECT_EQ(r[0].NRep[2], 1);
+  EXPECT_EQ(r[0].YExp[0][1], -2.0);  // the library, not the writer, clamps the replicates
+  EXPECT_EQ(r[0].YExp[2][0], 7.0);
+  EXPECT_EQ(r[1].Interval, 2);
+  EXPECT_EQ(r[1].Time, 0.25);
+  EXPECT_EQ(r[1].NRep[39], 12);      // the count as given; the replicates stop at 10
+  EXPECT_EQ(r[1].YExp[39][9], 3.0);
+  EXPECT_EQ(r[1].YCalc[0], 0.0);     // outside the data every byte is zero
+  EXPECT_EQ(r[2].Interval, -3);
+  EXPECT_EQ(r[2].Time, 1e300);
+  EXPECT_EQ(r[2].NRep[0], 11);
+  EXPECT_EQ(r[2].NRep[2], -1);
+
+  // A file cut inside a record: the whole records only.
+  std::filesystem::resize_file(dir / std::filesystem::path(u8"échange ß.dat"),
+                               2 * sizeof(FileRecord) + 100);
+  ASSERT_TRUE(ReadExchangeFile(path, r));
+  EXPECT_EQ(r.size(), 2u);
+  std::filesystem::remove_all(dir);
+  EXPECT_FALSE(ReadExchangeFile(path, r));
+  EXPECT_TRUE(r.empty());
+  std::string error;
+  EXPECT_FALSE(WriteExchangeFile(path, points, &error));
+  EXPECT_NE(error.find("cannot create the exchange file"), std::string::npos) << error;
+}
+
+TEST(HostRecords, DescribesASheetRowByRow) {
+  HostSheet sheet;
+  sheet.intervals = 2;
+  sheet.species = {"A", "B"};
+  sheet.species_start = {{"A1"}};  // B has no formulas; A's second interval is empty
+  sheet.parameters = {"k"};
+  sheet.parameter_eqs = {{"A2", "A3"}};
+  sheet.adjustables = {{"a", 1.5, "", true}, {"b", 2.0, "A1*2", false}};
+  sheet.rates = {{1, kFreeTermColumn, "-P1"}};
+  sheet.points.resize(4);
+  const HostModel d = DescribeSheet(sheet, "x.dat");
+  EXPECT_EQ(d.points, 4);
+  EXPECT_EQ(d.species, 2);
+  ASSERT_EQ(d.especes.size(), 4u);  // A, A's two intervals, B
+  EXPECT_EQ(d.especes[2].column, 2);
+  EXPECT_EQ(d.especes[2].text, "");
+  EXPECT_EQ(d.especes[3].row, 2);
+  EXPECT_EQ(d.parametres[2].text, "A3");
+  EXPECT_EQ(d.derivees[0].column, 31);
+  ASSERT_EQ(d.adjustables.size(), 2u);
+  EXPECT_EQ(d.adjustables[1].equal_to, std::optional<std::string>("A1*2"));
+  EXPECT_FALSE(d.adjustables[1].adjustable);
 }
 
 }  // namespace

@@ -75,5 +75,33 @@ TEST(OutcomeCodes, ThousandsNoRefusalExplainsStayInTheRest) {
   EXPECT_EQ(FindOutcome(OutcomeStage::Engine, 4), nullptr);
 }
 
+// The same small value read after each call: what it stands for is the call's to say.
+TEST(OutcomeCodes, SmallValuesMeanWhatTheirCallMakesOfThem) {
+  const struct {
+    OutcomeCall call;
+    int32_t value;
+    std::vector<std::string> names;
+  } cases[] = {
+      {kAfterSetUp, 1, {"TooFewData"}},
+      {kAfterSimulation, 1, {"Tolerance"}},
+      {kAfterFit, 1, {"NoSystem", "Tolerance"}},
+      {kAfterSetUp, 9, {"Method"}},
+      {kAfterSimulation, 9, {}},
+      {kAfterFit, 3, {"NoPivot", "EmptyInterval"}},
+      {kAfterFit, 16, {"StepBudget"}},
+      {kAfterSetUp, 16, {}},  // formula faults
+  };
+  for (const auto& c : cases) {
+    const OutcomeMeanings m = MeaningsAfter(c.call, c.value);
+    std::vector<std::string> names;
+    for (int i = 0; i < m.count; ++i) names.push_back(m.codes[i]->name);
+    EXPECT_EQ(names, c.names) << "call " << int(c.call) << ", value " << c.value;
+  }
+  // Each method's engine words its statuses; an unknown status has no sentence.
+  EXPECT_NE(EngineStatusText(2, "RUNGE-KUTTA QC"), EngineStatusText(2, "RUNGE-KUTTA 4"));
+  EXPECT_EQ(EngineStatusText(2, "BDF"), FindOutcome(OutcomeStage::Engine, 2)->text);
+  EXPECT_TRUE(EngineStatusText(7, "RUNGE-KUTTA 4").empty());
+}
+
 }  // namespace
 }  // namespace tarvo

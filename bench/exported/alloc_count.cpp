@@ -173,11 +173,11 @@ void PrintRow(const std::string& example, const Row& r) {
 // collects the allocations of every Simulation and Ajustement.
 bool CountExample(const Library& lib, const Example& ex, const std::string& exchange,
                   bool verbose, long& after_setup) {
-  if (!WriteExchangeFile(ex, exchange)) {
+  HostBlocks h(lib, ex, exchange);
+  if (!h.FileExists()) {
     std::fprintf(stderr, "alloc_count: cannot write %s\n", exchange.c_str());
     return false;
   }
-  HostBlocks h(lib, ex, exchange);
   const BFitSet& fit = h.records.fitset;
   Row setup("Calcul_initial"), sims("Simulation"), fits("Ajustement");
   auto fail = [&](const char* call) {

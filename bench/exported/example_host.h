@@ -5,15 +5,19 @@
 // Only the exported interface is used: the five calls, the library's own OLE functions
 // (SysAllocStringLen, VariantInit, VariantClear: every string a library receives comes from
 // that library's allocator and goes back to it), and the record layouts of api/exports.h.
-// The blocks are made by the host-record builder (api/host_records.cpp, compiled into these
-// programs with platform/utf8.cpp), which calls nothing of the library but those functions.
+// The records, the exchange file and the calls are the shared host's (SheetHost of
+// api/host_records.cpp, compiled into these programs with platform/utf8.cpp), which calls
+// nothing of the library but those functions.
 //
-// The examples are examples/consecutive and examples/enzyme. Their descriptions are written
-// here by hand, cell for cell as `tarvo fit` fills them from the model files (names
-// translated into the library's notation: species n is Fn, adjustable n is An, spaces left
-// out; MaxIter 1; no start point, since the data begin at t0 = 0); the measured points are
-// read from the examples' data.csv. The fits these blocks give match `tarvo fit` on the same
-// examples bit for bit (values and SDs as fit.json prints them).
+// The examples are examples/consecutive and examples/enzyme. Their sheets are written here by
+// hand, cell for cell as `tarvo fit` fills them from the model files (names translated into
+// the library's notation: species n is Fn, adjustable n is An, spaces left out; MaxIter 1; no
+// start point, since the data begin at t0 = 0): these programs must not link the front end,
+// whose core would bring a second copy of the exported calls and OLE functions into a process
+// that loads libraries to compare them. The measured points are read from the examples'
+// data.csv by the front end's data reader (language/data_csv.cpp, standard library only,
+// compiled in). The fits match `tarvo fit` on the same examples bit for bit (values and SDs
+// as fit.json prints them).
 #pragma once
 
 #include <string>
@@ -28,12 +32,8 @@ namespace tarvo::bench {
 struct Library {
   std::string path;
   void* handle = nullptr;
-  decltype(&::Calcul_initial) calcul_initial = nullptr;
-  decltype(&::Simulation) simulation = nullptr;
-  decltype(&::Ajustement) ajustement = nullptr;
-  decltype(&::Fin) fin = nullptr;
-  decltype(&::Tarvo_last_failure) last_failure = nullptr;
-  HostOle ole;  // the library's SysAllocStringLen, VariantInit and VariantClear
+  HostCalls calls;  // the five exported calls
+  HostOle ole;      // the library's SysAllocStringLen, VariantInit and VariantClear
 
   Library() = default;
   Library(const Library&) = delete;
@@ -46,37 +46,11 @@ struct Library {
   std::string LastFailure() const;
 };
 
-struct ExampleAdjustable {
-  std::string name;
-  double value = 0;
-  bool free = false;
-};
-
-// One cell of Derivees: the coefficient of species j in the rate of species i (1-based).
-struct ExampleRate {
-  int i = 1, j = 1;
-  std::string text;
-};
-
-struct ExamplePoint {
-  int interval = 1;
-  double time = 0;
-  std::vector<std::vector<double>> replicates;  // [output][replicate]
-};
-
 struct Example {
   std::string name;
-  std::string method;
-  double tolerance = 0, type_erreur = 0, marquard = 0, precision = 0;
-  int max_calls = 0;  // Ajustement calls at most, as the model file's max_calls
-  int intervals = 1;
-  std::vector<std::string> species;
-  std::vector<std::vector<std::string>> starts;  // [species][interval - 1]
-  std::vector<ExampleAdjustable> adjustables;
-  std::vector<std::string> outputs;          // names, as the data columns are headed
-  std::vector<std::string> output_formulas;  // in the library's notation
-  std::vector<ExampleRate> rates;
-  std::vector<ExamplePoint> points;
+  int max_calls = 0;                 // Ajustement calls at most, as the model file's max_calls
+  std::vector<std::string> outputs;  // names, as the data columns are headed
+  HostSheet sheet;                   // formulas in the library's notation; MaxIter 1
 };
 
 // The examples with their data read from examples_dir/NAME/data.csv; false and a reason when
@@ -84,26 +58,14 @@ struct Example {
 bool ConsecutiveExample(const std::string& examples_dir, Example& out, std::string& error);
 bool EnzymeExample(const std::string& examples_dir, Example& out, std::string& error);
 
-// The blocks of one example for one library, at the example's start values. Text cells come
-// from the library's SysAllocStringLen and go back through its VariantClear.
-class HostBlocks {
+// The records of one example for one library, at the example's start values, with its points
+// written into exchange_path. Text cells come from the library's SysAllocStringLen and go
+// back through its VariantClear.
+class HostBlocks : public SheetHost {
  public:
-  HostBlocks(const Library& library, const Example& example, const std::string& exchange_path);
-
-  void CalculInitial();
-  void Simulate();
-  void Fit();
-  void Fin();
-
-  HostRecords records;
-
- private:
-  const Library& lib_;
+  HostBlocks(const Library& library, const Example& example, const std::string& exchange_path)
+      : SheetHost(example.sheet, library.calls, library.ole, exchange_path) {}
 };
-
-// Writes the example's points as the exchange file the library reads (Fin erases it, so a
-// fit that starts again writes it again). false when the file cannot be written.
-bool WriteExchangeFile(const Example& example, const std::string& path);
 
 // A fresh folder in the temporary directory for exchange files ("" when none can be made),
 // and its removal with everything in it.

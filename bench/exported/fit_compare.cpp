@@ -61,11 +61,11 @@ struct Timing {
 // One fit from the start values to Done. false, with a reason, when a step fails.
 bool RunFit(const Library& lib, const Example& ex, const std::string& exchange, Outcome& out,
             Timing& t, std::string& error) {
-  if (!WriteExchangeFile(ex, exchange)) {
+  HostBlocks h(lib, ex, exchange);
+  if (!h.FileExists()) {
     error = "cannot write " + exchange;
     return false;
   }
-  HostBlocks h(lib, ex, exchange);
   const BFitSet& fit = h.records.fitset;
   const BAjustables& adj = h.records.adjustables;
   const double s0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
@@ -96,8 +96,8 @@ bool RunFit(const Library& lib, const Example& ex, const std::string& exchange, 
   out.figures[0] = fit.ErreurCalc;
   out.figures[1] = fit.ErreurExp;
   out.figures[2] = fit.Coeff;
-  out.values.assign(adj.Value, adj.Value + ex.adjustables.size());
-  out.sds.assign(adj.SD, adj.SD + ex.adjustables.size());
+  out.values.assign(adj.Value, adj.Value + ex.sheet.adjustables.size());
+  out.sds.assign(adj.SD, adj.SD + ex.sheet.adjustables.size());
   const std::string failure = lib.LastFailure();
   h.Fin();
   if (out.erreur != 0 || out.done == 0) {
@@ -126,10 +126,10 @@ struct Series {
 // "  new: k1 = 0.29877036560538917 (SD 0.0015506480814464784) ..." for the free adjustables.
 std::string Values(const char* label, const Example& ex, const Outcome& o) {
   std::string line = std::string("  ") + label + ":";
-  for (size_t a = 0; a < ex.adjustables.size(); ++a) {
-    if (!ex.adjustables[a].free) continue;
+  for (size_t a = 0; a < ex.sheet.adjustables.size(); ++a) {
+    if (!ex.sheet.adjustables[a].adjustable) continue;
     char text[96];
-    std::snprintf(text, sizeof text, " %s = %.17g (SD %.17g)", ex.adjustables[a].name.c_str(),
+    std::snprintf(text, sizeof text, " %s = %.17g (SD %.17g)", ex.sheet.adjustables[a].name.c_str(),
                   o.values[a], o.sds[a]);
     line += text;
   }

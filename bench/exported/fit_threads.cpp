@@ -62,11 +62,11 @@ double RunFit(const Library& lib, const Example& ex, const std::string& exchange
     unsetenv("TARVO_THREADS");
   else
     setenv("TARVO_THREADS", threads.c_str(), 1);
-  if (!WriteExchangeFile(ex, exchange)) {
+  HostBlocks h(lib, ex, exchange);
+  if (!h.FileExists()) {
     error = "cannot write " + exchange;
     return -1;
   }
-  HostBlocks h(lib, ex, exchange);
   const BFitSet& fit = h.records.fitset;
   h.CalculInitial();
   double seconds = 0;
@@ -87,8 +87,8 @@ double RunFit(const Library& lib, const Example& ex, const std::string& exchange
   out.figures[0] = fit.ErreurCalc;
   out.figures[1] = fit.ErreurExp;
   out.figures[2] = fit.Coeff;
-  out.values.assign(h.records.adjustables.Value, h.records.adjustables.Value + ex.adjustables.size());
-  out.sds.assign(h.records.adjustables.SD, h.records.adjustables.SD + ex.adjustables.size());
+  out.values.assign(h.records.adjustables.Value, h.records.adjustables.Value + ex.sheet.adjustables.size());
+  out.sds.assign(h.records.adjustables.SD, h.records.adjustables.SD + ex.sheet.adjustables.size());
   const std::string failure = lib.LastFailure();
   h.Fin();
   if (out.erreur != 0 || out.done == 0) {

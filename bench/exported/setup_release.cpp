@@ -45,11 +45,11 @@ struct Series {
 // One Calcul_initial + Fin; false, with a reason, when the set-up fails.
 bool Pair(const Library& lib, const Example& ex, const std::string& exchange, Series& s,
           bool timed, std::string& error) {
-  if (!WriteExchangeFile(ex, exchange)) {
+  HostBlocks h(lib, ex, exchange);
+  if (!h.FileExists()) {
     error = "cannot write " + exchange;
     return false;
   }
-  HostBlocks h(lib, ex, exchange);
   const double w0 = Seconds(CLOCK_MONOTONIC);
   const double c0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
   h.CalculInitial();

@@ -21,7 +21,7 @@
 #include "api/instance.h"
 #include "engines/external/method_library.h"
 #include "library/driver.h"
-#include "support/host.h"
+#include "api/linked_host.h"
 
 namespace {
 
@@ -31,8 +31,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int kSpecies = 30;
 constexpr int kPoints = 1000;
 
-testhost::Model Network(const std::string& method, double tol) {
-  testhost::Model m;
+HostSheet Network(const std::string& method, double tol) {
+  HostSheet m;
   m.method = method;
   m.tolerance = tol;
   m.type_erreur = 0;
@@ -90,7 +90,7 @@ double MsPerCall(F&& f, double seconds) {
 }
 
 Figures Measure(const std::string& method, double tol, double seconds) {
-  testhost::Host host(Network(method, tol));
+  LinkedHost host(Network(method, tol));
   auto in = std::make_unique<Instance>();
   Figures f;
   Instance_setup(*in, &host.initials, &host.fitset, host.especes.data(), &host.adjustables,

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "Symbolic/limits.h"
+#include "api/limits.h"
 #include "language/text.h"
 
 namespace tarvo::frontend {

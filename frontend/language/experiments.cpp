@@ -5,7 +5,7 @@
 #include <cmath>
 #include <map>
 
-#include "Symbolic/limits.h"
+#include "api/limits.h"
 #include "language/formula_lex.h"
 #include "language/text.h"
 

@@ -3,10 +3,7 @@
 #include <memory>
 #include <new>
 
-#include "Symbolic/cells.h"
-#include "Symbolic/compil.h"
-#include "Symbolic/formula_pipeline.h"
-#include "Symbolic/primitives.h"
+#include "api/formula_inspection.h"
 
 namespace tarvo::frontend {
 

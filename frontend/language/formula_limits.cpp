@@ -1,6 +1,6 @@
 #include "language/formula_limits.h"
 
-#include "Symbolic/compiler.h"
+#include "api/formula_inspection.h"
 
 namespace tarvo::frontend {
 

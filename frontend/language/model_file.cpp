@@ -10,8 +10,8 @@
 
 #include <toml++/toml.h>
 
-#include "Symbolic/limits.h"
-#include "engines/methods.h"
+#include "api/limits.h"
+#include "api/methods.h"
 #include "session/erreur_text.h"
 #include "language/formula_limits.h"
 #include "language/names.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "Symbolic/limits.h"
+#include "api/limits.h"
 
 #include "language/names.h"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "Symbolic/limits.h"
+#include "api/limits.h"
 #include "language/experiments.h"
 #include "language/method_choice.h"
 #include "language/text.h"

@@ -13,7 +13,7 @@
 #include <memory>
 #include <set>
 
-#include "Symbolic/limits.h"
+#include "api/limits.h"
 #include "language/model_file.h"
 #include "language/model_text.h"
 #include "language/names.h"

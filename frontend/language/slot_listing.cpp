@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string_view>
 
-#include "Symbolic/cells.h"
-#include "Symbolic/limits.h"
-#include "platform/variant.h"
+#include "api/formula_inspection.h"
+#include "api/limits.h"
+#include "api/text.h"
 
 namespace tarvo::frontend {
 

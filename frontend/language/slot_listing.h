@@ -6,9 +6,7 @@
 
 #include <string>
 
-#include "Symbolic/cells.h"
-#include "Symbolic/compil.h"
-#include "Symbolic/notation.h"
+#include "api/formula_inspection.h"
 
 namespace tarvo::frontend {
 

@@ -1,12 +1,11 @@
 #include "session/erreur_text.h"
 
+#include <string_view>
+
 #include "api/outcome_codes.h"
-#include "engines/engine.h"
+#include "api/methods.h"
+#include "api/text.h"
 #include "engines/external.h"
-#include "engines/methods.h"
-#include "fitting/solvers.h"
-#include "library/erreur_codes.h"
-#include "platform/variant.h"
 
 namespace tarvo::frontend {
 
@@ -28,15 +27,6 @@ std::string MethodNames() {
 
 namespace {
 
-bool FixedSteps(const std::string& method) {
-  const MethodFacts* f = FactsForMethod(method);
-  return f && f->fixed_steps;
-}
-
-}  // namespace
-
-namespace {
-
 std::string Code(int e) { return " (Erreur " + std::to_string(e) + ")"; }
 
 const char* Text(OutcomeStage stage, int value) { return FindOutcome(stage, value)->text; }
@@ -53,14 +43,27 @@ int Refusals(const ErreurParts& parts) {
 // formula faults may sum to a thousand or more: only a sum of refusals alone is read as one.
 bool IsRefusal(const ErreurParts& parts) { return Refusals(parts) != 0 && parts.rest == 0; }
 
-std::string Refused(const ErreurParts& parts, const std::string& detail) {
+// The failure's message without the prefix the library gives every refusal.
+std::string RefusalDetail(const std::string& failure) {
+  constexpr std::string_view kPrefix = "model refused: ";
+  return failure.rfind(kPrefix, 0) == 0 ? failure.substr(kPrefix.size()) : failure;
+}
+
+std::string Refused(const ErreurParts& parts, const std::string& failure) {
   std::string what;
   for (int i = 0; i < parts.count; ++i) {
     if (parts.refusals[i]->value == kErreurNonFinite) continue;
     what += (what.empty() ? "" : "; and ") + std::string(parts.refusals[i]->text);
   }
+  const std::string detail = RefusalDetail(failure);
   return "the library refused the model: " + what + (detail.empty() ? "" : ": " + detail) +
          Code(Refusals(parts));
+}
+
+std::string EngineText(int status, const std::string& method) {
+  const std::string_view text = EngineStatusText(status, method);
+  if (text.empty()) return "the integration engine reported status " + std::to_string(status) + Code(status);
+  return std::string(text) + Code(status);
 }
 
 }  // namespace
@@ -75,7 +78,13 @@ std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* f
     return out;
   }
   int rest = erreur;
-  if (!KnownMethod(f.method)) {
+  // A refusal whose Erreur names no refusal of the thousands is the method's: a method that
+  // exists but cannot integrate this model, whose failure says why.
+  if (!f.refusal.empty() && parts.count == 0 && rest >= kErreurMethod) {
+    rest -= kErreurMethod;
+    out.push_back("the library refused the model: " + RefusalDetail(f.refusal) +
+                  Code(kErreurMethod));
+  } else if (!KnownMethod(f.method)) {
     rest -= kErreurMethod;
     out.push_back("method '" + f.method + "' is not one of " + MethodNames() +
                   " (exact spelling, capitals and spaces)" + Code(kErreurMethod));
@@ -83,8 +92,8 @@ std::vector<std::string> SetupErreurText(int erreur, const SetupFacts& f, int* f
   if (f.data_values < f.free_count) {
     rest -= kErreurTooFewData;
     out.push_back("only " + std::to_string(f.data_values) + " measured values for " +
-                  std::to_string(f.free_count) + " free adjustables: there must be at least " +
-                  "as many values as free adjustables" + Code(kErreurTooFewData));
+                  std::to_string(f.free_count) + " free adjustables: " +
+                  Text(OutcomeStage::SetUp, kErreurTooFewData) + Code(kErreurTooFewData));
   }
   if (rest > 0) {
     if (formula_faults) *formula_faults = rest;
@@ -107,35 +116,7 @@ std::string SimulationErreurText(int e, const std::string& method) {
     return Text(OutcomeStage::Refusal, kErreurNonFinite) + Code(kErreurNonFinite) +
            (engine == 0 ? "" : "; and " + SimulationErreurText(engine, method));
   }
-  const bool fixed = FixedSteps(method);
-  const bool qc = method == "RUNGE-KUTTA QC";
-  switch (e) {
-    case kStatusTolerance:
-      if (method == "CHU-BERMAN")
-        return "the integration's step size fell below 1e-130 (the equations are too stiff "
-               "for the tolerance, or a rate is not finite)" + Code(e);
-      return "the tolerance is not above the engine's floor (above 0" +
-             std::string(qc ? ", 1e-130 for RUNGE-KUTTA QC" : "") + ")" + Code(e);
-    case kStatusNotReached:
-      if (qc)
-        return "the integration took 1/tolerance steps (its limit) without reaching the next "
-               "point: a smaller tolerance allows more steps; or a rate is too fast for the time "
-               "scale of the points, or explodes" + Code(e);
-      if (fixed)
-        return "the integration could not advance the time (a step too small for the time "
-               "value, or a state that is not finite)" + Code(e);
-      return "the integration's step size collapsed below 1e-130 before the next point (the "
-             "equations are too stiff for the tolerance, or a rate is not finite)" + Code(e);
-    case kStatusEmptyInterval:
-      return Text(OutcomeStage::Engine, e) + Code(e);
-    case kStatusStepBudget:
-      return "an integration between two points took " + std::to_string(kMaxEngineSteps) +
-             " steps (the library's budget per call) without reaching the next point: the times "
-             "are far longer than the rates' time scale (times in ms or s for rates per min?), "
-             "or the tolerance is too small" + Code(e);
-    default:
-      return "the integration engine reported status " + std::to_string(e) + Code(e);
-  }
+  return EngineText(e, method);
 }
 
 std::string FitErreurText(int e, const std::string& method, int free_count) {
@@ -144,27 +125,31 @@ std::string FitErreurText(int e, const std::string& method, int free_count) {
   if (IsRefusal(parts)) return Refused(parts, "");
   if (HoldsRefusal(e, kErreurNonFinite) || e == kStatusStepBudget)
     return SimulationErreurText(e, method);
-  if (e == kSolverNoSystem && free_count == 0)
-    return Text(OutcomeStage::Solver, e) + std::string(" (mark some with free = true)") + Code(e);
-  const std::string engine = SimulationErreurText(e, method);
-  const bool fixed = FixedSteps(method);
-  switch (e) {
-    case 1:
-      return "the covariance matrix could not be inverted: no standard deviations (some free "
-             "adjustable has no effect on the data), or " + engine;
-    case 2:
-      return std::string("the fit's equations are singular: ") +
-             (free_count == 1 ? "the free adjustable has no effect on the data"
-                              : "the covariance matrix could not be inverted (some free "
-                                "adjustables have no effect on the data, or the same effect)") +
-             (fixed ? Code(e) : ", or " + engine);
-    case kSolverNoPivot:
-    case kSolverLastPivot:  // the data's times increase strictly, so 3 is the solver's
-      return Text(OutcomeStage::Solver, e) + std::string(" (fix one of them)") + Code(e);
-    default:
-      return "the fit reported Erreur " + std::to_string(e) + " (a sum of an engine status and "
-             "a solver code: " + engine + ")";
+  const OutcomeMeanings meanings = MeaningsAfter(kAfterFit, e);
+  if (meanings.count == 0)
+    return "the fit reported Erreur " + std::to_string(e) + " (a sum of an engine status and "
+           "a solver code: " + SimulationErreurText(e, method) + ")";
+  std::string text;
+  for (int i = 0; i < meanings.count; ++i) {
+    const OutcomeCode& c = *meanings.codes[i];
+    std::string part;
+    if (c.stage == OutcomeStage::Engine) {
+      // The data's times increase strictly, so 3 is the solver's.
+      if (c.value == kStatusEmptyInterval) continue;
+      part = std::string(EngineStatusText(c.value, method));
+    } else if (c.value == kSolverNoSystem) {
+      if (free_count > 0) continue;  // then 1 is the engine's
+      return std::string(c.text) + " (mark some with free = true)" + Code(e);
+    } else if (c.value == kSolverSingularOne && free_count == 1) {
+      part = "the fit's equations are singular: the free adjustable has no effect on the data";
+    } else if (c.value == kSolverNoPivot || c.value == kSolverLastPivot) {
+      part = std::string(c.text) + " (fix one of them)";
+    } else {
+      part = c.text;
+    }
+    text += (text.empty() ? "" : ", or ") + part;
   }
+  return text + Code(e);
 }
 
 }  // namespace tarvo::frontend

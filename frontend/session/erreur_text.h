@@ -1,7 +1,9 @@
-// Sentences for the library's Erreur codes. Erreur is a sum after Calcul_initial (formula
-// faults, 9 for an unknown method, 1 for too few data, round thousands for a refused model)
-// and a single status after Simulation (the last engine call) or Ajustement (engine or linear
-// solver); the front end knows the model, so it can tell the parts apart.
+// Sentences for the library's Erreur codes, formatted from the one table of outcome codes
+// (api/outcome_codes.h) with what the front end knows besides: the method's name, the counts
+// of data values and free adjustables, and the message of a refused set-up. Erreur is a sum
+// after Calcul_initial (formula faults, 9 for an unknown method or one that cannot integrate
+// the model, 1 for too few data, round thousands for a refused model) and a single status
+// after Simulation (the last engine call) or Ajustement (engine or linear solver).
 #pragma once
 
 #include <string>
@@ -19,7 +21,7 @@ struct SetupFacts {
   std::string method;
   int data_values = 0;   // replicate values in the data
   int free_count = 0;    // free adjustables
-  std::string refusal;   // text of a refusal from Tarvo_last_failure, if any
+  std::string refusal;   // message of a Refused failure of the set-up, if any
 };
 
 // One sentence per part of the sum; the part left over after the known causes is the

@@ -1,11 +1,8 @@
 #include "session/host_blocks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <algorithm>
-#include <cstring>
-#include <fstream>
-
 
 namespace tarvo::frontend {
 
@@ -92,50 +89,30 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
   BuildHostRecords(d, LinkedOle(), b);
 }
 
-// Both directions move the whole file in one call: a record is a few kilobytes, and a fit with
-// intervals writes and reads the file dozens of times.
 int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
                       const std::vector<double>& offsets, std::string& message) {
-  const int outputs = static_cast<int>(offsets.size());
-  std::vector<FileRecord> records(points.size());
+  std::vector<HostPoint> records(points.size());
   for (size_t j = 0; j < points.size(); ++j) {
     const DataPoint& p = points[j];
-    FileRecord& r = records[j];
-    std::memset(&r, 0, sizeof r);
-    r.Interval = static_cast<SmallInt>(p.interval);
-    r.Time = p.time;
-    for (int o = 0; o < outputs && o < static_cast<int>(p.values.size()); ++o) {
-      const auto& reps = p.values[static_cast<size_t>(o)];
-      r.NRep[o] = static_cast<SmallInt>(reps.size());
-      for (size_t k = 0; k < reps.size() && k < static_cast<size_t>(kMaxReplicates); ++k)
-        r.YExp[o][k] = reps[k] + offsets[static_cast<size_t>(o)];
-    }
+    HostPoint& r = records[j];
+    r.interval = p.interval;
+    r.time = p.time;
+    r.replicates.resize(std::min(offsets.size(), p.values.size()));
+    for (size_t o = 0; o < r.replicates.size(); ++o)
+      for (double y : p.values[o]) r.replicates[o].push_back(y + offsets[o]);
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    message = "cannot create the exchange file '" + path + "'";
-    return 2;
-  }
-  out.write(reinterpret_cast<const char*>(records.data()),
-            static_cast<std::streamsize>(records.size() * sizeof(FileRecord)));
-  out.close();
-  if (!out) {
-    message = "cannot write the exchange file '" + path + "'";
-    return 2;
-  }
-  return 0;
+  return tarvo::WriteExchangeFile(path, records, &message) ? 0 : 2;
 }
 
 int ReadSimulated(const std::string& path, int points, int outputs,
                   std::vector<std::vector<double>>& ycalc, std::string& message) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<FileRecord> records(static_cast<size_t>(std::max(points, 0)));
-  if (!in.read(reinterpret_cast<char*>(records.data()),
-               static_cast<std::streamsize>(records.size() * sizeof(FileRecord)))) {
+  std::vector<FileRecord> records;
+  if (!ReadExchangeFile(path, records) || records.size() < static_cast<size_t>(std::max(points, 0))) {
     message = "the exchange file '" + path + "' holds fewer than " + std::to_string(points) +
               " records";
     return 2;
   }
+  records.resize(static_cast<size_t>(std::max(points, 0)));
   ycalc.assign(records.size(), std::vector<double>(static_cast<size_t>(outputs)));
   for (size_t j = 0; j < records.size(); ++j)
     for (int o = 0; o < outputs; ++o) ycalc[j][o] = records[j].YCalc[o];

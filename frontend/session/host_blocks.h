@@ -3,7 +3,8 @@
 // library's exported SysAllocStringLen, so the library may free or replace them.
 //
 // The exchange file holds one 3616-byte record per point (interval, replicate counts, time,
-// replicates); ReadSimulated reads back the YCalc that Simulation wrote into it.
+// replicates), written and read by api/host_records.h; ReadSimulated reads back the YCalc
+// that Simulation wrote into it.
 #pragma once
 
 #include <string>

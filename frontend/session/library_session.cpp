@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include "api/instance.h"
-#include "platform/failure.h"
 #include "language/prepare.h"
 
 namespace tarvo::frontend {

@@ -3,8 +3,7 @@
 #include <cmath>
 
 #include "api/outcome_codes.h"
-#include "engines/methods.h"
-#include "library/erreur_codes.h"
+#include "api/methods.h"
 #include "language/text.h"
 
 namespace tarvo::frontend {

@@ -1,6 +1,12 @@
 #include "api/host_records.h"
 
+#include <atomic>
 #include <cstddef>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <system_error>
 
 namespace tarvo {
 
@@ -125,6 +131,169 @@ void FreeHostRecords(HostRecords& r) {
   }
   for (VARIANT& v : r.sorties.Formula) ole.clear(&v);
 }
+
+// ---------------------------------------------------------------------------------------
+// The exchange file.
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path PathOf(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+// Test and benchmark processes run side by side: a random tag per process keeps their files
+// apart.
+std::string FreshPath() {
+  static const std::string tag = std::to_string(std::random_device{}());
+  static std::atomic<int> counter{0};
+  std::error_code ec;
+  fs::path dir = fs::temp_directory_path(ec);
+  if (ec) dir = ".";
+  return Utf8Of(dir / ("tarvo-host-" + tag + "-" + std::to_string(counter.fetch_add(1)) + ".dat"));
+}
+
+FileRecord RecordOf(const HostPoint& p) {
+  FileRecord r;
+  std::memset(&r, 0, sizeof r);
+  r.Interval = static_cast<SmallInt>(p.interval);
+  r.Time = p.time;
+  for (size_t o = 0; o < p.replicates.size() && o < static_cast<size_t>(kMaxOutputs); ++o) {
+    const std::vector<double>& reps = p.replicates[o];
+    r.NRep[o] = static_cast<SmallInt>(reps.size());
+    for (size_t k = 0; k < reps.size() && k < static_cast<size_t>(kMaxReplicates); ++k)
+      r.YExp[o][k] = reps[k];
+  }
+  for (size_t o = 0; o < p.nrep.size() && o < static_cast<size_t>(kMaxOutputs); ++o)
+    r.NRep[o] = p.nrep[o];
+  return r;
+}
+
+}  // namespace
+
+bool WriteExchangeFile(const std::string& path, const std::vector<HostPoint>& points,
+                       std::string* error) {
+  std::vector<FileRecord> records;
+  records.reserve(points.size());
+  for (const HostPoint& p : points) records.push_back(RecordOf(p));
+  std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
+  if (!out) {
+    if (error) *error = "cannot create the exchange file '" + path + "'";
+    return false;
+  }
+  out.write(reinterpret_cast<const char*>(records.data()),
+            static_cast<std::streamsize>(records.size() * sizeof(FileRecord)));
+  out.close();
+  if (!out) {
+    if (error) *error = "cannot write the exchange file '" + path + "'";
+    return false;
+  }
+  return true;
+}
+
+bool ReadExchangeFile(const std::string& path, std::vector<FileRecord>& records) {
+  records.clear();
+  std::ifstream in(PathOf(path), std::ios::binary | std::ios::ate);
+  if (!in) return false;
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  records.resize(static_cast<size_t>(size) / sizeof(FileRecord));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(records.data()),
+          static_cast<std::streamsize>(records.size() * sizeof(FileRecord)));
+  if (!in) records.clear();
+  return static_cast<bool>(in);
+}
+
+// ---------------------------------------------------------------------------------------
+// Sheets and their host.
+
+namespace {
+
+const std::string& At(const std::vector<std::string>& v, size_t i) {
+  static const std::string empty;
+  return i < v.size() ? v[i] : empty;
+}
+
+void Rows(const std::vector<std::string>& names,
+          const std::vector<std::vector<std::string>>& by_row, int intervals,
+          std::vector<HostCell>& cells) {
+  for (size_t r = 0; r < names.size(); ++r) {
+    const int row = static_cast<int>(r) + 1;
+    cells.push_back({row, 0, names[r]});
+    if (r >= by_row.size()) continue;
+    for (int k = 1; k <= intervals; ++k) cells.push_back({row, k, At(by_row[r], k - 1)});
+  }
+}
+
+}  // namespace
+
+HostModel DescribeSheet(const HostSheet& m, const std::string& file_name) {
+  HostModel d;
+  static_cast<HostSettings&>(d) = m;
+  d.file_name = file_name;
+  d.species = static_cast<int>(m.species.size());
+  d.intervals = m.intervals;
+  d.parameters = static_cast<int>(m.parameters.size());
+  d.points = static_cast<int>(m.points.size());
+  Rows(m.species, m.species_start, m.intervals, d.especes);
+  Rows(m.parameters, m.parameter_eqs, m.intervals, d.parametres);
+  for (const HostSheet::Rate& r : m.rates) d.derivees.push_back({r.i, r.j, r.text});
+  for (const HostSheet::Adjustable& a : m.adjustables)
+    d.adjustables.push_back({a.name, a.value, 0.0, a.adjustable, a.equal_to});
+  d.outputs.assign(m.outputs.begin(), m.outputs.end());
+  return d;
+}
+
+SheetHost::SheetHost(const HostSheet& sheet, const HostCalls& c, const HostOle& ole,
+                     std::string file)
+    : model(sheet), path(std::move(file)), calls(c), owns_path_(path.empty()) {
+  if (owns_path_) path = FreshPath();
+  BuildHostRecords(DescribeSheet(model, path), ole, records);
+  WriteFile();
+}
+
+SheetHost::~SheetHost() {
+  std::error_code ignored;
+  if (owns_path_) fs::remove(PathOf(path), ignored);
+}
+
+void SheetHost::CalculInitial() {
+  calls.calcul_initial(&initials, &fitset, especes.data(), &adjustables, parametres.data(),
+                       &sorties, derivees.data());
+}
+
+void SheetHost::Simulate() { calls.simulation(&initials, &fitset, nullptr, &adjustables); }
+
+void SheetHost::Fit() { calls.ajustement(&initials, &fitset, nullptr, &adjustables); }
+
+void SheetHost::Fin(int16_t mode) { calls.fin(&mode); }
+
+int32_t SheetHost::Failure(std::string* message) const {
+  char buffer[1024] = {0};
+  const int32_t kind = calls.last_failure(buffer, sizeof buffer);
+  if (message) *message = buffer;
+  return kind;
+}
+
+std::vector<FileRecord> SheetHost::ReadFile() const {
+  std::vector<FileRecord> records;
+  ReadExchangeFile(path, records);
+  return records;
+}
+
+bool SheetHost::FileExists() const {
+  std::error_code ec;
+  return fs::exists(PathOf(path), ec);
+}
+
+bool SheetHost::WriteFile() const { return WriteExchangeFile(path, model.points); }
 
 VARIANT& EspecesCell(HostRecords& r, int s, int k) {
   return r.especes[static_cast<size_t>(k) * kEspecesRows + (s - 1)];

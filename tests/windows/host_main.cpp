@@ -10,9 +10,9 @@
 //   host [--library PATH] [--write-reference FILE | --reference FILE]
 //
 // It prints one line per check and closes with "N passed, M failed"; the exit status is 0
-// only when nothing failed. The records come from the library's host-record builder
-// (api/host_records.cpp, compiled into this program with platform/utf8.cpp), which makes its
-// cells with whichever OLE functions this program bound.
+// only when nothing failed. The records and the exchange file come from the library's shared
+// host code (api/host_records.cpp, compiled into this program with platform/utf8.cpp), which
+// makes its cells with whichever OLE functions this program bound.
 #include <cinttypes>
 #include <cmath>
 #include <cstddef>
@@ -58,19 +58,9 @@ Ole g_ole;
 // ---------------------------------------------------------------------------------------
 // The library's calls.
 
-using CalculInitialFn = void (*)(BInitials*, BFitSet*, VARIANT*, BAjustables*, VARIANT*,
-                                 BSorties*, VARIANT*);
-using SimulationFn = void (*)(BInitials*, BFitSet*, void*, BAjustables*);
-using FinFn = void (*)(int16_t*);
-using LastFailureFn = int32_t (*)(char*, int32_t);
-
 struct Library {
   void* module = nullptr;
-  CalculInitialFn calcul_initial = nullptr;
-  SimulationFn simulation = nullptr;
-  SimulationFn ajustement = nullptr;
-  FinFn fin = nullptr;
-  LastFailureFn last_failure = nullptr;
+  tarvo::HostCalls calls;
 };
 Library g_lib;
 
@@ -200,7 +190,7 @@ std::map<std::string, double> g_results;
 
 int32_t LastFailure(std::string* message = nullptr) {
   char buffer[512];
-  const int32_t kind = g_lib.last_failure(buffer, sizeof buffer);
+  const int32_t kind = g_lib.calls.last_failure(buffer, sizeof buffer);
   if (message) *message = buffer;
   return kind;
 }
@@ -247,10 +237,6 @@ void MakeDirectory(const std::u16string& p) { CreateDirectoryW(Wide(p).c_str(), 
 bool Exists(const std::u16string& p) {
   return GetFileAttributesW(Wide(p).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
-std::FILE* OpenFile(const std::u16string& p, const wchar_t* mode) {
-  return _wfopen(Wide(p).c_str(), mode);
-}
-#define MODE(m) L##m
 #else
 std::u16string CurrentDirectory() {
   char buffer[4096];
@@ -263,10 +249,6 @@ bool Exists(const std::u16string& p) {
   struct stat info {};
   return stat(Utf8(p).c_str(), &info) == 0;
 }
-std::FILE* OpenFile(const std::u16string& p, const char* mode) {
-  return std::fopen(Utf8(p).c_str(), mode);
-}
-#define MODE(m) m
 #endif
 
 // ---------------------------------------------------------------------------------------
@@ -351,30 +333,18 @@ void BuildModel(Model& m, const std::u16string& file, const char16_t* method) {
 void FreeModel(Model& m) { tarvo::FreeHostRecords(m); }
 
 bool WriteExchangeFile(const std::u16string& path) {
-  std::FILE* f = OpenFile(path, MODE("wb"));
-  if (!f) return false;
+  std::vector<tarvo::HostPoint> points;
   for (const Point& p : kPoints) {
-    FileRecord r{};
-    r.Interval = p.interval;
-    r.Time = p.time;
-    r.NRep[0] = 2;
-    r.NRep[1] = p.time > 0 ? 2 : 0;
-    for (int k = 0; k < 2; ++k) {
-      r.YExp[0][k] = p.a[k];
-      r.YExp[1][k] = p.b[k];
-    }
-    std::fwrite(&r, sizeof r, 1, f);
+    tarvo::HostPoint h{p.interval, p.time, {{p.a[0], p.a[1]}, {}}, {}};
+    if (p.time > 0) h.replicates[1] = {p.b[0], p.b[1]};
+    points.push_back(h);
   }
-  return std::fclose(f) == 0;
+  return tarvo::WriteExchangeFile(Utf8(path), points);
 }
 
 bool ReadExchangeFile(const std::u16string& path, std::vector<FileRecord>& records) {
-  std::FILE* f = OpenFile(path, MODE("rb"));
-  if (!f) return false;
-  records.assign(kNPoints, FileRecord{});
-  const std::size_t n = std::fread(records.data(), sizeof(FileRecord), kNPoints, f);
-  std::fclose(f);
-  return n == static_cast<std::size_t>(kNPoints);
+  return tarvo::ReadExchangeFile(Utf8(path), records) &&
+         records.size() >= static_cast<std::size_t>(kNPoints);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -387,13 +357,13 @@ struct Paths {
 
 uint32_t CallCalculInitial(Model& m) {
   return Guard([&] {
-    g_lib.calcul_initial(&m.initials, &m.fitset, m.especes.data(), &m.adjustables,
+    g_lib.calls.calcul_initial(&m.initials, &m.fitset, m.especes.data(), &m.adjustables,
                          m.parametres.data(), &m.sorties, m.derivees.data());
   });
 }
 
 uint32_t CallFin(int16_t mode) {
-  return Guard([&] { g_lib.fin(&mode); });
+  return Guard([&] { g_lib.calls.fin(&mode); });
 }
 
 void RecordSimulation(const std::string& tag, const Model& m,
@@ -433,7 +403,7 @@ void SimulateWith(const Paths& paths, const char16_t* method) {
     FreeModel(m);
     return;
   }
-  code = Guard([&] { g_lib.simulation(&m.initials, &m.fitset, nullptr, &m.adjustables); });
+  code = Guard([&] { g_lib.calls.simulation(&m.initials, &m.fitset, nullptr, &m.adjustables); });
   std::vector<FileRecord> records;
   const bool read = ReadExchangeFile(paths.file, records);
   Check(code == 0 && m.fitset.Erreur == 0 && read && TextOf(m.fitset.Method) == method,
@@ -465,12 +435,12 @@ void Fit(const Paths& paths) {
   WriteExchangeFile(paths.file);
   uint32_t code = CallCalculInitial(m);
   if (code == 0 && m.fitset.Erreur == 0) {
-    code = Guard([&] { g_lib.simulation(&m.initials, &m.fitset, nullptr, &m.adjustables); });
+    code = Guard([&] { g_lib.calls.simulation(&m.initials, &m.fitset, nullptr, &m.adjustables); });
   }
   const double start = m.fitset.ErreurCalc;
   int iterations = 0;
   while (code == 0 && m.fitset.Erreur == 0 && m.fitset.Done == 0 && iterations < 50) {
-    code = Guard([&] { g_lib.ajustement(&m.initials, &m.fitset, nullptr, &m.adjustables); });
+    code = Guard([&] { g_lib.calls.ajustement(&m.initials, &m.fitset, nullptr, &m.adjustables); });
     ++iterations;
   }
   const double* sd = m.adjustables.SD;
@@ -532,7 +502,7 @@ void MissingExchangeFile(const Paths& paths) {
 #if defined(_WIN32)
   g_continued_code = 0;
   void* handler = AddVectoredExceptionHandler(1, ContinueLibraryFailures);
-  g_lib.calcul_initial(&m.initials, &m.fitset, m.especes.data(), &m.adjustables,
+  g_lib.calls.calcul_initial(&m.initials, &m.fitset, m.especes.data(), &m.adjustables,
                        m.parametres.data(), &m.sorties, m.derivees.data());
   RemoveVectoredExceptionHandler(handler);
   const uint32_t code = g_continued_code;
@@ -561,8 +531,8 @@ void MissingExchangeFile(const Paths& paths) {
 
 void LastFailureBuffer() {
   char tiny[4] = {'x', 'x', 'x', 'x'};
-  const int32_t kind = g_lib.last_failure(tiny, 3);
-  const int32_t bare = g_lib.last_failure(nullptr, 0);
+  const int32_t kind = g_lib.calls.last_failure(tiny, 3);
+  const int32_t bare = g_lib.calls.last_failure(nullptr, 0);
   Check(kind == 1 && bare == 1 && std::strlen(tiny) <= 2 && tiny[3] == 'x',
         "Tarvo_last_failure truncates and terminates its message");
 }
@@ -681,11 +651,11 @@ bool LoadTarvo(const char* path) {
   Bind(g_ole.cells.clear, "VariantClear");
 #endif
   if (!g_lib.module) return false;
-  Bind(g_lib.calcul_initial, "Calcul_initial");
-  Bind(g_lib.simulation, "Simulation");
-  Bind(g_lib.ajustement, "Ajustement");
-  Bind(g_lib.fin, "Fin");
-  Bind(g_lib.last_failure, "Tarvo_last_failure");
+  Bind(g_lib.calls.calcul_initial, "Calcul_initial");
+  Bind(g_lib.calls.simulation, "Simulation");
+  Bind(g_lib.calls.ajustement, "Ajustement");
+  Bind(g_lib.calls.fin, "Fin");
+  Bind(g_lib.calls.last_failure, "Tarvo_last_failure");
   return true;
 }
 
@@ -704,8 +674,8 @@ int main(int argc, char** argv) {
   const bool loaded = LoadTarvo(library);
   Check(loaded, "load the library");
   if (!loaded) return 1;
-  const bool all_calls = g_lib.calcul_initial && g_lib.simulation && g_lib.ajustement &&
-                         g_lib.fin && g_lib.last_failure;
+  const bool all_calls = g_lib.calls.calcul_initial && g_lib.calls.simulation && g_lib.calls.ajustement &&
+                         g_lib.calls.fin && g_lib.calls.last_failure;
   Check(all_calls, "the four calls and Tarvo_last_failure are exported by name");
   if (!all_calls) {
     std::printf("%d passed, %d failed\n", g_passed, g_failed + 1);

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <memory>
 
-#include "Symbolic/limits.h"
+#include "api/limits.h"
 
 #include "tarvo/command.h"
 #include "session/erreur_text.h"
