@@ -15,6 +15,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -28,6 +29,8 @@
 #include "analysis/simulate_run.h"
 #include "language/model_warnings.h"
 #include "results/batch_summary.h"
+#include "language/sbml_export.h"
+#include "language/sbml_import.h"
 #include "results/plot_data.h"
 #include "results/report.h"
 #include "session/erreur_text.h"
@@ -195,6 +198,26 @@ Model ReadModelString(const std::string& text, const std::string& name) {
   std::string message;
   if (ReadModelText(text, name, m, message) != 0) ThrowInput({message});
   return m;
+}
+
+// The model file (TOML text) of an SBML file, as `tarvo import` writes it.
+std::string ImportSbml(const std::string& path) {
+  SbmlImport out;
+  SbmlDiagnostic why;
+  if (ImportSbmlFile(path, out, why) != 0) ThrowInput({DiagnosticText(path, why)});
+  return out.toml;
+}
+
+// The model as SBML Level 3 Version 2, its declared adjustables at values (by name; others
+// keep the model file's values).
+std::string ExportSbmlText(const Model& model, const std::map<std::string, double>& values) {
+  Model m = model;
+  for (auto& a : m.adjustables)
+    if (const auto it = values.find(a.name); it != values.end()) a.value = it->second;
+  std::string xml;
+  std::vector<std::string> problems;
+  if (ExportSbml(m, xml, problems) != 0) ThrowInput(problems);
+  return xml;
 }
 
 py::list Adjustables(const Model& m) {
@@ -430,6 +453,8 @@ PYBIND11_MODULE(_core, m) {
                              [](const Model& md) { return !md.experiments.empty(); });
   m.def("read_model", &ReadModelFile, py::arg("path"));
   m.def("read_model_text", &ReadModelString, py::arg("text"), py::arg("name"));
+  m.def("import_sbml", &ImportSbml, py::arg("path"));
+  m.def("export_sbml", &ExportSbmlText, py::arg("model"), py::arg("values"));
 
   // The result types, read-only, as results/fit_result.h declares them.
   py::class_<Figures>(m, "Figures")

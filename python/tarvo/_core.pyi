@@ -1,5 +1,5 @@
 # Types of tarvo._core, the extension module over the front end's library (python/src/core.cpp).
-from typing import Callable, List, Optional, Sequence, Tuple, Union
+from typing import Callable, Dict, List, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -20,6 +20,8 @@ class ModelFile:
 
 def read_model(path: str) -> ModelFile: ...
 def read_model_text(text: str, name: str) -> ModelFile: ...
+def import_sbml(path: str) -> str: ...
+def export_sbml(model: ModelFile, values: Dict[str, float]) -> str: ...
 
 class Figures:
     erreur_calc: float

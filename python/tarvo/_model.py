@@ -139,6 +139,29 @@ class Model:
         return cls(_core.read_model(os.fspath(path)))
 
     @classmethod
+    def from_sbml(cls, path: PathLike) -> "Model":
+        """Read an SBML file (Level 2 or 3), translated as ``tarvo import`` translates it.
+
+        Parameters
+        ----------
+        path : str or os.PathLike
+            The SBML file. The model has no data file: give ``data`` to :meth:`fit`, or
+            simulate it on ``times``.
+
+        Raises
+        ------
+        InputError
+            The file cannot be read, or uses what the model language cannot hold (the
+            message names the construct and the element's id).
+        """
+        path = os.fspath(path)
+        return cls(_core.read_model_text(_core.import_sbml(path), path))
+
+    def to_sbml(self) -> str:
+        """The model at its file's values as SBML Level 3 Version 2 (``tarvo export``)."""
+        return _core.export_sbml(self._model, {})
+
+    @classmethod
     def from_dict(cls, d: Mapping, name: str = "<dict>") -> "Model":
         """A model from a dict of the model file's structure.
 
@@ -272,7 +295,7 @@ class Model:
             bool(profiles), progress)
         for w in model_warnings:
             warnings.warn(w, RuntimeWarning, stacklevel=2)
-        result = FitResult(run, model_warnings)
+        result = FitResult(run, model_warnings, model=self._model)
         if not result.converged:
             warnings.warn(f"the fit {result.outcome}: {result.message}" if result.message
                           else f"the fit {result.outcome}", RuntimeWarning, stacklevel=2)

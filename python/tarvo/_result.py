@@ -26,8 +26,10 @@ class FitResult:
     result (``tarvo._core.FitResultData``) for anything not shown here.
     """
 
-    def __init__(self, run: _core.FitRun, warnings: Optional[List[str]] = None):
+    def __init__(self, run: _core.FitRun, warnings: Optional[List[str]] = None,
+                 model: Optional[_core.ModelFile] = None):
         self._run = run
+        self._model = model
         #: The model's warnings, raised as RuntimeWarnings by the fit.
         self.warnings: List[str] = list(warnings or [])
         self.data: _core.FitResultData = run.result
@@ -173,6 +175,13 @@ class FitResult:
     def report(self) -> str:
         """The text ``tarvo fit`` prints before naming the files it wrote."""
         return self._run.report()
+
+    def to_sbml(self) -> str:
+        """The fitted model as SBML Level 3 Version 2: the model file with every declared
+        adjustable at its fitted value (``tarvo export`` of the fitted model)."""
+        if self._model is None:
+            raise ValueError("this result does not know its model")
+        return _core.export_sbml(self._model, {k: float(v) for k, v in self.values.items()})
 
     def to_json(self) -> str:
         """The text of fit.json, as ``tarvo fit`` writes it (for saving)."""

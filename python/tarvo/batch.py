@@ -159,6 +159,9 @@ def _keep_freed_memory():
 def fit_one(job):
     """Fits one task (a dict of _tasks) on the worker that runs it: a dict, never raises."""
     _keep_freed_memory()
+    # The tasks already run side by side, one per worker thread or process: each fit's own
+    # threads would only crowd the cores (a TARVO_THREADS of the user's own is kept).
+    os.environ.setdefault("TARVO_THREADS", "1")
     t0 = time.perf_counter()
     try:
         import tarvo

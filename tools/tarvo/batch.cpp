@@ -93,6 +93,9 @@ pid_t Launch(const BatchRow& row, std::string& message) {
     if (out >= 0) dup2(out, 1);
     if (err >= 0) dup2(err, 2);
     signal(SIGINT, SIG_DFL);
+    // The fits already run side by side, one per process: each fit's own worker threads would
+    // only crowd the cores (a TARVO_THREADS of the user's own is kept).
+    setenv("TARVO_THREADS", "1", 0);
     execv("/proc/self/exe", argv.data());
     std::fprintf(stderr, "tarvo: error: cannot run /proc/self/exe: %s\n", std::strerror(errno));
     _exit(2);
