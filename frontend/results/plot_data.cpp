@@ -12,8 +12,15 @@ PlotData BuildPlotData(const Prepared& p, const std::vector<std::vector<double>>
   d.log_y = p.model.log_y;
   d.time_label = p.model.time_label;
   d.relative_residuals = p.model.error_type > 0;
+  std::vector<bool> starts_experiment(p.data.points.size(), false);
+  for (const ExperimentSpan& x : p.experiments) {
+    if (x.first_point < 0 || static_cast<size_t>(x.first_point) >= p.data.points.size()) continue;
+    starts_experiment[x.first_point] = true;
+    d.experiment_starts.push_back(p.data.points[x.first_point].time);
+    d.experiment_names.push_back(x.name);
+  }
   for (size_t j = 1; j < p.data.points.size(); ++j)
-    if (p.data.points[j].interval != p.data.points[j - 1].interval)
+    if (p.data.points[j].interval != p.data.points[j - 1].interval && !starts_experiment[j])
       d.boundaries.push_back(p.data.points[j].time);
   for (size_t o = 0; o < p.model.outputs.size(); ++o) {
     Panel panel;

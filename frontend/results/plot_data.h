@@ -23,7 +23,11 @@ struct PlotData {
   bool log_y = false;
   std::string time_label = "time";
   bool relative_residuals = false;  // residuals in % of the simulated value
-  std::vector<double> boundaries;   // times at which intervals 2, 3, ... begin
+  std::vector<double> boundaries;   // times at which intervals 2, 3, ... begin, within a run
+  // Where each experiment of a model with experiments begins on the common time axis, and its
+  // name: drawn unlike the interval boundaries, which are additions within one run.
+  std::vector<double> experiment_starts;
+  std::vector<std::string> experiment_names;
   std::vector<Panel> panels;
 };
 

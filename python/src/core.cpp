@@ -334,7 +334,9 @@ py::dict PlotDict(const FitRun& run) {
   return py::dict(py::arg("title") = d.title, py::arg("log_y") = d.log_y,
                   py::arg("time_label") = d.time_label,
                   py::arg("relative_residuals") = d.relative_residuals,
-                  py::arg("boundaries") = d.boundaries, py::arg("panels") = panels,
+                  py::arg("boundaries") = d.boundaries,
+                  py::arg("experiment_starts") = d.experiment_starts,
+                  py::arg("experiment_names") = d.experiment_names, py::arg("panels") = panels,
                   py::arg("curve_problem") = why);
 }
 

@@ -1,6 +1,7 @@
 """The picture of a fit with matplotlib, from the same plot data the command draws with
 PLplot: one column per output, the measurements and the curve above, the residuals below,
-the interval boundaries as dashed lines."""
+the interval boundaries as dashed lines and, for a model with experiments, each experiment's
+start as a solid line with its name."""
 
 
 def draw(plt, d):
@@ -18,6 +19,13 @@ def draw(plt, d):
         for b in d["boundaries"]:
             top.axvline(b, ls="--", color="grey", lw=0.8)
             bottom.axvline(b, ls="--", color="grey", lw=0.8)
+        for n, (t, name) in enumerate(zip(d.get("experiment_starts", []),
+                                          d.get("experiment_names", []))):
+            if n > 0:
+                top.axvline(t, color="black", lw=1)
+                bottom.axvline(t, color="black", lw=1)
+            top.annotate(name, (t, 1), xycoords=("data", "axes fraction"), va="top",
+                         ha="left", fontsize="small")
         if d["log_y"]:
             top.set_yscale("log")
         top.set_title(p["name"])

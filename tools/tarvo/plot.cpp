@@ -56,7 +56,7 @@ void Line(const std::vector<double>& x, const std::vector<double>& y) {
   if (x.size() >= 2) plline(static_cast<PLINT>(x.size()), x.data(), y.data());
 }
 
-void Boundaries(const PlotData& d, double ylo, double yhi) {
+void Boundaries(const PlotData& d, double ylo, double yhi, bool label) {
   plcol0(kBoundary);
   pllsty(2);
   for (double t : d.boundaries) {
@@ -64,6 +64,14 @@ void Boundaries(const PlotData& d, double ylo, double yhi) {
     plline(2, x, y);
   }
   pllsty(1);
+  // Experiment starts: solid, in ink, each named at the top of the panel it crosses.
+  plcol0(kInk);
+  for (size_t k = 0; k < d.experiment_starts.size(); ++k) {
+    const double t = d.experiment_starts[k];
+    const double x[2] = {t, t}, y[2] = {ylo, yhi};
+    if (k > 0) plline(2, x, y);
+    if (label) plptex(t, yhi - 0.06 * (yhi - ylo), 1, 0, -0.1, Escape(d.experiment_names[k]).c_str());
+  }
 }
 
 void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double top,
@@ -84,7 +92,7 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
   yr.Finish(0.06);
   plvpor(0.11, 0.96, top - 0.60 * height, top - 0.02 * height);
   plwind(xlo, xhi, yr.lo, yr.hi);
-  Boundaries(d, yr.lo, yr.hi);
+  Boundaries(d, yr.lo, yr.hi, true);
   plcol0(kCurve);
   plwidth(2.0);
   for (size_t k = 0; k < cy.size(); ++k) {
@@ -109,7 +117,7 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
   const double rmax = std::isfinite(rr.hi) && rr.hi > 0 ? rr.hi * 1.15 : 1.0;
   plvpor(0.11, 0.96, top - 0.92 * height, top - 0.70 * height);
   plwind(xlo, xhi, -rmax, rmax);
-  Boundaries(d, -rmax, rmax);
+  Boundaries(d, -rmax, rmax, false);
   plcol0(kZero);
   const double zx[2] = {xlo, xhi}, zy[2] = {0, 0};
   plline(2, zx, zy);
@@ -151,7 +159,10 @@ void DrawOne(const PlotData& d, const char* device, const std::string& file) {
   plmtex("t", -1.6, 0.5, 0.5, Escape(d.title).c_str());
   plcol0(kBoundary);
   plmtex("t", -3.2, 0.5, 0.5,
-         "points: measured replicates   line: model   dashes: interval boundaries");
+         d.experiment_starts.empty()
+             ? "points: measured replicates   line: model   dashes: interval boundaries"
+             : "points: measured replicates   line: model   solid: experiments   dashes: "
+               "interval boundaries");
 
   const double top = 1.0 - 90.0 / height, bottom = 55.0 / height;
   const double block = (top - bottom) / n;
