@@ -222,3 +222,23 @@ TEST(FitJson, CarriesSEIntervalsCorrelationAndCriteria) {
 }
 
 }  // namespace
+
+// The residual sums behind SE, AIC and the lack-of-fit test count the values the fit counts:
+// an output's offset shifts what the library weighs, so points whose data sit at or below 0
+// before the shift still count (examples/bounded: 306 values, not 303).
+TEST(ResidualSums, CountTheValuesTheLibraryCountsWithTheOutputsOffset) {
+  using namespace tarvo::frontend;
+  FitRun run;
+  std::vector<std::string> errors;
+  ASSERT_EQ(Prepare(TARVO_SOURCE_DIR "/examples/bounded/model.toml", {}, run.p, errors), 0);
+  FitControl control;
+  ASSERT_EQ(SetUpFit(control, run, errors), 0);
+  FitOptions options;
+  options.profiles = false;
+  ASSERT_EQ(RunFitOn(run, options, {}, errors), 0);
+  ASSERT_EQ(run.r.outcome, "converged") << run.r.erreur_text;
+  ASSERT_TRUE(run.r.uncertainty.available) << run.r.uncertainty.why_not;
+  EXPECT_EQ(run.r.figures.data_values, 306);
+  EXPECT_EQ(run.r.uncertainty.sums.values, run.r.figures.data_values);
+  EXPECT_EQ(run.r.uncertainty.dof, run.r.figures.data_values - run.r.free_count);
+}
