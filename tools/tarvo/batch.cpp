@@ -32,7 +32,9 @@
 #include "language/prepare.h"
 #include "results/batch_summary.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -331,4 +333,4 @@ const Registration kRegistration{"batch", AddBatchCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -17,7 +17,9 @@
 #include "language/model_warnings.h"
 #include "language/reactions.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -129,4 +131,4 @@ const Registration kRegistration{"check", AddCheckCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

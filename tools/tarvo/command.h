@@ -1,11 +1,11 @@
 // Subcommands of the tarvo tool register themselves: a file defines
-//   static const tarvo::frontend::Registration reg{"formula", AddFormulaCommand};
+//   static const tarvo::cli::Registration reg{"formula", AddFormulaCommand};
 // and main() adds every registered subcommand to the application, in name order.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
 
 using AddCommand = void (*)(CLI::App& app);
 
@@ -22,4 +22,4 @@ struct Registration {
   Registration(const char* name, AddCommand add);
 };
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -10,7 +10,9 @@
 #include "analysis/compare.h"
 #include "results/report.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -76,4 +78,4 @@ const Registration kRegistration{"compare", AddCompareCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -13,7 +13,9 @@
 #include "language/model_file.h"
 #include "language/sbml_export.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -75,4 +77,4 @@ const Registration kRegistration{"export", AddExportCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -18,7 +18,9 @@
 #include "language/model_warnings.h"
 #include "tarvo/results.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -132,4 +134,4 @@ const Registration kRegistration{"fit", AddFitCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

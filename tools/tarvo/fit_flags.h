@@ -9,7 +9,9 @@
 
 #include "language/fit_settings.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 inline const char* FlagOf(Setting s) {
   switch (s) {
@@ -47,4 +49,4 @@ inline std::vector<std::string> FitArguments(const std::vector<std::string>& set
   return args;
 }
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -27,7 +27,9 @@
 #include "language/formula_limits.h"
 #include "language/slot_listing.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -327,4 +329,4 @@ const Registration kRegistration{"formula", AddFormulaCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -8,7 +8,9 @@
 #include "tarvo/command.h"
 #include "language/sbml_import.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -60,4 +62,4 @@ const Registration kRegistration{"import", AddImportCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -7,7 +7,7 @@
 #include "engines/external/method_library.h"
 #endif
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
 
 static std::map<std::string, AddCommand>& Registry() {
   static std::map<std::string, AddCommand> registry;
@@ -16,14 +16,14 @@ static std::map<std::string, AddCommand>& Registry() {
 
 Registration::Registration(const char* name, AddCommand add) { Registry()[name] = add; }
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli
 
 namespace {
 
 // "tarvo model.toml fit": the subcommand written after the model. Returns the suggestion, or
 // "" when the first argument is an option or a subcommand.
 std::string OrderHint(int argc, char** argv) {
-  const auto& registry = tarvo::frontend::Registry();
+  const auto& registry = tarvo::cli::Registry();
   if (argc < 3 || argv[1][0] == '-' || registry.count(argv[1])) return "";
   for (int i = 2; i < argc; ++i)
     if (registry.count(argv[i]))
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   CLI::App app{"tarvo: kinetics simulation and fitting"};
   app.require_subcommand(1);
   app.set_version_flag("--version", std::string("tarvo ") + TARVO_VERSION);
-  for (const auto& [name, add] : tarvo::frontend::Registry()) add(app);
+  for (const auto& [name, add] : tarvo::cli::Registry()) add(app);
   if (const std::string hint = OrderHint(argc, argv); !hint.empty()) {
     std::fprintf(stderr, "tarvo: error: %s\n", hint.c_str());
     return 2;

@@ -6,7 +6,9 @@
 
 #include <plplot.h>
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -230,4 +232,4 @@ int DrawPlot(const PlotData& data, const std::string& base, std::vector<std::str
       written, message);
 }
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

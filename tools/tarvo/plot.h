@@ -11,7 +11,9 @@
 
 #include "results/plot_data.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 // True when PLplot has the device (for instance "svg", "pngcairo").
 bool HasPlotDevice(const char* device);
@@ -31,4 +33,4 @@ int DrawSvgAndPng(const std::string& base, const DrawToFile& draw,
 int DrawPlot(const PlotData& data, const std::string& base, std::vector<std::string>& written,
              std::string& message);
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -10,7 +10,9 @@
 
 #include "tarvo/plot.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -101,4 +103,4 @@ void WriteProfilePlots(const std::vector<Profile>& profiles, const std::string& 
   if (DrawProfiles(profiles, base, written, why) != 0) warnings.push_back("no profile plot: " + why);
 }
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

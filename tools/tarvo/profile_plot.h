@@ -9,7 +9,9 @@
 
 #include "analysis/profile.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 // Files written go to written. 0, or 2 and a message.
 int DrawProfiles(const std::vector<Profile>& profiles, const std::string& base,
@@ -19,4 +21,4 @@ int DrawProfiles(const std::vector<Profile>& profiles, const std::string& base,
 void WriteProfilePlots(const std::vector<Profile>& profiles, const std::string& folder,
                        std::vector<std::string>& written, std::vector<std::string>& warnings);
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -9,7 +9,9 @@
 #include "analysis/simulate_at.h"
 #include "session/work_budget.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace fs = std::filesystem;
 
@@ -49,4 +51,4 @@ int WriteResults(const Prepared& p, const std::vector<double>& values,
   return 0;
 }
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

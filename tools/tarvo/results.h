@@ -7,7 +7,9 @@
 
 #include "language/prepare.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 // The folder given with -o, or MODEL-results next to the model file.
 std::string OutputFolder(const Model& model, const std::string& option);
@@ -23,4 +25,4 @@ int WriteResults(const Prepared& p, const std::vector<double>& values,
                  std::vector<std::string>& written, std::vector<std::string>& warnings,
                  std::string& message);
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -19,7 +19,9 @@
 #include "analysis/simulate_at.h"
 #include "analysis/simulate_run.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -201,4 +203,4 @@ const Registration kRegistration{"simulate", AddSimulateCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli

@@ -17,7 +17,9 @@
 #include "results/report.h"
 #include "analysis/simulate_at.h"
 
-namespace tarvo::frontend {
+namespace tarvo::cli {
+
+using namespace tarvo::frontend;
 
 namespace {
 
@@ -148,4 +150,4 @@ const Registration kRegistration{"synth", AddSynthCommand};
 
 }  // namespace
 
-}  // namespace tarvo::frontend
+}  // namespace tarvo::cli
