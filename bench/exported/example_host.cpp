@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "language/data_csv.h"
@@ -110,6 +112,77 @@ std::string MakeScratchFolder() {
 void RemoveScratchFolder(const std::string& folder) {
   std::error_code ec;
   if (!folder.empty()) std::filesystem::remove_all(folder, ec);
+}
+
+double Seconds(clockid_t clock) {
+  timespec ts;
+  clock_gettime(clock, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+
+bool FitOutcome::SameAs(const FitOutcome& o) const {
+  return erreur == o.erreur && (done != 0) == (o.done != 0) && calls == o.calls &&
+         std::memcmp(figures, o.figures, sizeof figures) == 0 && values.size() == o.values.size() &&
+         std::memcmp(values.data(), o.values.data(), values.size() * sizeof(double)) == 0 &&
+         std::memcmp(sds.data(), o.sds.data(), sds.size() * sizeof(double)) == 0;
+}
+
+bool RunFitToDone(const Library& lib, const Example& ex, const std::string& exchange,
+                  FitOutcome& out, FitTiming& t, std::string& error) {
+  HostBlocks h(lib, ex, exchange);
+  if (!h.FileExists()) {
+    error = "cannot write " + exchange;
+    return false;
+  }
+  const BFitSet& fit = h.records.fitset;
+  const BAjustables& adj = h.records.adjustables;
+  const double s0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
+  h.CalculInitial();
+  const double s1 = Seconds(CLOCK_THREAD_CPUTIME_ID);
+  if (fit.Erreur != 0) {
+    error = "Calcul_initial: Erreur " + std::to_string(fit.Erreur) + " " + lib.LastFailure();
+    h.Fin();
+    return false;
+  }
+  const double w0 = Seconds(CLOCK_MONOTONIC);
+  const double c0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
+  h.Simulate();
+  int calls = 0;
+  if (fit.Erreur == 0) {
+    while (calls < ex.max_calls) {
+      h.Fit();
+      ++calls;
+      if (fit.Erreur != 0 || fit.Done != 0) break;
+    }
+  }
+  const double c1 = Seconds(CLOCK_THREAD_CPUTIME_ID);
+  const double w1 = Seconds(CLOCK_MONOTONIC);
+  t = FitTiming{s1 - s0, c1 - c0, w1 - w0};
+  out.erreur = fit.Erreur;
+  out.done = fit.Done;
+  out.calls = calls;
+  out.figures[0] = fit.ErreurCalc;
+  out.figures[1] = fit.ErreurExp;
+  out.figures[2] = fit.Coeff;
+  out.values.assign(adj.Value, adj.Value + ex.sheet.adjustables.size());
+  out.sds.assign(adj.SD, adj.SD + ex.sheet.adjustables.size());
+  const std::string failure = lib.LastFailure();
+  h.Fin();
+  if (out.erreur != 0 || out.done == 0) {
+    error = "the fit ended with Erreur " + std::to_string(out.erreur) +
+            (out.done ? "" : ", not Done") + " after " + std::to_string(calls) + " calls" +
+            (failure.empty() ? "" : ": " + failure);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace tarvo::bench

@@ -20,6 +20,8 @@
 // as fit.json prints them).
 #pragma once
 
+#include <time.h>
+
 #include <string>
 #include <vector>
 
@@ -71,5 +73,31 @@ class HostBlocks : public SheetHost {
 // and its removal with everything in it.
 std::string MakeScratchFolder();
 void RemoveScratchFolder(const std::string& folder);
+
+// Seconds on clock (CLOCK_MONOTONIC for the wall, CLOCK_THREAD_CPUTIME_ID for this thread's
+// processor time); the median and the least of a series.
+double Seconds(clockid_t clock);
+double Median(std::vector<double> v);
+double Min(const std::vector<double>& v);
+
+// What a fit leaves in the blocks, compared byte for byte.
+struct FitOutcome {
+  SmallInt erreur = 0;
+  WordBool done = 0;
+  int calls = 0;
+  double figures[3] = {0, 0, 0};  // ErreurCalc, ErreurExp, Coeff
+  std::vector<double> values, sds;
+
+  bool SameAs(const FitOutcome& o) const;
+};
+
+struct FitTiming {
+  double setup_cpu = 0, fit_cpu = 0, fit_wall = 0;  // the fit: Simulation and the Ajustements
+};
+
+// One fit of ex on lib from the start values to Done (at most ex.max_calls calls). false, with
+// a reason, when a step fails or the fit ends without Done.
+bool RunFitToDone(const Library& lib, const Example& ex, const std::string& exchange,
+                  FitOutcome& out, FitTiming& t, std::string& error);
 
 }  // namespace tarvo::bench

@@ -32,99 +32,14 @@ namespace {
 using namespace tarvo;
 using namespace tarvo::bench;
 
-double Seconds(clockid_t clock) {
-  timespec ts;
-  clock_gettime(clock, &ts);
-  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-// What a fit leaves in the blocks, compared byte for byte.
-struct Outcome {
-  SmallInt erreur = 0;
-  WordBool done = 0;
-  int calls = 0;
-  double figures[3] = {0, 0, 0};  // ErreurCalc, ErreurExp, Coeff
-  std::vector<double> values, sds;
-
-  bool SameAs(const Outcome& o) const {
-    return erreur == o.erreur && (done != 0) == (o.done != 0) && calls == o.calls &&
-           std::memcmp(figures, o.figures, sizeof figures) == 0 && values.size() == o.values.size() &&
-           std::memcmp(values.data(), o.values.data(), values.size() * sizeof(double)) == 0 &&
-           std::memcmp(sds.data(), o.sds.data(), sds.size() * sizeof(double)) == 0;
-  }
-};
-
-struct Timing {
-  double setup_cpu = 0, fit_cpu = 0, fit_wall = 0;
-};
-
-// One fit from the start values to Done. false, with a reason, when a step fails.
-bool RunFit(const Library& lib, const Example& ex, const std::string& exchange, Outcome& out,
-            Timing& t, std::string& error) {
-  HostBlocks h(lib, ex, exchange);
-  if (!h.FileExists()) {
-    error = "cannot write " + exchange;
-    return false;
-  }
-  const BFitSet& fit = h.records.fitset;
-  const BAjustables& adj = h.records.adjustables;
-  const double s0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
-  h.CalculInitial();
-  const double s1 = Seconds(CLOCK_THREAD_CPUTIME_ID);
-  if (fit.Erreur != 0) {
-    error = "Calcul_initial: Erreur " + std::to_string(fit.Erreur) + " " + lib.LastFailure();
-    h.Fin();
-    return false;
-  }
-  const double w0 = Seconds(CLOCK_MONOTONIC);
-  const double c0 = Seconds(CLOCK_THREAD_CPUTIME_ID);
-  h.Simulate();
-  int calls = 0;
-  if (fit.Erreur == 0) {
-    while (calls < ex.max_calls) {
-      h.Fit();
-      ++calls;
-      if (fit.Erreur != 0 || fit.Done != 0) break;
-    }
-  }
-  const double c1 = Seconds(CLOCK_THREAD_CPUTIME_ID);
-  const double w1 = Seconds(CLOCK_MONOTONIC);
-  t = Timing{s1 - s0, c1 - c0, w1 - w0};
-  out.erreur = fit.Erreur;
-  out.done = fit.Done;
-  out.calls = calls;
-  out.figures[0] = fit.ErreurCalc;
-  out.figures[1] = fit.ErreurExp;
-  out.figures[2] = fit.Coeff;
-  out.values.assign(adj.Value, adj.Value + ex.sheet.adjustables.size());
-  out.sds.assign(adj.SD, adj.SD + ex.sheet.adjustables.size());
-  const std::string failure = lib.LastFailure();
-  h.Fin();
-  if (out.erreur != 0 || out.done == 0) {
-    error = "the fit ended with Erreur " + std::to_string(out.erreur) +
-            (out.done ? "" : ", not Done") + " after " + std::to_string(calls) + " calls" +
-            (failure.empty() ? "" : ": " + failure);
-    return false;
-  }
-  return true;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
-double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
-
 struct Series {
   std::vector<double> setup, cpu, wall;
-  Outcome first;
+  FitOutcome first;
   bool consistent = true;  // every repetition gave the first one's outcome
 };
 
 // "  new: k1 = 0.29877036560538917 (SD 0.0015506480814464784) ..." for the free adjustables.
-std::string Values(const char* label, const Example& ex, const Outcome& o) {
+std::string Values(const char* label, const Example& ex, const FitOutcome& o) {
   std::string line = std::string("  ") + label + ":";
   for (size_t a = 0; a < ex.sheet.adjustables.size(); ++a) {
     if (!ex.sheet.adjustables[a].adjustable) continue;
@@ -206,9 +121,9 @@ int main(int argc, char** argv) {
       for (int turn = 0; turn < 2 && ok; ++turn) {
         const int k = (rep & 1) ? 1 - turn : turn;
         const std::string exchange = folder + "/" + ex.name + "-" + std::to_string(k) + ".dat";
-        Outcome o;
-        Timing t;
-        if (!RunFit(libs[k], ex, exchange, o, t, error)) {
+        FitOutcome o;
+        FitTiming t;
+        if (!RunFitToDone(libs[k], ex, exchange, o, t, error)) {
           std::fprintf(stderr, "fit_compare: %s, %s library: %s\n", ex.name.c_str(),
                        k == 0 ? "old" : "new", error.c_str());
           ok = false;

@@ -33,70 +33,16 @@ namespace {
 using namespace tarvo;
 using namespace tarvo::bench;
 
-double Seconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
-}
-
-struct Outcome {
-  SmallInt erreur = 0;
-  WordBool done = 0;
-  int calls = 0;
-  double figures[3] = {0, 0, 0};
-  std::vector<double> values, sds;
-
-  bool SameAs(const Outcome& o) const {
-    return erreur == o.erreur && (done != 0) == (o.done != 0) && calls == o.calls &&
-           std::memcmp(figures, o.figures, sizeof figures) == 0 && values.size() == o.values.size() &&
-           std::memcmp(values.data(), o.values.data(), values.size() * sizeof(double)) == 0 &&
-           std::memcmp(sds.data(), o.sds.data(), sds.size() * sizeof(double)) == 0;
-  }
-};
-
 // One fit with the given TARVO_THREADS ("" unsets it); its Ajustement time in seconds, or a
 // negative value with a reason.
 double RunFit(const Library& lib, const Example& ex, const std::string& exchange,
-              const std::string& threads, Outcome& out, std::string& error) {
+              const std::string& threads, FitOutcome& out, std::string& error) {
   if (threads.empty())
     unsetenv("TARVO_THREADS");
   else
     setenv("TARVO_THREADS", threads.c_str(), 1);
-  HostBlocks h(lib, ex, exchange);
-  if (!h.FileExists()) {
-    error = "cannot write " + exchange;
-    return -1;
-  }
-  const BFitSet& fit = h.records.fitset;
-  h.CalculInitial();
-  double seconds = 0;
-  int calls = 0;
-  if (fit.Erreur == 0) h.Simulate();
-  if (fit.Erreur == 0) {
-    const double t0 = Seconds();
-    while (calls < ex.max_calls) {
-      h.Fit();
-      ++calls;
-      if (fit.Erreur != 0 || fit.Done != 0) break;
-    }
-    seconds = Seconds() - t0;
-  }
-  out.erreur = fit.Erreur;
-  out.done = fit.Done;
-  out.calls = calls;
-  out.figures[0] = fit.ErreurCalc;
-  out.figures[1] = fit.ErreurExp;
-  out.figures[2] = fit.Coeff;
-  out.values.assign(h.records.adjustables.Value, h.records.adjustables.Value + ex.sheet.adjustables.size());
-  out.sds.assign(h.records.adjustables.SD, h.records.adjustables.SD + ex.sheet.adjustables.size());
-  const std::string failure = lib.LastFailure();
-  h.Fin();
-  if (out.erreur != 0 || out.done == 0) {
-    error = "the fit ended with Erreur " + std::to_string(out.erreur) +
-            (out.done ? "" : ", not Done") + (failure.empty() ? "" : ": " + failure);
-    return -1;
-  }
-  return seconds;
+  FitTiming t;
+  return RunFitToDone(lib, ex, exchange, out, t, error) ? t.fit_wall : -1;
 }
 
 // How much more arithmetic the machine does right now on n threads than on one: a busy
@@ -108,20 +54,14 @@ double MachineParallelism(unsigned n) {
     *out = s;
   };
   std::vector<double> sink(n);
-  double t0 = Seconds();
+  double t0 = Seconds(CLOCK_MONOTONIC);
   work(&sink[0]);
-  const double one = Seconds() - t0;
-  t0 = Seconds();
+  const double one = Seconds(CLOCK_MONOTONIC) - t0;
+  t0 = Seconds(CLOCK_MONOTONIC);
   std::vector<std::thread> threads;
   for (unsigned k = 0; k < n; ++k) threads.emplace_back(work, &sink[k]);
   for (std::thread& t : threads) t.join();
-  return n * one / (Seconds() - t0);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+  return n * one / (Seconds(CLOCK_MONOTONIC) - t0);
 }
 
 int Usage() {
@@ -181,12 +121,12 @@ int main(int argc, char** argv) {
   const std::string settings[2] = {"1", threads};
   for (const Example& ex : examples) {
     std::vector<double> times[2];
-    Outcome first[2];
+    FitOutcome first[2];
     bool stable = true, ok = true;
     for (int rep = -1; rep < reps && ok; ++rep) {
       for (int turn = 0; turn < 2 && ok; ++turn) {
         const int k = (rep & 1) ? 1 - turn : turn;
-        Outcome o;
+        FitOutcome o;
         const double s = RunFit(lib, ex, folder + "/" + ex.name + ".dat", settings[k], o, error);
         if (s < 0) {
           std::fprintf(stderr, "fit_threads: %s, %s: %s\n", ex.name.c_str(), k ? "N" : "1",
