@@ -24,6 +24,10 @@ int EnvironmentCap() {
   return static_cast<int>(std::min<long>(n, 1024));
 }
 
+// Set on the threads of a RunTasks with more than one: a RunTasks inside a task runs its
+// tasks one after another (the cores are taken already).
+thread_local bool t_in_task = false;
+
 }  // namespace
 
 int TaskThreads(int n) {
@@ -33,7 +37,7 @@ int TaskThreads(int n) {
 }
 
 void RunTasks(int n, const std::function<void(int)>& task, const std::function<void(int)>& done) {
-  const int threads = TaskThreads(n);
+  const int threads = t_in_task ? 1 : TaskThreads(n);
   if (threads <= 1) {
     for (int i = 0; i < n; ++i) {
       task(i);
@@ -50,6 +54,13 @@ void RunTasks(int n, const std::function<void(int)>& task, const std::function<v
 
   auto work = [&] {
     const FitThreadsScope one_thread(1);
+    const bool was_in_task = t_in_task;
+    t_in_task = true;
+    struct Restore {
+      bool& flag;
+      bool saved;
+      ~Restore() { flag = saved; }
+    } restore{t_in_task, was_in_task};
     for (;;) {
       const int i = next.fetch_add(1);
       if (i >= n || i >= stop_at.load()) return;

@@ -6,9 +6,10 @@
 //
 // Threads: std::thread::hardware_concurrency(), at most one per task, capped by the
 // environment variable TARVO_THREADS (read at each call; 1 runs the tasks one after another on
-// the caller's thread, exactly as a plain loop). While tasks run side by side, the sessions
-// they start keep each fit on its own thread (session/library_session.h, FitThreadsScope):
-// the library's own worker threads would only crowd the cores the tasks already use.
+// the caller's thread, exactly as a plain loop; so does a RunTasks inside a task). While tasks
+// run side by side, the sessions they start keep each fit on its own thread
+// (session/library_session.h, FitThreadsScope): the library's own worker threads would only
+// crowd the cores the tasks already use.
 #pragma once
 
 #include <functional>
