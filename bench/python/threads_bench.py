@@ -50,7 +50,10 @@ def main():
     ap.add_argument("--tarvo", default=str(ROOT / "build" / "tarvo"))
     ap.add_argument("--rounds", type=int, default=9)
     args = ap.parse_args()
-    cases = [("enzyme fit, profiles", []), ("enzyme fit, --starts 4", ["--starts", "4"])]
+    # --no-profiles for reference: what stays on one thread (start-up, the fit, the SE columns
+    # only, the report and the plots).
+    cases = [("enzyme fit, profiles", []), ("enzyme fit, --starts 4", ["--starts", "4"]),
+             ("enzyme fit, --no-profiles", ["--no-profiles"])]
     print(f"cores: {os.cpu_count()}; rounds: {args.rounds}; medians of wall time")
     print(f"{'case':26} {'TARVO_THREADS=1':>16} {'default':>10} {'ratio':>7}  same figures")
     with tempfile.TemporaryDirectory() as tmp:
