@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "analysis/parallel.h"
 
 namespace tarvo::frontend {
 
@@ -10,20 +11,28 @@ std::vector<Profile> AssessFit(const Prepared& p, const std::vector<double>& bes
                                const std::vector<std::vector<double>>& ycalc, bool profiles,
                                const ProgressNote& note, Uncertainty& u) {
   u = AssessUncertainty(p, best, ycalc);
-  std::vector<Profile> all;
-  if (!profiles || !u.available) return all;
+  if (!profiles || !u.available) return {};
   using Clock = std::chrono::steady_clock;
-  for (size_t i = 0; i < u.free_index.size(); ++i) {
-    const auto t0 = Clock::now();
-    all.push_back(ProfileAdjustable(p, best, u, i));
-    u.intervals.push_back(all.back().interval);
-    if (note) {
-      char line[200];
-      std::snprintf(line, sizeof line, "profile %-12s %3d refits %7.2fs", u.names[i].c_str(),
-                    all.back().refits, std::chrono::duration<double>(Clock::now() - t0).count());
-      note(line);
-    }
-  }
+  const size_t n = u.free_index.size();
+  std::vector<Profile> all(n);
+  std::vector<double> seconds(n, 0);
+  // One profile per task, side by side; each line once its profile and those before it are
+  // done, so they come in the order of the plain loop.
+  RunTasks(
+      static_cast<int>(n),
+      [&](int i) {
+        const auto t0 = Clock::now();
+        all[i] = ProfileAdjustable(p, best, u, static_cast<size_t>(i));
+        seconds[i] = std::chrono::duration<double>(Clock::now() - t0).count();
+      },
+      [&](int i) {
+        if (!note) return;
+        char line[200];
+        std::snprintf(line, sizeof line, "profile %-12s %3d refits %7.2fs", u.names[i].c_str(),
+                      all[i].refits, seconds[i]);
+        note(line);
+      });
+  for (const Profile& prof : all) u.intervals.push_back(prof.interval);
   return all;
 }
 

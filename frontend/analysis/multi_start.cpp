@@ -6,6 +6,7 @@
 #include <random>
 
 #include "analysis/fit_run.h"
+#include "analysis/parallel.h"
 #include "analysis/residual_sums.h"
 
 namespace tarvo::frontend {
@@ -60,39 +61,56 @@ std::vector<double> DrawStart(const Prepared& p, const std::vector<Transform>& t
 std::vector<double> RunStarts(const Prepared& p, const std::vector<Transform>& ts, size_t declared,
                               int n, uint64_t seed, const ProgressNote& note, FitResult& r) {
   using Clock = std::chrono::steady_clock;
+  // One start per task, side by side, each filling its own slot; the lines and the choice of
+  // the best follow the starts' order, as in the plain loop.
   std::vector<std::vector<double>> ends(n);
+  std::vector<StartRecord> records(n);
+  std::vector<int> status(n, 2);
+  std::vector<char> simulated(n, 0);  // ended with simulated outputs, hence an SSR
+  std::vector<double> seconds(n, 0);
+  RunTasks(
+      n,
+      [&](int i) {
+        const int k = i + 1;
+        const auto began = Clock::now();
+        const std::vector<double> start = DrawStart(p, ts, k, seed);
+        FitPass fit;
+        std::vector<std::string> errors;
+        const bool ran = FitFrom(p, ts, start, p.free, {}, fit, errors) == 0;
+        const std::string& outcome = fit.r.outcome;
+        StartRecord& st = records[i];
+        st.number = k;
+        st.calls = fit.r.calls;
+        st.start = Named(p, ts, start, declared);
+        st.outcome = !ran ? "failed: " + errors.front()
+                     : outcome == "failed" ? "failed: " + fit.r.erreur_text
+                                           : outcome;
+        status[i] = !ran || outcome == "failed" ? 2 : outcome == "converged" ? 0 : 1;
+        if (status[i] != 2 && !fit.ycalc.empty()) {
+          st.ssr = SumResiduals(p, fit.ycalc).ssr;
+          st.end = Named(p, ts, fit.values, declared);
+          ends[i] = fit.values;
+          simulated[i] = 1;
+        }
+        seconds[i] = std::chrono::duration<double>(Clock::now() - began).count();
+      },
+      [&](int i) {
+        if (!note) return;
+        // The outcome in full; a start without simulated outputs has no SSR.
+        const StartRecord& st = records[i];
+        char ssr[40] = "";
+        if (simulated[i]) std::snprintf(ssr, sizeof ssr, "SSR %-12.6g ", st.ssr);
+        char line[120];
+        std::snprintf(line, sizeof line, "start %3d/%d  %-14s %s%3d calls %7.2fs", i + 1, n,
+                      status[i] == 2 ? "failed" : st.outcome.c_str(), ssr, st.calls, seconds[i]);
+        note(line + (status[i] == 2 ? ": " + st.outcome.substr(st.outcome.find(": ") + 2)
+                                    : std::string()));
+      });
   int best = -1;
-  for (int k = 1; k <= n; ++k) {
-    const auto began = Clock::now();
-    const std::vector<double> start = DrawStart(p, ts, k, seed);
-    FitPass fit;
-    std::vector<std::string> errors;
-    const bool ran = FitFrom(p, ts, start, p.free, {}, fit, errors) == 0;
-    const std::string& outcome = fit.r.outcome;
-    StartRecord st;
-    st.number = k;
-    st.calls = fit.r.calls;
-    st.start = Named(p, ts, start, declared);
-    st.outcome = !ran ? "failed: " + errors.front()
-                 : outcome == "failed" ? "failed: " + fit.r.erreur_text
-                                       : outcome;
-    const int status = !ran || outcome == "failed" ? 2 : outcome == "converged" ? 0 : 1;
-    if (status != 2 && !fit.ycalc.empty()) {
-      st.ssr = SumResiduals(p, fit.ycalc).ssr;
-      st.end = Named(p, ts, fit.values, declared);
-      ends[k - 1] = fit.values;
-      if (status == 0 && (best < 0 || st.ssr < r.starts[best].ssr)) best = k - 1;
-    }
-    if (note) {  // the outcome in full; a start without simulated outputs has no SSR
-      char ssr[40] = "";
-      if (status != 2 && !fit.ycalc.empty()) std::snprintf(ssr, sizeof ssr, "SSR %-12.6g ", st.ssr);
-      char line[120];
-      std::snprintf(line, sizeof line, "start %3d/%d  %-14s %s%3d calls %7.2fs", k, n,
-                    status == 2 ? "failed" : st.outcome.c_str(), ssr, st.calls,
-                    std::chrono::duration<double>(Clock::now() - began).count());
-      note(line + (status == 2 ? ": " + st.outcome.substr(st.outcome.find(": ") + 2) : std::string()));
-    }
-    r.starts.push_back(st);
+  for (int i = 0; i < n; ++i) {
+    if (status[i] == 0 && simulated[i] && (best < 0 || records[i].ssr < records[best].ssr))
+      best = i;
+    r.starts.push_back(records[i]);
   }
   r.starts_tolerance = kStartsTolerance;
   if (best < 0) return p.values;

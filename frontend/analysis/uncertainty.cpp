@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "analysis/distributions.h"
+#include "analysis/parallel.h"
 #include "analysis/residual_sums.h"
 #include "language/text.h"
 #include "analysis/simulate_at.h"
@@ -154,12 +155,19 @@ Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best
   }
   u.s2 = u.sums.ssr / u.dof;
   const std::vector<Row> rows = FittedRows(p, ycalc);
+  // One column per task, side by side; read in order, so the first failure is the one the
+  // plain loop would meet (the columns after it go unused).
   std::vector<std::vector<double>> cols(np);
+  std::vector<double> disagreements(np, 0);
+  std::vector<std::string> messages(np);
+  std::vector<int> status(np, 0);
+  RunTasks(np, [&](int i) {
+    status[i] = StableColumn(p, best, u.free_index[i], rows, cols[i], disagreements[i], messages[i]);
+  });
   for (int i = 0; i < np; ++i) {
-    double disagreement = 0;
-    std::string message;
-    if (StableColumn(p, best, u.free_index[i], rows, cols[i], disagreement, message) != 0) {
-      u.why_not = "a simulation near the fitted values failed: " + message;
+    const double disagreement = disagreements[i];
+    if (status[i] != 0) {
+      u.why_not = "a simulation near the fitted values failed: " + messages[i];
       return u;
     }
     if (disagreement > 1e-2)

@@ -48,6 +48,12 @@ Spare& ThreadSpare() {
   return spare;
 }
 
+// The fit threads of the sessions this thread starts (FitThreadsScope); 0: the library's choice.
+int& ThreadFitThreads() {
+  thread_local int n = 0;
+  return n;
+}
+
 int MakeFolder(Session& s) {
   Spare& spare = ThreadSpare();
   std::string folder = spare.owner == getpid() ? std::move(spare.folder) : std::string();
@@ -70,6 +76,9 @@ int MakeFolder(Session& s) {
 
 }  // namespace
 
+FitThreadsScope::FitThreadsScope(int n) : saved_(ThreadFitThreads()) { ThreadFitThreads() = n; }
+FitThreadsScope::~FitThreadsScope() { ThreadFitThreads() = saved_; }
+
 Session::Session() = default;
 Session::~Session() { EndSession(*this); }
 
@@ -89,6 +98,7 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
   HostBlocks& b = s.blocks;
   if (!s.instance) s.instance = std::move(ThreadSpare().instance);
   if (!s.instance) s.instance = std::make_unique<Instance>();
+  s.instance->state.fit_threads = ThreadFitThreads();  // a spare instance keeps the last one's
   Instance_setup(*s.instance, &b.initials, &b.fitset, b.especes.data(), &b.adjustables,
                  b.parametres.data(), &b.sorties, b.derivees.data());
   s.loaded = true;

@@ -7,6 +7,9 @@
 // threads (one thread per session at a time). This is the only file of the front end that
 // calls the library's four procedures.
 //
+// A session's fits use the library's worker threads as the library chooses (the cores,
+// TARVO_THREADS), unless a FitThreadsScope on the thread that starts the session says otherwise.
+//
 // Every call returns the Erreur the library reported, or kRaised when the call raised a
 // failure (its text, as Tarvo_last_failure would give it, is put in the session's failure).
 #pragma once
@@ -50,6 +53,21 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
                  const std::vector<DataPoint>& points, const std::vector<double>& values,
                  const std::vector<bool>& free);
 inline constexpr int kNoFile = 2000000;
+
+// While it lives, the sessions this thread starts set up their instance for n threads per fit
+// (EngineState::fit_threads; 1 keeps each fit on its own thread, 0 lets the library choose):
+// for sessions that already run side by side with others. Scopes nest; the figures are the
+// same whatever n.
+class FitThreadsScope {
+ public:
+  explicit FitThreadsScope(int n);
+  ~FitThreadsScope();
+  FitThreadsScope(const FitThreadsScope&) = delete;
+  FitThreadsScope& operator=(const FitThreadsScope&) = delete;
+
+ private:
+  int saved_;
+};
 
 int RunSimulation(Session& s);
 int RunFitCall(Session& s);

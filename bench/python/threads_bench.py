@@ -1,0 +1,80 @@
+"""The front end's analyses on every core against one thread, measured side by side in one run.
+
+Wall time of `tarvo fit examples/enzyme/model.toml` (profiles on: the SE columns and one
+profile per free adjustable run side by side) and of the same fit with --starts 4 (the starts
+side by side too), each with TARVO_THREADS=1 and with the default (the machine's cores). The
+two settings run in turn for several rounds, the order alternating, so that a change in the
+machine's load falls on both; the figures are the medians of the rounds, and the ratio is
+one thread's median over the default's. Each round also checks that fit.json gives the same
+figures either way (every number but the calls' timings).
+
+Run from the repository on a build with the tool:
+    /usr/bin/python3 bench/python/threads_bench.py [--tarvo build/tarvo] [--rounds 9]
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+MODEL = str(ROOT / "examples" / "enzyme" / "model.toml")
+
+
+def figures(path):
+    """fit.json without the timings of the fitting calls."""
+    d = json.loads(Path(path).read_text())
+    for call in d.get("history", []):
+        call.pop("seconds", None)
+    return d
+
+
+def run(tarvo, extra, threads, out):
+    env = dict(os.environ)
+    env.pop("TARVO_THREADS", None)
+    if threads is not None:
+        env["TARVO_THREADS"] = str(threads)
+    began = time.perf_counter()
+    subprocess.run([tarvo, "fit", "-q", "-o", out, *extra, MODEL], env=env, check=True,
+                   stdout=subprocess.DEVNULL)
+    return time.perf_counter() - began, figures(Path(out) / "fit.json")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--tarvo", default=str(ROOT / "build" / "tarvo"))
+    ap.add_argument("--rounds", type=int, default=9)
+    args = ap.parse_args()
+    # --no-profiles for reference: what stays on one thread (start-up, the fit, the SE columns
+    # only, the report and the plots).
+    cases = [("enzyme fit, profiles", []), ("enzyme fit, --starts 4", ["--starts", "4"]),
+             ("enzyme fit, --no-profiles", ["--no-profiles"])]
+    print(f"cores: {os.cpu_count()}; rounds: {args.rounds}; medians of wall time")
+    print(f"{'case':26} {'TARVO_THREADS=1':>16} {'default':>10} {'ratio':>7}  same figures")
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, extra in cases:
+            times = {1: [], None: []}
+            same = True
+            run(args.tarvo, extra, None, f"{tmp}/warm")  # page cache, temporary folders
+            for r in range(args.rounds):
+                order = (1, None) if r % 2 == 0 else (None, 1)
+                got = {}
+                for threads in order:
+                    t, fig = run(args.tarvo, extra, threads, f"{tmp}/{threads}")
+                    times[threads].append(t)
+                    got[threads] = fig
+                same = same and got[1] == got[None]
+            one, default = statistics.median(times[1]), statistics.median(times[None])
+            print(f"{name:26} {one * 1e3:13.0f} ms {default * 1e3:7.0f} ms {one / default:6.2f}x"
+                  f"  {'yes' if same else 'NO'}")
+            if not same:
+                sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
