@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "session/erreur_text.h"
-#include "session/library_session.h"
 #include "session/non_finite.h"
 #include "language/text.h"
 #include "session/work_budget.h"
@@ -42,41 +41,61 @@ std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total, do
   return grid;
 }
 
-int SimulateAt(const Prepared& p, const std::vector<double>& values,
-               const std::vector<DataPoint>& grid, std::vector<std::vector<double>>& ycalc,
-               std::string& message) {
-  message = FixedStepBudgetProblem(p, grid);
-  if (!message.empty()) return 2;
-  Session s;
-  const std::vector<bool> none(values.size(), false);
-  int e = StartSession(s, p.model, p.text, grid, values, none);
-  if (e == 0) {
-    e = RunSimulation(s);
-    if (e > 0) {
-      message = SimulationErreurText(e, p.model.method);
+GridSimulator::GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid)
+    : p_(p), grid_(grid) {}
+GridSimulator::~GridSimulator() = default;
+
+int GridSimulator::At(const std::vector<double>& values, std::vector<std::vector<double>>& ycalc,
+                      std::string& message) {
+  message.clear();
+  int e = 0;
+  if (session_) {
+    if (SetValues(*session_, values) != 0) {
+      message = "the values could not be given to the loaded model";
       return 2;
     }
-  } else if (e > 0 && e != kNoFile) {
-    const SetupFacts facts{p.model.method, 0, 0, s.failure};
-    for (const auto& m : SetupErreurText(e, facts)) message += (message.empty() ? "" : "; ") + m;
+  } else {
+    message = FixedStepBudgetProblem(p_, grid_);
+    if (!message.empty()) return 2;
+    auto s = std::make_unique<Session>();
+    const std::vector<bool> none(values.size(), false);
+    e = StartSession(*s, p_.model, p_.text, grid_, values, none);
+    if (e > 0 && e != kNoFile) {
+      const SetupFacts facts{p_.model.method, 0, 0, s->failure};
+      for (const auto& m : SetupErreurText(e, facts)) message += (message.empty() ? "" : "; ") + m;
+      return 2;
+    }
+    if (e != 0) {  // a raised failure, or no temporary file
+      message = s->failure;
+      return 2;
+    }
+    session_ = std::move(s);
+  }
+  Session& s = *session_;
+  e = RunSimulation(s);
+  if (e > 0) {
+    message = SimulationErreurText(e, p_.model.method);
     return 2;
   }
-  if (e != 0) {  // a raised failure, or no temporary file
-    message = s.failure;
-    return 2;
-  }
-  if (ReadResults(s, ycalc) != 0) {
+  if (e != 0 || ReadResults(s, ycalc) != 0) {
     message = s.failure;
     return 2;
   }
   int j = -1, o = -1;
   FirstNonFinite(ycalc, j, o);
   if (j >= 0) {  // no data on the grid, so ErreurCalc tells nothing here
-    message = "output '" + p.model.outputs[static_cast<size_t>(o)].name +
-              "' left the finite numbers at t = " + Num(grid[static_cast<size_t>(j)].time);
+    message = "output '" + p_.model.outputs[static_cast<size_t>(o)].name +
+              "' left the finite numbers at t = " + Num(grid_[static_cast<size_t>(j)].time);
     return 2;
   }
   return 0;
+}
+
+int SimulateAt(const Prepared& p, const std::vector<double>& values,
+               const std::vector<DataPoint>& grid, std::vector<std::vector<double>>& ycalc,
+               std::string& message) {
+  GridSimulator sim(p, grid);
+  return sim.At(values, ycalc, message);
 }
 
 int DenseCurve(const Prepared& p, const std::vector<double>& values,

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "language/prepare.h"
+#include "session/library_session.h"
 
 namespace tarvo::frontend {
 
@@ -19,6 +21,25 @@ namespace tarvo::frontend {
 // before its first point (the simulation starts there).
 std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total = 600,
                                  double t0 = HUGE_VAL);
+
+// Simulations of one model on one grid at as many value sets as asked: set up at the first,
+// each later one only given its values (what the SE differences need: a dozen simulations of
+// one model). Each result is the one SimulateAt would give. Not shared between threads.
+class GridSimulator {
+ public:
+  GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid);
+  ~GridSimulator();
+  GridSimulator(const GridSimulator&) = delete;
+  GridSimulator& operator=(const GridSimulator&) = delete;
+  // As SimulateAt.
+  int At(const std::vector<double>& values, std::vector<std::vector<double>>& ycalc,
+         std::string& message);
+
+ private:
+  const Prepared& p_;
+  const std::vector<DataPoint>& grid_;
+  std::unique_ptr<Session> session_;  // made at the first call that set up
+};
 
 // 0 and the simulated outputs per grid point; 2 and a message when the library reports an
 // error or raises a failure.

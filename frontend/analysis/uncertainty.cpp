@@ -35,14 +35,14 @@ std::vector<Row> FittedRows(const Prepared& p, const std::vector<std::vector<dou
 }
 
 // Central difference of the simulated outputs at the fitted rows for a step h of adjustable a.
-int Column(const Prepared& p, std::vector<double> values, int a, double h,
+int Column(GridSimulator& sim, std::vector<double> values, int a, double h,
            const std::vector<Row>& rows, std::vector<double>& col, std::string& message) {
   std::vector<std::vector<double>> up, down;
   const double v = values[a];
   values[a] = v + h;
-  if (SimulateAt(p, values, p.data.points, up, message) != 0) return 2;
+  if (sim.At(values, up, message) != 0) return 2;
   values[a] = v - h;
-  if (SimulateAt(p, values, p.data.points, down, message) != 0) return 2;
+  if (sim.At(values, down, message) != 0) return 2;
   col.resize(rows.size());
   for (size_t r = 0; r < rows.size(); ++r)
     col[r] = (up[rows[r].point][rows[r].output] - down[rows[r].point][rows[r].output]) / (2 * h);
@@ -66,8 +66,9 @@ int StableColumn(const Prepared& p, const std::vector<double>& best, int a,
   const double scale = best[a] != 0 ? std::fabs(best[a]) : 1e-3;
   const double steps[] = {1e-3, 1e-4, 1e-5};
   std::vector<double> cols[3];
+  GridSimulator sim(p, p.data.points);  // set up once for the six simulations
   for (int i = 0; i < 3; ++i)
-    if (Column(p, best, a, steps[i] * scale, rows, cols[i], message) != 0) return 2;
+    if (Column(sim, best, a, steps[i] * scale, rows, cols[i], message) != 0) return 2;
   const double d01 = RelativeDifference(cols[0], cols[1]);
   const double d12 = RelativeDifference(cols[1], cols[2]);
   const int pick = d01 <= d12 ? 0 : 1;

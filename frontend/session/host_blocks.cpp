@@ -104,19 +104,4 @@ int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& poi
   return tarvo::WriteExchangeFile(path, records, &message) ? 0 : 2;
 }
 
-int ReadSimulated(const std::string& path, int points, int outputs,
-                  std::vector<std::vector<double>>& ycalc, std::string& message) {
-  std::vector<FileRecord> records;
-  if (!ReadExchangeFile(path, records) || records.size() < static_cast<size_t>(std::max(points, 0))) {
-    message = "the exchange file '" + path + "' holds fewer than " + std::to_string(points) +
-              " records";
-    return 2;
-  }
-  records.resize(static_cast<size_t>(std::max(points, 0)));
-  ycalc.assign(records.size(), std::vector<double>(static_cast<size_t>(outputs)));
-  for (size_t j = 0; j < records.size(); ++j)
-    for (int o = 0; o < outputs; ++o) ycalc[j][o] = records[j].YCalc[o];
-  return 0;
-}
-
 }  // namespace tarvo::frontend

@@ -3,8 +3,8 @@
 // library's exported SysAllocStringLen, so the library may free or replace them.
 //
 // The exchange file holds one 3616-byte record per point (interval, replicate counts, time,
-// replicates), written and read by api/host_records.h; ReadSimulated reads back the YCalc
-// that Simulation wrote into it.
+// replicates), written by api/host_records.h. The simulated outputs are taken from the
+// instance (library_session.h), not read back from the file.
 #pragma once
 
 #include <string>
@@ -29,9 +29,5 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
 // be written.
 int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
                       const std::vector<double>& offsets, std::string& message);
-
-// YCalc of every point (point-major, outputs values each); 0, or 2 and a message.
-int ReadSimulated(const std::string& path, int points, int outputs,
-                  std::vector<std::vector<double>>& ycalc, std::string& message);
 
 }  // namespace tarvo::frontend

@@ -99,6 +99,8 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
   if (!s.instance) s.instance = std::move(ThreadSpare().instance);
   if (!s.instance) s.instance = std::make_unique<Instance>();
   s.instance->state.fit_threads = ThreadFitThreads();  // a spare instance keeps the last one's
+  // The outputs are read from the instance (ReadResults), never from a rewritten file.
+  Instance_rewrite_file(*s.instance, false);
   Instance_setup(*s.instance, &b.initials, &b.fitset, b.especes.data(), &b.adjustables,
                  b.parametres.data(), &b.sorties, b.derivees.data());
   s.loaded = true;
@@ -117,8 +119,22 @@ int RunFitCall(Session& s) {
   return Outcome(s);
 }
 
+int SetValues(Session& s, const std::vector<double>& values) {
+  if (!s.loaded || !s.instance) return 2;
+  for (size_t a = 0; a < values.size(); ++a) {
+    if (!Instance_set_value(*s.instance, static_cast<int>(a), values[a])) return 2;
+    s.blocks.adjustables.Value[a] = values[a];
+  }
+  return 0;
+}
+
 int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
-  if (ReadSimulated(s.exchange, s.points, s.outputs, ycalc, s.failure) != 0) return 2;
+  if (!s.instance || !Instance_outputs(*s.instance, ycalc) ||
+      ycalc.size() != static_cast<size_t>(s.points)) {
+    s.failure = "no simulated outputs: the model is not loaded";
+    ycalc.clear();
+    return 2;
+  }
   ycalc.erase(ycalc.begin(), ycalc.begin() + s.lead);
   for (auto& row : ycalc)
     for (size_t o = 0; o < row.size(); ++o) row[o] -= s.offsets[o];

@@ -1,6 +1,7 @@
 // One model loaded into an engine instance of its own (api/instance.h), driven the way a host
 // drives the exported calls: the exchange file is written into a temporary folder, the set-up
-// loads the model, and simulations and fitting calls run on it. Ending the session removes the
+// loads the model, and simulations and fitting calls run on it (the outputs are taken from
+// the instance; the file is not rewritten). Ending the session removes the
 // file and hands the instance and the folder to the next session of the same thread, whose
 // set-up replaces the model in the instance's tables (the folder is removed when the thread
 // ends; a process forked meanwhile makes a folder of its own). Sessions share nothing, so several may live in one process and run in different
@@ -72,8 +73,14 @@ class FitThreadsScope {
 int RunSimulation(Session& s);
 int RunFitCall(Session& s);
 
-// Simulated outputs of the last simulation at the points given to StartSession, read back
-// from the exchange file (the start point left out, the offsets taken off again).
+// Gives the loaded model's adjustables these values (every one, in order, the library's
+// scale) for the next call, as a new session started with them would: the SE differences
+// simulate one model at many values without setting it up again. 0, or 2 when no model is
+// loaded or there are more values than adjustables.
+int SetValues(Session& s, const std::vector<double>& values);
+
+// Simulated outputs of the last simulation at the points given to StartSession, taken from
+// the instance (the start point left out, the offsets taken off again).
 int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc);
 
 // The release, then removes the folder and frees the blocks; safe to call twice.

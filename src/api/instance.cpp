@@ -78,6 +78,31 @@ bool Instance_release(Instance& in, const int16_t* mode) noexcept {
   return Run(in, [&](EngineState& st) { FinishModel(st, mode); });
 }
 
+void Instance_rewrite_file(Instance& in, bool rewrite) noexcept { in.state.rewrite_file = rewrite; }
+
+bool Instance_outputs(const Instance& in, std::vector<std::vector<double>>& ycalc) noexcept {
+  ycalc.clear();
+  const EngineState& st = in.state;
+  if (!ModelReady(st)) return false;
+  try {
+    const int points = st.initials.NPoints, outputs = st.initials.NSorties;
+    ycalc.assign(static_cast<size_t>(points), std::vector<double>(static_cast<size_t>(outputs)));
+    for (int j = 0; j < points; ++j)
+      for (int o = 0; o < outputs; ++o) ycalc[j][o] = ShownOutput(st, j, o);
+  } catch (...) {
+    ycalc.clear();
+    return false;
+  }
+  return true;
+}
+
+bool Instance_set_value(Instance& in, int a, double value) noexcept {
+  EngineState& st = in.state;
+  if (!ModelReady(st) || a < 0 || a >= st.initials.NAjustables) return false;
+  st.adjustables[a].Value = value;
+  return true;
+}
+
 Instance& ProcessInstance() {
   static Instance instance(false);
   return instance;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "library/records.h"
 #include "library/state.h"
@@ -40,6 +41,21 @@ bool Instance_simulate(Instance& in, BInitials* initials, BFitSet* fitset,
 bool Instance_fit(Instance& in, BInitials* initials, BFitSet* fitset,
                   BAjustables* adjustables) noexcept;
 bool Instance_release(Instance& in, const int16_t* mode) noexcept;
+
+// Beyond the host contract, for in-process callers that read the results from the instance
+// instead of the exchange file (the exported calls' instance never uses them):
+//
+// Instance_rewrite_file: whether Simulation and Ajustement rewrite the exchange file (true
+// when made). Set it before the set-up: with it off the set-up takes no rewrite buffer.
+void Instance_rewrite_file(Instance& in, bool rewrite) noexcept;
+// The outputs of the last simulation, one row per point of the loaded model, as the rewrite
+// would write them (the engine's status code where the last engine call failed). False, and
+// ycalc empty, when no model is ready or the rows cannot be had.
+bool Instance_outputs(const Instance& in, std::vector<std::vector<double>>& ycalc) noexcept;
+// Sets the value of adjustable a (0-based) of the loaded model, as a set-up given that value
+// would have it; the next simulation or fitting call starts from it. An adjustable bound by a
+// formula keeps following it. False when no model is ready or a is out of range.
+bool Instance_set_value(Instance& in, int a, double value) noexcept;
 
 // The instance the exported calls act on: it accepts the built-in methods only.
 Instance& ProcessInstance();

@@ -394,9 +394,9 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
     return;
   }
   // 2. The point table and the fit's scratch table, cleared so that no field is ever read
-  //    undefined, and the rewrite buffer.
+  //    undefined, and the rewrite buffer (none for a caller that turned the rewrite off).
   AcquireTables(st, hi.NPoints, hi.NSorties);
-  st.rewrite.assign(static_cast<size_t>(hi.NPoints), FileRecord{});
+  st.rewrite.assign(st.rewrite_file ? static_cast<size_t>(hi.NPoints) : 0, FileRecord{});
   PointTable& table = *st.points;
   AllocateSpecies(st, especes);                     // 3.
   const FileProblems file = ReadPoints(st, table);  // 4.

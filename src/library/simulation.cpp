@@ -15,17 +15,16 @@ namespace tarvo {
 namespace {
 
 // A point's own record of the exchange file: its interval, counts, time and replicates, and
-// the simulated outputs 1..outputs (the engine's status code instead, when the last engine
-// call failed).
-void FillRecord(FileRecord& r, const PointRecord& p, int outputs, int16_t status) {
+// the outputs 1..outputs as ShownOutput gives them.
+void FillRecord(FileRecord& r, const EngineState& st, int j, int outputs) {
+  const PointRecord& p = st.points->Points[j];
   r.Interval = p.Interval;
   r.Padding[0] = r.Padding[1] = r.Padding[2] = 0;
   std::copy(std::begin(p.NRep), std::end(p.NRep), r.NRep);
   r.Time = p.Time;
   std::copy(&p.YExp[0][0], &p.YExp[0][0] + kMaxOutputs * kMaxReplicates, &r.YExp[0][0]);
   std::copy(std::begin(p.YCalc), std::end(p.YCalc), r.YCalc);
-  if (status != 0)
-    for (int o = 0; o < outputs; ++o) r.YCalc[o] = static_cast<double>(status);
+  for (int o = 0; o < outputs; ++o) r.YCalc[o] = ShownOutput(st, j, o);
 }
 
 // Count the host gives for the rewrite, never beyond what the loaded model holds.
@@ -39,10 +38,17 @@ void WriteExchangeFile(EngineState& st, const BInitials* host_initials) {
   const BInitials& m = st.initials;
   const int npoints = host_initials ? Bounded(host_initials->NPoints, m.NPoints) : m.NPoints;
   const int outputs = host_initials ? Bounded(host_initials->NSorties, m.NSorties) : m.NSorties;
-  const int records = std::min(npoints, static_cast<int>(st.rewrite.size()));
+  // A caller that turned the rewrite back on after its set-up has no buffer yet.
+  if (st.rewrite.size() < static_cast<size_t>(npoints)) st.rewrite.resize(static_cast<size_t>(npoints));
+  const int records = npoints;
   for (int j = 0; j < records; ++j)
-    FillRecord(st.rewrite[static_cast<size_t>(j)], st.points->Points[j], outputs, st.fitset.Erreur);
+    FillRecord(st.rewrite[static_cast<size_t>(j)], st, j, outputs);
   FileRewrite(st.file, st.rewrite.data(), sizeof(FileRecord), records);
+}
+
+double ShownOutput(const EngineState& st, int j, int o) {
+  const int16_t status = st.shown_status;
+  return status != 0 ? static_cast<double>(status) : st.points->Points[j].YCalc[o];
 }
 
 void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {
@@ -60,7 +66,8 @@ void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* hos
   fit.Coeff = Coeff_estimate(st, table, fit.TypeErreur);
   fit.ErreurExp = Scatter_exp(st, table);
   fit.ErreurCalc = Scatter_calc(st, table);
-  WriteExchangeFile(st, host_initials);
+  st.shown_status = fit.Erreur;
+  if (st.rewrite_file) WriteExchangeFile(st, host_initials);
   // Added after the file is written, so that the host finds there which values left the
   // finite numbers, and in time to keep the host's adjustables where they were.
   if (!st.finite) fit.Erreur = static_cast<int16_t>(fit.Erreur + kErreurNonFinite);

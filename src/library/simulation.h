@@ -18,4 +18,8 @@ void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* hos
 // loaded model's (nil: the model's). Raises FailureKind::InputOutput; the file is closed.
 void WriteExchangeFile(EngineState& st, const BInitials* host_initials);
 
+// What the rewrite shows for output o (0-based) of point j (0-based) after a simulation: the
+// simulated value, or the engine's status code when an engine call of that simulation failed.
+double ShownOutput(const EngineState& st, int j, int o);
+
 }  // namespace tarvo

@@ -71,6 +71,11 @@ struct EngineState {
   int32_t table_outputs = 0;      // outputs whose fields and sensitivities those may hold
   FileRecord buffer{};            // the file record buffer
   std::vector<FileRecord> rewrite;  // the exchange file's new content, one record a point
+  // Whether Simulation and Ajustement rewrite the exchange file (always, for the exported
+  // calls). An in-process caller that takes the simulated outputs from the point table
+  // instead turns it off: for a large model the rewrite costs more than the walk.
+  bool rewrite_file = true;
+  int16_t shown_status = 0;  // the Erreur the last simulation's outputs were shown with
   ExchangeFile file{};
   Engine_proc engine = nullptr;  // nil when Method matched no built-in engine
   // A method of the external table (engines/external.h) that an instance accepted instead,
