@@ -60,13 +60,12 @@ double RelativeDifference(const std::vector<double>& x, const std::vector<double
 
 // The column of adjustable a: of the three relative steps, the larger of the neighbouring
 // pair that agree best (a larger step is less sensitive to the integration's own error).
-int StableColumn(const Prepared& p, const std::vector<double>& best, int a,
+int StableColumn(GridSimulator& sim, const std::vector<double>& best, int a,
                  const std::vector<Row>& rows, std::vector<double>& col, double& disagreement,
                  std::string& message) {
   const double scale = best[a] != 0 ? std::fabs(best[a]) : 1e-3;
   const double steps[] = {1e-3, 1e-4, 1e-5};
   std::vector<double> cols[3];
-  GridSimulator sim(p, p.data.points);  // set up once for the six simulations
   for (int i = 0; i < 3; ++i)
     if (Column(sim, best, a, steps[i] * scale, rows, cols[i], message) != 0) return 2;
   const double d01 = RelativeDifference(cols[0], cols[1]);
@@ -156,14 +155,18 @@ Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best
   }
   u.s2 = u.sums.ssr / u.dof;
   const std::vector<Row> rows = FittedRows(p, ycalc);
-  // One column per task, side by side; read in order, so the first failure is the one the
-  // plain loop would meet (the columns after it go unused).
+  // The columns in lanes side by side, each lane one model set up once for all its columns
+  // (each column's simulations are the same whichever lane runs them). Read in order, so the
+  // first failure is the one the plain loop would meet (the columns after it go unused).
   std::vector<std::vector<double>> cols(np);
   std::vector<double> disagreements(np, 0);
   std::vector<std::string> messages(np);
   std::vector<int> status(np, 0);
-  RunTasks(np, [&](int i) {
-    status[i] = StableColumn(p, best, u.free_index[i], rows, cols[i], disagreements[i], messages[i]);
+  const int lanes = TaskThreads(np);
+  RunTasks(lanes, [&](int lane) {
+    GridSimulator sim(p, p.data.points);
+    for (int i = lane; i < np; i += lanes)
+      status[i] = StableColumn(sim, best, u.free_index[i], rows, cols[i], disagreements[i], messages[i]);
   });
   for (int i = 0; i < np; ++i) {
     const double disagreement = disagreements[i];

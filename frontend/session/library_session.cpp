@@ -1,9 +1,11 @@
 #include "session/library_session.h"
 
 #include <cstdlib>
+#include <mutex>
 #include <filesystem>
 #include <system_error>
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include "api/instance.h"
@@ -23,29 +25,89 @@ int Outcome(Session& s) {
   return s.blocks.fitset.Erreur;
 }
 
-// What a session leaves to the next one of its thread: its instance, with the model still
-// loaded, whose next set-up replaces that model in the tables already mapped, and its folder,
-// emptied. A fit with intervals runs dozens of sessions; two fresh 20 MB tables for each cost
-// more in page faults than the walks themselves.
-// The folder belongs to the process that made it: a child forked from this one (Python's
-// multiprocessing does that) inherits the thread's spare but must make a folder of its own,
-// or the two would write one exchange file.
-struct Spare {
-  std::unique_ptr<Instance> instance;
-  std::string folder;
-  pid_t owner = 0;  // the process that made folder
-  Spare() = default;
-  Spare(const Spare&) = delete;
-  Spare& operator=(const Spare&) = delete;
-  ~Spare() {
+// What a session leaves to the next session, of any thread: its instance, with the model
+// still loaded, whose next set-up replaces that model in the tables already mapped, and its
+// folder, emptied. A fit with intervals runs dozens of sessions, and the SE differences and
+// profiles run theirs on fresh threads; two fresh tables for each cost more in page faults than
+// the walks themselves. The spares are kept process-wide (at most kMaxSpares of each).
+// A folder belongs to the process that made it: a child forked from this one (Python's
+// multiprocessing does that) inherits the spares but must make folders of its own, or the two
+// would write one exchange file, and it cannot use the parent's instances either (their
+// worker threads were not forked; they are let go unreleased, since releasing one joins its
+// workers). Its copy of the lock is made anew (the parent's may have been held by another
+// thread when it forked).
+constexpr size_t kMaxSpares = 16;
+
+struct Spares {
+  std::vector<std::unique_ptr<Instance>> instances;
+  std::vector<std::string> folders;
+  pid_t owner = 0;  // the process that made the folders and instances
+  // Forgets what a parent process left (see above).
+  void Own() {
+    if (owner == getpid()) return;
+    for (auto& in : instances) (void)in.release();
+    instances.clear();
+    folders.clear();
+    owner = getpid();
+  }
+  ~Spares() {
     std::error_code ec;
-    if (!folder.empty() && owner == getpid()) fs::remove_all(folder, ec);
+    if (owner == getpid())
+      for (const std::string& f : folders) fs::remove_all(f, ec);
+    else
+      for (auto& in : instances) (void)in.release();
   }
 };
 
-Spare& ThreadSpare() {
-  thread_local Spare spare;
-  return spare;
+std::mutex* g_spares_lock = new std::mutex;  // never destroyed: sessions may end at exit
+
+Spares& ProcessSpares() {
+  static Spares spares;
+  static const bool registered = [] {
+    pthread_atfork(nullptr, nullptr, [] { g_spares_lock = new std::mutex; });
+    return true;
+  }();
+  (void)registered;
+  return spares;
+}
+
+std::unique_ptr<Instance> TakeSpareInstance() {
+  Spares& spares = ProcessSpares();
+  std::lock_guard<std::mutex> lock(*g_spares_lock);
+  spares.Own();
+  if (spares.instances.empty()) return nullptr;
+  std::unique_ptr<Instance> in = std::move(spares.instances.back());
+  spares.instances.pop_back();
+  return in;
+}
+
+std::string TakeSpareFolder() {
+  Spares& spares = ProcessSpares();
+  std::lock_guard<std::mutex> lock(*g_spares_lock);
+  spares.Own();
+  if (spares.folders.empty()) return "";
+  std::string f = std::move(spares.folders.back());
+  spares.folders.pop_back();
+  return f;
+}
+
+// Takes what the session leaves; false for what the pool has no room for.
+bool KeepInstance(std::unique_ptr<Instance>& in) {
+  Spares& spares = ProcessSpares();
+  std::lock_guard<std::mutex> lock(*g_spares_lock);
+  spares.Own();
+  if (spares.instances.size() >= kMaxSpares) return false;
+  spares.instances.push_back(std::move(in));
+  return true;
+}
+
+bool KeepFolder(std::string& folder) {
+  Spares& spares = ProcessSpares();
+  std::lock_guard<std::mutex> lock(*g_spares_lock);
+  spares.Own();
+  if (spares.folders.size() >= kMaxSpares) return false;
+  spares.folders.push_back(std::move(folder));
+  return true;
 }
 
 // The fit threads of the sessions this thread starts (FitThreadsScope); 0: the library's choice.
@@ -55,9 +117,7 @@ int& ThreadFitThreads() {
 }
 
 int MakeFolder(Session& s) {
-  Spare& spare = ThreadSpare();
-  std::string folder = spare.owner == getpid() ? std::move(spare.folder) : std::string();
-  spare.folder.clear();
+  std::string folder = TakeSpareFolder();
   if (folder.empty()) {
     std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
@@ -96,7 +156,7 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
   if (WriteExchangeFile(s.exchange, all, s.offsets, s.failure) != 0) return kNoFile;
   BuildHostBlocks(model, text, s.points, s.exchange, values, free, s.blocks);
   HostBlocks& b = s.blocks;
-  if (!s.instance) s.instance = std::move(ThreadSpare().instance);
+  if (!s.instance) s.instance = TakeSpareInstance();
   if (!s.instance) s.instance = std::make_unique<Instance>();
   s.instance->state.fit_threads = ThreadFitThreads();  // a spare instance keeps the last one's
   // The outputs are read from the instance (ReadResults), never from a rewritten file.
@@ -142,8 +202,7 @@ int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
 }
 
 void EndSession(Session& s) {
-  Spare& spare = ThreadSpare();
-  if (s.instance && !spare.instance) spare.instance = std::move(s.instance);
+  if (s.instance) KeepInstance(s.instance);
   s.instance.reset();
   s.loaded = false;
   if (!s.folder.empty()) {
@@ -151,12 +210,8 @@ void EndSession(Session& s) {
     // forces the latter to disk when it is closed.
     std::error_code ec;
     fs::remove(s.exchange, ec);
-    if (!ec && spare.folder.empty() && fs::is_empty(s.folder, ec) && !ec) {
-      spare.folder = std::move(s.folder);
-      spare.owner = getpid();
-    } else {
+    if (!(!ec && fs::is_empty(s.folder, ec) && !ec && KeepFolder(s.folder)))
       fs::remove_all(s.folder, ec);
-    }
     s.folder.clear();
   }
   FreeHostRecords(s.blocks);

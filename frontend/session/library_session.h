@@ -1,11 +1,11 @@
 // One model loaded into an engine instance of its own (api/instance.h), driven the way a host
 // drives the exported calls: the exchange file is written into a temporary folder, the set-up
 // loads the model, and simulations and fitting calls run on it (the outputs are taken from
-// the instance; the file is not rewritten). Ending the session removes the
-// file and hands the instance and the folder to the next session of the same thread, whose
-// set-up replaces the model in the instance's tables (the folder is removed when the thread
-// ends; a process forked meanwhile makes a folder of its own). Sessions share nothing, so several may live in one process and run in different
-// threads (one thread per session at a time). This is the only file of the front end that
+// the instance; the file is not rewritten). Ending the session removes the file and hands the
+// instance and the folder to a later session (of any thread), whose set-up replaces the model
+// in the instance's tables (the folders are removed when the process ends; a process forked
+// meanwhile makes its own). Sessions share nothing else, so several may live in one process
+// and run in different threads (one thread per session at a time). This is the only file of the front end that
 // calls the library's four procedures.
 //
 // A session's fits use the library's worker threads as the library chooses (the cores,
