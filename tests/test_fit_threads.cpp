@@ -12,6 +12,9 @@
 #include <vector>
 
 #include "api/instance.h"
+#ifdef TARVO_METHOD_LIBRARY
+#include "engines/external/method_library.h"
+#endif
 #include "library/workers.h"
 #include "support/fit_models.h"
 #include "support/host.h"
@@ -69,13 +72,24 @@ std::vector<Case> Cases() {
   first.tolerance = 1e-6;
   first.adjustables[0].value = 0.8;
   first.adjustables[1].value = 1.5;
-  return {
+  std::vector<Case> cases = {
       {"first order, step doubling", first},
       {"consecutive, bound k2, exponential",
        ConsecutiveModel({.method = "CHU-BERMAN", .tolerance = 1e-6, .bound = true})},
       {"five free, two intervals", FiveFree()},
-      {"a column raises", FailsInColumnTwo()},
   };
+#ifdef TARVO_METHOD_LIBRARY
+  // The method library's solvers keep memory per walk: each worker has its own.
+  RegisterMethodLibrary();
+  Model exact = first;
+  exact.method = "EXACT";
+  Model bdf = FiveFree();
+  bdf.method = "BDF";
+  cases.push_back({"first order, EXACT", exact});
+  cases.push_back({"five free, two intervals, BDF", bdf});
+#endif
+  cases.push_back({"a column raises", FailsInColumnTwo()});  // last: TheComparedFitsRun
+  return cases;
 }
 
 // Set-up, a simulation, kFits fitting calls and Fin on an instance of its own with the given

@@ -456,9 +456,7 @@ void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, con
   // reported as a success by a later Simulation or Ajustement.
   st.fitset.Erreur = fitset->Erreur;
   const bool ready = fitset->Erreur == 0 && (st.engine != nullptr || st.work != nullptr);
-  // A method of the method library keeps one work area per model (its solver's memory), which
-  // workers cannot share: its fits run on the caller's thread.
-  if (ready && st.engine != nullptr && st.work == nullptr) StartWorkers(st);
+  if (ready) StartWorkers(st);
   st.ready = ready;
 }
 

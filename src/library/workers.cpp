@@ -101,6 +101,12 @@ void CopyModel(const EngineState& st, EngineState& w) {
   w.fitset.Marquard = f.Marquard;
   w.fitset.Precision = f.Precision;
   w.engine = st.engine;
+  // An external method's solver memory serves one walk at a time: each worker gets its own.
+  w.external = st.external;
+  if (st.external) {
+    w.work = st.external->create();
+    if (!w.work) throw std::bad_alloc();
+  }
   w.NFree = st.NFree;
   std::copy(std::begin(st.output_varying), std::end(st.output_varying), w.output_varying);
   std::copy(std::begin(st.output_value), std::end(st.output_value), w.output_value);

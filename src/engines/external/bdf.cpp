@@ -9,9 +9,12 @@
 #include <cvode/cvode.h>
 #include <nvector/nvector_serial.h>
 #include <sundials/sundials_context.h>
+#include <sunlinsol/sunlinsol_band.h>
 #include <sunlinsol/sunlinsol_dense.h>
+#include <sunmatrix/sunmatrix_band.h>
 #include <sunmatrix/sunmatrix_dense.h>
 
+#include "Symbolic/compiler.h"
 #include "engines/runge_kutta.h"
 
 struct tarvo::EngineWork {
@@ -32,6 +35,9 @@ struct tarvo::EngineWork {
   SUNMatrix matrix = nullptr;
   SUNLinearSolver solver = nullptr;
   int32_t n = 0;  // species count the solver was made for
+  // Band of the Jacobian the solver was made for: lower and upper bandwidths, or -1 for a
+  // dense one.
+  int32_t ml = -1, mu = -1;
 
   tarvo::RateTable* rates = nullptr;
   tarvo::SpeciesVector base{};  // the call's y_in: species beyond n as the rates see them
@@ -90,23 +96,66 @@ int Jacobian(realtype t, N_Vector y, N_Vector, SUNMatrix J, void* data, N_Vector
     w.failure = std::current_exception();
     return -1;
   }
+  if (w.ml < 0) {
+    for (int32_t j = 0; j < w.n; ++j) {
+      realtype* col = SUNDenseMatrix_Column(J, j);
+      for (int32_t i = 0; i < w.n; ++i) col[i] = w.rates->M[kMaxSpecies * i + j];
+    }
+    return 0;
+  }
   for (int32_t j = 0; j < w.n; ++j) {
-    realtype* col = SUNDenseMatrix_Column(J, j);
-    for (int32_t i = 0; i < w.n; ++i) col[i] = w.rates->M[kMaxSpecies * i + j];
+    realtype* col = SUNBandMatrix_Column(J, j);
+    const int32_t first = j - w.mu > 0 ? j - w.mu : 0;
+    const int32_t last = j + w.ml < w.n - 1 ? j + w.ml : w.n - 1;
+    for (int32_t i = first; i <= last; ++i)
+      SM_COLUMN_ELEMENT_B(col, i, j) = w.rates->M[kMaxSpecies * i + j];
   }
   return 0;
 }
 
+// The band of the Jacobian of the leading n x n block: entry (i, j) may be nonzero when the
+// coefficient of species j in the rate of i has a formula, or when a formula of row i
+// (coefficient or free term) reads species j. ml, mu: the largest i - j and j - i met.
+void Band(const RateTable& r, int32_t n, int32_t& ml, int32_t& mu) {
+  ml = mu = 0;
+  auto note = [&](int32_t i, int32_t j) {
+    if (i - j > ml) ml = i - j;
+    if (j - i > mu) mu = j - i;
+  };
+  constexpr int32_t kFreeTermBase = kMaxSpecies * kMaxSpecies;
+  for (int32_t slot = 0; slot < kDerivativeSlots; ++slot) {
+    const compil* c = r.formula[slot];
+    if (!c) continue;
+    const bool free_term = slot >= kFreeTermBase;
+    const int32_t i = free_term ? slot - kFreeTermBase : slot / kMaxSpecies;
+    const int32_t j = free_term ? i : slot % kMaxSpecies;
+    if (i >= n || j >= n) continue;
+    if (!free_term) note(i, j);
+    if (r.species_read_count == 0) continue;
+    bool read[kMaxSpecies] = {};
+    MarkSpeciesRead(c, *r.cells, read);
+    for (int32_t s = 0; s < n; ++s)
+      if (read[s]) note(i, s);
+  }
+}
+
+// A band solver pays when the band is at most half as wide as the matrix.
+bool UseBand(int32_t n, int32_t ml, int32_t mu) { return 2 * (ml + mu + 1) <= n; }
+
 // CVODE's messages are not printed: the outcome is the status.
 void Silent(int, const char*, const char*, char*, void*) {}
 
-bool Make(EngineWork& w, int32_t n, double t0) {
+bool Make(EngineWork& w, int32_t n, int32_t ml, int32_t mu, double t0) {
   if (SUNContext_Create(nullptr, &w.context) != 0) return false;
   w.n = n;
+  const bool band = UseBand(n, ml, mu);
+  w.ml = band ? ml : -1;
+  w.mu = band ? mu : -1;
   w.y = N_VNew_Serial(n, w.context);
-  w.matrix = SUNDenseMatrix(n, n, w.context);
+  w.matrix = band ? SUNBandMatrix(n, mu, ml, w.context) : SUNDenseMatrix(n, n, w.context);
   if (!w.y || !w.matrix) return false;
-  w.solver = SUNLinSol_Dense(w.y, w.matrix, w.context);
+  w.solver = band ? SUNLinSol_Band(w.y, w.matrix, w.context)
+                  : SUNLinSol_Dense(w.y, w.matrix, w.context);
   w.cvode = CVodeCreate(CV_BDF, w.context);
   if (!w.solver || !w.cvode) return false;
   for (int32_t i = 0; i < n; ++i) NV_Ith_S(w.y, i) = 0.0;
@@ -127,11 +176,14 @@ void BeginInterval(EngineWork* w, RateTable& r, int32_t, int32_t, double, double
 // (Re-)initialises the solver at (t0, y_in) for a walk to t1. False when SUNDIALS could not
 // be set up (memory).
 bool Start(EngineWork& w, RateTable& r, int32_t n, double t0, double t1, double tol) {
-  if (w.cvode && w.n != n) {
+  int32_t ml = 0, mu = 0;
+  Band(r, n, ml, mu);
+  const bool band = UseBand(n, ml, mu);
+  if (w.cvode && (w.n != n || (band ? w.ml != ml || w.mu != mu : w.ml >= 0))) {
     w.~EngineWork();
     new (&w) EngineWork();
   }
-  if (!w.cvode && !Make(w, n, t0)) return false;
+  if (!w.cvode && !Make(w, n, ml, mu, t0)) return false;
   w.rates = &r;
   Prepare_rates(r, n);
   double scale = 0.0;
