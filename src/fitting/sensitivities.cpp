@@ -161,21 +161,20 @@ void Correction_secante(EngineState& st) {
   PointTable& live = *st.points;
   const int32_t np = FitPointCount(st);
   const int32_t no = FitOutputCount(st);
-  // The columns are corrected one after another: p sees the columns already corrected.
-  for (int32_t cb = 0; cb < f.count; ++cb) {
-    const int32_t b = f.index[cb];
-    for (int32_t j = 0; j < np; ++j) {
-      PointRecord& pt = live.Points[j];
-      for (int32_t k = 0; k < no; ++k) {
+  // The columns are corrected one after another: p sees the columns already corrected. A
+  // (point, output) row's correction reads nothing of other rows, so the rows are corrected
+  // record by record: one pass over the table, whose records are far apart in memory.
+  for (int32_t j = 0; j < np; ++j) {
+    PointRecord& pt = live.Points[j];
+    for (int32_t k = 0; k < no; ++k) {
+      double* sens = pt.Sens[k];
+      const double change = pt.YCalc[k] - pt.YPrev[k];
+      for (int32_t cb = 0; cb < f.count; ++cb) {
         double p = 0;
-        for (int32_t c = 0; c < f.count; ++c) {
-          p = p + pt.Sens[k][f.index[c]] * adj[f.index[c]].dP;
-        }
+        for (int32_t c = 0; c < f.count; ++c) p = p + sens[f.index[c]] * adj[f.index[c]].dP;
         double s = 0;
-        for (int32_t c = 0; c < f.count; ++c) {
-          s = s + (pt.YCalc[k] - pt.YPrev[k] - p) * adj[f.index[c]].dP;
-        }
-        pt.Sens[k][b] = pt.Sens[k][b] + s / q;
+        for (int32_t c = 0; c < f.count; ++c) s = s + (change - p) * adj[f.index[c]].dP;
+        sens[f.index[cb]] = sens[f.index[cb]] + s / q;
       }
     }
   }
