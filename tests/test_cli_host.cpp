@@ -172,87 +172,75 @@ TEST(CliHost, SimulatesThroughTheExportedCalls) {
   }
 }
 
-// A session's end removes its exchange file and leaves the folder to the next session of the
-// thread, which reuses it; the thread's end removes it.
-TEST(CliHost, SessionsCleanUpTheirFolder) {
+// A session hands its points to the library in memory, and its end passes the instance on to
+// a later session of any thread (whose set-up replaces the model).
+TEST(CliHost, SessionsPassTheirInstanceOn) {
   const Prepared p = FirstOrderRun(0.5, CountingPoints(3));
-  std::string folders[2];
+  const Instance* used = nullptr;
   std::thread([&] {
-    for (std::string& folder : folders) {
-      Session s;
-      ASSERT_EQ(StartSession(s, p.model, p.text, p.data.points, p.values, p.free), 0)
-          << s.failure;
-      folder = s.folder;
-      EXPECT_TRUE(std::filesystem::exists(s.exchange));
-      EXPECT_EQ(RunSimulation(s), 0);
-      std::vector<std::vector<double>> y;
-      EXPECT_EQ(ReadResults(s, y), 0);
-      EXPECT_EQ(y.size(), 3u);
-      EXPECT_EQ(AdjustableValue(s, 2), 1.5);  // the bound adjustable comes back evaluated
-      EndSession(s);
-      EXPECT_TRUE(std::filesystem::is_empty(folder));
-    }
+    Session s;
+    ASSERT_EQ(StartSession(s, p.model, p.text, p.data.points, p.values, p.free), 0) << s.failure;
+    used = s.instance.get();
+    EXPECT_EQ(RunSimulation(s), 0);
+    std::vector<std::vector<double>> y;
+    EXPECT_EQ(ReadResults(s, y), 0);
+    EXPECT_EQ(y.size(), 3u);
+    EXPECT_EQ(AdjustableValue(s, 2), 1.5);  // the bound adjustable comes back evaluated
   }).join();
-  EXPECT_EQ(folders[0], folders[1]);
-  // The empty folder outlives its thread: the next session of any thread takes it.
-  // A refused model reports the set-up's Erreur and still cleans up.
+  // A refused model reports the set-up's Erreur, on the instance the thread left.
   Prepared bad = p;
   bad.model.method = "RUNGE-KUTTA 6";
   Session s;
   EXPECT_EQ(StartSession(s, bad.model, bad.text, bad.data.points, bad.values, bad.free), 9);
-  EXPECT_EQ(s.folder, folders[0]);
-  const std::string exchange = s.exchange;
+  EXPECT_EQ(s.instance.get(), used);
   EndSession(s);
-  EXPECT_FALSE(std::filesystem::exists(exchange));
   EndSession(s);  // twice is harmless
+  std::vector<std::vector<double>> y;
+  EXPECT_NE(ReadResults(s, y), 0);  // nothing loaded any more
 }
 
-// A process forked after a session (Python's multiprocessing does that) makes a folder of its
-// own instead of writing into the one its parent keeps for the thread's next session.
-TEST(CliHost, AForkedProcessKeepsOutOfItsParentsFolder) {
+// A process forked after a session (Python's multiprocessing does that) sets its models up on
+// instances of its own: its parent's have no worker threads in the child.
+TEST(CliHost, AForkedProcessUsesInstancesOfItsOwn) {
   const Prepared p = FirstOrderRun(0.5, CountingPoints(2));
-  std::string kept;
+  const Instance* kept = nullptr;
   {
     Session s;
     ASSERT_EQ(StartSession(s, p.model, p.text, p.data.points, p.values, p.free), 0) << s.failure;
-    kept = s.folder;
+    kept = s.instance.get();
   }
-  ASSERT_TRUE(std::filesystem::is_directory(kept));
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     Session s;
     const bool own = StartSession(s, p.model, p.text, p.data.points, p.values, p.free) == 0 &&
-                     !s.folder.empty() && s.folder != kept;
+                     s.instance.get() != kept && RunSimulation(s) == 0;
     EndSession(s);
     _exit(own ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_TRUE(std::filesystem::is_directory(kept));  // the parent's, untouched
+  Session s;  // the parent's spare is still its own
+  ASSERT_EQ(StartSession(s, p.model, p.text, p.data.points, p.values, p.free), 0) << s.failure;
+  EXPECT_EQ(s.instance.get(), kept);
 }
 
-TEST(CliHost, ExchangeFileHoldsTheHostRecords) {
-  const std::string path =
-      (std::filesystem::temp_directory_path() / ("cli-host-" + std::to_string(getpid()))).string();
+TEST(CliHost, ExchangeRecordsHoldTheHostPoints) {
   DataPoint a;
   a.interval = 2;
   a.time = 1.25;
   a.values = {{0.5, -1}, {}, {3}};
-  std::string message;
-  ASSERT_EQ(WriteExchangeFile(path, {a, a}, std::vector<double>(3, 0.0), message), 0);
-  EXPECT_EQ(std::filesystem::file_size(path), 2u * 3616);
-  FileRecord r;
-  std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(&r), sizeof r);
+  const std::vector<FileRecord> records = ExchangeRecords({a, a}, {0.0, 0.0, 0.25});
+  ASSERT_EQ(records.size(), 2u);
+  const FileRecord& r = records[1];
   EXPECT_EQ(r.Interval, 2);
   EXPECT_EQ(r.Time, 1.25);
   EXPECT_EQ(r.NRep[0], 2);
   EXPECT_EQ(r.NRep[1], 0);
   EXPECT_EQ(r.NRep[2], 1);
   EXPECT_EQ(r.YExp[0][1], -1);  // the library, not the host, stores values below 0 as 0
-  EXPECT_EQ(r.YExp[2][0], 3);
-  std::filesystem::remove(path);
+  EXPECT_EQ(r.YExp[2][0], 3.25);  // shifted by the output's offset
 }
 
 TEST(CliHost, DenseGridFollowsTheIntervals) {

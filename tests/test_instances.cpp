@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "api/exports.h"
+#include "api/host_records.h"
 #include "api/instance.h"
 #include "support/fit_models.h"
 #include "support/host.h"
@@ -202,6 +203,53 @@ TEST(Instances, AModelReplacingAnotherGivesWhatItGivesAlone) {
     for (int k = 1; k < ModelRun::kCalls; ++k) later.Call(k);
     EXPECT_TRUE((Outcome{later.bits, later.codes}) == ref.outcome[1 - first]);
   }
+}
+
+// An in-process caller may hand the points over in memory, take the outputs from the instance
+// and set a value without a new set-up: the same figures bit for bit as the file's way.
+TEST(Instances, RecordsGivenInMemoryGiveWhatTheFileGives) {
+  const References& ref = Reference();
+  const Model& model = ref.models[0];
+  const std::vector<FileRecord> records = ExchangeRecords(model.points);
+  auto in = std::make_unique<Instance>();
+  Instance_rewrite_file(*in, false);
+  Instance_give_records(*in, records.data(), static_cast<int32_t>(records.size()));
+  ModelRun run(*in, model);
+  run.Call(0);
+  EXPECT_EQ(in->state.given_records, nullptr) << "the records serve one set-up";
+  run.Call(1);
+  std::vector<std::vector<double>> y;
+  ASSERT_TRUE(Instance_outputs(*in, y));
+  ASSERT_EQ(y.size(), model.points.size());
+  EXPECT_EQ(y[2][1], in->state.points->Points[2].YCalc[1]);
+  for (int k = 2; k < ModelRun::kCalls; ++k) run.Call(k);
+  EXPECT_TRUE((Outcome{run.bits, run.codes}) == ref.outcome[0]);
+  EXPECT_FALSE(Instance_outputs(*in, y)) << "nothing loaded after Fin";
+
+  // A value set on the loaded model simulates as a set-up with that value.
+  Model moved = model;
+  moved.adjustables[0].value = 0.65;
+  Host fresh_host(moved), host(model);
+  auto fresh = std::make_unique<Instance>();
+  for (auto [i, h] : {std::pair{fresh.get(), &fresh_host}, std::pair{in.get(), &host}})
+    ASSERT_FALSE(Instance_setup(*i, &h->initials, &h->fitset, h->especes.data(), &h->adjustables,
+                                h->parametres.data(), &h->sorties, h->derivees.data()));
+  EXPECT_TRUE(Instance_set_value(*in, 0, 0.65));
+  EXPECT_FALSE(Instance_set_value(*in, host.initials.NAjustables, 1.0));
+  std::vector<std::vector<double>> a, b;
+  Instance_simulate(*fresh, &fresh_host.initials, &fresh_host.fitset, &fresh_host.adjustables);
+  Instance_simulate(*in, &host.initials, &host.fitset, &host.adjustables);
+  ASSERT_TRUE(Instance_outputs(*fresh, a) && Instance_outputs(*in, b));
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(fresh_host.fitset.ErreurCalc, host.fitset.ErreurCalc);
+
+  // Fewer records than points: the failure of a short file.
+  Instance_give_records(*in, records.data(), static_cast<int32_t>(records.size()) - 1);
+  EXPECT_TRUE(Instance_setup(*in, &host.initials, &host.fitset, host.especes.data(),
+                             &host.adjustables, host.parametres.data(), &host.sorties,
+                             host.derivees.data()));
+  EXPECT_EQ(in->failure_kind, FailureKind::InputOutput);
+  EXPECT_NE(in->failure.find("fewer than NPoints"), std::string::npos) << in->failure;
 }
 
 // Each instance keeps the failure of its own last call: a raised one (a nil block), a refused

@@ -60,12 +60,12 @@ int GridSimulator::At(const std::vector<double>& values, std::vector<std::vector
     auto s = std::make_unique<Session>();
     const std::vector<bool> none(values.size(), false);
     e = StartSession(*s, p_.model, p_.text, grid_, values, none);
-    if (e > 0 && e != kNoFile) {
+    if (e > 0) {
       const SetupFacts facts{p_.model.method, 0, 0, s->failure};
       for (const auto& m : SetupErreurText(e, facts)) message += (message.empty() ? "" : "; ") + m;
       return 2;
     }
-    if (e != 0) {  // a raised failure, or no temporary file
+    if (e != 0) {  // a raised failure
       message = s->failure;
       return 2;
     }

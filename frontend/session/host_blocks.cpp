@@ -89,8 +89,8 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
   BuildHostRecords(d, LinkedOle(), b);
 }
 
-int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
-                      const std::vector<double>& offsets, std::string& message) {
+std::vector<FileRecord> ExchangeRecords(const std::vector<DataPoint>& points,
+                                        const std::vector<double>& offsets) {
   std::vector<HostPoint> records(points.size());
   for (size_t j = 0; j < points.size(); ++j) {
     const DataPoint& p = points[j];
@@ -101,7 +101,7 @@ int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& poi
     for (size_t o = 0; o < r.replicates.size(); ++o)
       for (double y : p.values[o]) r.replicates[o].push_back(y + offsets[o]);
   }
-  return tarvo::WriteExchangeFile(path, records, &message) ? 0 : 2;
+  return tarvo::ExchangeRecords(records);
 }
 
 }  // namespace tarvo::frontend

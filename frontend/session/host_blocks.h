@@ -3,8 +3,7 @@
 // library's exported SysAllocStringLen, so the library may free or replace them.
 //
 // The exchange file holds one 3616-byte record per point (interval, replicate counts, time,
-// replicates), written by api/host_records.h. The simulated outputs are taken from the
-// instance (library_session.h), not read back from the file.
+// replicates), built by api/host_records.h; sessions hand them over in memory.
 #pragma once
 
 #include <string>
@@ -25,9 +24,8 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
                      const std::string& exchange_path, const std::vector<double>& values,
                      const std::vector<bool>& free, HostBlocks& blocks);
 
-// offsets: per output, added to each replicate. 0, or 2 and a message when the file cannot
-// be written.
-int WriteExchangeFile(const std::string& path, const std::vector<DataPoint>& points,
-                      const std::vector<double>& offsets, std::string& message);
+// The exchange-file record of each point; offsets: per output, added to each replicate.
+std::vector<FileRecord> ExchangeRecords(const std::vector<DataPoint>& points,
+                                        const std::vector<double>& offsets);
 
 }  // namespace tarvo::frontend

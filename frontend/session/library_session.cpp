@@ -1,9 +1,6 @@
 #include "session/library_session.h"
 
-#include <cstdlib>
 #include <mutex>
-#include <filesystem>
-#include <system_error>
 
 #include <pthread.h>
 #include <unistd.h>
@@ -15,8 +12,6 @@ namespace tarvo::frontend {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // A refusal is reported through Erreur; its text only explains the code.
 int Outcome(Session& s) {
   const FailureKind kind = s.instance->failure_kind;
@@ -25,36 +20,28 @@ int Outcome(Session& s) {
   return s.blocks.fitset.Erreur;
 }
 
-// What a session leaves to the next session, of any thread: its instance, with the model
-// still loaded, whose next set-up replaces that model in the tables already mapped, and its
-// folder, emptied. A fit with intervals runs dozens of sessions, and the SE differences and
-// profiles run theirs on fresh threads; two fresh tables for each cost more in page faults than
-// the walks themselves. The spares are kept process-wide (at most kMaxSpares of each).
-// A folder belongs to the process that made it: a child forked from this one (Python's
-// multiprocessing does that) inherits the spares but must make folders of its own, or the two
-// would write one exchange file, and it cannot use the parent's instances either (their
-// worker threads were not forked; they are let go unreleased, since releasing one joins its
-// workers). Its copy of the lock is made anew (the parent's may have been held by another
-// thread when it forked).
+// What a session leaves to a later one, of any thread: its instance, with the model still
+// loaded, whose next set-up replaces that model in the tables already mapped. A fit with
+// intervals runs dozens of sessions, and the SE differences and profiles run theirs on fresh
+// threads; two fresh tables for each cost more in page faults than the walks themselves. At
+// most kMaxSpares are kept, process-wide.
+// A child forked from this process (Python's multiprocessing does that) cannot use its
+// parent's instances (their worker threads were not forked): they are let go unreleased,
+// since releasing one joins its workers. Its copy of the lock is made anew (the parent's may
+// have been held by another thread when it forked).
 constexpr size_t kMaxSpares = 16;
 
 struct Spares {
   std::vector<std::unique_ptr<Instance>> instances;
-  std::vector<std::string> folders;
-  pid_t owner = 0;  // the process that made the folders and instances
-  // Forgets what a parent process left (see above).
+  pid_t owner = 0;  // the process that made them
   void Own() {
     if (owner == getpid()) return;
     for (auto& in : instances) (void)in.release();
     instances.clear();
-    folders.clear();
     owner = getpid();
   }
   ~Spares() {
-    std::error_code ec;
-    if (owner == getpid())
-      for (const std::string& f : folders) fs::remove_all(f, ec);
-    else
+    if (owner != getpid())
       for (auto& in : instances) (void)in.release();
   }
 };
@@ -81,57 +68,18 @@ std::unique_ptr<Instance> TakeSpareInstance() {
   return in;
 }
 
-std::string TakeSpareFolder() {
+// Keeps the instance for a later session when there is room (else it goes with the session).
+void KeepInstance(std::unique_ptr<Instance>& in) {
   Spares& spares = ProcessSpares();
   std::lock_guard<std::mutex> lock(*g_spares_lock);
   spares.Own();
-  if (spares.folders.empty()) return "";
-  std::string f = std::move(spares.folders.back());
-  spares.folders.pop_back();
-  return f;
-}
-
-// Takes what the session leaves; false for what the pool has no room for.
-bool KeepInstance(std::unique_ptr<Instance>& in) {
-  Spares& spares = ProcessSpares();
-  std::lock_guard<std::mutex> lock(*g_spares_lock);
-  spares.Own();
-  if (spares.instances.size() >= kMaxSpares) return false;
-  spares.instances.push_back(std::move(in));
-  return true;
-}
-
-bool KeepFolder(std::string& folder) {
-  Spares& spares = ProcessSpares();
-  std::lock_guard<std::mutex> lock(*g_spares_lock);
-  spares.Own();
-  if (spares.folders.size() >= kMaxSpares) return false;
-  spares.folders.push_back(std::move(folder));
-  return true;
+  if (spares.instances.size() < kMaxSpares) spares.instances.push_back(std::move(in));
 }
 
 // The fit threads of the sessions this thread starts (FitThreadsScope); 0: the library's choice.
 int& ThreadFitThreads() {
   thread_local int n = 0;
   return n;
-}
-
-int MakeFolder(Session& s) {
-  std::string folder = TakeSpareFolder();
-  if (folder.empty()) {
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) base = "/tmp";
-    std::string pattern = (base / "tarvo-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-      s.failure = "cannot create a temporary folder in " + base.string();
-      return 2;
-    }
-    folder = pattern;
-  }
-  s.folder = folder;
-  s.exchange = (fs::path(folder) / "points.dat").string();
-  return 0;
 }
 
 }  // namespace
@@ -146,21 +94,22 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
                  const std::vector<DataPoint>& points, const std::vector<double>& values,
                  const std::vector<bool>& free) {
   EndSession(s);
-  if (MakeFolder(s) != 0) return kNoFile;
   const std::vector<DataPoint> all = WithStartPoint(model, points);
   s.points = static_cast<int>(all.size());
   s.lead = static_cast<int>(all.size() - points.size());
   s.outputs = static_cast<int>(model.outputs.size());
   s.offsets.clear();
   for (const OutputDecl& o : model.outputs) s.offsets.push_back(o.offset);
-  if (WriteExchangeFile(s.exchange, all, s.offsets, s.failure) != 0) return kNoFile;
-  BuildHostBlocks(model, text, s.points, s.exchange, values, free, s.blocks);
+  const std::vector<FileRecord> records = ExchangeRecords(all, s.offsets);
+  BuildHostBlocks(model, text, s.points, "", values, free, s.blocks);
   HostBlocks& b = s.blocks;
   if (!s.instance) s.instance = TakeSpareInstance();
   if (!s.instance) s.instance = std::make_unique<Instance>();
   s.instance->state.fit_threads = ThreadFitThreads();  // a spare instance keeps the last one's
-  // The outputs are read from the instance (ReadResults), never from a rewritten file.
+  // The points cross in memory, and the outputs are read from the instance (ReadResults):
+  // no exchange file is written, read or rewritten.
   Instance_rewrite_file(*s.instance, false);
+  Instance_give_records(*s.instance, records.data(), static_cast<int32_t>(records.size()));
   Instance_setup(*s.instance, &b.initials, &b.fitset, b.especes.data(), &b.adjustables,
                  b.parametres.data(), &b.sorties, b.derivees.data());
   s.loaded = true;
@@ -205,15 +154,6 @@ void EndSession(Session& s) {
   if (s.instance) KeepInstance(s.instance);
   s.instance.reset();
   s.loaded = false;
-  if (!s.folder.empty()) {
-    // The next session writes a new exchange file, not one truncated and rewritten: ext4
-    // forces the latter to disk when it is closed.
-    std::error_code ec;
-    fs::remove(s.exchange, ec);
-    if (!(!ec && fs::is_empty(s.folder, ec) && !ec && KeepFolder(s.folder)))
-      fs::remove_all(s.folder, ec);
-    s.folder.clear();
-  }
   FreeHostRecords(s.blocks);
 }
 

@@ -1,11 +1,10 @@
 // One model loaded into an engine instance of its own (api/instance.h), driven the way a host
-// drives the exported calls: the exchange file is written into a temporary folder, the set-up
-// loads the model, and simulations and fitting calls run on it (the outputs are taken from
-// the instance; the file is not rewritten). Ending the session removes the file and hands the
-// instance and the folder to a later session (of any thread), whose set-up replaces the model
-// in the instance's tables (the folders are removed when the process ends; a process forked
-// meanwhile makes its own). Sessions share nothing else, so several may live in one process
-// and run in different threads (one thread per session at a time). This is the only file of the front end that
+// drives the exported calls: the set-up loads the model, and simulations and fitting calls run
+// on it. The points reach the set-up as exchange-file records in memory and the outputs are
+// taken from the instance: no file is written or read. Ending the session hands the instance
+// to a later session (of any thread), whose set-up replaces the model in the instance's
+// tables. Sessions share nothing else, so several may live in one process and run in
+// different threads (one thread per session at a time). This is the only file of the front end that
 // calls the library's four procedures.
 //
 // A session's fits use the library's worker threads as the library chooses (the cores,
@@ -31,9 +30,7 @@ inline constexpr int kRaised = -1;
 
 struct Session {
   HostBlocks blocks;
-  std::string folder;    // temporary folder, emptied by EndSession
-  std::string exchange;  // exchange file inside it
-  int points = 0;        // records of the exchange file
+  int points = 0;        // points handed to the set-up
   int lead = 0;          // of which the first ones are the start point at t0 (no data)
   int outputs = 0;
   std::vector<double> offsets;  // per output, added to the data and the formula
@@ -46,14 +43,12 @@ struct Session {
   ~Session();
 };
 
-// Writes the exchange file (points preceded by a start point at the model's t0 when it
-// comes first, replicates shifted by each output's offset) and calls Calcul_initial. Returns the set-up's Erreur, kRaised,
-// or 2000000 + status when the temporary folder or file could not be made (message in
-// session.failure).
+// Sets the model up on the points (preceded by a start point at the model's t0 when it comes
+// first, replicates shifted by each output's offset). Returns the set-up's Erreur or kRaised
+// (message in session.failure).
 int StartSession(Session& s, const Model& model, const TranslatedModel& text,
                  const std::vector<DataPoint>& points, const std::vector<double>& values,
                  const std::vector<bool>& free);
-inline constexpr int kNoFile = 2000000;
 
 // While it lives, the sessions this thread starts set up their instance for n threads per fit
 // (EngineState::fit_threads; 1 keeps each fit on its own thread, 0 lets the library choose):
@@ -83,7 +78,7 @@ int SetValues(Session& s, const std::vector<double>& values);
 // the instance (the start point left out, the offsets taken off again).
 int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc);
 
-// The release, then removes the folder and frees the blocks; safe to call twice.
+// The release (the instance kept for a later session) and the blocks freed; safe to call twice.
 void EndSession(Session& s);
 
 // Values, SD and flags as the library last handed them back in BAjustables.

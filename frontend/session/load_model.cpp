@@ -15,7 +15,7 @@ int LoadModel(Session& s, const Prepared& p, std::vector<std::string>& errors,
   }
   const int e = StartSession(s, p.model, p.text, p.data.points, p.values, p.free);
   if (e == 0) return 0;
-  if (e == kRaised || e == kNoFile) {
+  if (e == kRaised) {
     errors.push_back("the library could not load the model: " + s.failure);
     return 2;
   }

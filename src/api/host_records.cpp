@@ -177,11 +177,16 @@ FileRecord RecordOf(const HostPoint& p) {
 
 }  // namespace
 
-bool WriteExchangeFile(const std::string& path, const std::vector<HostPoint>& points,
-                       std::string* error) {
+std::vector<FileRecord> ExchangeRecords(const std::vector<HostPoint>& points) {
   std::vector<FileRecord> records;
   records.reserve(points.size());
   for (const HostPoint& p : points) records.push_back(RecordOf(p));
+  return records;
+}
+
+bool WriteExchangeFile(const std::string& path, const std::vector<HostPoint>& points,
+                       std::string* error) {
+  const std::vector<FileRecord> records = ExchangeRecords(points);
   std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
   if (!out) {
     if (error) *error = "cannot create the exchange file '" + path + "'";

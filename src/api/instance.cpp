@@ -80,6 +80,11 @@ bool Instance_release(Instance& in, const int16_t* mode) noexcept {
 
 void Instance_rewrite_file(Instance& in, bool rewrite) noexcept { in.state.rewrite_file = rewrite; }
 
+void Instance_give_records(Instance& in, const FileRecord* records, int32_t count) noexcept {
+  in.state.given_records = records;
+  in.state.given_count = records ? count : 0;
+}
+
 bool Instance_outputs(const Instance& in, std::vector<std::vector<double>>& ycalc) noexcept {
   ycalc.clear();
   const EngineState& st = in.state;

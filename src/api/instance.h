@@ -48,6 +48,11 @@ bool Instance_release(Instance& in, const int16_t* mode) noexcept;
 // Instance_rewrite_file: whether Simulation and Ajustement rewrite the exchange file (true
 // when made). Set it before the set-up: with it off the set-up takes no rewrite buffer.
 void Instance_rewrite_file(Instance& in, bool rewrite) noexcept;
+// The points of the next set-up, as count exchange-file records in memory: it reads them
+// instead of the file and forgets them (a later set-up reads the file unless given records
+// again). The caller keeps them alive through that set-up only. Fewer records than NPoints
+// raises an input-output failure, as a short file does.
+void Instance_give_records(Instance& in, const FileRecord* records, int32_t count) noexcept;
 // The outputs of the last simulation, one row per point of the loaded model, as the rewrite
 // would write them (the engine's status code where the last engine call failed). False, and
 // ycalc empty, when no model is ready or the rows cannot be had.

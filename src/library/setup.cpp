@@ -100,10 +100,16 @@ FileProblems ReadPoints(EngineState& st, PointTable& table) {
   const BInitials& m = st.initials;
   FileProblems problems;
   ExchangeFile& f = st.file;
-  FileOpenRead(f, st.file.path, sizeof(FileRecord), m.NPoints);
+  const bool given = st.given_records != nullptr;
+  if (given && st.given_count < m.NPoints)
+    Raise(FailureKind::InputOutput, "the records given hold " + std::to_string(st.given_count) +
+                                        " points, fewer than NPoints = " +
+                                        std::to_string(m.NPoints));
+  if (!given) FileOpenRead(f, st.file.path, sizeof(FileRecord), m.NPoints);
   for (int j = 1; j <= m.NPoints; ++j) {
     FileRecord& r = st.buffer;
-    FileReadRecord(f, &r);
+    if (given) r = st.given_records[j - 1];
+    else FileReadRecord(f, &r);
     PointRecord& p = table.Points[j - 1];
     p.Interval = r.Interval;
     p.Time = r.Time;
@@ -133,7 +139,7 @@ FileProblems ReadPoints(EngineState& st, PointTable& table) {
       for (int k = 0; k < n; ++k) p.YExp[o][k] = r.YExp[o][k] > 0.0 ? r.YExp[o][k] : 0.0;
     }
   }
-  FileClose(f);
+  if (!given) FileClose(f);
   return problems;
 }
 
@@ -437,6 +443,14 @@ void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, con
   // Whatever happens below, a model loaded earlier is no longer usable: a set-up that fails,
   // raised failures included, leaves no model that Simulation or Ajustement could run.
   st.ready = false;
+  // Records given in memory serve this set-up only, whatever becomes of it.
+  struct Consume {
+    EngineState& st;
+    ~Consume() {
+      st.given_records = nullptr;
+      st.given_count = 0;
+    }
+  } consume{st};
   if (!initials || !fitset || !especes || !adjustables || !parametres || !sorties || !derivees)
     Raise(FailureKind::InvalidOperation, "Calcul_initial: an argument address is nil");
   // One model at a time: a model still loaded is released first, and once none is loaded the

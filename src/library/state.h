@@ -76,6 +76,10 @@ struct EngineState {
   // instead turns it off: for a large model the rewrite costs more than the walk.
   bool rewrite_file = true;
   int16_t shown_status = 0;  // the Erreur the last simulation's outputs were shown with
+  // Records an in-process caller hands the set-up instead of the exchange file (nil: the
+  // file). The set-up copies what it needs; the caller keeps them alive through it only.
+  const FileRecord* given_records = nullptr;
+  int32_t given_count = 0;
   ExchangeFile file{};
   Engine_proc engine = nullptr;  // nil when Method matched no built-in engine
   // A method of the external table (engines/external.h) that an instance accepted instead,
