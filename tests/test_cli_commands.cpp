@@ -81,7 +81,9 @@ class CliCommands : public tarvo::testcli::CliTest {
   }
   void TearDown() override {
     // No exchange file or temporary folder may survive a run, whatever its outcome.
-    if (!tmpdir_.empty()) EXPECT_TRUE(fs::is_empty(tmpdir_)) << "left in the temporary folder";
+    if (!tmpdir_.empty()) {
+      EXPECT_TRUE(fs::is_empty(tmpdir_)) << "left in the temporary folder";
+    }
     CliTest::TearDown();
   }
 };
