@@ -3,19 +3,17 @@
 // the number of worker processes changes nothing but the times; a bad manifest is refused
 // with the place of each problem.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "language/batch_manifest.h"
+#include "support/cli_run.h"
 
 namespace {
 
@@ -51,33 +49,16 @@ Table ReadCsv(const std::string& text) {
   return rows;
 }
 
-class CliBatch : public ::testing::Test {
+class CliBatch : public tarvo::testcli::CliTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-batch-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-  }
-  std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  CliBatch() : CliTest("cli-batch") {}
+  // The exit status; the output and error text in out_ and err_.
   int Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_.string() + "' && '" + TARVO_BINARY_DIR + "/tarvo' " +
-                            args + " >out.txt 2>err.txt";
-    const int status = std::system(cmd.c_str());
-    EXPECT_TRUE(WIFEXITED(status)) << args;
-    out_ = Read(dir_ / "out.txt");
-    err_ = Read(dir_ / "err.txt");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const tarvo::testcli::RunResult r = CliTest::Run(args);
+    out_ = r.out;
+    err_ = r.err;
+    return r.code;
   }
-  fs::path dir_;
   std::string out_, err_;
 };
 
@@ -102,7 +83,7 @@ std::string Manifest() {
 TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
   Write("plate.csv", Manifest());
   ASSERT_EQ(Run("batch plate.csv -j 2 -o two"), 1) << err_;  // some rows fail
-  const Table rows = ReadCsv(Read(dir_ / "two/summary.csv"));
+  const Table rows = ReadCsv(Read("two/summary.csv"));
   ASSERT_EQ(rows.size(), 8u);
   const struct {
     std::string out, outcome, message;
@@ -127,14 +108,14 @@ TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
     else EXPECT_NE(row["message"].find(expected[r].message), std::string::npos) << row["message"];
     // Row 8 is refused before a worker starts; every other row ran in one.
     EXPECT_EQ(std::stod(row["seconds"]) > 0, r != 7) << row["seconds"];
-    const fs::path json = dir_ / "two" / expected[r].out / "fit.json";
+    const fs::path json = fs::path(dir_) / "two" / expected[r].out / "fit.json";
     if (expected[r].outcome == "bad input" || expected[r].outcome == "failed") {
       EXPECT_FALSE(fs::exists(json));
       EXPECT_EQ(row["Vmax"], "");
       continue;
     }
     // Each number of the summary is the one of fit.json, to the last digit.
-    const auto fit = nlohmann::json::parse(Read(json));
+    const auto fit = nlohmann::json::parse(tarvo::testcli::ReadFile(json));
     EXPECT_EQ(std::stoi(row["calls"]), fit["calls"].get<int>());
     for (const auto& a : fit["adjustables"]) {
       const std::string name = a["name"];
@@ -169,7 +150,7 @@ TEST_F(CliBatch, SummaryHoldsEveryRowAsItsFitJsonGivesIt) {
 
   // One worker process gives the same summary but for the times.
   ASSERT_EQ(Run("batch plate.csv -j 1 -o one"), 1) << err_;
-  const Table serial = ReadCsv(Read(dir_ / "one/summary.csv"));
+  const Table serial = ReadCsv(Read("one/summary.csv"));
   ASSERT_EQ(serial.size(), rows.size());
   for (size_t r = 0; r < rows.size(); ++r) {
     auto a = rows[r], b = serial[r];
@@ -183,14 +164,14 @@ TEST_F(CliBatch, StaleResultsOfAnEarlierRunAreNotRead) {
   const std::string enzyme = kExamples + "enzyme/model.toml";
   Write("m.csv", "model,out\n" + enzyme + ",a\n");
   ASSERT_EQ(Run("batch m.csv -j 1"), 0) << err_;
-  EXPECT_TRUE(fs::exists(dir_ / "m-results/a/fit.json"));  // the default folder
+  EXPECT_TRUE(fs::exists(dir_ + "/m-results/a/fit.json"));  // the default folder
   Write("m.csv", "model,fixed,out\n" + enzyme + ",Nothing,a\n");
   ASSERT_EQ(Run("batch m.csv -j 1"), 1);
-  const Table rows = ReadCsv(Read(dir_ / "m-results/summary.csv"));
+  const Table rows = ReadCsv(Read("m-results/summary.csv"));
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].at("outcome"), "bad input");
   EXPECT_EQ(rows[0].count("Vmax"), 0u);  // no fit, so no adjustable columns
-  EXPECT_FALSE(fs::exists(dir_ / "m-results/a/fit.json"));  // the folder does not mislead
+  EXPECT_FALSE(fs::exists(dir_ + "/m-results/a/fit.json"));  // the folder does not mislead
 }
 
 TEST_F(CliBatch, BadManifestIsRefusedWithItsPlace) {
@@ -214,7 +195,7 @@ TEST_F(CliBatch, BadManifestIsRefusedWithItsPlace) {
     Write("m.csv", c.manifest);
     EXPECT_EQ(Run("batch m.csv -o out"), 2) << c.manifest;
     EXPECT_NE(err_.find("tarvo: error: " + c.message), std::string::npos) << err_;
-    EXPECT_FALSE(fs::exists(dir_ / "out")) << c.manifest;
+    EXPECT_FALSE(fs::exists(dir_ + "/out")) << c.manifest;
   }
   EXPECT_EQ(Run("batch none.csv"), 2);
   EXPECT_NE(err_.find("cannot open manifest 'none.csv'"), std::string::npos) << err_;
@@ -228,7 +209,7 @@ TEST_F(CliBatch, ManifestSavedByASpreadsheetIsRead) {
   Write("m.csv", "\xEF\xBB\xBFmodel,set,fixed,out\r\n" + model + ",Vmax=0.03;Km=0.02,S0,a\r\n");
   std::vector<tarvo::frontend::BatchRow> rows;
   std::vector<std::string> errors;
-  ASSERT_EQ(tarvo::frontend::ReadManifest((dir_ / "m.csv").string(), "out", rows, errors), 0)
+  ASSERT_EQ(tarvo::frontend::ReadManifest(dir_ + "/m.csv", "out", rows, errors), 0)
       << (errors.empty() ? "" : errors.front());
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].model, model);

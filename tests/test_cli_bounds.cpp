@@ -12,6 +12,7 @@
 #include "analysis/fit_cycle.h"
 #include "analysis/fit_run.h"
 #include "language/transforms.h"
+#include "support/transforms_text.h"
 
 namespace {
 
@@ -20,21 +21,10 @@ using namespace tarvo::frontend;
 
 // Transforms of one adjustable each, from model text.
 std::vector<Transform> Expand(const std::string& adjustables, Prepared& p) {
-  const fs::path file = fs::temp_directory_path() / "cli-bounds-transforms.toml";
-  std::ofstream(file) << "data = \"unused.csv\"\nspecies = [ { name = \"A\" } ]\n"
-                      << "adjustables = [\n" << adjustables << "]\n"
-                      << "outputs = [ { name = \"Y\", formula = \"A\" } ]\n";
-  std::string message;
-  EXPECT_EQ(ReadModel(file.string(), p.model, message), 0) << message;
-  fs::remove(file);
-  for (const auto& a : p.model.adjustables) {
-    p.values.push_back(a.value);
-    p.free.push_back(a.free);
-  }
-  std::vector<Transform> ts;
-  std::vector<std::string> errors;
-  EXPECT_EQ(ExpandTransforms(p, ts, errors), 0) << (errors.empty() ? "" : errors.front());
-  return ts;
+  return tarvo::testcli::TransformsOfText(
+      "data = \"unused.csv\"\nspecies = [ { name = \"A\" } ]\nadjustables = [\n" + adjustables +
+          "]\noutputs = [ { name = \"Y\", formula = \"A\" } ]\n",
+      "cli-bounds-transforms.toml", p);
 }
 
 TEST(Transforms, TheLibrarysOnePercentMoveMovesTheUsersValueByAboutOnePercent) {

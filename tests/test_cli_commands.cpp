@@ -2,17 +2,17 @@
 // exit status 2, never a crash; a simulation and a fit leave their files; exit statuses 0 / 1
 // / 2; the temporary folder of the exchange file is always removed.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "support/cli_run.h"
 
 namespace {
 
@@ -67,52 +67,25 @@ std::string WithExperiments(const std::string& experiments, std::string model = 
 
 const char* kPerExperimentAtot = "{ name = \"Atot\", value = 1, per_experiment = true }";
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
+using tarvo::testcli::Replace;
+using Result = tarvo::testcli::RunResult;
 
-class CliCommands : public ::testing::Test {
+class CliCommands : public tarvo::testcli::CliTest {
  protected:
+  CliCommands() : CliTest("cli-commands") {}
+  // Each run gets its own TMPDIR inside the test folder.
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-commands-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    fs::create_directory(dir_ + "/tmp");
+    CliTest::SetUp();
+    tmpdir_ = dir_ + "/tmp";
+    fs::create_directory(tmpdir_);
   }
   void TearDown() override {
     // No exchange file or temporary folder may survive a run, whatever its outcome.
-    EXPECT_TRUE(fs::is_empty(dir_ + "/tmp")) << "left in the temporary folder";
-    fs::remove_all(dir_);
+    if (!tmpdir_.empty()) {
+      EXPECT_TRUE(fs::is_empty(tmpdir_)) << "left in the temporary folder";
+    }
+    CliTest::TearDown();
   }
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-  }
-  // Runs tarvo in the test folder with its own TMPDIR.
-  Result Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_ + "' && TMPDIR='" + dir_ + "/tmp' '" +
-                            TARVO_BINARY_DIR + "/tarvo' " + args + " >out.txt 2>err.txt";
-    const int status = std::system(cmd.c_str());
-    Result r;
-    EXPECT_TRUE(WIFEXITED(status)) << args << ": did not exit normally";
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Read("out.txt");
-    r.err = Read("err.txt");
-    return r;
-  }
-  std::string Read(const std::string& name) {
-    std::ifstream in(dir_ + "/" + name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  static std::string Replace(std::string text, const std::string& from, const std::string& to) {
-    const size_t at = text.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) text.replace(at, from.size(), to);
-    return text;
-  }
-  std::string dir_;
 };
 
 TEST_F(CliCommands, BadInputGetsOneMessageAndStatus2) {

@@ -9,24 +9,19 @@
 #include <string>
 
 #include "language/data_csv.h"
+#include "support/cli_run.h"
 
 namespace tarvo::frontend {
 namespace {
 
-class CliData : public ::testing::Test {
+class CliData : public tarvo::testcli::TempFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cli-data-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  CliData() : TempFolderTest("cli-data") {}
   std::string Write(const std::string& text) {
     const std::string path = dir_ + "/data.csv";
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
-  std::string dir_;
   const std::vector<std::string> outputs_{"Abs", "Fluo"};
 };
 

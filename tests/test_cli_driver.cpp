@@ -14,20 +14,16 @@
 #include "analysis/compare.h"
 #include "analysis/fit_run.h"
 #include "results/report.h"
+#include "support/cli_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace tarvo::frontend;
 
-class Driver : public ::testing::Test {
+class Driver : public tarvo::testcli::TempFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-driver-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  Driver() : TempFolderTest("cli-driver") {}
 
   // examples/bounded with `active` capped at max (truth 0.8), written into the folder.
   std::string CappedBounded(const std::string& name, const std::string& max) {
@@ -40,30 +36,28 @@ class Driver : public ::testing::Test {
                  "value = 0.2\nfree = true\nmin = 0\nmax = " + max);
     const std::string data = "data = \"data.csv\"";
     text.replace(text.find(data), data.size(), "data = \"" + (src / "data.csv").string() + "\"");
-    std::ofstream(dir_ / name) << text;
-    return (dir_ / name).string();
+    std::ofstream(Path(name)) << text;
+    return Path(name).string();
   }
 
   // A line y = a + b t fitted to ten points; formula and free flags vary.
   std::string Line(const std::string& name, const std::string& formula, bool a_free,
                    const std::string& data = "data.csv", int max_calls = 60) {
-    if (!fs::exists(dir_ / data)) {
-      std::ofstream d(dir_ / data);
+    if (!fs::exists(Path(data))) {
+      std::ofstream d(Path(data));
       d << "time,Y,Y\n";
       const double e[] = {0.21, -0.13, 0.05, 0.3, -0.27, 0.11, -0.08, 0.19, -0.22, 0.02};
       for (int t = 1; t <= 10; ++t)
         d << t << "," << 2 + 0.5 * t + e[t - 1] << "," << 2 + 0.5 * t - e[(t + 3) % 10] << "\n";
     }
-    std::ofstream(dir_ / name)
+    std::ofstream(Path(name))
         << "precision = 1e-12\nmax_calls = " << max_calls << "\ndata = \"" << data << "\"\n"
         << "species = [ { name = \"X\", start = \"1\" } ]\n"
         << "adjustables = [ { name = \"a\", value = 1" << (a_free ? ", free = true" : "")
         << " }, { name = \"b\", value = 1, free = true } ]\n"
         << "outputs = [ { name = \"Y\", formula = \"" << formula << "\" } ]\n";
-    return (dir_ / name).string();
+    return Path(name).string();
   }
-
-  fs::path dir_;
 };
 
 double Value(const FitResult& r, const std::string& name) {
@@ -121,9 +115,9 @@ TEST_F(Driver, ValueAtItsBoundConvergesThereInFitAndCompare) {
 TEST_F(Driver, CompareRefusesModelsOnOtherData) {
   const std::string a = Line("a.toml", "a + b*T", true);
   const std::string same = Line("same.toml", "a + b*T", false);
-  fs::copy_file(dir_ / "data.csv", dir_ / "copy.csv");
+  fs::copy_file(Path("data.csv"), Path("copy.csv"));
   const std::string copy = Line("copy.toml", "a + b*T", false, "copy.csv");
-  std::ofstream(dir_ / "other.csv") << "time,Y\n1,2.4\n2,3.1\n3,3.4\n4,4.2\n5,4.4\n";
+  std::ofstream(Path("other.csv")) << "time,Y\n1,2.4\n2,3.1\n3,3.4\n4,4.2\n5,4.4\n";
   const std::string other = Line("other.toml", "a + b*T", false, "other.csv");
   Comparison c;
   std::vector<std::string> errors;
@@ -191,9 +185,9 @@ TEST_F(Driver, CriteriaNullWhenNotConverged) {
 
 // A fit that fails while a value runs away names the value, its growth and the remedies.
 TEST_F(Driver, RunawayValueIsNamed) {
-  std::ofstream(dir_ / "flat.csv") << "time,Y\n0,1.01\n1,0.0100\n2,0.0101\n3,0.0099\n"
-                                      "4,0.0100\n5,0.0101\n6,0.0099\n";
-  std::ofstream(dir_ / "run.toml")
+  std::ofstream(Path("flat.csv")) << "time,Y\n0,1.01\n1,0.0100\n2,0.0101\n3,0.0099\n"
+                                     "4,0.0100\n5,0.0101\n6,0.0099\n";
+  std::ofstream(Path("run.toml"))
       << "max_calls = 40\ndata = \"flat.csv\"\n"
       << "adjustables = [ { name = \"k\", value = 0.01, free = true } ]\n"
       << "outputs = [ { name = \"Y\", formula = \"A + 0.01\" } ]\n"
@@ -201,7 +195,7 @@ TEST_F(Driver, RunawayValueIsNamed) {
       << "[[reactions]]\nequation = \"A -> B\"\nrate = \"k*A\"\n";
   FitRun run;
   std::vector<std::string> errors;
-  ASSERT_EQ(Prepare((dir_ / "run.toml").string(), {}, run.p, errors), 0) << errors.front();
+  ASSERT_EQ(Prepare(Path("run.toml").string(), {}, run.p, errors), 0) << errors.front();
   FitControl control;
   ASSERT_EQ(SetUpFit(control, run, errors), 0);
   ASSERT_EQ(RunFitOn(run, FitOptions{}, {}, errors), 0);

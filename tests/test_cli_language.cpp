@@ -14,6 +14,7 @@
 #include "language/reactions.h"
 #include "analysis/simulate_at.h"
 #include "language/transforms.h"
+#include "support/transforms_text.h"
 
 namespace tarvo::frontend {
 namespace {
@@ -122,20 +123,12 @@ TEST(CliLanguage, TransformsStartAtTheUsersValueAndAgreeWithTheLibrary) {
     outputs += "  { name = \"Y" + std::to_string(c) + "\", formula = \"" + name + "\" },\n";
   }
   toml += "]\n" + outputs + "]\n";
-  const fs::path file = fs::temp_directory_path() / "cli-language-transforms.toml";
-  std::ofstream(file) << toml;
   Prepared p;
-  std::string message;
-  ASSERT_EQ(ReadModel(file.string(), p.model, message), 0) << message;
-  fs::remove(file);
-  for (const auto& a : p.model.adjustables) {
-    p.values.push_back(a.value);
-    p.free.push_back(a.free);
-  }
-  std::vector<Transform> ts;
-  std::vector<std::string> errors;
-  ASSERT_EQ(ExpandTransforms(p, ts, errors), 0) << errors.front();
+  const std::vector<Transform> ts =
+      testcli::TransformsOfText(toml, "cli-language-transforms.toml", p);
+  ASSERT_FALSE(HasFailure());
   ASSERT_EQ(ts.size(), std::size(cases));
+  std::string message;
   std::vector<DataPoint> grid(2);
   for (int j = 0; j < 2; ++j) {
     grid[j].time = j;

@@ -3,18 +3,18 @@
 // the library's limit, a reaction written twice, the per-experiment names the report shows,
 // the points and start of experiments, a failed start of a multi-start fit.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "support/cli_run.h"
 
 namespace {
 
@@ -51,12 +51,8 @@ std::string Data(double first = 0, int points = 11) {
   return d;
 }
 
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  const size_t at = text.find(from);
-  EXPECT_NE(at, std::string::npos) << from;
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
+using tarvo::testcli::Replace;
+using Result = tarvo::testcli::RunResult;
 
 // kModel over two experiments, run1 and run2, with a per-experiment Atot.
 std::string TwoExperiments() {
@@ -67,40 +63,9 @@ std::string TwoExperiments() {
              "[[experiments]]\nname = \"run2\"\ndata = \"two.csv\"\n";
 }
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
-
-class CliMessages : public ::testing::Test {
+class CliMessages : public tarvo::testcli::CliTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-messages-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-  }
-  std::string Read(const std::string& name) {
-    std::ifstream in(dir_ + "/" + name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  Result Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_ + "' && '" + TARVO_BINARY_DIR + "/tarvo' " + args +
-                            " >out.txt 2>err.txt";
-    const int status = std::system(cmd.c_str());
-    Result r;
-    EXPECT_TRUE(WIFEXITED(status)) << args;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Read("out.txt");
-    r.err = Read("err.txt");
-    return r;
-  }
-  std::string dir_;
+  CliMessages() : CliTest("cli-messages") {}
 };
 
 // A guard inside an output formula decides its value even when the value looks ordinary:

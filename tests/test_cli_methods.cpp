@@ -3,13 +3,10 @@
 // "auto" picks; "EXACT" refused for a nonlinear model, naming the formulas; tolerances outside
 // each method's range of kMethodFacts refused.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -17,6 +14,7 @@
 #include "engines/methods.h"
 #include "language/method_choice.h"
 #include "language/prepare.h"
+#include "support/cli_run.h"
 #ifdef TARVO_HAVE_METHODS
 #include "engines/external/method_library.h"
 #endif
@@ -41,11 +39,8 @@ A = { A = "RATE_A" }
 B = { A = "k" }
 )toml";
 
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  const size_t at = text.find(from);
-  if (at != std::string::npos) text.replace(at, from.size(), to);
-  return text;
-}
+using testcli::Replace;
+using Result = testcli::RunResult;
 
 std::string ModelText(const std::string& method, const std::string& rate_a = "-k") {
   return Replace(Replace(kModel, "METHOD", method), "RATE_A", rate_a);
@@ -61,13 +56,9 @@ std::string Data(int last = 10) {
   return d;
 }
 
-struct Result {
-  int code = -1;
-  std::string out, err;
-};
-
-class CliMethods : public ::testing::Test {
+class CliMethods : public testcli::CliTest {
  protected:
+  CliMethods() : CliTest("cli-methods") {}
   static void SetUpTestSuite() {
 #ifdef TARVO_HAVE_METHODS
     RegisterMethodLibrary();
@@ -77,31 +68,7 @@ class CliMethods : public ::testing::Test {
 #ifndef TARVO_HAVE_METHODS
     GTEST_SKIP() << "built without the method library";
 #endif
-    std::string pattern = (fs::temp_directory_path() / "cli-methods-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
-  void Write(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-  }
-  std::string Read(const std::string& name) {
-    std::ifstream in(dir_ + "/" + name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  Result Run(const std::string& args) {
-    const std::string cmd = "cd '" + dir_ + "' && '" + TARVO_BINARY_DIR + "/tarvo' " + args +
-                            " >out.txt 2>err.txt";
-    const int status = std::system(cmd.c_str());
-    Result r;
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = Read("out.txt");
-    r.err = Read("err.txt");
-    return r;
+    CliTest::SetUp();
   }
   // The model text prepared with data (the folder's data.csv).
   int PrepareText(const std::string& text, Prepared& p, std::string& message) {
@@ -113,7 +80,6 @@ class CliMethods : public ::testing::Test {
     for (const auto& e : errors) message += e + "\n";
     return status;
   }
-  std::string dir_;
 };
 
 double FittedK(const std::string& json_text) {

@@ -10,6 +10,7 @@
 
 #include "language/model_file.h"
 #include "language/model_text.h"
+#include "support/cli_run.h"
 
 namespace tarvo::frontend {
 namespace {
@@ -40,20 +41,14 @@ S = { S = "-kcat/(1 + S)" }
 P = "kcat*S/(1 + S)"
 )toml";
 
-class CliModel : public ::testing::Test {
+class CliModel : public tarvo::testcli::TempFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cli-model-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  CliModel() : TempFolderTest("cli-model") {}
   std::string Write(const std::string& text) {
     const std::string path = dir_ + "/model.toml";
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }
-  std::string dir_;
 };
 
 TEST_F(CliModel, ReadsAHandWrittenModel) {

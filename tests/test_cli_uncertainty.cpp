@@ -15,6 +15,7 @@
 #include "analysis/profile.h"
 #include "analysis/fit_run.h"
 #include "results/uncertainty_report.h"
+#include "support/cli_run.h"
 
 namespace {
 
@@ -32,27 +33,22 @@ TEST(Distributions, FQuantilesMatchTables) {
 }
 
 // y = a + b T (or b T alone), two replicates per time with a fixed, uneven scatter.
-class LinearModel : public ::testing::Test {
+class LinearModel : public tarvo::testcli::TempFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "cli-uncertainty-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  LinearModel() : TempFolderTest("cli-uncertainty") {}
 
   // Prepares the model; formula of Y, error type, free adjustables a and b.
   void Load(const std::string& formula, int error_type, bool a_free) {
     p_ = Prepared{};
-    std::ofstream(dir_ / "data.csv") << Data();
-    std::ofstream(dir_ / "model.toml")
+    std::ofstream(Path("data.csv")) << Data();
+    std::ofstream(Path("model.toml"))
         << "error_type = " << error_type << "\nprecision = 1e-14\nmax_calls = 60\n"
         << "data = \"data.csv\"\nspecies = [ { name = \"X\", start = \"1\" } ]\n"
         << "adjustables = [ { name = \"a\", value = " << (a_free ? "1, free = true" : "0")
         << " }, { name = \"b\", value = 1, free = true } ]\n"
         << "outputs = [ { name = \"Y\", formula = \"" << formula << "\" } ]\n";
     std::vector<std::string> errors;
-    ASSERT_EQ(Prepare((dir_ / "model.toml").string(), {}, p_, errors), 0);
+    ASSERT_EQ(Prepare(Path("model.toml").string(), {}, p_, errors), 0);
     FitPass r;
     ASSERT_EQ(FitFrom(p_, {}, p_.values, p_.free, {}, r, errors), 0) << errors.front();
     ASSERT_EQ(r.r.outcome, "converged") << r.r.erreur_text;
@@ -99,7 +95,6 @@ class LinearModel : public ::testing::Test {
     cov = {{s2 * stt / det, -s2 * st / det}, {-s2 * st / det, s2 * sw / det}};
   }
 
-  fs::path dir_;
   Prepared p_;
   std::vector<double> best_;
   std::vector<std::vector<double>> ycalc_;

@@ -26,6 +26,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -223,30 +224,19 @@ int Usage() {
 
 int main(int argc, char** argv) {
   bool expect_zero = false, verbose = false;
-  std::string examples_dir = TARVO_SOURCE_DIR "/examples";
-  std::string file = TARVO_SHARED_LIBRARY;
-  int files = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--expect-zero") {
-      expect_zero = true;
-    } else if (arg == "--verbose") {
-      verbose = true;
-    } else if (arg == "--examples" && i + 1 < argc) {
-      examples_dir = argv[++i];
-    } else if (!arg.empty() && arg[0] != '-' && files++ == 0) {
-      file = arg;
-    } else {
-      return Usage();
-    }
-  }
+  CommandLine line;  // no --reps
+  const bool read = ReadCommandLine(argc, argv, line, [&](int, char** args, int& i) {
+    if (std::strcmp(args[i], "--expect-zero") == 0) expect_zero = true;
+    else if (std::strcmp(args[i], "--verbose") == 0) verbose = true;
+    else return 0;
+    return 1;
+  });
+  if (!read) return Usage();
+  if (line.files.empty()) line.files.push_back(TARVO_SHARED_LIBRARY);
 
-  Library lib;
-  std::string error;
-  if (!lib.Open(file, error)) {
-    std::fprintf(stderr, "alloc_count: %s: %s\n", file.c_str(), error.c_str());
-    return 2;
-  }
+  Library libs[2];
+  if (!OpenLibraries("alloc_count", line.files, libs)) return 2;
+  const Library& lib = libs[0];
   // One string made by the library's own allocator must be counted once.
   BSTR probe = nullptr;
   const Count seen = Counted([&] { probe = lib.ole.alloc_len(u"probe", 5); });
@@ -261,16 +251,8 @@ int main(int argc, char** argv) {
   }
 
   Example examples[2];
-  if (!ConsecutiveExample(examples_dir, examples[0], error) ||
-      !EnzymeExample(examples_dir, examples[1], error)) {
-    std::fprintf(stderr, "alloc_count: %s\n", error.c_str());
-    return 2;
-  }
-  const std::string folder = MakeScratchFolder();
-  if (folder.empty()) {
-    std::fprintf(stderr, "alloc_count: cannot create a temporary folder\n");
-    return 2;
-  }
+  std::string folder;
+  if (!StartExamples("alloc_count", line.examples_dir, examples, folder)) return 2;
   std::printf("Heap allocations per call (malloc family; \"new\": of those, through operator "
               "new)\nlibrary: %s\n\n", lib.path.c_str());
   std::printf("%-12s %-15s %5s %7s %7s %7s %10s\n", "example", "call", "calls", "fewest",

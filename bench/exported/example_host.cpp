@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -99,6 +101,54 @@ bool EnzymeExample(const std::string& examples_dir, Example& ex, std::string& er
   m.outputs = {"A5*F2", "A6*F1"};  // eps*P, q*S
   m.rates = {{1, 1, "-A1/(A2+F1)"}, {2, 1, "A1/(A2+F1)"}};
   return ReadData(examples_dir, ex, error);
+}
+
+bool ReadCommandLine(int argc, char** argv, CommandLine& line, const OwnOptions& own) {
+  line.examples_dir = TARVO_SOURCE_DIR "/examples";
+  const bool takes_reps = line.reps > 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (takes_reps && arg == "--reps" && i + 1 < argc) {
+      line.reps = std::atoi(argv[++i]);
+      if (line.reps < 1) return false;
+    } else if (arg == "--examples" && i + 1 < argc) {
+      line.examples_dir = argv[++i];
+    } else if (!arg.empty() && arg[0] != '-') {
+      if (line.files.size() == line.most_files) return false;
+      line.files.push_back(arg);
+    } else {
+      const int taken = own ? own(argc, argv, i) : 0;
+      if (taken != 1) return false;
+    }
+  }
+  return true;
+}
+
+bool OpenLibraries(const char* program, const std::vector<std::string>& files, Library (&libs)[2]) {
+  for (size_t k = 0; k < files.size() && k < 2; ++k) {
+    std::string error;
+    if (!libs[k].Open(files[k], error)) {
+      std::fprintf(stderr, "%s: %s: %s\n", program, files[k].c_str(), error.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool StartExamples(const char* program, const std::string& examples_dir, Example (&examples)[2],
+                   std::string& folder) {
+  std::string error;
+  if (!ConsecutiveExample(examples_dir, examples[0], error) ||
+      !EnzymeExample(examples_dir, examples[1], error)) {
+    std::fprintf(stderr, "%s: %s\n", program, error.c_str());
+    return false;
+  }
+  folder = MakeScratchFolder();
+  if (folder.empty()) {
+    std::fprintf(stderr, "%s: cannot create a temporary folder\n", program);
+    return false;
+  }
+  return true;
 }
 
 std::string MakeScratchFolder() {

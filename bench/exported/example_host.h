@@ -22,6 +22,7 @@
 
 #include <time.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,35 @@ class HostBlocks : public SheetHost {
   HostBlocks(const Library& library, const Example& example, const std::string& exchange_path)
       : SheetHost(example.sheet, library.calls, library.ole, exchange_path) {}
 };
+
+// The command line the programs share: --reps N (N >= 1), --examples DIR (the folder of the
+// examples; default the source tree's), then up to most_files library files, in any order
+// with a program's own options.
+struct CommandLine {
+  int reps = 0;           // the default; 0: the program takes no --reps
+  size_t most_files = 1;  // library files at most
+  std::string examples_dir;
+  std::vector<std::string> files;
+};
+
+// A program's own options: given argv and the index i of an option the shared ones do not
+// know, 1 when it took the option (with i moved past any value it read), 0 when it is not the
+// program's, -1 when its value is wrong.
+using OwnOptions = std::function<int(int argc, char** argv, int& i)>;
+
+// Reads argv into line; false on a usage error (an unknown option or a value out of range, a
+// file too many).
+bool ReadCommandLine(int argc, char** argv, CommandLine& line, const OwnOptions& own = {});
+
+// Opens the libraries files name into libs[0], libs[1], ... (at most two); false, with the
+// reason on stderr after "program: ", when one cannot be opened.
+bool OpenLibraries(const char* program, const std::vector<std::string>& files, Library (&libs)[2]);
+
+// Reads the consecutive and the enzyme example into examples and makes a scratch folder for
+// their exchange files (RemoveScratchFolder when done); false, with the reason on stderr
+// after "program: ", when either fails.
+bool StartExamples(const char* program, const std::string& examples_dir, Example (&examples)[2],
+                   std::string& folder);
 
 // A fresh folder in the temporary directory for exchange files ("" when none can be made),
 // and its removal with everything in it.

@@ -59,48 +59,25 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int reps = 20;
-  std::string examples_dir = TARVO_SOURCE_DIR "/examples";
-  std::vector<std::string> files;
+  CommandLine line;
+  line.reps = 20;
+  line.most_files = 2;
   std::string only;  // one example by name (for profiling); empty: both
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--reps" && i + 1 < argc) {
-      reps = std::atoi(argv[++i]);
-      if (reps < 1) return Usage();
-    } else if (arg == "--examples" && i + 1 < argc) {
-      examples_dir = argv[++i];
-    } else if (arg == "--only" && i + 1 < argc) {
-      only = argv[++i];
-    } else if (!arg.empty() && arg[0] == '-') {
-      return Usage();
-    } else {
-      files.push_back(arg);
-    }
-  }
-  if (files.size() != 2) return Usage();
+  const bool read = ReadCommandLine(argc, argv, line, [&](int n, char** args, int& i) {
+    if (std::strcmp(args[i], "--only") != 0 || i + 1 >= n) return 0;
+    only = args[++i];
+    return 1;
+  });
+  if (!read || line.files.size() != 2) return Usage();
+  const int reps = line.reps;
 
   Library libs[2];
-  for (int k = 0; k < 2; ++k) {
-    std::string error;
-    if (!libs[k].Open(files[static_cast<size_t>(k)], error)) {
-      std::fprintf(stderr, "fit_compare: %s: %s\n", files[static_cast<size_t>(k)].c_str(),
-                   error.c_str());
-      return 2;
-    }
-  }
   Example examples[2];
+  std::string folder;
+  if (!OpenLibraries("fit_compare", line.files, libs) ||
+      !StartExamples("fit_compare", line.examples_dir, examples, folder))
+    return 2;
   std::string error;
-  if (!ConsecutiveExample(examples_dir, examples[0], error) ||
-      !EnzymeExample(examples_dir, examples[1], error)) {
-    std::fprintf(stderr, "fit_compare: %s\n", error.c_str());
-    return 2;
-  }
-  const std::string folder = MakeScratchFolder();
-  if (folder.empty()) {
-    std::fprintf(stderr, "fit_compare: cannot create a temporary folder\n");
-    return 2;
-  }
 
   std::printf("Whole fit, Simulation at the start values then Ajustement until Done;\n"
               "processor time of this thread, %d repetitions alternating between the libraries.\n"

@@ -72,44 +72,25 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int reps = 20;
+  CommandLine line;
+  line.reps = 20;
   std::string threads;  // "": every core
-  std::string examples_dir = TARVO_SOURCE_DIR "/examples";
-  std::string file = TARVO_SHARED_LIBRARY;
-  int files = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--reps" && i + 1 < argc) {
-      reps = std::atoi(argv[++i]);
-      if (reps < 1) return Usage();
-    } else if (arg == "--threads" && i + 1 < argc) {
-      threads = argv[++i];
-      if (std::atoi(threads.c_str()) < 1) return Usage();
-    } else if (arg == "--examples" && i + 1 < argc) {
-      examples_dir = argv[++i];
-    } else if (!arg.empty() && arg[0] != '-' && files++ == 0) {
-      file = arg;
-    } else {
-      return Usage();
-    }
-  }
-  Library lib;
-  std::string error;
-  if (!lib.Open(file, error)) {
-    std::fprintf(stderr, "fit_threads: %s: %s\n", file.c_str(), error.c_str());
-    return 2;
-  }
+  const bool read = ReadCommandLine(argc, argv, line, [&](int n, char** args, int& i) {
+    if (std::strcmp(args[i], "--threads") != 0 || i + 1 >= n) return 0;
+    threads = args[++i];
+    return std::atoi(threads.c_str()) < 1 ? -1 : 1;
+  });
+  if (!read) return Usage();
+  if (line.files.empty()) line.files.push_back(TARVO_SHARED_LIBRARY);
+  const int reps = line.reps;
+  Library libs[2];
   Example examples[2];
-  if (!ConsecutiveExample(examples_dir, examples[0], error) ||
-      !EnzymeExample(examples_dir, examples[1], error)) {
-    std::fprintf(stderr, "fit_threads: %s\n", error.c_str());
+  std::string folder;
+  if (!OpenLibraries("fit_threads", line.files, libs) ||
+      !StartExamples("fit_threads", line.examples_dir, examples, folder))
     return 2;
-  }
-  const std::string folder = MakeScratchFolder();
-  if (folder.empty()) {
-    std::fprintf(stderr, "fit_threads: cannot create a temporary folder\n");
-    return 2;
-  }
+  const Library& lib = libs[0];
+  std::string error;
   const unsigned cores = std::thread::hardware_concurrency();
   std::printf("Ajustement calls of a whole fit, wall clock, %d repetitions alternating;\n"
               "1: TARVO_THREADS=1; N: %s (%u cores).\nlibrary: %s\n\n",
@@ -146,8 +127,7 @@ int main(int argc, char** argv) {
     }
     const double m1 = Median(times[0]), mn = Median(times[1]);
     std::printf("%-12s %5d %9.3f %9.3f %9.3f %9.3f %7.2f\n", ex.name.c_str(), first[1].calls,
-                1e3 * m1, 1e3 * mn, 1e3 * *std::min_element(times[0].begin(), times[0].end()),
-                1e3 * *std::min_element(times[1].begin(), times[1].end()), m1 / mn);
+                1e3 * m1, 1e3 * mn, 1e3 * Min(times[0]), 1e3 * Min(times[1]), m1 / mn);
     const bool same = first[0].SameAs(first[1]) && stable;
     identical = identical && same;
     std::printf("%-12s %s\n", "", same ? "bit for bit identical" : "DIFFERENT");

@@ -64,44 +64,20 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int reps = 200;
-  std::string examples_dir = TARVO_SOURCE_DIR "/examples";
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--reps" && i + 1 < argc) {
-      reps = std::atoi(argv[++i]);
-      if (reps < 1) return Usage();
-    } else if (arg == "--examples" && i + 1 < argc) {
-      examples_dir = argv[++i];
-    } else if (!arg.empty() && arg[0] != '-' && files.size() < 2) {
-      files.push_back(arg);
-    } else {
-      return Usage();
-    }
-  }
-  if (files.empty()) files.push_back(TARVO_SHARED_LIBRARY);
-  const size_t n = files.size();
+  CommandLine line;
+  line.reps = 200;
+  line.most_files = 2;
+  if (!ReadCommandLine(argc, argv, line)) return Usage();
+  if (line.files.empty()) line.files.push_back(TARVO_SHARED_LIBRARY);
+  const int reps = line.reps;
+  const size_t n = line.files.size();
   Library libs[2];
-  for (size_t k = 0; k < n; ++k) {
-    std::string error;
-    if (!libs[k].Open(files[k], error)) {
-      std::fprintf(stderr, "setup_release: %s: %s\n", files[k].c_str(), error.c_str());
-      return 2;
-    }
-  }
   Example examples[2];
+  std::string folder;
+  if (!OpenLibraries("setup_release", line.files, libs) ||
+      !StartExamples("setup_release", line.examples_dir, examples, folder))
+    return 2;
   std::string error;
-  if (!ConsecutiveExample(examples_dir, examples[0], error) ||
-      !EnzymeExample(examples_dir, examples[1], error)) {
-    std::fprintf(stderr, "setup_release: %s\n", error.c_str());
-    return 2;
-  }
-  const std::string folder = MakeScratchFolder();
-  if (folder.empty()) {
-    std::fprintf(stderr, "setup_release: cannot create a temporary folder\n");
-    return 2;
-  }
   std::printf("Calcul_initial + Fin, %d repetitions%s; milliseconds per pair of calls.\n", reps,
               n == 2 ? " alternating between the libraries" : "");
   for (size_t k = 0; k < n; ++k)
@@ -126,7 +102,7 @@ int main(int argc, char** argv) {
       const Series& s = series[k];
       std::printf("%-12s %-7s %9.3f %9.3f %9.3f\n", ex.name.c_str(),
                   n == 2 ? (k == 0 ? "first" : "second") : "", 1e3 * Median(s.wall),
-                  1e3 * *std::min_element(s.wall.begin(), s.wall.end()), 1e3 * Median(s.cpu));
+                  1e3 * Min(s.wall), 1e3 * Median(s.cpu));
     }
     if (n == 2)
       std::printf("%-12s first/second %.1f\n", ex.name.c_str(),
