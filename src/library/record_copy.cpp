@@ -7,6 +7,10 @@ namespace tarvo {
 void CopyInitials(BInitials& dst, const BInitials& src) {
   if (&dst == &src) return;
   VariantAssign(dst.FileName, src.FileName);
+  CopyCounts(dst, src);
+}
+
+void CopyCounts(BInitials& dst, const BInitials& src) {
   dst.NEspeces = src.NEspeces;
   dst.NInterrupts = src.NInterrupts;
   dst.NParametres = src.NParametres;
@@ -20,6 +24,13 @@ void CopyFitSet(BFitSet& dst, const BFitSet& src) {
   // The host's copy of the same name is left in place: a simulation or a fitting step then
   // allocates nothing.
   if (!VariantSameString(dst.Method, src.Method)) VariantAssign(dst.Method, src.Method);
+  CopySettings(dst, src);
+  dst.ErreurExp = src.ErreurExp;
+  dst.ErreurCalc = src.ErreurCalc;
+  dst.Done = src.Done;
+}
+
+void CopySettings(BFitSet& dst, const BFitSet& src) {
   dst.Erreur = src.Erreur;
   dst.MaxIter = src.MaxIter;
   dst.Coeff = src.Coeff;
@@ -27,9 +38,6 @@ void CopyFitSet(BFitSet& dst, const BFitSet& src) {
   dst.Tolerance = src.Tolerance;
   dst.Marquard = src.Marquard;
   dst.Precision = src.Precision;
-  dst.ErreurExp = src.ErreurExp;
-  dst.ErreurCalc = src.ErreurCalc;
-  dst.Done = src.Done;
 }
 
 }  // namespace tarvo

@@ -10,4 +10,9 @@ namespace tarvo {
 void CopyInitials(BInitials& dst, const BInitials& src);
 void CopyFitSet(BFitSet& dst, const BFitSet& src);
 
+// The plain fields alone (no Variant): the six counts, and the fit settings with Erreur and
+// Coeff; what a worker instance takes of its model.
+void CopyCounts(BInitials& dst, const BInitials& src);
+void CopySettings(BFitSet& dst, const BFitSet& src);
+
 }  // namespace tarvo

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "Symbolic/compil.h"
+#include "library/record_copy.h"
 
 namespace tarvo {
 
@@ -86,20 +87,8 @@ void CopyModel(const EngineState& st, EngineState& w) {
   for (compilptr& c : w.rates.formula) c = nullptr;
   w.loaded = true;  // from here on, its destructor releases whatever was copied
   const BInitials& m = st.initials;
-  w.initials.NEspeces = m.NEspeces;
-  w.initials.NInterrupts = m.NInterrupts;
-  w.initials.NParametres = m.NParametres;
-  w.initials.NAjustables = m.NAjustables;
-  w.initials.NPoints = m.NPoints;
-  w.initials.NSorties = m.NSorties;
-  const BFitSet& f = st.fitset;
-  w.fitset.Erreur = f.Erreur;
-  w.fitset.MaxIter = f.MaxIter;
-  w.fitset.Coeff = f.Coeff;
-  w.fitset.TypeErreur = f.TypeErreur;
-  w.fitset.Tolerance = f.Tolerance;
-  w.fitset.Marquard = f.Marquard;
-  w.fitset.Precision = f.Precision;
+  CopyCounts(w.initials, m);
+  CopySettings(w.fitset, st.fitset);
   w.engine = st.engine;
   // An external method's solver memory serves one walk at a time: each worker gets its own.
   w.external = st.external;
