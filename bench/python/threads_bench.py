@@ -8,8 +8,13 @@ machine's load falls on both; the figures are the medians of the rounds, and the
 one thread's median over the default's. Each round also checks that fit.json gives the same
 figures either way (every number but the calls' timings).
 
+With --network, also the 30-species network of peer_bench.py (8 free constants, 999 times x
+6 outputs; its data generated here as there) fitted by "BDF" and by "EXACT" without profiles:
+there the perturbed walks of each fitting call and the SE columns carry most of the work.
+
 Run from the repository on a build with the tool:
     /usr/bin/python3 bench/python/threads_bench.py [--tarvo build/tarvo] [--rounds 9]
+        [--network]
 """
 
 import argparse
@@ -34,13 +39,13 @@ def figures(path):
     return d
 
 
-def run(tarvo, extra, threads, out):
+def run(tarvo, extra, threads, out, model=MODEL):
     env = dict(os.environ)
     env.pop("TARVO_THREADS", None)
     if threads is not None:
         env["TARVO_THREADS"] = str(threads)
     began = time.perf_counter()
-    subprocess.run([tarvo, "fit", "-q", "-o", out, *extra, MODEL], env=env, check=True,
+    subprocess.run([tarvo, "fit", "-q", "-o", out, *extra, model], env=env, check=True,
                    stdout=subprocess.DEVNULL)
     return time.perf_counter() - began, figures(Path(out) / "fit.json")
 
@@ -49,28 +54,38 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--tarvo", default=str(ROOT / "build" / "tarvo"))
     ap.add_argument("--rounds", type=int, default=9)
+    ap.add_argument("--network", action="store_true", help="also the 30-species network")
     args = ap.parse_args()
     # --no-profiles for reference: what stays on one thread (start-up, the fit, the SE columns
     # only, the report and the plots).
-    cases = [("enzyme fit, profiles", []), ("enzyme fit, --starts 4", ["--starts", "4"]),
-             ("enzyme fit, --no-profiles", ["--no-profiles"])]
+    cases = [("enzyme fit, profiles", [], MODEL), ("enzyme fit, --starts 4", ["--starts", "4"], MODEL),
+             ("enzyme fit, --no-profiles", ["--no-profiles"], MODEL)]
+    work = tempfile.TemporaryDirectory()
+    if args.network:
+        sys.path.insert(0, str(Path(__file__).resolve().parent))
+        import peer_bench  # the same network and data as the peer comparison
+        problem = peer_bench.make_network()
+        problem.make_data()
+        for method in ("BDF", "EXACT"):
+            path = problem.write(Path(work.name) / "network", method, peer_bench.RTOL)
+            cases.append((f"network {method}, --no-profiles", ["--no-profiles"], str(path)))
     print(f"cores: {os.cpu_count()}; rounds: {args.rounds}; medians of wall time")
-    print(f"{'case':26} {'TARVO_THREADS=1':>16} {'default':>10} {'ratio':>7}  same figures")
+    print(f"{'case':30} {'TARVO_THREADS=1':>16} {'default':>10} {'ratio':>7}  same figures")
     with tempfile.TemporaryDirectory() as tmp:
-        for name, extra in cases:
+        for name, extra, model in cases:
             times = {1: [], None: []}
             same = True
-            run(args.tarvo, extra, None, f"{tmp}/warm")  # page cache, temporary folders
+            run(args.tarvo, extra, None, f"{tmp}/warm", model)  # page cache
             for r in range(args.rounds):
                 order = (1, None) if r % 2 == 0 else (None, 1)
                 got = {}
                 for threads in order:
-                    t, fig = run(args.tarvo, extra, threads, f"{tmp}/{threads}")
+                    t, fig = run(args.tarvo, extra, threads, f"{tmp}/{threads}", model)
                     times[threads].append(t)
                     got[threads] = fig
                 same = same and got[1] == got[None]
             one, default = statistics.median(times[1]), statistics.median(times[None])
-            print(f"{name:26} {one * 1e3:13.0f} ms {default * 1e3:7.0f} ms {one / default:6.2f}x"
+            print(f"{name:30} {one * 1e3:13.0f} ms {default * 1e3:7.0f} ms {one / default:6.2f}x"
                   f"  {'yes' if same else 'NO'}")
             if not same:
                 sys.exit(1)
