@@ -12,7 +12,8 @@
 // differences, then the secant step from them), so a state revisited is a loop entered.
 // A damped oscillation or a slow approach does not return so close: it comes back nearer
 // by the share of the way it has still to go, which the fit's convergence rule has not yet
-// met (a contraction that slow would not meet it within max_calls either). A loop too
+// met (one contracting by less than kReturnShare a turn would need a hundred calls more to
+// meet it; taken for a loop, it is judged by its states' ErreurCalc like one). A loop too
 // small for that test is still recognised when its last P calls repeat the P before,
 // every free value within level / 10, while the states of one turn differ by more than
 // that (a fit standing still meets the convergence rule).

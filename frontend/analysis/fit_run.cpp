@@ -132,8 +132,9 @@ bool FitLoop(Session& s, const Prepared& p, const std::vector<bool>& free,
     }
   }
   if (progress.end) progress.end();
-  if (r.outcome.empty() && cycle.found && r.history.back().call != cycle.best_call) {
-    // Not with sd_every_call: its calls went on to the best state.
+  // With sd_every_call the fit stands where its calls left it, with that call's SDs.
+  if (r.outcome.empty() && cycle.found && !p.model.sd_every_call &&
+      r.history.back().call != cycle.best_call) {
     const bool given = SetValues(s, r.history[cycle.best_call - 1].values) == 0;
     if (!given) s.failure = "the values could not be given to the loaded model";
     const int e = given ? RunSimulation(s) : kRaised;
