@@ -13,10 +13,13 @@ A trustworthy 95 % interval holds the truth in 90-99 % of the data sets. The mod
               relative noise 2 % (error_type = 2)
   mm-bounds   the same with both on a log scale, Km between 1e-4 and 10
   mm-wide     the same with Km between 1e-6 and 1e3
-It also counts the fits that converged and their calls.
+It also counts the fits that converged and their calls; for the mm variants fitted with mm in
+the same run, it gives per data set the ratio of their calls to the plain mm fit's (the worst,
+and how many exceed 1.5) and names the seeds over 1.5.
 
 Usage: /usr/bin/python3 scripts/coverage.py [--sets N] [--jobs J] [--tarvo build/tarvo]
                                             [--models linear,mm,mm-bounds]
+                                            [--replicates 2,3]
 The default of 30 sets per replicate count takes about a minute; the README's table comes
 from --sets 100.
 """
@@ -87,21 +90,23 @@ def run(tarvo, model_name, replicates, sets, jobs, truth):
     counts = {name: [0, 0, 0] for name in truth}
     usable = 0
     calls = []
+    per_seed = {}  # seed: calls of a converged fit
     with tempfile.TemporaryDirectory(prefix="tarvo-coverage-") as work:
         tarvo = shutil.copy(tarvo, work)  # a rebuild during the run must not disturb it
         with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
             fits = pool.map(lambda s: one_set(tarvo, model_name, replicates, s, work),
                             range(1, sets + 1))
-            for fit in fits:
+            for seed, fit in enumerate(fits, 1):
                 if not fit["converged"]:
                     continue
                 usable += 1
                 calls.append(fit["calls"])
+                per_seed[seed] = fit["calls"]
                 for e in fit["adjustables"]:
                     if e["name"] in truth:
                         for k, h in enumerate(holds(e, truth[e["name"]])):
                             counts[e["name"]][k] += bool(h)
-    return usable, counts, calls
+    return usable, counts, calls, per_seed
 
 
 def main():
@@ -111,6 +116,7 @@ def main():
     ap.add_argument("--tarvo", default=os.path.join(HERE, "..", "build", "tarvo"))
     ap.add_argument("--models", default="linear,mm,mm-bounds",
                     help="comma-separated, of " + ", ".join(MODELS))
+    ap.add_argument("--replicates", default="2,3", help="comma-separated replicate counts")
     args = ap.parse_args()
     tarvo = os.path.abspath(args.tarvo)
     print(f"{args.sets} data sets per row, noise SD {NOISE} (relative for mm); share of 95 % "
@@ -120,12 +126,13 @@ def main():
     print("|---|---|---|---|---|---|")
     bad = False
     notes = []
+    plain = {}  # replicates: the mm fits' calls per seed
     for model_name in args.models.split(","):
         with open(os.path.join(HERE, "..", "bench", MODELS[model_name][0], "truth.toml"),
                   "rb") as f:
             truth = tomllib.load(f)
-        for replicates in (2, 3):
-            usable, counts, calls = run(tarvo, model_name, replicates, args.sets, args.jobs,
+        for replicates in [int(r) for r in args.replicates.split(",")]:
+            usable, counts, calls, per_seed = run(tarvo, model_name, replicates, args.sets, args.jobs,
                                         truth)
             for name, (prof, se, sd) in counts.items():
                 share = [100 * c / usable if usable else 0 for c in (prof, se, sd)]
@@ -136,6 +143,15 @@ def main():
             median = calls[len(calls) // 2] if calls else 0
             notes.append(f"{model_name}, {replicates} replicates: {usable} of {args.sets} fits "
                          f"converged, calls median {median}, max {max(calls, default=0)}")
+            if model_name == "mm":
+                plain[replicates] = per_seed
+            elif model_name.startswith("mm-") and replicates in plain:
+                ratios = {seed: c / plain[replicates][seed] for seed, c in per_seed.items()
+                          if seed in plain[replicates]}
+                over = sorted(seed for seed, q in ratios.items() if q > 1.5)
+                notes[-1] += (f"; calls / plain mm fit's: max {max(ratios.values(), default=0):.2f}"
+                              f", {len(over)} over 1.5" +
+                              (" (seeds " + ", ".join(map(str, over)) + ")" if over else ""))
     for n in notes:
         print(n)
     sys.stdout.flush()

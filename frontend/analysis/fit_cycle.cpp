@@ -7,6 +7,17 @@ namespace tarvo::frontend {
 
 namespace {
 
+// The largest relative difference of the free values of two calls.
+double Distance(const CallRecord& a, const CallRecord& b, const std::vector<int>& free_index) {
+  double d = 0;
+  for (int i : free_index) {
+    const double x = a.values[i], y = b.values[i];
+    const double scale = std::max(std::fabs(x), std::fabs(y));
+    if (scale > 0) d = std::max(d, std::fabs(x - y) / scale);
+  }
+  return d;
+}
+
 bool Same(const CallRecord& a, const CallRecord& b, const std::vector<int>& free_index,
           double level) {
   for (int i : free_index) {
@@ -16,29 +27,54 @@ bool Same(const CallRecord& a, const CallRecord& b, const std::vector<int>& free
   return true;
 }
 
+// Whether the last call returns to the state `period` calls before it, the turn between
+// having gone out far enough that this is no approach.
+bool Returns(const std::vector<CallRecord>& history, const std::vector<int>& free_index,
+             int period, double level) {
+  const int n = static_cast<int>(history.size());
+  const CallRecord& from = history[n - 1 - period];
+  const double back = Distance(history[n - 1], from, free_index);
+  if (!(back <= level)) return false;
+  double reach = 0;
+  for (int k = n - period; k < n - 1; ++k)
+    reach = std::max(reach, Distance(history[k], from, free_index));
+  return reach > level && back <= kReturnShare * reach;
+}
+
+// Whether the last `period` calls repeat the `period` before them within `level`; -1 when
+// they do but the states of the turn agree too (a fit standing still).
+int TurnRepeats(const std::vector<CallRecord>& history, const std::vector<int>& free_index,
+                int period, double level) {
+  const int n = static_cast<int>(history.size());
+  if (2 * period > n) return 0;
+  for (int k = n - period; k < n; ++k)
+    if (!Same(history[k], history[k - period], free_index, level)) return 0;
+  for (int k = n - period + 1; k < n; ++k)
+    if (!Same(history[k], history[n - period], free_index, level)) return 1;
+  return -1;
+}
+
 }  // namespace
 
 double CycleLevel(double precision) {
-  return std::min(1e-6, 0.01 * std::sqrt(precision));
+  return std::min(1e-5, 0.1 * std::sqrt(precision));
 }
 
 Cycle FindCycle(const std::vector<CallRecord>& history, const std::vector<int>& free_index,
                 const std::vector<CycleShown>& shown, double level) {
   Cycle c;
   const int n = static_cast<int>(history.size());
-  for (int period = 2; period <= kMaxCyclePeriod && 2 * period <= n; ++period) {
-    bool repeats = true;
-    for (int k = n - period; k < n && repeats; ++k)
-      repeats = Same(history[k], history[k - period], free_index, level);
-    if (!repeats) continue;
-    // A turn whose states all agree is a fit standing still, not a cycle.
-    bool moves = false;
-    for (int k = n - period + 1; k < n && !moves; ++k)
-      moves = !Same(history[k], history[n - period], free_index, level);
-    if (!moves) return c;
+  for (int period = 2; period <= kMaxCyclePeriod && period < n; ++period) {
+    double at = level;
+    if (!Returns(history, free_index, period, level)) {
+      at = level / 10;
+      const int turn = TurnRepeats(history, free_index, period, at);
+      if (turn < 0) return c;
+      if (turn == 0) continue;
+    }
     c.found = true;
     c.period = period;
-    c.level = level;
+    c.level = at;
     c.first_call = history[n - period].call;
     c.last_call = history[n - 1].call;
     double lo = INFINITY, hi = -INFINITY;

@@ -5,10 +5,18 @@
 // a few states that it then repeats until max_calls. Such a fit has reached the precision
 // that its finite differences allow.
 //
-// A cycle of period P (2 to kMaxCyclePeriod calls) is recognised when the last P calls
-// repeat the P before them, every free value within `level` (relative), while the states
-// of one turn differ by more than that (a fit standing still meets the convergence rule).
-// A damped oscillation still converging does not repeat at that level.
+// A cycle of period P (2 to kMaxCyclePeriod calls) is recognised at the first call that
+// brings the fit back to where it stood P calls before: every free value within `level`
+// (relative), while the turn in between went out at least 1 / kReturnShare times as far.
+// One return suffices: a call's outcome depends only on the values it starts from (fresh
+// differences, then the secant step from them), so a state revisited is a loop entered.
+// A damped oscillation or a slow approach does not return so close: it comes back nearer
+// by the share of the way it has still to go, which the fit's convergence rule has not yet
+// met (one contracting by less than kReturnShare a turn would need a hundred calls more to
+// meet it; taken for a loop, it is judged by its states' ErreurCalc like one). A loop too
+// small for that test is still recognised when its last P calls repeat the P before,
+// every free value within level / 10, while the states of one turn differ by more than
+// that (a fit standing still meets the convergence rule).
 #pragma once
 
 #include <string>
@@ -20,6 +28,7 @@
 namespace tarvo::frontend {
 
 inline constexpr int kMaxCyclePeriod = 8;
+inline constexpr double kReturnShare = 0.02;
 
 // A value the message names: its name and its index in CallRecord::values.
 struct CycleShown {
@@ -37,8 +46,8 @@ struct Cycle {
   std::string states;                 // "Vmax 0.00995404 to 0.00995967, Km ..."
 };
 
-// The level for a convergence rule of sum (relative change)^2 < precision: 1e-6, or a
-// hundredth of the per-value change the rule allows when that is finer.
+// The level for a convergence rule of sum (relative change)^2 < precision: 1e-5, or a
+// tenth of the per-value change the rule allows when that is finer.
 double CycleLevel(double precision);
 
 // Looks for a cycle ending at the last call of history; free_index lists the values

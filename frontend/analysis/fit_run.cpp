@@ -60,8 +60,11 @@ std::string NonFiniteCheck(Session& s, const Prepared& p, int e) {
 }
 
 // Runs the calls; fills the history and the outcome. A fit that cycles (fit_cycle.h) is
-// stopped once it stands at the best state of its turn (at most period - 1 calls more);
-// true then, with the outcome and erreur_text saying what was judged.
+// stopped where the cycle is recognised and the session is set to the best state of its
+// turn with one simulation, so no fitting call is spent walking back to it; true then, with
+// the outcome and erreur_text saying what was judged. With sd_every_call the SDs come only
+// from a fitting call, so the calls go on until the fit stands at that state again (at
+// most period - 1 more).
 bool FitLoop(Session& s, const Prepared& p, const std::vector<bool>& free,
              const std::vector<CycleShown>& shown, const FitProgress& progress, FitResult& r) {
   std::vector<int> free_index;
@@ -123,11 +126,26 @@ bool FitLoop(Session& s, const Prepared& p, const std::vector<bool>& free,
     }
     cycle = FindCycle(r.history, free_index, shown, level);
     if (cycle.found) {
+      if (!p.model.sd_every_call) break;
       settle = cycle.best_call == call ? call : cycle.best_call + cycle.period;
       if (settle == call) break;
     }
   }
   if (progress.end) progress.end();
+  // With sd_every_call the fit stands where its calls left it, with that call's SDs.
+  if (r.outcome.empty() && cycle.found && !p.model.sd_every_call &&
+      r.history.back().call != cycle.best_call) {
+    const bool given = SetValues(s, r.history[cycle.best_call - 1].values) == 0;
+    if (!given) s.failure = "the values could not be given to the loaded model";
+    const int e = given ? RunSimulation(s) : kRaised;
+    if (e != 0) {
+      r.outcome = "failed";
+      r.erreur = e == kRaised ? 0 : e;
+      r.erreur_text = "the simulation at the best state of a cycle failed: " +
+                      (e == kRaised ? s.failure : SimulationErreurText(e, p.model.method));
+      return false;
+    }
+  }
   if (r.outcome.empty() && cycle.found) {
     const bool converged = CycleWithinNoise(cycle, DataValues(p.data) - r.free_count);
     r.outcome = converged ? "converged" : "not converged";
