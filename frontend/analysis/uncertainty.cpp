@@ -58,17 +58,28 @@ double RelativeDifference(const std::vector<double>& x, const std::vector<double
   return n > 0 ? std::sqrt(d / n) : (d > 0 ? INFINITY : 0);
 }
 
+// Two neighbouring steps whose columns agree this closely (relative) settle the column: the
+// third step could only change it at that level, far below what an SE is quoted to.
+constexpr double kSettled = 1e-4;
+
 // The column of adjustable a: of the three relative steps, the larger of the neighbouring
-// pair that agree best (a larger step is less sensitive to the integration's own error).
+// pair that agree best (a larger step is less sensitive to the integration's own error); the
+// smallest step is taken only when the two larger ones do not settle the column.
 int StableColumn(GridSimulator& sim, const std::vector<double>& best, int a,
                  const std::vector<Row>& rows, std::vector<double>& col, double& disagreement,
                  std::string& message) {
   const double scale = best[a] != 0 ? std::fabs(best[a]) : 1e-3;
   const double steps[] = {1e-3, 1e-4, 1e-5};
   std::vector<double> cols[3];
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < 2; ++i)
     if (Column(sim, best, a, steps[i] * scale, rows, cols[i], message) != 0) return 2;
   const double d01 = RelativeDifference(cols[0], cols[1]);
+  if (d01 <= kSettled) {
+    disagreement = d01;
+    col = cols[0];
+    return 0;
+  }
+  if (Column(sim, best, a, steps[2] * scale, rows, cols[2], message) != 0) return 2;
   const double d12 = RelativeDifference(cols[1], cols[2]);
   const int pick = d01 <= d12 ? 0 : 1;
   disagreement = std::min(d01, d12);
