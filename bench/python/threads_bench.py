@@ -10,7 +10,10 @@ figures either way (every number but the calls' timings).
 
 With --network, also the 30-species network of peer_bench.py (8 free constants, 999 times x
 6 outputs; its data generated here as there) fitted by "BDF" and by "EXACT" without profiles:
-there the perturbed walks of each fitting call and the SE columns carry most of the work.
+there the perturbed walks of each fitting call and the SE columns carry most of the work. The
+tool's own start-up, report and plots (about a second for 12,000 plotted values) stay on one
+thread; so the network is also fitted through the Python module in this process (needs
+PYTHONPATH=build/python), the two settings alternating call by call, which times the fit alone.
 
 Run from the repository on a build with the tool:
     /usr/bin/python3 bench/python/threads_bench.py [--tarvo build/tarvo] [--rounds 9]
@@ -50,6 +53,35 @@ def run(tarvo, extra, threads, out, model=MODEL):
     return time.perf_counter() - began, figures(Path(out) / "fit.json")
 
 
+def api_rounds(cases, rounds):
+    """The network fits through the Python module: Model.fit(profiles=False), TARVO_THREADS set
+    before each fit (the library reads it at each set-up, the front end at each analysis)."""
+    import tarvo
+    print(f"{'Python Model.fit (network)':30} {'TARVO_THREADS=1':>16} {'default':>10} {'ratio':>7}  same figures")
+    for name, _, model in cases:
+        if not name.startswith("network"):
+            continue
+        times = {1: [], None: []}
+        got = {}
+        for r in range(rounds + 1):
+            for threads in ((1, None) if r % 2 == 0 else (None, 1)):
+                os.environ.pop("TARVO_THREADS", None)
+                if threads is not None:
+                    os.environ["TARVO_THREADS"] = str(threads)
+                began = time.perf_counter()
+                f = tarvo.Model.from_toml(model).fit(progress=False, profiles=False)
+                if r > 0:  # the first round warms up
+                    times[threads].append(time.perf_counter() - began)
+                got[threads] = [repr(v) for v in (*f.values, *f.se, f.calls)]  # NaN as text
+        os.environ.pop("TARVO_THREADS", None)
+        one, default = statistics.median(times[1]), statistics.median(times[None])
+        same = got[1] == got[None]
+        print(f"{name.split(',')[0]:30} {one * 1e3:13.0f} ms {default * 1e3:7.0f} ms "
+              f"{one / default:6.2f}x  {'yes' if same else 'NO'}")
+        if not same:
+            sys.exit(1)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--tarvo", default=str(ROOT / "build" / "tarvo"))
@@ -71,6 +103,8 @@ def main():
             cases.append((f"network {method}, --no-profiles", ["--no-profiles"], str(path)))
     print(f"cores: {os.cpu_count()}; rounds: {args.rounds}; medians of wall time")
     print(f"{'case':30} {'TARVO_THREADS=1':>16} {'default':>10} {'ratio':>7}  same figures")
+    if args.network:
+        api_rounds(cases, args.rounds)
     with tempfile.TemporaryDirectory() as tmp:
         for name, extra, model in cases:
             times = {1: [], None: []}
