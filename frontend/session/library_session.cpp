@@ -1,6 +1,7 @@
 #include "session/library_session.h"
 
 #include <mutex>
+#include <new>
 
 #include <pthread.h>
 #include <unistd.h>
@@ -46,12 +47,17 @@ struct Spares {
   }
 };
 
-std::mutex* g_spares_lock = new std::mutex;  // never destroyed: sessions may end at exit
+// The lock lives in static storage and is never destroyed (sessions may end at exit). A
+// forked child constructs it afresh in place: allocating there could wait forever on an
+// allocator lock that another thread of the parent held when it forked (the tool forks the
+// probe of a runaway simulation while starts run side by side).
+alignas(std::mutex) unsigned char g_spares_lock_storage[sizeof(std::mutex)];
+std::mutex* const g_spares_lock = new (g_spares_lock_storage) std::mutex;
 
 Spares& ProcessSpares() {
   static Spares spares;
   static const bool registered = [] {
-    pthread_atfork(nullptr, nullptr, [] { g_spares_lock = new std::mutex; });
+    pthread_atfork(nullptr, nullptr, [] { new (g_spares_lock_storage) std::mutex; });
     return true;
   }();
   (void)registered;
