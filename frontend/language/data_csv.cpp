@@ -114,8 +114,8 @@ int ReadRow(Parser& p, int line, const std::vector<std::string>& cells,
   bool has_time = false;
   for (size_t c = 0; c < role.size(); ++c) {
     const int column = static_cast<int>(c) + 1;
-    const std::string cell = c < cells.size() ? cells[c] : std::string();
-    const std::string named = " in column " + std::to_string(column) + " (" + header[c] + ")";
+    static const std::string kNone;
+    const std::string& cell = c < cells.size() ? cells[c] : kNone;
     if (role[c] == kInterval) {
       double v = 0;
       if (!ParseReal(cell, v) || v != std::floor(v) || v < 1 || v > kMaxIntervals)
@@ -130,7 +130,8 @@ int ReadRow(Parser& p, int line, const std::vector<std::string>& cells,
     } else if (!cell.empty() && !(cell.size() == 2 && Lower(cell) == "na")) {
       double v = 0;
       if (!ParseReal(cell, v))
-        return p.Fail(line, column, "'" + cell + "'" + named + " is not a number");
+        return p.Fail(line, column, "'" + cell + "' in column " + std::to_string(column) + " (" +
+                                        header[c] + ") is not a number");
       point.values[role[c]].push_back(v);
     }
   }
