@@ -273,6 +273,7 @@ void TakePass(FitRun& run, FitPass& pass, int calls_before) {
   r.calls += calls_before;
   run.values = std::move(pass.values);
   run.ycalc = std::move(pass.ycalc);
+  run.walk_seconds = pass.walk_seconds;
 }
 
 // Holds the values the fit pushed to a bound there and fits the others again, until no free
@@ -423,6 +424,7 @@ int FitFrom(const Prepared& p0, const std::vector<Transform>& ts, const std::vec
   if (cycled && !p.model.sd_every_call)
     for (AdjustableResult& a : r.adjustables) a.has_sd = false;
   pass.values = Values(s, p.values.size());
+  pass.walk_seconds = LastWalkSeconds(s);
   return 0;
 }
 
@@ -520,7 +522,7 @@ int RunFitOn(FitRun& run, const FitOptions& options, const FitProgress& progress
   }
   if (r.outcome == "converged" && !run.ycalc.empty()) {
     run.profiles = AssessFit(p, run.values, run.ycalc, options.profiles, progress.note,
-                             r.uncertainty);
+                             r.uncertainty, run.walk_seconds);
     for (size_t i = 0; i < held.size(); ++i)
       if (options.profiles && r.uncertainty.s2 > 0)
         at_bound[i].interval = HeldInterval(run, held, i, r.uncertainty);

@@ -58,6 +58,7 @@ struct FitRun {
   FitResult r;                         // on the user's scale
   std::vector<double> values;          // every adjustable at the end, on the library's scale
   std::vector<std::vector<double>> ycalc;  // simulated outputs at the data points (may be empty)
+  double walk_seconds = 0;                 // the last simulation's walk (what a column costs)
   std::vector<Profile> profiles;
 };
 
@@ -69,6 +70,7 @@ struct FitPass {
   FitResult r;  // outcome, calls, history, erreur, erreur_text, figures, adjustables
   std::vector<double> values;              // every adjustable as the pass left it
   std::vector<std::vector<double>> ycalc;  // simulated outputs there (empty after a failure)
+  double walk_seconds = 0;                 // the last simulation's walk
 };
 
 // One pass over a set-up model p from start (every adjustable, library's scale) with the

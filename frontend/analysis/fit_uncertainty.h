@@ -1,7 +1,9 @@
 // The uncertainty stage after a converged fit: the residual-based figures, then (unless
 // skipped) the profile of every free adjustable, with one progress line per profile to note.
+// walk_seconds: what one simulation of the model takes (AssessUncertainty).
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@ namespace tarvo::frontend {
 
 std::vector<Profile> AssessFit(const Prepared& p, const std::vector<double>& best,
                                const std::vector<std::vector<double>>& ycalc, bool profiles,
-                               const ProgressNote& note, Uncertainty& u);
+                               const ProgressNote& note, Uncertainty& u,
+                               double walk_seconds = HUGE_VAL);
 
 }  // namespace tarvo::frontend

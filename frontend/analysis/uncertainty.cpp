@@ -146,7 +146,8 @@ bool InvertScaled(const Matrix& a, Matrix& inv) {
 }
 
 Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best,
-                              const std::vector<std::vector<double>>& ycalc) {
+                              const std::vector<std::vector<double>>& ycalc,
+                              double walk_seconds) {
   Uncertainty u;
   for (size_t a = 0; a < p.free.size(); ++a)
     if (p.free[a] && !p.model.adjustables[a].bound) {
@@ -173,7 +174,10 @@ Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best
   std::vector<double> disagreements(np, 0);
   std::vector<std::string> messages(np);
   std::vector<int> status(np, 0);
-  const int lanes = TaskThreads(np);
+  // A column costs four or six simulations; a lane beside the caller's costs a thread and a
+  // set-up on it (about half a millisecond), worth it only beyond a few milliseconds of work.
+  constexpr double kWorthSharingSeconds = 2e-3;
+  const int lanes = 4 * np * walk_seconds > kWorthSharingSeconds ? TaskThreads(np) : 1;
   RunTasks(lanes, [&](int lane) {
     GridSimulator sim(p, p.data.points);
     for (int i = lane; i < np; i += lanes)

@@ -15,6 +15,7 @@
 // lack-of-fit F test of the residual scatter against the replicates' own scatter.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,10 @@ bool InvertScaled(const std::vector<std::vector<double>>& a, std::vector<std::ve
 
 // Everything but the intervals, at the fitted values best (every adjustable) with the
 // simulated outputs ycalc there. available is false, with why_not, when it cannot be done.
+// walk_seconds, what one simulation takes, decides whether the difference columns are worth
+// sharing out among threads (the figures are the same either way).
 Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best,
-                              const std::vector<std::vector<double>>& ycalc);
+                              const std::vector<std::vector<double>>& ycalc,
+                              double walk_seconds = HUGE_VAL);
 
 }  // namespace tarvo::frontend

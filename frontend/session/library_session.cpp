@@ -163,6 +163,10 @@ void EndSession(Session& s) {
   FreeHostRecords(s.blocks);
 }
 
+double LastWalkSeconds(const Session& s) {
+  return s.instance ? s.instance->state.walk_seconds : 0.0;
+}
+
 double AdjustableValue(const Session& s, int a) { return s.blocks.adjustables.Value[a]; }
 double AdjustableSD(const Session& s, int a) { return s.blocks.adjustables.SD[a]; }
 bool AdjustableFree(const Session& s, int a) { return s.blocks.adjustables.Adjustable[a] != 0; }

@@ -81,6 +81,9 @@ int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc);
 // The release (the instance kept for a later session) and the blocks freed; safe to call twice.
 void EndSession(Session& s);
 
+// Wall-clock seconds of the last simulation's walk over the points (0 before any).
+double LastWalkSeconds(const Session& s);
+
 // Values, SD and flags as the library last handed them back in BAjustables.
 double AdjustableValue(const Session& s, int a);
 double AdjustableSD(const Session& s, int a);
