@@ -2,27 +2,17 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <exception>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "api/threads.h"
 #include "session/library_session.h"
 
 namespace tarvo::frontend {
 
 namespace {
-
-// TARVO_THREADS as a positive count; 0 when unset or not a positive number (as the library).
-int EnvironmentCap() {
-  const char* text = std::getenv("TARVO_THREADS");
-  if (!text || !*text) return 0;
-  char* end = nullptr;
-  const long n = std::strtol(text, &end, 10);
-  if (*end != '\0' || n < 1) return 0;
-  return static_cast<int>(std::min<long>(n, 1024));
-}
 
 // Set on the threads of a RunTasks with more than one: a RunTasks inside a task runs its
 // tasks one after another (the cores are taken already).
@@ -32,7 +22,7 @@ thread_local bool t_in_task = false;
 
 int TaskThreads(int n) {
   int k = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-  if (const int cap = EnvironmentCap(); cap > 0) k = std::min(k, cap);
+  if (const int cap = ThreadsFromEnvironment(); cap > 0) k = std::min(k, cap);
   return std::max(1, std::min(k, n));
 }
 

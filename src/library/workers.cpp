@@ -66,16 +66,20 @@ void WorkerPool::Run(Job job, void* context) {
   while (running_.load(std::memory_order_acquire) != 0) std::this_thread::yield();
 }
 
-namespace {
-
-// TARVO_THREADS as a positive count; 0 when unset or not a positive number.
-int32_t EnvironmentCap() {
+int32_t ThreadsFromEnvironment() {
   const char* text = std::getenv("TARVO_THREADS");
   if (!text || !*text) return 0;
   char* end = nullptr;
   const long n = std::strtol(text, &end, 10);
   if (*end != '\0' || n < 1) return 0;
-  return static_cast<int32_t>(std::min<long>(n, kMaxAdjustables));
+  return static_cast<int32_t>(std::min<long>(n, 1024));
+}
+
+namespace {
+
+// TARVO_THREADS, at most one thread per adjustable.
+int32_t EnvironmentCap() {
+  return std::min<int32_t>(ThreadsFromEnvironment(), kMaxAdjustables);
 }
 
 // A worker instance: the model's formulas copied onto its own cells, the settings and counts

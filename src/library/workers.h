@@ -64,6 +64,11 @@ struct Workers {
   std::unique_ptr<WorkerPool> pool;
 };
 
+// TARVO_THREADS as a positive count (at most 1024); 0 when unset or not a positive number.
+// The one reading of the variable: the library's fits and the front end's analyses cap their
+// threads with it.
+int32_t ThreadsFromEnvironment();
+
 // Threads a fit of a model with `free_count` free adjustables uses (1: no workers).
 int32_t FitThreads(const EngineState& st, int32_t free_count);
 
