@@ -55,7 +55,7 @@ int GridSimulator::At(const std::vector<double>& values, std::vector<std::vector
       return 2;
     }
   } else {
-    message = FixedStepBudgetProblem(p_, grid_);
+    message = FixedStepBudgetProblem(p_, grid_.size());
     if (!message.empty()) return 2;
     auto s = std::make_unique<Session>();
     const std::vector<bool> none(values.size(), false);
@@ -104,7 +104,7 @@ int DenseCurve(const Prepared& p, const std::vector<double>& values,
   // A fixed-step method's work grows with the number of grid points: fewer when needed.
   const int outputs = static_cast<int>(p.model.outputs.size());
   grid = DenseGrid(p.data, outputs, 600, p.model.t0);
-  const double work = FixedStepWork(p, grid);
+  const double work = FixedStepWork(p, grid.size());
   if (work > kMaxFormulaEvaluations)
     grid = DenseGrid(p.data, outputs, static_cast<int>(600 * kMaxFormulaEvaluations / work),
                      p.model.t0);

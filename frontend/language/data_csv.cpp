@@ -23,19 +23,20 @@ std::string Lower(std::string s) {
 }
 
 // A finite decimal real written in full (no hexadecimal, no inf or nan).
-// (from_chars: a data file holds thousands of them; a leading '+' is taken as strtod would.)
-bool ParseReal(const std::string& s, double& v) {
-  if (s.empty() || s.find_first_of("xXnNiI") != std::string::npos) return false;
+// (from_chars: a data file holds thousands of them; a leading '+' is taken as strtod would.
+// Hexadecimal stops it at the x, and inf or nan are not finite.)
+bool ParseReal(std::string_view s, double& v) {
+  if (s.empty()) return false;
   const char* first = s.data() + (s[0] == '+' ? 1 : 0);
   const char* last = s.data() + s.size();
   if (first == last || *first == '+' || (*first == '-' && s[0] == '+')) return false;
-  const auto [end, ec] = std::from_chars(first, last, v);
+  const auto [end, ec] = std::from_chars(first, last, v, std::chars_format::general);
   return ec == std::errc() && end == last && std::isfinite(v);
 }
 
 // Column (from 1) of the first control character of a line, tabs aside; 0 when there is
 // none. Such bytes are never echoed: they could garble the terminal.
-int ControlByte(const std::string& line) {
+int ControlByte(std::string_view line) {
   for (size_t i = 0; i < line.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(line[i]);
     if ((c < 0x20 && c != '\t') || c == 0x7F) return static_cast<int>(i) + 1;
@@ -174,23 +175,33 @@ int Finish(Parser& p, Dataset& data) {
   return 0;
 }
 
-// The lines of a data file or text; path names it in messages.
-int ReadDataFrom(std::istream& in, const std::string& path, const std::vector<std::string>& outputs,
-                 Dataset& data, std::string& message) {
+// Blank once trimmed, or a comment.
+bool Skipped(std::string_view line) {
+  size_t b = 0;
+  while (b < line.size() && std::isspace(static_cast<unsigned char>(line[b]))) ++b;
+  return b == line.size() || line[b] == '#';
+}
+
+// The lines of a data file or text; path names it in messages. The cells of each row are
+// read into the same strings (a data file has thousands of cells).
+int ReadDataFrom(std::string_view text, const std::string& path,
+                 const std::vector<std::string>& outputs, Dataset& data, std::string& message) {
   Parser p{path, &message};
-  std::vector<std::string> header;
+  std::vector<std::string> header, cells;
   std::vector<int> role;
   int line_no = 0;
-  for (std::string line; std::getline(in, line);) {
+  for (size_t at = 0; at < text.size();) {
+    const size_t eol = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, eol - at);
+    at = eol + 1;
     ++line_no;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line_no == 1 && line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);  // BOM
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line_no == 1) line = WithoutBom(line);
     if (const int column = ControlByte(line); column > 0)
       return p.Fail(line_no, "character " + std::to_string(column) + " is a control byte: this "
                              "is not a CSV text file (binary, or another encoding such as "
                              "UTF-16)");
-    const std::string trimmed = Trim(line);
-    if (trimmed.empty() || trimmed[0] == '#') continue;
+    if (Skipped(line)) continue;
     if (header.empty()) {
       header = SplitCsvLine(line);
       if (ReadHeader(p, line_no, header, outputs, role, data) != 0) return 2;
@@ -200,7 +211,8 @@ int ReadDataFrom(std::istream& in, const std::string& path, const std::vector<st
       return p.Fail(line_no, "more than " + std::to_string(kMaxPoints) +
                                  " points (the library's limit)");
     DataPoint point;
-    if (ReadRow(p, line_no, SplitCsvLine(line), header, role, outputs.size(), point) != 0) return 2;
+    SplitCsvLine(line, cells);
+    if (ReadRow(p, line_no, cells, header, role, outputs.size(), point) != 0) return 2;
     if (CheckOrder(p, point, data.points.empty() ? nullptr : &data.points.back()) != 0)
       return 2;
     data.points.push_back(std::move(point));
@@ -211,7 +223,6 @@ int ReadDataFrom(std::istream& in, const std::string& path, const std::vector<st
   }
   return Finish(p, data);
 }
-
 
 }  // namespace
 
@@ -230,15 +241,16 @@ int ReadData(const std::string& path, const std::vector<std::string>& outputs, D
               (std::filesystem::exists(path, ec) ? "" : ": no such file");
     return 2;
   }
-  return ReadDataFrom(in, path, outputs, data, message);
+  std::ostringstream whole;
+  whole << in.rdbuf();
+  return ReadDataFrom(whole.view(), path, outputs, data, message);
 }
 
 int ReadDataText(const std::string& text, const std::string& name,
                  const std::vector<std::string>& outputs, Dataset& data, std::string& message) {
   data = Dataset{};
   data.path = name;
-  std::istringstream in(text);
-  return ReadDataFrom(in, name, outputs, data, message);
+  return ReadDataFrom(text, name, outputs, data, message);
 }
 
 int ReadDataTable(const std::vector<std::string>& columns, const std::vector<double>& values,

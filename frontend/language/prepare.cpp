@@ -45,19 +45,6 @@ int ApplySet(const std::string& set, Prepared& p, std::vector<std::string>& erro
 
 }  // namespace
 
-std::vector<DataPoint> WithStartPoint(const Model& model, const std::vector<DataPoint>& points) {
-  if (LeadPoints(model, points) == 0) return points;
-  std::vector<DataPoint> out;
-  out.reserve(points.size() + 1);
-  DataPoint start;
-  start.interval = 1;
-  start.time = model.t0;
-  start.values.assign(model.outputs.size(), {});
-  out.push_back(std::move(start));
-  out.insert(out.end(), points.begin(), points.end());
-  return out;
-}
-
 int LeadPoints(const Model& model, const std::vector<DataPoint>& points) {
   return !points.empty() && model.t0 < points.front().time ? 1 : 0;
 }

@@ -51,10 +51,9 @@ int PrepareModel(const Model& model, const std::vector<std::string>& sets, const
 // (experiments.h). 0, or 2 with errors filled.
 int PrepareExperiments(Prepared& p, std::vector<std::string>& errors);
 
-// The points handed to the library: those given, preceded by a point without data at the
+// The points handed to the library are those given, preceded by a point without data at the
 // model's t0 when t0 comes before the first of them, so that the start formulas of interval 1
-// apply at t0. LeadPoints tells how many were put in front (0 or 1).
-std::vector<DataPoint> WithStartPoint(const Model& model, const std::vector<DataPoint>& points);
+// apply at t0. LeadPoints tells how many are put in front (0 or 1).
 int LeadPoints(const Model& model, const std::vector<DataPoint>& points);
 
 // Problems of t0 against the data: a point before t0, negative times without t0, or more

@@ -1,5 +1,6 @@
 #include "language/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -66,6 +67,28 @@ std::string_view WithoutBom(std::string_view text) {
 
 std::vector<std::string> SplitCsvLine(std::string_view line) {
   std::vector<std::string> fields;
+  SplitCsvLine(line, fields);
+  return fields;
+}
+
+void SplitCsvLine(std::string_view line, std::vector<std::string>& fields) {
+  if (line.find('"') == std::string_view::npos) {
+    // No quotes: the fields between the commas, trimmed, into the strings already there.
+    size_t n = 0, start = 0;
+    for (;; ++n) {
+      const size_t comma = std::min(line.find(',', start), line.size());
+      if (n == fields.size()) fields.emplace_back();
+      std::string_view f = line.substr(start, comma - start);
+      while (!f.empty() && Space(f.front())) f.remove_prefix(1);
+      while (!f.empty() && Space(f.back())) f.remove_suffix(1);
+      fields[n].assign(f);
+      if (comma == line.size()) break;
+      start = comma + 1;
+    }
+    fields.resize(n + 1);
+    return;
+  }
+  fields.clear();
   size_t i = 0;
   int ignored = 0;
   if (!ReadRecord(line, i, false, fields, ignored)) {
@@ -76,7 +99,6 @@ std::vector<std::string> SplitCsvLine(std::string_view line) {
       fields.push_back(Trim(line.substr(start, comma - start)));
     fields.push_back(Trim(line.substr(start)));
   }
-  return fields;
 }
 
 bool SplitCsv(std::string_view text, std::vector<CsvRecord>& records, int& bad_line) {

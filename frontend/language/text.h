@@ -21,6 +21,8 @@ std::string_view WithoutBom(std::string_view text);
 // double quote runs to the closing quote and may hold commas and doubled quotes ("");
 // unquoted fields are trimmed.
 std::vector<std::string> SplitCsvLine(std::string_view line);
+// The same into fields, reusing its strings (a reader of many lines).
+void SplitCsvLine(std::string_view line, std::vector<std::string>& fields);
 
 // A CSV record of a whole text, with the line on which it starts.
 struct CsvRecord {

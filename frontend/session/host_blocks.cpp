@@ -90,18 +90,26 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
 }
 
 std::vector<FileRecord> ExchangeRecords(const std::vector<DataPoint>& points,
-                                        const std::vector<double>& offsets) {
-  std::vector<HostPoint> records(points.size());
-  for (size_t j = 0; j < points.size(); ++j) {
-    const DataPoint& p = points[j];
-    HostPoint& r = records[j];
-    r.interval = p.interval;
-    r.time = p.time;
-    r.replicates.resize(std::min(offsets.size(), p.values.size()));
-    for (size_t o = 0; o < r.replicates.size(); ++o)
-      for (double y : p.values[o]) r.replicates[o].push_back(y + offsets[o]);
+                                        const std::vector<double>& offsets,
+                                        std::optional<double> start) {
+  std::vector<FileRecord> records;
+  records.reserve(points.size() + (start ? 1 : 0));
+  HostPoint h;  // one point at a time, its vectors reused
+  if (start) {
+    h.time = *start;
+    records.push_back(ExchangeRecord(h));
   }
-  return tarvo::ExchangeRecords(records);
+  for (const DataPoint& p : points) {
+    h.interval = p.interval;
+    h.time = p.time;
+    h.replicates.resize(std::min(offsets.size(), p.values.size()));
+    for (size_t o = 0; o < h.replicates.size(); ++o) {
+      h.replicates[o].clear();
+      for (double y : p.values[o]) h.replicates[o].push_back(y + offsets[o]);
+    }
+    records.push_back(ExchangeRecord(h));
+  }
+  return records;
 }
 
 }  // namespace tarvo::frontend

@@ -6,6 +6,7 @@
 // replicates), built by api/host_records.h; sessions hand them over in memory.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ void BuildHostBlocks(const Model& model, const TranslatedModel& text, int points
                      const std::vector<bool>& free, HostBlocks& blocks);
 
 // The exchange-file record of each point; offsets: per output, added to each replicate.
+// start: the time of a point without measurements put in front (interval 1), if any.
 std::vector<FileRecord> ExchangeRecords(const std::vector<DataPoint>& points,
-                                        const std::vector<double>& offsets);
+                                        const std::vector<double>& offsets,
+                                        std::optional<double> start = std::nullopt);
 
 }  // namespace tarvo::frontend

@@ -100,13 +100,13 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
                  const std::vector<DataPoint>& points, const std::vector<double>& values,
                  const std::vector<bool>& free) {
   EndSession(s);
-  const std::vector<DataPoint> all = WithStartPoint(model, points);
-  s.points = static_cast<int>(all.size());
-  s.lead = static_cast<int>(all.size() - points.size());
+  s.lead = LeadPoints(model, points);
+  s.points = static_cast<int>(points.size()) + s.lead;
   s.outputs = static_cast<int>(model.outputs.size());
   s.offsets.clear();
   for (const OutputDecl& o : model.outputs) s.offsets.push_back(o.offset);
-  const std::vector<FileRecord> records = ExchangeRecords(all, s.offsets);
+  const std::vector<FileRecord> records =
+      ExchangeRecords(points, s.offsets, s.lead > 0 ? std::optional(model.t0) : std::nullopt);
   BuildHostBlocks(model, text, s.points, "", values, free, s.blocks);
   HostBlocks& b = s.blocks;
   if (!s.instance) s.instance = TakeSpareInstance();

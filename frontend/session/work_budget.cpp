@@ -53,19 +53,19 @@ std::string LongestInterval(const Prepared& p) {
 
 }  // namespace
 
-double FixedStepWork(const Prepared& p, const std::vector<DataPoint>& points) {
-  if (!FixedStep(p.model.method) || points.size() < 2) return 0;
+double FixedStepWork(const Prepared& p, size_t points) {
+  if (!FixedStep(p.model.method) || points < 2) return 0;
   const double steps = std::ceil(1 / std::sqrt(p.model.tolerance)) + 1;
   const double stages = p.model.method == "RUNGE-KUTTA 4" ? 4 : 5;
-  return static_cast<double>(points.size() - 1) * steps * stages * (RateFormulas(p) + 1);
+  return static_cast<double>(points - 1) * steps * stages * (RateFormulas(p) + 1);
 }
 
-std::string FixedStepBudgetProblem(const Prepared& p, const std::vector<DataPoint>& points) {
+std::string FixedStepBudgetProblem(const Prepared& p, size_t points) {
   const double work = FixedStepWork(p, points);
   if (work <= kMaxFormulaEvaluations) return "";
   return p.model.method + " at tolerance " + Num(p.model.tolerance) + " takes " +
          Num(std::ceil(1 / std::sqrt(p.model.tolerance))) + " steps between every two of the " +
-         std::to_string(points.size()) + " points, about " + Num(work, 3) +
+         std::to_string(points) + " points, about " + Num(work, 3) +
          " formula evaluations per simulation, more than the budget of " +
          Num(kMaxFormulaEvaluations, 3) + " (a few seconds): raise the tolerance, or use "
          "\"RUNGE-KUTTA QC\"";
@@ -87,7 +87,11 @@ std::string ProbeKey(const Prepared& p) {
   for (const std::string& h : p.text.hidden_parameters) key += h + '\n';
   for (double v : p.values) add(v);
   for (const OutputDecl& o : p.model.outputs) add(o.offset);
-  for (const DataPoint& pt : WithStartPoint(p.model, p.data.points)) {
+  if (LeadPoints(p.model, p.data.points) > 0) {
+    key += "1@";
+    add(p.model.t0);
+  }
+  for (const DataPoint& pt : p.data.points) {
     key += std::to_string(pt.interval) + '@';
     add(pt.time);
   }
@@ -140,7 +144,8 @@ std::string ProbeSimulation(Session& s, const Prepared& p) {
 
 int LoadWithinBudget(Session& s, const Prepared& p, std::vector<std::string>& errors) {
   if (LoadModel(s, p, errors) != 0) return 2;
-  if (std::string why = FixedStepBudgetProblem(p, WithStartPoint(p.model, p.data.points));
+  if (std::string why = FixedStepBudgetProblem(
+          p, p.data.points.size() + LeadPoints(p.model, p.data.points));
       !why.empty() || !(why = ProbeSimulation(s, p)).empty()) {
     errors.push_back(p.model.path + ": " + why);
     return 2;

@@ -22,11 +22,12 @@ namespace tarvo::frontend {
 inline constexpr double kMaxFormulaEvaluations = 2e8;
 inline constexpr unsigned kProbeSeconds = 10;
 
-// Formula evaluations of one fixed-step simulation over points (0 for the other methods).
-double FixedStepWork(const Prepared& p, const std::vector<DataPoint>& points);
+// Formula evaluations of one fixed-step simulation over that many points, the start point
+// included (0 for the other methods).
+double FixedStepWork(const Prepared& p, size_t points);
 
-// Empty, or why a fixed-step simulation over points would exceed the budget.
-std::string FixedStepBudgetProblem(const Prepared& p, const std::vector<DataPoint>& points);
+// Empty, or why a fixed-step simulation over that many points would exceed the budget.
+std::string FixedStepBudgetProblem(const Prepared& p, size_t points);
 
 // Runs one simulation of the loaded session in a child process. Empty when it finished within
 // kProbeSeconds; else the sentence refusing the model. The verdict on the same simulation

@@ -159,7 +159,9 @@ std::string FreshPath() {
   return Utf8Of(dir / ("tarvo-host-" + tag + "-" + std::to_string(counter.fetch_add(1)) + ".dat"));
 }
 
-FileRecord RecordOf(const HostPoint& p) {
+}  // namespace
+
+FileRecord ExchangeRecord(const HostPoint& p) {
   FileRecord r;
   std::memset(&r, 0, sizeof r);
   r.Interval = static_cast<SmallInt>(p.interval);
@@ -175,12 +177,10 @@ FileRecord RecordOf(const HostPoint& p) {
   return r;
 }
 
-}  // namespace
-
 std::vector<FileRecord> ExchangeRecords(const std::vector<HostPoint>& points) {
   std::vector<FileRecord> records;
   records.reserve(points.size());
-  for (const HostPoint& p : points) records.push_back(RecordOf(p));
+  for (const HostPoint& p : points) records.push_back(ExchangeRecord(p));
   return records;
 }
 

@@ -133,8 +133,9 @@ struct HostPoint {
   std::vector<int16_t> nrep;                    // when not empty: the NRep written instead
 };
 
-// The record of each point as the exchange file holds it (the first 40 outputs with up to 10
-// replicates each, every other byte zero).
+// The record of a point as the exchange file holds it (the first 40 outputs with up to 10
+// replicates each, every other byte zero), and those of many.
+FileRecord ExchangeRecord(const HostPoint& point);
 std::vector<FileRecord> ExchangeRecords(const std::vector<HostPoint>& points);
 
 // One record per point, all written at once (a fit with intervals writes the file dozens of

@@ -350,11 +350,12 @@ void AcquireTables(EngineState& st, int npoints, int noutputs) {
   const int records = std::clamp(npoints, 1, static_cast<int>(kMaxPoints));
   const int outputs = std::clamp(noutputs, 0, static_cast<int>(kMaxOutputs));
   if (st.points && st.scratch) {
-    // What the earlier model wrote goes, then what this one will reach.
-    for (PointTable* t : {st.points, st.scratch}) {
-      ClearReachable(*t, st.table_records, st.table_outputs);
-      ClearReachable(*t, records, outputs);
-    }
+    // What the earlier model wrote goes, and what this one will reach: both lie within the
+    // larger of the two in records and in outputs, cleared once.
+    const int reach_records = std::max(records, st.table_records);
+    const int reach_outputs = std::max(outputs, st.table_outputs);
+    for (PointTable* t : {st.points, st.scratch})
+      ClearReachable(*t, reach_records, reach_outputs);
   } else {
     ReleaseTables(st);
     st.points = static_cast<PointTable*>(std::malloc(sizeof(PointTable)));
