@@ -143,6 +143,34 @@ TEST_F(LinearModel, ProfileIntervalIsEstimatePlusMinusTTimesSE) {
   }
 }
 
+// The SE differences simulate on the fit's own session (set up with its adjustables free and
+// walked by the fitting calls) as they would on a model set up afresh: the same figures, bit
+// for bit, with the adaptive and the exponential schemes and with several lanes.
+TEST(LentSession, GivesTheFiguresOfAFreshSetUp) {
+  const struct {
+    const char* model;
+    double walk_seconds;  // HUGE_VAL: as many lanes as threads allow
+  } cases[] = {{"reversible/model_eps_known.toml", 0},
+               {"enzyme/model.toml", HUGE_VAL},
+               {"two_compartment/model.toml", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.model);
+    Prepared p;
+    std::vector<std::string> errors;
+    ASSERT_EQ(Prepare(std::string(TARVO_SOURCE_DIR) + "/examples/" + c.model, {}, p, errors), 0);
+    FitPass r;
+    ASSERT_EQ(FitFrom(p, {}, p.values, p.free, {}, r, errors), 0) << errors.front();
+    ASSERT_EQ(r.r.outcome, "converged") << r.r.erreur_text;
+    ASSERT_TRUE(r.session);
+    const Uncertainty lent =
+        AssessUncertainty(p, r.values, r.ycalc, c.walk_seconds, r.session.get());
+    const Uncertainty fresh = AssessUncertainty(p, r.values, r.ycalc, c.walk_seconds);
+    ASSERT_TRUE(fresh.available) << fresh.why_not;
+    EXPECT_EQ(lent.covariance, fresh.covariance);
+    EXPECT_EQ(lent.notes, fresh.notes);
+  }
+}
+
 // The reversible reaction A <=> B of examples/reversible: with k1, k2 and epsB free the data
 // fix only two combinations; with epsB known both constants are determined.
 TEST(ReversibleReaction, WarnsWhenConstantsCannotBeToldApartAndClosesWhenTheyCan) {

@@ -274,6 +274,7 @@ void TakePass(FitRun& run, FitPass& pass, int calls_before) {
   run.values = std::move(pass.values);
   run.ycalc = std::move(pass.ycalc);
   run.walk_seconds = pass.walk_seconds;
+  run.session = std::move(pass.session);
 }
 
 // Holds the values the fit pushed to a bound there and fits the others again, until no free
@@ -391,7 +392,8 @@ int FitFrom(const Prepared& p0, const std::vector<Transform>& ts, const std::vec
   r.max_calls = p.model.max_calls;
   for (bool f : free) r.free_count += f;
   bool cycled = false;
-  Session s;
+  auto session = std::make_shared<Session>();
+  Session& s = *session;
   if (LoadWithinBudget(s, p, errors) != 0) return 2;
   // The fit's first step starts from the outputs of a simulation at the current values.
   const int e = RunSimulation(s);
@@ -416,7 +418,7 @@ int FitFrom(const Prepared& p0, const std::vector<Transform>& ts, const std::vec
   // may be error codes, so simulate once more at the values reached.
   int last = r.history.empty() ? e : r.history.back().erreur;
   if (last != 0 && last != kRaised) last = RunSimulation(s);
-  if (last == 0 && !r.non_finite) ReadResults(s, pass.ycalc);
+  if (last == 0 && !r.non_finite && ReadResults(s, pass.ycalc) == 0) pass.session = session;
   const BFitSet& f = s.blocks.fitset;
   r.figures = Figures{f.ErreurCalc, f.ErreurExp, f.Coeff, DataValues(p.data)};
   CollectAdjustables(s, p, free, r);
@@ -480,6 +482,11 @@ int RunFitOn(FitRun& run, const FitOptions& options, const FitProgress& progress
              std::vector<std::string>& errors) {
   Prepared& p = run.p;
   FitResult& r = run.r;
+  // The loaded session serves the SE differences; a result kept by a caller holds none.
+  struct LetGo {
+    std::shared_ptr<Session>& session;
+    ~LetGo() { session.reset(); }
+  } let_go{run.session};
   if (options.control.start_count > 1) {
     // The main fit below starts at the best start's optimum, so the report is that fit's.
     const std::vector<double> best =
@@ -522,7 +529,7 @@ int RunFitOn(FitRun& run, const FitOptions& options, const FitProgress& progress
   }
   if (r.outcome == "converged" && !run.ycalc.empty()) {
     run.profiles = AssessFit(p, run.values, run.ycalc, options.profiles, progress.note,
-                             r.uncertainty, run.walk_seconds);
+                             r.uncertainty, run.walk_seconds, run.session.get());
     for (size_t i = 0; i < held.size(); ++i)
       if (options.profiles && r.uncertainty.s2 > 0)
         at_bound[i].interval = HeldInterval(run, held, i, r.uncertainty);

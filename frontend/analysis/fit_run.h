@@ -21,6 +21,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,6 +32,7 @@
 #include "language/prepare.h"
 #include "language/transforms.h"
 #include "results/fit_result.h"
+#include "session/library_session.h"
 
 namespace tarvo::frontend {
 
@@ -60,6 +62,7 @@ struct FitRun {
   std::vector<std::vector<double>> ycalc;  // simulated outputs at the data points (may be empty)
   double walk_seconds = 0;                 // the last simulation's walk (what a column costs)
   std::vector<Profile> profiles;
+  std::shared_ptr<Session> session;  // the last pass's, while RunFitOn runs; let go after it
 };
 
 // Applies the control and expands the transforms of run.p. 0, or 2 with errors filled.
@@ -71,6 +74,8 @@ struct FitPass {
   std::vector<double> values;              // every adjustable as the pass left it
   std::vector<std::vector<double>> ycalc;  // simulated outputs there (empty after a failure)
   double walk_seconds = 0;                 // the last simulation's walk
+  // The pass's model, still set up at values (null when the pass ended without outputs).
+  std::shared_ptr<Session> session;
 };
 
 // One pass over a set-up model p from start (every adjustable, library's scale) with the

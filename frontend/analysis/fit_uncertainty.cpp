@@ -9,8 +9,9 @@ namespace tarvo::frontend {
 
 std::vector<Profile> AssessFit(const Prepared& p, const std::vector<double>& best,
                                const std::vector<std::vector<double>>& ycalc, bool profiles,
-                               const ProgressNote& note, Uncertainty& u, double walk_seconds) {
-  u = AssessUncertainty(p, best, ycalc, walk_seconds);
+                               const ProgressNote& note, Uncertainty& u, double walk_seconds,
+                               Session* loaded) {
+  u = AssessUncertainty(p, best, ycalc, walk_seconds, loaded);
   if (!profiles || !u.available) return {};
   using Clock = std::chrono::steady_clock;
   const size_t n = u.free_index.size();

@@ -1,6 +1,6 @@
 // The uncertainty stage after a converged fit: the residual-based figures, then (unless
 // skipped) the profile of every free adjustable, with one progress line per profile to note.
-// walk_seconds: what one simulation of the model takes (AssessUncertainty).
+// walk_seconds (what one simulation of the model takes) and loaded: as AssessUncertainty.
 #pragma once
 
 #include <cmath>
@@ -15,6 +15,6 @@ namespace tarvo::frontend {
 std::vector<Profile> AssessFit(const Prepared& p, const std::vector<double>& best,
                                const std::vector<std::vector<double>>& ycalc, bool profiles,
                                const ProgressNote& note, Uncertainty& u,
-                               double walk_seconds = HUGE_VAL);
+                               double walk_seconds = HUGE_VAL, Session* loaded = nullptr);
 
 }  // namespace tarvo::frontend

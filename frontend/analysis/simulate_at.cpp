@@ -41,8 +41,9 @@ std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total, do
   return grid;
 }
 
-GridSimulator::GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid)
-    : p_(p), grid_(grid) {}
+GridSimulator::GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid,
+                             Session* loaded)
+    : p_(p), grid_(grid), session_(loaded) {}
 GridSimulator::~GridSimulator() = default;
 
 int GridSimulator::At(const std::vector<double>& values, std::vector<std::vector<double>>& ycalc,
@@ -69,7 +70,8 @@ int GridSimulator::At(const std::vector<double>& values, std::vector<std::vector
       message = s->failure;
       return 2;
     }
-    session_ = std::move(s);
+    own_ = std::move(s);
+    session_ = own_.get();
   }
   Session& s = *session_;
   e = RunSimulation(s);

@@ -25,9 +25,12 @@ std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total = 6
 // Simulations of one model on one grid at as many value sets as asked: set up at the first,
 // each later one only given its values (what the SE differences need: a dozen simulations of
 // one model). Each result is the one SimulateAt would give. Not shared between threads.
+// loaded, when given, is a session with p's model already set up on grid (whatever its
+// adjustables' values and free flags), used instead of a set-up of its own; the caller keeps
+// it alive and leaves it alone meanwhile.
 class GridSimulator {
  public:
-  GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid);
+  GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid, Session* loaded = nullptr);
   ~GridSimulator();
   GridSimulator(const GridSimulator&) = delete;
   GridSimulator& operator=(const GridSimulator&) = delete;
@@ -38,7 +41,8 @@ class GridSimulator {
  private:
   const Prepared& p_;
   const std::vector<DataPoint>& grid_;
-  std::unique_ptr<Session> session_;  // made at the first call that set up
+  std::unique_ptr<Session> own_;  // made at the first call that set up
+  Session* session_ = nullptr;     // the one simulated: own_, or the one lent
 };
 
 // 0 and the simulated outputs per grid point; 2 and a message when the library reports an

@@ -147,7 +147,7 @@ bool InvertScaled(const Matrix& a, Matrix& inv) {
 
 Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best,
                               const std::vector<std::vector<double>>& ycalc,
-                              double walk_seconds) {
+                              double walk_seconds, Session* loaded) {
   Uncertainty u;
   for (size_t a = 0; a < p.free.size(); ++a)
     if (p.free[a] && !p.model.adjustables[a].bound) {
@@ -179,7 +179,7 @@ Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best
   constexpr double kWorthSharingSeconds = 2e-3;
   const int lanes = 4 * np * walk_seconds > kWorthSharingSeconds ? TaskThreads(np) : 1;
   RunTasks(lanes, [&](int lane) {
-    GridSimulator sim(p, p.data.points);
+    GridSimulator sim(p, p.data.points, lane == 0 ? loaded : nullptr);
     for (int i = lane; i < np; i += lanes)
       status[i] = StableColumn(sim, best, u.free_index[i], rows, cols[i], disagreements[i], messages[i]);
   });

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "language/prepare.h"
+#include "session/library_session.h"
 #include "results/fit_result.h"
 
 namespace tarvo::frontend {
@@ -36,9 +37,11 @@ bool InvertScaled(const std::vector<std::vector<double>>& a, std::vector<std::ve
 // Everything but the intervals, at the fitted values best (every adjustable) with the
 // simulated outputs ycalc there. available is false, with why_not, when it cannot be done.
 // walk_seconds, what one simulation takes, decides whether the difference columns are worth
-// sharing out among threads (the figures are the same either way).
+// sharing out among threads (the figures are the same either way). loaded, when given, is
+// the fit's session (p's model still set up on its points): one lane simulates on it instead
+// of setting the model up again.
 Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best,
                               const std::vector<std::vector<double>>& ycalc,
-                              double walk_seconds = HUGE_VAL);
+                              double walk_seconds = HUGE_VAL, Session* loaded = nullptr);
 
 }  // namespace tarvo::frontend
