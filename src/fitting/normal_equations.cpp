@@ -1,12 +1,55 @@
 #include "fitting/normal_equations.h"
 
 #include <cmath>
+#include <vector>
 
 #include "fitting/fit_tables.h"
 #include "fitting/sensitivities.h"
 #include "library/state.h"
 
 namespace tarvo {
+
+namespace {
+
+// The sums run output by output, point by point. A record is 21 KB, so the terms are first
+// gathered record by record (each record read once, front to back) into a slot per (output,
+// point): the replicate count, w = NRep * Weight, r = w * (YMean - YCalc) and the free
+// sensitivities; then summed in the same order with the same operations as from the records.
+void Accumulate(EngineState& st, FitMatrix& M, FitVector& g) {
+  const FreeList f = FreeAdjustables(st);
+  const PointTable& t = *st.points;
+  const size_t np = static_cast<size_t>(FitPointCount(st));
+  const size_t no = static_cast<size_t>(FitOutputCount(st));
+  const size_t stride = NormalTermsSlot(f.count);
+  std::vector<double>& terms = st.normal_terms;
+  if (terms.size() < no * np * stride) terms.resize(no * np * stride);  // the set-up's size
+  for (size_t j = 0; j < np; ++j) {
+    const PointRecord& p = t.Points[j];
+    for (size_t k = 0; k < no; ++k) {
+      double* slot = &terms[(k * np + j) * stride];
+      const int16_t n = p.NRep[k];
+      slot[0] = n;
+      if (n <= 0) continue;
+      const double w = static_cast<double>(n) * p.Weight[k];
+      slot[1] = w;
+      slot[2] = w * (p.YMean[k] - p.YCalc[k]);
+      for (int32_t c = 0; c < f.count; ++c) slot[3 + c] = p.Sens[k][f.index[c]];
+    }
+  }
+  for (size_t at = 0; at < no * np; ++at) {
+    const double* slot = &terms[at * stride];
+    if (slot[0] <= 0) continue;
+    const double w = slot[1], r = slot[2];
+    const double* s = slot + 3;
+    for (int32_t c = 0; c < f.count; ++c) {
+      const double sa = s[c];
+      g.v[c] = g.v[c] + r * sa;
+      for (int32_t d = 0; d < f.count; ++d) M.a[c][d] = M.a[c][d] + (w * sa) * s[d];
+    }
+  }
+}
+
+}  // namespace
 
 void Equations_normales(EngineState& st, int mode, FitMatrix& M, FitVector& g) {
   M = FitMatrix{};
@@ -17,29 +60,10 @@ void Equations_normales(EngineState& st, int mode, FitMatrix& M, FitVector& g) {
     Correction_secante(st);
   }
 
-  const FreeList f = FreeAdjustables(st);
-  const PointTable& t = *st.points;
-  const int32_t np = FitPointCount(st);
-  const int32_t no = FitOutputCount(st);
-  for (int32_t k = 0; k < no; ++k) {
-    for (int32_t j = 0; j < np; ++j) {
-      if (st.fitset.Erreur != 0) continue;
-      const PointRecord& p = t.Points[j];
-      const int16_t n = p.NRep[k];
-      if (n <= 0) continue;
-      const double w = static_cast<double>(n) * p.Weight[k];
-      const double r = w * (p.YMean[k] - p.YCalc[k]);
-      for (int32_t c = 0; c < f.count; ++c) {
-        const double sa = p.Sens[k][f.index[c]];
-        g.v[c] = g.v[c] + r * sa;
-        for (int32_t d = 0; d < f.count; ++d) {
-          M.a[c][d] = M.a[c][d] + (w * sa) * p.Sens[k][f.index[d]];
-        }
-      }
-    }
-  }
+  if (st.fitset.Erreur == 0) Accumulate(st, M, g);
   const double damping = st.fitset.Marquard + 1;
-  for (int32_t i = 0; i < f.count; ++i) M.a[i][i] = M.a[i][i] * damping;
+  const int32_t free = FreeAdjustables(st).count;
+  for (int32_t i = 0; i < free; ++i) M.a[i][i] = M.a[i][i] * damping;
 }
 
 bool Finite(int32_t n, const FitVector& v) {

@@ -404,6 +404,8 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   //    undefined, and the rewrite buffer (none for a caller that turned the rewrite off).
   AcquireTables(st, hi.NPoints, hi.NSorties);
   st.rewrite.assign(st.rewrite_file ? static_cast<size_t>(hi.NPoints) : 0, FileRecord{});
+  const size_t terms = NormalTermsSize(hi.NPoints, hi.NSorties, hi.NAjustables);
+  if (st.normal_terms.size() < terms) st.normal_terms.resize(terms);
   PointTable& table = *st.points;
   AllocateSpecies(st, especes);                     // 3.
   const FileProblems file = ReadPoints(st, table);  // 4.

@@ -50,6 +50,13 @@ struct PAjustable {
 
 struct Workers;  // library/workers.h
 
+// A slot of the normal equations' terms: replicate count, weight, weighted residual and the
+// sensitivity to each free adjustable.
+inline size_t NormalTermsSlot(int32_t free) { return 3 + static_cast<size_t>(free); }
+inline size_t NormalTermsSize(int32_t points, int32_t outputs, int32_t adjustables) {
+  return static_cast<size_t>(points) * static_cast<size_t>(outputs) * NormalTermsSlot(adjustables);
+}
+
 struct EngineState {
   EngineState();  // out of line: Workers is complete only there
   EngineState(const EngineState&) = delete;
@@ -71,6 +78,10 @@ struct EngineState {
   int32_t table_outputs = 0;      // outputs whose fields and sensitivities those may hold
   FileRecord buffer{};            // the file record buffer
   std::vector<FileRecord> rewrite;  // the exchange file's new content, one record a point
+  // The terms of the normal equations, gathered record by record (fitting/normal_equations):
+  // a slot of NormalTermsSlot(free) values per (output, point), sized by the set-up for every
+  // adjustable free (NormalTermsSize).
+  std::vector<double> normal_terms;
   // Whether Simulation and Ajustement rewrite the exchange file (always, for the exported
   // calls). An in-process caller that takes the simulated outputs from the point table
   // instead turns it off: for a large model the rewrite costs more than the walk.
