@@ -336,7 +336,7 @@ Interval HeldInterval(const FitRun& run, const std::vector<BoundHit>& held, size
       step /= 4;
       continue;
     }
-    const double z = (SumResiduals(refit.p, pass.ycalc).ssr - u.sums.ssr) / u.s2;
+    const double z = ProfileZ(refit.p, pass.ycalc, u);
     if (z > threshold) {
       x_out = x, z_out = z;
       break;

@@ -10,6 +10,11 @@
 
 namespace tarvo::frontend {
 
+double ProfileZ(const Prepared& p, const std::vector<std::vector<double>>& ycalc,
+                const Uncertainty& u) {
+  return (SumResiduals(p, ycalc).ssr - u.sums.ssr) / u.s2;
+}
+
 namespace {
 
 constexpr int kMaxRefits = 24;  // per side
@@ -107,7 +112,7 @@ class Walk {
       return false;
     }
     s.x = x;
-    s.z = (SumResiduals(p_, r.ycalc).ssr - u_.sums.ssr) / u_.s2;
+    s.z = ProfileZ(p_, r.ycalc, u_);
     s.values = r.values;
     s.values[a_] = x;
     out_.points.push_back({x, s.z});

@@ -24,6 +24,10 @@
 
 namespace tarvo::frontend {
 
+// z of a refit whose simulated outputs at the data points are ycalc (see above).
+double ProfileZ(const Prepared& p, const std::vector<std::vector<double>>& ycalc,
+                const Uncertainty& u);
+
 // Profile of the i-th free adjustable of u, at the fitted values best.
 Profile ProfileAdjustable(const Prepared& p, const std::vector<double>& best,
                           const Uncertainty& u, size_t i);
