@@ -529,7 +529,7 @@ int RunFitOn(FitRun& run, const FitOptions& options, const FitProgress& progress
   }
   if (r.outcome == "converged" && !run.ycalc.empty()) {
     run.profiles = AssessFit(p, run.values, run.ycalc, options.profiles, progress.note,
-                             r.uncertainty, run.walk_seconds, run.session.get());
+                             r.uncertainty, run.walk_seconds, std::move(run.session));
     for (size_t i = 0; i < held.size(); ++i)
       if (options.profiles && r.uncertainty.s2 > 0)
         at_bound[i].interval = HeldInterval(run, held, i, r.uncertainty);

@@ -10,8 +10,9 @@ namespace tarvo::frontend {
 std::vector<Profile> AssessFit(const Prepared& p, const std::vector<double>& best,
                                const std::vector<std::vector<double>>& ycalc, bool profiles,
                                const ProgressNote& note, Uncertainty& u, double walk_seconds,
-                               Session* loaded) {
-  u = AssessUncertainty(p, best, ycalc, walk_seconds, loaded);
+                               std::shared_ptr<Session> loaded) {
+  u = AssessUncertainty(p, best, ycalc, walk_seconds, loaded.get());
+  loaded.reset();
   if (!profiles || !u.available) return {};
   using Clock = std::chrono::steady_clock;
   const size_t n = u.free_index.size();
