@@ -16,7 +16,9 @@ profiles=False: set-up, the fit, its standard errors, release). The peers fit wi
   - least_squares (trf) around solve_ivp(BDF) given the exact Jacobian,
 at rtol = tarvo's tolerance and atol = rtol x the largest start value (as tarvo's "BDF"), each
 with a right-hand side written out in NumPy (the enzyme's by hand, the linear ones as M @ y). Each time printed is the median of --repeats fits after one
-untimed warm-up fit; the ratio is that of the fastest peer to tarvo. Then the fitted values of
+untimed warm-up fit, the fits of all in rounds (each once a round, the order reversed every
+other round, so that the machine's drift falls on all alike); the ratio is that of the
+fastest peer to tarvo. Then the fitted values of
 all, with tarvo's SEs and the largest distance between tarvo's and each peer's values in SEs
 (a peer whose finite differences of a loose integration stall away from the optimum shows up
 there).
@@ -285,15 +287,26 @@ def make_network(seed=3):
                    guess, [np.linspace(0.1, 99.9, 999)], 2, 0.02, 4)
 
 
-def timed(call, repeats):
-    """The result of one untimed warm-up call and the median seconds of repeats calls."""
-    result = call()
-    times = []
-    for _ in range(repeats):
-        t0 = time.perf_counter()
-        result = call()
-        times.append(time.perf_counter() - t0)
-    return result, statistics.median(times)
+def timed_rounds(calls, repeats):
+    """name -> call, each run once untimed (a warm-up), then in repeats rounds each timed once,
+    the order reversed every other round: the machine's speed drifts by a quarter from minute
+    to minute, and so the drift falls on all alike. name -> (result of its last call, median
+    seconds); a call that raises RuntimeError is dropped, with its message, name -> str."""
+    results, times = {}, {}
+    for name, call in calls.items():
+        try:
+            results[name] = call()
+            times[name] = []
+        except RuntimeError as e:
+            results[name] = str(e).strip().splitlines()[0]
+    names = list(times)
+    for r in range(repeats):
+        for name in (names if r % 2 == 0 else reversed(names)):
+            t0 = time.perf_counter()
+            results[name] = calls[name]()
+            times[name].append(time.perf_counter() - t0)
+    return {name: (res, statistics.median(times[name])) if name in times else res
+            for name, res in results.items()}
 
 
 def tarvo_fit(path):
@@ -338,23 +351,27 @@ def run(problem, methods, repeats, folder):  # folder: of this problem
     print(f"\n== {problem.name}: {sum(len(t) for t in problem.intervals)} times x "
           f"{len(problem.outputs)} outputs x {problem.replicates} replicates, "
           f"{len(problem.free)} free, rtol {RTOL:g}")
+    calls = peer_fits(problem)
+    for method, tol in methods:
+        calls["tarvo " + method] = tarvo_fit(problem.write(folder, method, tol))
+    timed = timed_rounds(calls, repeats)
     peers = {}
-    for name, call in peer_fits(problem).items():
-        try:
-            (values, nfev), seconds = timed(call, repeats)
-        except RuntimeError as e:
-            print(f"  {name:34s} failed: {str(e).strip().splitlines()[0]}")
+    for name, got in timed.items():
+        if name.startswith("tarvo "):
             continue
+        if isinstance(got, str):
+            print(f"  {name:34s} failed: {got}")
+            continue
+        (values, nfev), seconds = got
         peers[name] = (values, seconds)
         print(f"  {name:34s} {seconds * 1000:10.1f} ms  (nfev {nfev})")
     fastest = min(peers.items(), key=lambda kv: kv[1][1])
     ours = {}
-    for method, tol in methods:
-        path = problem.write(folder, method, tol)
-        (values, se, converged, calls), seconds = timed(tarvo_fit(path), repeats)
+    for method, _ in methods:
+        (values, se, converged, fit_calls), seconds = timed["tarvo " + method]
         ours[method] = (values, se)
         note = "" if converged else "  NOT CONVERGED"
-        print(f"  tarvo {method:28s} {seconds * 1000:10.1f} ms  ({calls} calls)  "
+        print(f"  tarvo {method:28s} {seconds * 1000:10.1f} ms  ({fit_calls} calls)  "
               f"{fastest[1][1] / seconds:6.1f}x the fastest peer ({fastest[0]}){note}")
     print("  fitted values (tarvo's SE in brackets):")
     header = f"    {'':8s} {'truth':>10s}" + "".join(f" {m[:14]:>22s}" for m in ours) + \
