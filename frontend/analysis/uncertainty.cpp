@@ -34,10 +34,17 @@ std::vector<Row> FittedRows(const Prepared& p, const std::vector<std::vector<dou
   return rows;
 }
 
+// The simulated outputs on both sides of a difference, kept from column to column.
+struct Sides {
+  std::vector<std::vector<double>> up, down;
+};
+
 // Central difference of the simulated outputs at the fitted rows for a step h of adjustable a.
 int Column(GridSimulator& sim, std::vector<double> values, int a, double h,
-           const std::vector<Row>& rows, std::vector<double>& col, std::string& message) {
-  std::vector<std::vector<double>> up, down;
+           const std::vector<Row>& rows, Sides& sides, std::vector<double>& col,
+           std::string& message) {
+  std::vector<std::vector<double>>& up = sides.up;
+  std::vector<std::vector<double>>& down = sides.down;
   const double v = values[a];
   values[a] = v + h;
   if (sim.At(values, up, message) != 0) return 2;
@@ -71,15 +78,16 @@ int StableColumn(GridSimulator& sim, const std::vector<double>& best, int a,
   const double scale = best[a] != 0 ? std::fabs(best[a]) : 1e-3;
   const double steps[] = {1e-3, 1e-4, 1e-5};
   std::vector<double> cols[3];
+  Sides sides;
   for (int i = 0; i < 2; ++i)
-    if (Column(sim, best, a, steps[i] * scale, rows, cols[i], message) != 0) return 2;
+    if (Column(sim, best, a, steps[i] * scale, rows, sides, cols[i], message) != 0) return 2;
   const double d01 = RelativeDifference(cols[0], cols[1]);
   if (d01 <= kSettled) {
     disagreement = d01;
     col = cols[0];
     return 0;
   }
-  if (Column(sim, best, a, steps[2] * scale, rows, cols[2], message) != 0) return 2;
+  if (Column(sim, best, a, steps[2] * scale, rows, sides, cols[2], message) != 0) return 2;
   const double d12 = RelativeDifference(cols[1], cols[2]);
   const int pick = d01 <= d12 ? 0 : 1;
   disagreement = std::min(d01, d12);

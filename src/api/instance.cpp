@@ -86,14 +86,20 @@ void Instance_give_records(Instance& in, const FileRecord* records, int32_t coun
 }
 
 bool Instance_outputs(const Instance& in, std::vector<std::vector<double>>& ycalc) noexcept {
-  ycalc.clear();
   const EngineState& st = in.state;
-  if (!ModelReady(st)) return false;
+  if (!ModelReady(st)) {
+    ycalc.clear();
+    return false;
+  }
   try {
+    // Rows already there are reused (a caller simulating again and again passes the same).
     const int points = st.initials.NPoints, outputs = st.initials.NSorties;
-    ycalc.assign(static_cast<size_t>(points), std::vector<double>(static_cast<size_t>(outputs)));
-    for (int j = 0; j < points; ++j)
-      for (int o = 0; o < outputs; ++o) ycalc[j][o] = ShownOutput(st, j, o);
+    ycalc.resize(static_cast<size_t>(points));
+    for (int j = 0; j < points; ++j) {
+      std::vector<double>& row = ycalc[static_cast<size_t>(j)];
+      row.resize(static_cast<size_t>(outputs));
+      for (int o = 0; o < outputs; ++o) row[static_cast<size_t>(o)] = ShownOutput(st, j, o);
+    }
   } catch (...) {
     ycalc.clear();
     return false;
