@@ -28,17 +28,23 @@ class CliData : public tarvo::testcli::TempFolderTest {
 TEST_F(CliData, ReadsRolesReplicatesAndMissingCells) {
   Dataset d;
   std::string message;
-  // A byte-order mark, a comment before the header, CRLF line ends, spaces around cells.
+  // A byte-order mark, a comment before the header, CRLF line ends, spaces around cells,
+  // lines of every length one after another, and a last line without its line end.
   ASSERT_EQ(ReadData(Write("\xEF\xBB\xBF# comment\n"
                            "time, Abs, Abs, Fluo.1 ,Fluo.2\r\n"
                            "0,0.5,0.52,1,\r\n"
                            "\n"
                            "1.5,, 0.61 ,NA,2e-1\r\n"
-                           "2,0.7\r\n"),
+                           "2,0.7\r\n"
+                           "3,\"0.8\", 0.81\r\n"   // quoted after plain lines, then plain again
+                           "4,0.9,,7"),
                      outputs_, d, message),
             0)
       << message;
-  ASSERT_EQ(d.points.size(), 3u);
+  ASSERT_EQ(d.points.size(), 5u);
+  EXPECT_EQ(d.points[3].values[0], (std::vector<double>{0.8, 0.81}));
+  EXPECT_EQ(d.points[4].values[0], (std::vector<double>{0.9}));
+  EXPECT_EQ(d.points[4].values[1], (std::vector<double>{7}));
   EXPECT_EQ(d.replicate_columns, (std::vector<int>{2, 2}));
   EXPECT_EQ(d.points[0].interval, 1);
   EXPECT_EQ(d.points[0].values[0], (std::vector<double>{0.5, 0.52}));
