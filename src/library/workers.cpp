@@ -152,7 +152,7 @@ int32_t FitThreads(const EngineState& st, int32_t free_count) {
 void StartWorkers(EngineState& st) {
   StopWorkers(st);
   const int32_t threads = FitThreads(st, st.NFree);
-  if (threads <= 1 || !st.points || getenv("XNOW")) return;
+  if (threads <= 1 || !st.points) return;
   try {
     auto workers = std::make_unique<Workers>();
     for (int32_t k = 1; k < threads; ++k) {
