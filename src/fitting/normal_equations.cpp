@@ -6,36 +6,51 @@
 #include "fitting/fit_tables.h"
 #include "fitting/sensitivities.h"
 #include "library/state.h"
+#include "library/workers.h"
 
 namespace tarvo {
 
 namespace {
 
-// The sums run output by output, point by point. A record is 21 KB, so the terms are first
-// gathered record by record (each record read once, front to back) into a slot per (output,
-// point): the replicate count, w = NRep * Weight, r = w * (YMean - YCalc) and the free
-// sensitivities; then summed in the same order with the same operations as from the records.
-void Accumulate(EngineState& st, FitMatrix& M, FitVector& g) {
-  const FreeList f = FreeAdjustables(st);
-  const PointTable& t = *st.points;
-  const size_t np = static_cast<size_t>(FitPointCount(st));
-  const size_t no = static_cast<size_t>(FitOutputCount(st));
-  const size_t stride = NormalTermsSlot(f.count);
-  std::vector<double>& terms = st.normal_terms;
-  if (terms.size() < no * np * stride) terms.resize(no * np * stride);  // the set-up's size
-  for (size_t j = 0; j < np; ++j) {
-    const PointRecord& p = t.Points[j];
-    for (size_t k = 0; k < no; ++k) {
-      double* slot = &terms[(k * np + j) * stride];
+struct GatherJob {
+  const PointTable* table;
+  double* terms;
+  FreeList f;
+  size_t points, outputs, stride;
+};
+
+// The terms of the records [begin, end), each record read once, front to back.
+void GatherRows(void* context, int32_t begin, int32_t end) {
+  const GatherJob& job = *static_cast<const GatherJob*>(context);
+  for (size_t j = static_cast<size_t>(begin); j < static_cast<size_t>(end); ++j) {
+    const PointRecord& p = job.table->Points[j];
+    for (size_t k = 0; k < job.outputs; ++k) {
+      double* slot = &job.terms[(k * job.points + j) * job.stride];
       const int16_t n = p.NRep[k];
       slot[0] = n;
       if (n <= 0) continue;
       const double w = static_cast<double>(n) * p.Weight[k];
       slot[1] = w;
       slot[2] = w * (p.YMean[k] - p.YCalc[k]);
-      for (int32_t c = 0; c < f.count; ++c) slot[3 + c] = p.Sens[k][f.index[c]];
+      for (int32_t c = 0; c < job.f.count; ++c) slot[3 + c] = p.Sens[k][job.f.index[c]];
     }
   }
+}
+
+// The sums run output by output, point by point. A record is 21 KB, so the terms are first
+// gathered record by record (ranges of records on the workers' threads when the call shares
+// out) into a slot per (output, point): the replicate count, w = NRep * Weight,
+// r = w * (YMean - YCalc) and the free sensitivities; then summed on this thread in the same
+// order with the same operations as from the records.
+void Accumulate(EngineState& st, FitMatrix& M, FitVector& g) {
+  const FreeList f = FreeAdjustables(st);
+  const size_t np = static_cast<size_t>(FitPointCount(st));
+  const size_t no = static_cast<size_t>(FitOutputCount(st));
+  const size_t stride = NormalTermsSlot(f.count);
+  std::vector<double>& terms = st.normal_terms;
+  if (terms.size() < no * np * stride) terms.resize(no * np * stride);  // the set-up's size
+  GatherJob job{st.points, terms.data(), f, np, no, stride};
+  ForRows(st, static_cast<int32_t>(np), GatherRows, &job);
   for (size_t at = 0; at < no * np; ++at) {
     const double* slot = &terms[at * stride];
     if (slot[0] <= 0) continue;

@@ -130,12 +130,7 @@ void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to) 
 
 void DifferenceColumns(EngineState& st, PointTable& scratch) {
   const FreeList f = FreeAdjustables(st);
-  // Handing walks to other threads costs a wake-up and a wait, which on a machine whose other
-  // cores are busy can take longer than a short walk itself: the walks of a model whose last
-  // simulation walked faster than this stay on the caller's thread, unless the state asks for
-  // a number of threads itself (fit_threads). The figures are the same either way.
-  constexpr double kThreadedWalkSeconds = 200e-6;
-  if (st.workers && f.count > 1 && (st.fit_threads > 0 || st.walk_seconds >= kThreadedWalkSeconds)) {
+  if (f.count > 1 && ShareOut(st)) {
     DifferenceColumnsAtOnce(st, scratch, f);
     return;
   }
@@ -147,22 +142,24 @@ void Sensibilites(EngineState& st) {
   DifferenceColumns(st, *st.scratch);
 }
 
-void Correction_secante(EngineState& st) {
-  const FreeList f = FreeAdjustables(st);
-  const PAjustable* adj = st.adjustables;
-  double q = 0;
-  for (int32_t c = 0; c < f.count; ++c) q = q + adj[f.index[c]].dP * adj[f.index[c]].dP;
-  if (q == 0) return;  // no step was taken: nothing to learn from
+namespace {
 
-  PointTable& live = *st.points;
-  const int32_t np = FitPointCount(st);
-  const int32_t no = FitOutputCount(st);
-  // The columns are corrected one after another: p sees the columns already corrected. A
-  // (point, output) row's correction reads nothing of other rows, so the rows are corrected
-  // record by record: one pass over the table, whose records are far apart in memory.
-  for (int32_t j = 0; j < np; ++j) {
-    PointRecord& pt = live.Points[j];
-    for (int32_t k = 0; k < no; ++k) {
+struct SecantJob {
+  PointTable* live;
+  const PAjustable* adj;
+  FreeList f;
+  int32_t outputs;
+  double q;
+};
+
+// The correction of the records [begin, end).
+void CorrectRows(void* context, int32_t begin, int32_t end) {
+  const SecantJob& job = *static_cast<const SecantJob*>(context);
+  const FreeList& f = job.f;
+  const PAjustable* adj = job.adj;
+  for (int32_t j = begin; j < end; ++j) {
+    PointRecord& pt = job.live->Points[j];
+    for (int32_t k = 0; k < job.outputs; ++k) {
       double* sens = pt.Sens[k];
       const double change = pt.YCalc[k] - pt.YPrev[k];
       for (int32_t cb = 0; cb < f.count; ++cb) {
@@ -170,10 +167,27 @@ void Correction_secante(EngineState& st) {
         for (int32_t c = 0; c < f.count; ++c) p = p + sens[f.index[c]] * adj[f.index[c]].dP;
         double s = 0;
         for (int32_t c = 0; c < f.count; ++c) s = s + (change - p) * adj[f.index[c]].dP;
-        sens[f.index[cb]] = sens[f.index[cb]] + s / q;
+        sens[f.index[cb]] = sens[f.index[cb]] + s / job.q;
       }
     }
   }
+}
+
+}  // namespace
+
+void Correction_secante(EngineState& st) {
+  const FreeList f = FreeAdjustables(st);
+  const PAjustable* adj = st.adjustables;
+  double q = 0;
+  for (int32_t c = 0; c < f.count; ++c) q = q + adj[f.index[c]].dP * adj[f.index[c]].dP;
+  if (q == 0) return;  // no step was taken: nothing to learn from
+
+  // The columns are corrected one after another: p sees the columns already corrected. A
+  // (point, output) row's correction reads nothing of other rows, so the rows are corrected
+  // record by record (one pass over the table, whose records are far apart in memory), and
+  // ranges of records may be corrected on different threads.
+  SecantJob job{st.points, adj, f, FitOutputCount(st), q};
+  ForRows(st, FitPointCount(st), CorrectRows, &job);
 }
 
 }  // namespace tarvo

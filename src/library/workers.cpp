@@ -168,4 +168,38 @@ void StartWorkers(EngineState& st) {
 
 void StopWorkers(EngineState& st) { st.workers.reset(); }
 
+bool ShareOut(const EngineState& st) {
+  constexpr double kThreadedWalkSeconds = 200e-6;
+  return st.workers && (st.fit_threads > 0 || st.walk_seconds >= kThreadedWalkSeconds);
+}
+
+namespace {
+
+struct RowRanges {
+  RowJob rows;
+  void* context;
+  int32_t count;
+  int32_t threads;
+};
+
+void RunRange(void* context, int32_t thread) {
+  const RowRanges& r = *static_cast<const RowRanges*>(context);
+  const auto at = [&r](int32_t k) {
+    return static_cast<int32_t>(static_cast<int64_t>(r.count) * k / r.threads);
+  };
+  if (at(thread) < at(thread + 1)) r.rows(r.context, at(thread), at(thread + 1));
+}
+
+}  // namespace
+
+void ForRows(EngineState& st, int32_t count, RowJob rows, void* context) {
+  if (count <= 0) return;
+  if (!ShareOut(st)) {
+    rows(context, 0, count);
+    return;
+  }
+  RowRanges ranges{rows, context, count, st.workers->pool->size() + 1};
+  st.workers->pool->Run(RunRange, &ranges);
+}
+
 }  // namespace tarvo

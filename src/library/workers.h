@@ -72,6 +72,19 @@ int32_t ThreadsFromEnvironment();
 // Threads a fit of a model with `free_count` free adjustables uses (1: no workers).
 int32_t FitThreads(const EngineState& st, int32_t free_count);
 
+// Whether a fitting call hands its work to the workers: there are some, and either the state
+// asks for threads itself (fit_threads) or the model's last walk was long enough that waking
+// the other threads costs less than it saves (on a machine whose other cores are busy a
+// wake-up can take longer than a short walk itself). The figures are the same either way.
+bool ShareOut(const EngineState& st);
+
+// rows(context, begin, end) over [0, count), split into one contiguous range per thread of
+// the pool (the caller's included) when the call shares out, on the caller's thread alone
+// otherwise. The job must write only the rows of its range and read nothing another range
+// writes, so that the result is the one-thread result bit for bit; it must not throw.
+using RowJob = void (*)(void* context, int32_t begin, int32_t end);
+void ForRows(EngineState& st, int32_t count, RowJob rows, void* context);
+
 // After a set-up that left the model ready: the workers and their threads, when more than one
 // thread is to be used. Should memory or a thread be refused, the model runs without workers.
 void StartWorkers(EngineState& st);
