@@ -102,6 +102,17 @@ TEST(Statistics, WorkedExamples) {
     EXPECT_NEAR(f.coeff, c.expected.coeff, 1e-14 * c.expected.coeff);
     EXPECT_DOUBLE_EQ(f.exp, c.expected.exp);
     EXPECT_DOUBLE_EQ(f.calc, c.expected.calc);
+
+    // The same table as a loaded model's, with the data's terms made by the set-up while the
+    // simulated values were others: the coefficient is the same to the last bit.
+    State().points = t.get();
+    for (size_t j = 0; j < c.pairs.size(); ++j) t->Points[j].YCalc[0] = 7.5;
+    PrepareDataTerms(State(), *t);
+    for (size_t j = 0; j < c.pairs.size(); ++j) t->Points[j].YCalc[0] = c.pairs[j].calc;
+    const Figures prepared = RunStatistics(*t, c.type_erreur);
+    State().points = nullptr;
+    State().data_terms.clear();
+    EXPECT_EQ(prepared.coeff, f.coeff);
   }
 }
 

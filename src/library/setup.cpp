@@ -20,6 +20,7 @@
 #include "engines/methods.h"
 #include "library/record_copy.h"
 #include "library/release.h"
+#include "library/statistics.h"
 #include "library/state.h"
 #include "library/workers.h"
 #include "platform/exchange_file.h"
@@ -406,6 +407,7 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   st.rewrite.assign(st.rewrite_file ? static_cast<size_t>(hi.NPoints) : 0, FileRecord{});
   const size_t terms = NormalTermsSize(hi.NPoints, hi.NSorties, hi.NAjustables);
   if (st.normal_terms.size() < terms) st.normal_terms.resize(terms);
+  st.data_terms.clear();  // the data's terms are this model's, made at step 16
   PointTable& table = *st.points;
   AllocateSpecies(st, especes);                     // 3.
   const FileProblems file = ReadPoints(st, table);  // 4.
@@ -435,6 +437,7 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   for (int o = 0; o < kMaxOutputs; ++o)
     st.output_varying[o] = o < hi.NSorties && ReadsTimeOrSpecies(table.Outputs[o], st.cells);
   table.Tail.NData = ReplicateMeans(st, table);                       // 16.
+  PrepareDataTerms(st, table);
   if (table.Tail.NData < st.NFree) e.Add(kErreurTooFewData);  // 17.
 }
 

@@ -82,6 +82,9 @@ struct EngineState {
   // a slot of NormalTermsSlot(free) values per (output, point), sized by the set-up for every
   // adjustable free (NormalTermsSize).
   std::vector<double> normal_terms;
+  // What the error-model coefficient reads of the data alone, kDataTermsSlot values per
+  // (output, point) (library/statistics): made by the set-up once the means are known.
+  std::vector<double> data_terms;
   // Whether Simulation and Ajustement rewrite the exchange file (always, for the exported
   // calls). An in-process caller that takes the simulated outputs from the point table
   // instead turns it off: for a large model the rewrite costs more than the walk.

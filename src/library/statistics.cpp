@@ -42,7 +42,47 @@ void Weights(EngineState& st, PointTable& table, double type_erreur) {
   }
 }
 
+namespace {
+
+// The replicates' variance about their mean (two replicates or more).
+double ReplicateVariance(const PointRecord& p, int o, int nrep) {
+  double s = 0.0;
+  for (int k = 0; k < nrep; ++k) {
+    const double d = p.YMean[o] - p.YExp[o][k];
+    s = s + d * d;
+  }
+  return s / (nrep - 1);
+}
+
+size_t DataTermsAt(EngineState& st, int o, int j) {
+  return (static_cast<size_t>(o) * static_cast<size_t>(PointsCount(st)) + static_cast<size_t>(j)) *
+         kDataTermsSlot;
+}
+
+bool DataTermsReady(EngineState& st, const PointTable& table) {
+  return &table == st.points && st.data_terms.size() == DataTermsAt(st, Outputs(st), 0);
+}
+
+}  // namespace
+
+void PrepareDataTerms(EngineState& st, const PointTable& table) {
+  st.data_terms.assign(DataTermsAt(st, Outputs(st), 0), 0.0);
+  for (int o = 0; o < Outputs(st); ++o) {
+    for (int j = 0; j < PointsCount(st); ++j) {
+      const PointRecord& p = table.Points[j];
+      double* slot = &st.data_terms[DataTermsAt(st, o, j)];
+      if (p.YMean[o] > kTiny) slot[0] = std::log(p.YMean[o]);
+      const int nrep = Reps(p, o);
+      if (nrep > 1) {
+        slot[1] = ReplicateVariance(p, o, nrep);
+        if (slot[1] > kTiny) slot[2] = std::log(slot[1]);
+      }
+    }
+  }
+}
+
 double Coeff_estimate(EngineState& st, PointTable& table, double type_erreur) {
+  const bool ready = DataTermsReady(st, table);
   for (int o = 0; o < Outputs(st); ++o) {
     for (int j = 0; j < PointsCount(st); ++j) {
       PointRecord& p = table.Points[j];
@@ -51,12 +91,7 @@ double Coeff_estimate(EngineState& st, PointTable& table, double type_erreur) {
       double variance = 0.0;
       const int nrep = Reps(p, o);
       if (nrep > 1) {
-        double s = 0.0;
-        for (int k = 0; k < nrep; ++k) {
-          const double d = mean - p.YExp[o][k];
-          s = s + d * d;
-        }
-        variance = s / (nrep - 1);
+        variance = ready ? st.data_terms[DataTermsAt(st, o, j) + 1] : ReplicateVariance(p, o, nrep);
       } else {
         const double d = mean - p.YCalc[o];
         variance = d * d;
@@ -71,8 +106,9 @@ double Coeff_estimate(EngineState& st, PointTable& table, double type_erreur) {
     for (int j = 0; j < PointsCount(st); ++j) {
       const PointRecord& p = table.Points[j];
       if (p.YMean[o] > kTiny && p.Variance[o] > kTiny) {
-        sl = sl + std::log(p.Variance[o]);
-        sm = sm + std::log(p.YMean[o]);
+        const double* slot = ready ? &st.data_terms[DataTermsAt(st, o, j)] : nullptr;
+        sl = sl + (slot && Reps(p, o) > 1 ? slot[2] : std::log(p.Variance[o]));
+        sm = sm + (slot ? slot[0] : std::log(p.YMean[o]));
         n = n + 1;
       }
     }
