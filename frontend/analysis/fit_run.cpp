@@ -48,9 +48,10 @@ double Change(const std::vector<double>& before, const std::vector<double>& afte
 }
 
 // Empty when the session's last simulation stayed within the finite numbers; else the
-// sentence that names where it left them.
-std::string NonFiniteCheck(Session& s, const Prepared& p, int e) {
-  std::vector<std::vector<double>> y;
+// sentence that names where it left them. y: rows to read the outputs into (a fit's calls
+// reuse them).
+std::string NonFiniteCheck(Session& s, const Prepared& p, int e,
+                           std::vector<std::vector<double>>& y) {
   if (ReadResults(s, y) != 0) y.clear();
   int j = -1, o = -1;
   FirstNonFinite(y, j, o);
@@ -71,6 +72,7 @@ bool FitLoop(Session& s, const Prepared& p, const std::vector<bool>& free,
   for (size_t a = 0; a < free.size(); ++a)
     if (free[a]) free_index.push_back(static_cast<int>(a));
   const double level = CycleLevel(p.model.precision);
+  std::vector<std::vector<double>> outputs;  // each call's, for the finite check
   Cycle cycle;
   int settle = 0;  // the call at which the cycle is back at its best state
   using Clock = std::chrono::steady_clock;
@@ -99,7 +101,7 @@ bool FitLoop(Session& s, const Prepared& p, const std::vector<bool>& free,
       break;
     }
     // Checked before the error code: an overflow must not be reported as singular equations.
-    if (const std::string nf = NonFiniteCheck(s, p, e); !nf.empty()) {
+    if (const std::string nf = NonFiniteCheck(s, p, e, outputs); !nf.empty()) {
       r.outcome = "failed";
       r.erreur = e;
       r.erreur_text = nf;
@@ -397,7 +399,8 @@ int FitFrom(const Prepared& p0, const std::vector<Transform>& ts, const std::vec
   if (LoadWithinBudget(s, p, errors) != 0) return 2;
   // The fit's first step starts from the outputs of a simulation at the current values.
   const int e = RunSimulation(s);
-  const std::string first_nf = e == kRaised ? "" : NonFiniteCheck(s, p, e);
+  std::vector<std::vector<double>> outputs;
+  const std::string first_nf = e == kRaised ? "" : NonFiniteCheck(s, p, e, outputs);
   if (!first_nf.empty()) {
     r.outcome = "failed";
     r.erreur = e;
