@@ -19,7 +19,8 @@ and how many exceed 1.5) and names the seeds over 1.5.
 
 Usage: /usr/bin/python3 scripts/coverage.py [--sets N] [--jobs J] [--tarvo build/tarvo]
                                             [--models linear,mm,mm-bounds]
-                                            [--replicates 2,3]
+                                            [--replicates 2,3] [--block B]
+--block B also gives the profile coverage of each block of B seeds (1-B, B+1-2B, ...).
 The default of 30 sets per replicate count takes about a minute; the README's table comes
 from --sets 40 (seeds 1 to 40).
 """
@@ -91,6 +92,7 @@ def run(tarvo, model_name, replicates, sets, jobs, truth):
     usable = 0
     calls = []
     per_seed = {}  # seed: calls of a converged fit
+    held = {}  # seed: {constant: whether its profile interval holds the truth}
     with tempfile.TemporaryDirectory(prefix="tarvo-coverage-") as work:
         tarvo = shutil.copy(tarvo, work)  # a rebuild during the run must not disturb it
         with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
@@ -102,11 +104,26 @@ def run(tarvo, model_name, replicates, sets, jobs, truth):
                 usable += 1
                 calls.append(fit["calls"])
                 per_seed[seed] = fit["calls"]
+                held[seed] = {}
                 for e in fit["adjustables"]:
                     if e["name"] in truth:
                         for k, h in enumerate(holds(e, truth[e["name"]])):
                             counts[e["name"]][k] += bool(h)
-    return usable, counts, calls, per_seed
+                        held[seed][e["name"]] = bool(holds(e, truth[e["name"]])[0])
+    return usable, counts, calls, per_seed, held
+
+
+def block_lines(model_name, replicates, sets, block, held, names):
+    """Profile coverage per block of `block` seeds (a fit that did not converge holds nothing)."""
+    lines = []
+    for first in range(1, sets + 1, block):
+        seeds = range(first, min(first + block, sets + 1))
+        n = {name: sum(held.get(s, {}).get(name, False) for s in seeds) for name in names}
+        pooled = 100 * sum(n.values()) / (len(seeds) * len(names))
+        lines.append(f"{model_name}, {replicates} replicates, seeds {first}-{seeds[-1]}: " +
+                     ", ".join(f"{name} {n[name]}/{len(seeds)}" for name in names) +
+                     f"; pooled {pooled:.0f} %")
+    return lines
 
 
 def main():
@@ -117,6 +134,8 @@ def main():
     ap.add_argument("--models", default="linear,mm,mm-bounds",
                     help="comma-separated, of " + ", ".join(MODELS))
     ap.add_argument("--replicates", default="2,3", help="comma-separated replicate counts")
+    ap.add_argument("--block", type=int, default=0,
+                    help="also the profile coverage per block of this many seeds")
     args = ap.parse_args()
     tarvo = os.path.abspath(args.tarvo)
     print(f"{args.sets} data sets per row, noise SD {NOISE} (relative for mm); share of 95 % "
@@ -132,8 +151,8 @@ def main():
                   "rb") as f:
             truth = tomllib.load(f)
         for replicates in [int(r) for r in args.replicates.split(",")]:
-            usable, counts, calls, per_seed = run(tarvo, model_name, replicates, args.sets, args.jobs,
-                                        truth)
+            usable, counts, calls, per_seed, held = run(tarvo, model_name, replicates, args.sets,
+                                                        args.jobs, truth)
             for name, (prof, se, sd) in counts.items():
                 share = [100 * c / usable if usable else 0 for c in (prof, se, sd)]
                 bad = bad or not 88 <= share[0] <= 99
@@ -143,6 +162,8 @@ def main():
             median = calls[len(calls) // 2] if calls else 0
             notes.append(f"{model_name}, {replicates} replicates: {usable} of {args.sets} fits "
                          f"converged, calls median {median}, max {max(calls, default=0)}")
+            if args.block > 0:
+                notes += block_lines(model_name, replicates, args.sets, args.block, held, list(truth))
             if model_name == "mm":
                 plain[replicates] = per_seed
             elif model_name.startswith("mm-") and replicates in plain:
