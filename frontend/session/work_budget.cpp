@@ -23,6 +23,12 @@ bool FixedStep(const std::string& m) {
   return f && f->fixed_steps;
 }
 
+// A method whose work only a run tells (an unknown name too: it is never spared the probe).
+bool AdaptiveSteps(const std::string& m) {
+  const MethodFacts* f = FactsForMethod(m);
+  return !f || f->adaptive_steps;
+}
+
 int RateFormulas(const Prepared& p) {
   int n = 0;
   for (const auto& f : p.text.formulas)
@@ -146,7 +152,8 @@ int LoadWithinBudget(Session& s, const Prepared& p, std::vector<std::string>& er
   if (LoadModel(s, p, errors) != 0) return 2;
   if (std::string why = FixedStepBudgetProblem(
           p, p.data.points.size() + LeadPoints(p.model, p.data.points));
-      !why.empty() || !(why = ProbeSimulation(s, p)).empty()) {
+      !why.empty() ||
+      (AdaptiveSteps(p.model.method) && !(why = ProbeSimulation(s, p)).empty())) {
     errors.push_back(p.model.path + ": " + why);
     return 2;
   }

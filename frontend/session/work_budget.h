@@ -4,11 +4,17 @@
 //     ceil(1/sqrt(tolerance)) steps between every two points, each of 4 or 5 rate evaluations
 //     of every rate formula: that work is known before starting and is refused above
 //     kMaxFormulaEvaluations (a few seconds).
-//   - every other method ("RUNGE-KUTTA QC", "CHU-BERMAN", and the method library's "EXACT"
-//     and "BDF") chooses its steps as it goes: the first simulation is run once in a child
-//     process that is stopped after kProbeSeconds; a model whose simulation does not finish
-//     by then is refused, naming the longest interval and the likely cause (times in a unit
-//     far smaller than the rates', or the tolerance).
+//   - "EXACT" takes no steps: one matrix exponential per distinct gap between points (a
+//     scaling-and-squaring of at most (species + 1) rows, its squarings bounded by the
+//     doubles' range) and one product per point, so its work follows from the model's size
+//     and it is never probed (a probe forks the process, and every page the process writes
+//     afterwards is copied once: a profile's refits, each with new start values, paid that
+//     at every refit).
+//   - the methods that choose their steps as they go ("RUNGE-KUTTA QC", "CHU-BERMAN", and
+//     the method library's "BDF"): the first simulation is run once in a child process that
+//     is stopped after kProbeSeconds; a model whose simulation does not finish by then is
+//     refused, naming the longest interval and the likely cause (times in a unit far smaller
+//     than the rates', or the tolerance).
 #pragma once
 
 #include <string>

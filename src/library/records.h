@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "Symbolic/compil.h"
 #include "Symbolic/limits.h"
@@ -158,6 +159,16 @@ inline constexpr size_t kWalkedOutputsAt = offsetof(PointRecord, YCalc);
 inline constexpr size_t kWalkedOutputs = offsetof(PointRecord, YMean) - offsetof(PointRecord, YCalc);
 static_assert(kWalkedHead <= offsetof(PointRecord, NRep));
 static_assert(offsetof(PointRecord, YPrev) == kWalkedOutputsAt + sizeof(double) * kMaxOutputs);
+
+// The walked fields of the records [0, records) cleared: all of a scratch table that is ever
+// read, so a walk never reads a field it did not write or find cleared.
+inline void ClearWalked(PointRecord* points, int32_t records) {
+  for (int32_t j = 0; j < records; ++j) {
+    auto* record = reinterpret_cast<unsigned char*>(&points[j]);
+    std::memset(record, 0, kWalkedHead);
+    std::memset(record + kWalkedOutputsAt, 0, kWalkedOutputs);
+  }
+}
 
 struct PointTableTail {
   int32_t NData;

@@ -350,13 +350,14 @@ void ClearReachable(PointTable& t, int records, int outputs) {
 void AcquireTables(EngineState& st, int npoints, int noutputs) {
   const int records = std::clamp(npoints, 1, static_cast<int>(kMaxPoints));
   const int outputs = std::clamp(noutputs, 0, static_cast<int>(kMaxOutputs));
+  // What the earlier model wrote goes, and what this one will reach: both lie within the
+  // larger of the two in records and in outputs, cleared once. Of the scratch table only the
+  // fields a walk reads are ever read (the walked fields and the output handles, which each
+  // walk copies over): those are all that is cleared there.
+  int reach_records = records, reach_outputs = outputs;
   if (st.points && st.scratch) {
-    // What the earlier model wrote goes, and what this one will reach: both lie within the
-    // larger of the two in records and in outputs, cleared once.
-    const int reach_records = std::max(records, st.table_records);
-    const int reach_outputs = std::max(outputs, st.table_outputs);
-    for (PointTable* t : {st.points, st.scratch})
-      ClearReachable(*t, reach_records, reach_outputs);
+    reach_records = std::max(records, st.table_records);
+    reach_outputs = std::max(outputs, st.table_outputs);
   } else {
     ReleaseTables(st);
     st.points = static_cast<PointTable*>(std::malloc(sizeof(PointTable)));
@@ -365,18 +366,12 @@ void AcquireTables(EngineState& st, int npoints, int noutputs) {
       ReleaseTables(st);
       throw std::bad_alloc();
     }
-    for (PointTable* t : {st.points, st.scratch}) ClearReachable(*t, records, outputs);
   }
+  ClearReachable(*st.points, reach_records, reach_outputs);
+  std::memset(st.scratch->Outputs, 0, sizeof st.scratch->Outputs);
+  ClearWalked(st.scratch->Points, reach_records);
   st.table_records = records;
   st.table_outputs = outputs;
-  // The pages of the scratch records that the fit's walks use are taken now, not by the first
-  // fitting step (a fresh allocation's pages are mapped at their first write).
-  for (int j = 0; j < records; ++j) {
-    PointRecord& p = st.scratch->Points[j];
-    p.Interval = 0;
-    p.YCalc[0] = 0.0;
-    p.YPrev[kMaxOutputs - 1] = 0.0;
-  }
 }
 
 void ZeroCounts(BInitials& m) {

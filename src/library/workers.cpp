@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 #include "Symbolic/compil.h"
@@ -129,11 +128,7 @@ void CopyModel(const EngineState& st, EngineState& w) {
   w.points = static_cast<PointTable*>(
       std::malloc(offsetof(PointTable, Points) + sizeof(PointRecord) * static_cast<size_t>(records)));
   if (!w.points) throw std::bad_alloc();
-  for (int32_t j = 0; j < records; ++j) {
-    auto* record = reinterpret_cast<unsigned char*>(&w.points->Points[j]);
-    std::memset(record, 0, kWalkedHead);
-    std::memset(record + kWalkedOutputsAt, 0, kWalkedOutputs);
-  }
+  ClearWalked(w.points->Points, records);
   w.table_records = records;
   for (int o = 0; o < kMaxOutputs; ++o)
     w.points->Outputs[o] = CloneCompil(st.points->Outputs[o], st.cells, w.cells);
