@@ -139,6 +139,10 @@ TEST_F(LinearModel, ProfileIntervalIsEstimatePlusMinusTTimesSE) {
       EXPECT_FALSE(prof.interval.lower_open || prof.interval.upper_open || prof.interval.flat);
       EXPECT_NEAR(prof.interval.lower, u_.values[i] - half, 1e-4 * half) << u_.names[i];
       EXPECT_NEAR(prof.interval.upper, u_.values[i] + half, 1e-4 * half) << u_.names[i];
+      // Linear in its adjustables, the others' optimum at each x lies on the covariance's
+      // line through the estimate: every refit starts there and is done after one call
+      // (none is needed with nothing else free).
+      EXPECT_EQ(prof.calls, c.a_free ? prof.refits : 0) << u_.names[i];
     }
   }
 }

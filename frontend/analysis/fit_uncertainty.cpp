@@ -30,8 +30,8 @@ std::vector<Profile> AssessFit(const Prepared& p, const std::vector<double>& bes
       [&](int i) {
         if (!note) return;
         char line[200];
-        std::snprintf(line, sizeof line, "profile %-12s %3d refits %7.2fs", u.names[i].c_str(),
-                      all[i].refits, seconds[i]);
+        std::snprintf(line, sizeof line, "profile %-12s %3d refits %4d calls %7.2fs",
+                      u.names[i].c_str(), all[i].refits, all[i].calls, seconds[i]);
         note(line);
       });
   for (const Profile& prof : all) u.intervals.push_back(prof.interval);

@@ -7,7 +7,9 @@
 // estimate +- t * SE; otherwise it may be asymmetric.
 //
 // The path: from the estimate outwards on each side, one refit per step, each starting from
-// the values of its neighbour. The first step is the SE (at most a quarter of |estimate|); it
+// the values of its neighbour moved along the covariance's line (each other adjustable by
+// cov(b, a) / var(a) times the change of a, where the optimum lies to first order; never to
+// zero or across). The first step is the SE (at most a quarter of |estimate|); it
 // doubles while z rises by less than a quarter of the threshold per step. Once z passes the
 // threshold, two refits refine the crossing by interpolating sqrt(z). A side is open when
 //   - the path would cross zero: the fit's step rule keeps an adjustable on its side of zero,

@@ -127,6 +127,7 @@ struct Profile {
   std::vector<ProfilePoint> points;  // in increasing value, the estimate (z = 0) included
   Interval interval;
   int refits = 0;
+  int calls = 0;  // the refits' fitting calls
 };
 
 struct FitResult {
