@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -345,6 +346,34 @@ TEST_F(CliCommands, SimulateWritesFiguresPointsAndPlot) {
   EXPECT_EQ(Read("res/plot.png").substr(1, 3), "PNG");
   EXPECT_NE(Read("res/plot.svg").find("<svg"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir_ + "/res/fit.json"));
+}
+
+// The letters of a plot keep their size in pixels whatever the number of panels (PLplot's
+// own size grows with the page, and on a page of six outputs ran over the panels).
+TEST_F(CliCommands, PlotLettersKeepTheirSizeOnATallPage) {
+  auto sizes = [](const std::string& svg) {
+    std::set<std::string> found;
+    for (size_t at = svg.find("font-size=\""); at != std::string::npos;
+         at = svg.find("font-size=\"", at + 1))
+      found.insert(svg.substr(at, svg.find('"', at + 11) - at));
+    return found;
+  };
+  Write("data.csv", Data());
+  std::set<std::string> seen[2];
+  for (int tall = 0; tall < 2; ++tall) {
+    std::string m = kModel;
+    if (tall)
+      m = Replace(m, "{ name = \"Y\", formula = \"A + 0.5*B\" }",
+                  "{ name = \"Y\", formula = \"A + 0.5*B\" }, { name = \"W1\", formula = \"B\" }, "
+                  "{ name = \"W2\", formula = \"B\" }, { name = \"W3\", formula = \"B\" }, "
+                  "{ name = \"W4\", formula = \"B\" }, { name = \"W5\", formula = \"B\" }");
+    Write("m.toml", m);
+    const Result r = Run("simulate m.toml -o res");
+    ASSERT_EQ(r.code, 0) << r.err;
+    seen[tall] = sizes(Read("res/plot.svg"));
+  }
+  EXPECT_FALSE(seen[0].empty());
+  EXPECT_EQ(seen[0], seen[1]);
 }
 
 TEST_F(CliCommands, FitExitStatusFollowsTheOutcome) {

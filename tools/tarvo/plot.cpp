@@ -58,6 +58,37 @@ void Line(const std::vector<double>& x, const std::vector<double>& y) {
   if (x.size() >= 2) plline(static_cast<PLINT>(x.size()), x.data(), y.data());
 }
 
+// The page in pixels, for markers of a fixed size in pixels whatever the panel's window.
+struct Page {
+  double width = 0, height = 0;
+};
+
+// An open circle (an octagon, 4.5 pixels in radius; 2.5 where a panel holds so many points
+// that larger ones would merge into a band) at each point, drawn as lines in the current
+// window. PLplot's own symbols take its text path: a glyph each in the SVG and a text layout
+// each in the PNG, which for the 12,000 values of a large data set took most of the
+// command's time and 12 MB of SVG.
+void Markers(const Page& page, size_t n, const double* x, const double* y) {
+  PLFLT vx0, vx1, vy0, vy1, wx0, wx1, wy0, wy1;
+  plgvpd(&vx0, &vx1, &vy0, &vy1);
+  plgvpw(&wx0, &wx1, &wy0, &wy1);
+  const double radius_px = n > 400 ? 2.5 : 4.5;
+  const double rx = radius_px * (wx1 - wx0) / ((vx1 - vx0) * page.width);
+  const double ry = radius_px * (wy1 - wy0) / ((vy1 - vy0) * page.height);
+  double ux[9], uy[9];  // the unit octagon, closed
+  for (int k = 0; k < 9; ++k) {
+    const double angle = (2 * k + 1) * M_PI / 8;
+    ux[k] = std::cos(angle);
+    uy[k] = std::sin(angle);
+  }
+  double px[9], py[9];
+  for (size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(x[i]) || !std::isfinite(y[i])) continue;
+    for (int k = 0; k < 9; ++k) px[k] = x[i] + rx * ux[k], py[k] = y[i] + ry * uy[k];
+    plline(9, px, py);
+  }
+}
+
 void Boundaries(const PlotData& d, double ylo, double yhi, bool label) {
   plcol0(kBoundary);
   pllsty(2);
@@ -76,8 +107,8 @@ void Boundaries(const PlotData& d, double ylo, double yhi, bool label) {
   }
 }
 
-void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double top,
-               double height, bool last) {
+void DrawPanel(const PlotData& d, const Panel& p, const Page& page, double xlo, double xhi,
+               double top, double height, bool last) {
   // Measured points and curve.
   Range yr;
   std::vector<double> py;
@@ -108,7 +139,7 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
   std::vector<double> px, pyf;
   for (size_t i = 0; i < py.size(); ++i)
     if (std::isfinite(py[i])) px.push_back(p.point_t[i]), pyf.push_back(py[i]);
-  if (!px.empty()) plpoin(static_cast<PLINT>(px.size()), px.data(), pyf.data(), 4);
+  Markers(page, px.size(), px.data(), pyf.data());
   plcol0(kInk);
   plbox("bcst", 0, 0, d.log_y ? "bcnstlv" : "bcnstv", 0, 0);
   plmtex("l", 5.5, 0.5, 0.5, Escape(p.name).c_str());
@@ -124,8 +155,7 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
   const double zx[2] = {xlo, xhi}, zy[2] = {0, 0};
   plline(2, zx, zy);
   plcol0(kPoint);
-  if (!p.residual_t.empty())
-    plpoin(static_cast<PLINT>(p.residual_t.size()), p.residual_t.data(), p.residual_y.data(), 4);
+  Markers(page, p.residual_t.size(), p.residual_t.data(), p.residual_y.data());
   plcol0(kInk);
   plsyax(8, 0);  // plain numbers: a scale factor label would collide with the panel above
   plbox(last ? "bcnst" : "bcst", 0, 0, "bcnstv", NiceStep(rmax * 0.8), 2);
@@ -137,6 +167,7 @@ void DrawPanel(const PlotData& d, const Panel& p, double xlo, double xhi, double
 void DrawOne(const PlotData& d, const char* device, const std::string& file) {
   const int n = static_cast<int>(d.panels.size());
   const int height = std::max(620, 400 * n + 110);
+  const Page page{1000, static_cast<double>(height)};
   const std::string geometry = "1000x" + std::to_string(height);
   plsdev(device);
   plsfnam(file.c_str());
@@ -144,8 +175,15 @@ void DrawOne(const PlotData& d, const char* device, const std::string& file) {
   SetColours();
   plinit();
   pladv(0);
-  plschr(0, 0.85);
-  plssym(0, 0.7);
+  // PLplot sizes characters in proportion to the page (its width plus its height), so a page
+  // of many panels would get letters large enough to run over the panels: characters of the
+  // size a page of two panels gets (PLplot's 19 pixels there, scaled by 0.85) on every page.
+  PLFLT default_mm, current_mm, xmin_mm, xmax_mm, ymin_mm, ymax_mm;
+  plgchr(&default_mm, &current_mm);
+  plgspa(&xmin_mm, &xmax_mm, &ymin_mm, &ymax_mm);
+  const double default_px = default_mm * page.width / (xmax_mm - xmin_mm);
+  constexpr double kCharacterPx = 0.85 * 19.1;
+  plschr(0, default_px > 0 ? kCharacterPx / default_px : 0.85);
 
   Range xr;
   for (const Panel& p : d.panels) {
@@ -169,7 +207,7 @@ void DrawOne(const PlotData& d, const char* device, const std::string& file) {
   const double top = 1.0 - 90.0 / height, bottom = 55.0 / height;
   const double block = (top - bottom) / n;
   for (int i = 0; i < n; ++i)
-    DrawPanel(d, d.panels[i], xr.lo, xr.hi, top - i * block, block, i == n - 1);
+    DrawPanel(d, d.panels[i], page, xr.lo, xr.hi, top - i * block, block, i == n - 1);
   plend();
 }
 
