@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api/instance.h"
@@ -181,6 +182,60 @@ TEST(FitThreads, TheComparedFitsRun) {
       EXPECT_FALSE(raised) << in.failure;
       EXPECT_EQ(f->Erreur, 0);
       EXPECT_NE(adj->Value[0], before);
+    }
+    const int16_t mode = 0;
+    Instance_release(in, &mode);
+  }
+}
+
+// The lanes of a fitted model (its own state and each worker), walked at once on threads of
+// their own at different values, give the outputs and the status that a simulation at each
+// value set gives.
+TEST(FitThreads, LanesWalkedAtOnceGiveTheSimulations) {
+  std::vector<Case> cases = Cases();
+  cases.pop_back();  // the raising case fits no further
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Host h(c.model);
+    Instance in;
+    in.state.fit_threads = 3;
+    ASSERT_FALSE(Instance_setup(in, &h.initials, &h.fitset, h.especes.data(), &h.adjustables,
+                                h.parametres.data(), &h.sorties, h.derivees.data()));
+    ASSERT_FALSE(Instance_simulate(in, &h.initials, &h.fitset, &h.adjustables));
+    ASSERT_FALSE(Instance_fit(in, &h.initials, &h.fitset, &h.adjustables));
+    const int32_t lanes = Instance_lanes(in);
+    ASSERT_GE(lanes, 2);
+    std::vector<std::vector<double>> values(static_cast<size_t>(lanes));
+    for (int32_t k = 0; k < lanes; ++k) {
+      values[k].assign(h.adjustables.Value, h.adjustables.Value + h.initials.NAjustables);
+      values[k][0] *= 1 + 0.01 * (k + 1);
+    }
+    std::vector<std::vector<std::vector<double>>> walked(static_cast<size_t>(lanes));
+    std::vector<int16_t> erreur(static_cast<size_t>(lanes), -1);
+    std::vector<std::string> message(static_cast<size_t>(lanes));
+    {
+      std::vector<std::thread> threads;
+      for (int32_t k = 0; k < lanes; ++k)
+        threads.emplace_back([&, k] {
+          for (int rep = 0; rep < 2; ++rep)
+            if (!Instance_walk(in, k, values[k].data(), static_cast<int32_t>(values[k].size()),
+                               walked[k], erreur[k], message[k]))
+              return;
+        });
+      for (std::thread& t : threads) t.join();
+    }
+    for (int32_t k = 0; k < lanes; ++k) {
+      SCOPED_TRACE(k);
+      ASSERT_TRUE(message[k].empty()) << message[k];
+      for (int a = 0; a < h.initials.NAjustables; ++a)
+        ASSERT_TRUE(Instance_set_value(in, a, values[k][static_cast<size_t>(a)]));
+      BFitSet f = h.fitset;
+      BAjustables adj = h.adjustables;
+      ASSERT_FALSE(Instance_simulate(in, &h.initials, &f, &adj));
+      std::vector<std::vector<double>> simulated;
+      ASSERT_TRUE(Instance_outputs(in, simulated));
+      EXPECT_EQ(walked[k], simulated);
+      EXPECT_EQ(erreur[k], f.Erreur);
     }
     const int16_t mode = 0;
     Instance_release(in, &mode);

@@ -243,6 +243,26 @@ TEST(Instances, RecordsGivenInMemoryGiveWhatTheFileGives) {
   EXPECT_EQ(a, b);
   EXPECT_EQ(fresh_host.fitset.ErreurCalc, host.fitset.ErreurCalc);
 
+  // A lane walked at those values gives the same outputs and status; one beyond the lanes is
+  // refused with a message.
+  const int32_t lanes = Instance_lanes(*in);
+  ASSERT_GE(lanes, 1);
+  std::vector<double> values(host.adjustables.Value,
+                             host.adjustables.Value + host.initials.NAjustables);
+  values[0] = 0.65;
+  std::vector<std::vector<double>> walked;
+  int16_t erreur = -1;
+  std::string message;
+  ASSERT_TRUE(Instance_walk(*in, 0, values.data(), static_cast<int32_t>(values.size()), walked,
+                            erreur, message))
+      << message;
+  EXPECT_EQ(walked, a);
+  EXPECT_EQ(erreur, fresh_host.fitset.Erreur);
+  for (int32_t lane : {-1, lanes}) {
+    EXPECT_FALSE(Instance_walk(*in, lane, values.data(), 1, walked, erreur, message));
+    EXPECT_NE(message.find("no such lane"), std::string::npos) << message;
+  }
+
   // Fewer records than points: the failure of a short file.
   Instance_give_records(*in, records.data(), static_cast<int32_t>(records.size()) - 1);
   EXPECT_TRUE(Instance_setup(*in, &host.initials, &host.fitset, host.especes.data(),

@@ -42,14 +42,20 @@ std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total, do
 }
 
 GridSimulator::GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid,
-                             Session* loaded)
-    : p_(p), grid_(grid), session_(loaded) {}
+                             Session* loaded, int lane)
+    : p_(p), grid_(grid), session_(loaded), lane_(loaded ? lane : -1) {}
 GridSimulator::~GridSimulator() = default;
 
 int GridSimulator::At(const std::vector<double>& values, std::vector<std::vector<double>>& ycalc,
                       std::string& message) {
   message.clear();
   int e = 0;
+  if (lane_ >= 0) {
+    e = WalkSessionLane(*session_, lane_, values, ycalc, message);
+    if (e > 0) message = SimulationErreurText(e, p_.model.method);
+    if (e != 0) return 2;
+    return FiniteOutputs(ycalc, message);
+  }
   if (session_) {
     if (SetValues(*session_, values) != 0) {
       message = "the values could not be given to the loaded model";
@@ -83,6 +89,11 @@ int GridSimulator::At(const std::vector<double>& values, std::vector<std::vector
     message = s.failure;
     return 2;
   }
+  return FiniteOutputs(ycalc, message);
+}
+
+int GridSimulator::FiniteOutputs(const std::vector<std::vector<double>>& ycalc,
+                                 std::string& message) const {
   int j = -1, o = -1;
   FirstNonFinite(ycalc, j, o);
   if (j >= 0) {  // no data on the grid, so ErreurCalc tells nothing here

@@ -27,10 +27,13 @@ std::vector<DataPoint> DenseGrid(const Dataset& data, int outputs, int total = 6
 // one model). Each result is the one SimulateAt would give. Not shared between threads.
 // loaded, when given, is a session with p's model already set up on grid (whatever its
 // adjustables' values and free flags), used instead of a set-up of its own; the caller keeps
-// it alive and leaves it alone meanwhile.
+// it alive and leaves it alone meanwhile. With lane 0 or more, that lane of loaded is walked
+// instead (SessionLanes: prepared by the caller, lane below their number): the outputs alone,
+// the same ones, and other lanes of loaded may be walked on other threads meanwhile.
 class GridSimulator {
  public:
-  GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid, Session* loaded = nullptr);
+  GridSimulator(const Prepared& p, const std::vector<DataPoint>& grid, Session* loaded = nullptr,
+                int lane = -1);
   ~GridSimulator();
   GridSimulator(const GridSimulator&) = delete;
   GridSimulator& operator=(const GridSimulator&) = delete;
@@ -39,10 +42,14 @@ class GridSimulator {
          std::string& message);
 
  private:
+  // 0, or 2 with the message naming the first output that left the finite numbers.
+  int FiniteOutputs(const std::vector<std::vector<double>>& ycalc, std::string& message) const;
+
   const Prepared& p_;
   const std::vector<DataPoint>& grid_;
   std::unique_ptr<Session> own_;  // made at the first call that set up
   Session* session_ = nullptr;     // the one simulated: own_, or the one lent
+  int lane_ = -1;                  // the lane of the one lent that is walked, if 0 or more
 };
 
 // 0 and the simulated outputs per grid point; 2 and a message when the library reports an

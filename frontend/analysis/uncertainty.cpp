@@ -184,10 +184,15 @@ Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best
   std::vector<int> status(np, 0);
   // A column costs four or six simulations; a lane beside the caller's costs a thread and a
   // set-up on it (about half a millisecond), worth it only beyond a few milliseconds of work.
+  // The fit's own model has lanes that need no set-up (one per thread of its fit): those walk
+  // the outputs alone, and any lane beyond them sets up a model of its own.
   constexpr double kWorthSharingSeconds = 2e-3;
-  const int lanes = 4 * np * walk_seconds > kWorthSharingSeconds ? TaskThreads(np) : 1;
+  const int walkable = loaded ? SessionLanes(*loaded) : 0;
+  const int lanes =
+      walkable > 1 || 4 * np * walk_seconds > kWorthSharingSeconds ? TaskThreads(np) : 1;
   RunTasks(lanes, [&](int lane) {
-    GridSimulator sim(p, p.data.points, lane == 0 ? loaded : nullptr);
+    GridSimulator sim(p, p.data.points, lane < walkable ? loaded : nullptr,
+                      lane < walkable ? lane : -1);
     for (int i = lane; i < np; i += lanes)
       status[i] = StableColumn(sim, best, u.free_index[i], rows, cols[i], disagreements[i], messages[i]);
   });

@@ -1,5 +1,7 @@
 #include "session/library_session.h"
 
+#include <algorithm>
+
 #include <mutex>
 #include <new>
 
@@ -143,6 +145,18 @@ int SetValues(Session& s, const std::vector<double>& values) {
   return 0;
 }
 
+namespace {
+
+// The library's rows as the session's points see them: the start point left out, the offsets
+// taken off again.
+void ToSessionRows(const Session& s, std::vector<std::vector<double>>& ycalc) {
+  ycalc.erase(ycalc.begin(), ycalc.begin() + s.lead);
+  for (auto& row : ycalc)
+    for (size_t o = 0; o < row.size(); ++o) row[o] -= s.offsets[o];
+}
+
+}  // namespace
+
 int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
   if (!s.instance || !Instance_outputs(*s.instance, ycalc) ||
       ycalc.size() != static_cast<size_t>(s.points)) {
@@ -150,10 +164,33 @@ int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc) {
     ycalc.clear();
     return 2;
   }
-  ycalc.erase(ycalc.begin(), ycalc.begin() + s.lead);
-  for (auto& row : ycalc)
-    for (size_t o = 0; o < row.size(); ++o) row[o] -= s.offsets[o];
+  ToSessionRows(s, ycalc);
   return 0;
+}
+
+int SessionLanes(Session& s) {
+  return s.loaded && s.instance ? Instance_lanes(*s.instance) : 0;
+}
+
+int WalkSessionLane(Session& s, int lane, const std::vector<double>& values,
+                    std::vector<std::vector<double>>& ycalc, std::string& failure) {
+  int16_t erreur = 0;
+  if (values.size() > static_cast<size_t>(std::max<int32_t>(s.blocks.initials.NAjustables, 0))) {
+    failure = "the values could not be given to the loaded model";
+    return kRaised;
+  }
+  if (!s.loaded || !s.instance ||
+      !Instance_walk(*s.instance, lane, values.data(), static_cast<int32_t>(values.size()), ycalc,
+                     erreur, failure)) {
+    if (failure.empty()) failure = "the model is not loaded";
+    return kRaised;
+  }
+  if (ycalc.size() != static_cast<size_t>(s.points)) {
+    failure = "no simulated outputs: the model is not loaded";
+    return kRaised;
+  }
+  ToSessionRows(s, ycalc);
+  return erreur;
 }
 
 void EndSession(Session& s) {

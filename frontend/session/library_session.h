@@ -78,6 +78,17 @@ int SetValues(Session& s, const std::vector<double>& values);
 // the instance (the start point left out, the offsets taken off again).
 int ReadResults(Session& s, std::vector<std::vector<double>>& ycalc);
 
+// Lanes of the loaded model (fitting/lanes.h): its outputs at other values, walked side by
+// side without a simulation's statistics. SessionLanes prepares them and gives their number
+// (0 without a loaded model); they serve until the session's next call. WalkSessionLane walks
+// one at values (every adjustable, the library's scale) and gives the outputs as ReadResults
+// would after a simulation at those values; it returns that simulation's Erreur, or kRaised
+// with the message in failure (not in the session, which the other lanes share). Different
+// lanes may be walked on different threads at once.
+int SessionLanes(Session& s);
+int WalkSessionLane(Session& s, int lane, const std::vector<double>& values,
+                    std::vector<std::vector<double>>& ycalc, std::string& failure);
+
 // The release (the instance kept for a later session) and the blocks freed; safe to call twice.
 void EndSession(Session& s);
 

@@ -7,6 +7,7 @@
 #include "api/boundary.h"
 #include "engines/external.h"
 #include "fitting/ajustement.h"
+#include "fitting/lanes.h"
 #include "library/release.h"
 #include "library/setup.h"
 #include "library/simulation.h"
@@ -112,6 +113,43 @@ bool Instance_set_value(Instance& in, int a, double value) noexcept {
   if (!ModelReady(st) || a < 0 || a >= st.initials.NAjustables) return false;
   st.adjustables[a].Value = value;
   return true;
+}
+
+int32_t Instance_lanes(Instance& in) noexcept {
+  try {
+    return PrepareLanes(in.state);
+  } catch (...) {
+    return 0;
+  }
+}
+
+bool Instance_walk(Instance& in, int32_t lane, const double* values, int32_t count,
+                   std::vector<std::vector<double>>& ycalc, int16_t& erreur,
+                   std::string& message) noexcept {
+  EngineState& st = in.state;
+  if (lane < 0 || lane >= LaneCount(st)) {
+    message = "no such lane of the loaded model";
+    ycalc.clear();
+    return false;
+  }
+  try {
+    erreur = WalkLane(st, lane, values, count);
+    // Rows already there are reused (a caller walking again and again passes the same).
+    const int points = st.initials.NPoints, outputs = st.initials.NSorties;
+    ycalc.resize(static_cast<size_t>(points));
+    for (int j = 0; j < points; ++j) {
+      std::vector<double>& row = ycalc[static_cast<size_t>(j)];
+      row.resize(static_cast<size_t>(outputs));
+      for (int o = 0; o < outputs; ++o) row[static_cast<size_t>(o)] = LaneOutput(st, lane, j, o);
+    }
+    return true;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = "unknown failure";
+  }
+  ycalc.clear();
+  return false;
 }
 
 Instance& ProcessInstance() {

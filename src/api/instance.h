@@ -62,6 +62,19 @@ bool Instance_outputs(const Instance& in, std::vector<std::vector<double>>& ycal
 // formula keeps following it. False when no model is ready or a is out of range.
 bool Instance_set_value(Instance& in, int a, double value) noexcept;
 
+// Lanes (fitting/lanes.h): walks of the loaded model at other values side by side, the
+// outputs alone. Instance_lanes prepares them and returns their number (0 when no model is
+// ready); they serve until the next call of the four above or Instance_set_value.
+// Instance_walk walks one lane at values[0..count) and fills ycalc as Instance_outputs would
+// after a simulation at those values, and erreur as that simulation would report it. It
+// returns false, with the failure's message (and not the instance's failure record, which
+// the other lanes share), when the walk raised a failure. Different lanes may be walked on
+// different threads at once.
+int32_t Instance_lanes(Instance& in) noexcept;
+bool Instance_walk(Instance& in, int32_t lane, const double* values, int32_t count,
+                   std::vector<std::vector<double>>& ycalc, int16_t& erreur,
+                   std::string& message) noexcept;
+
 // The instance the exported calls act on: it accepts the built-in methods only.
 Instance& ProcessInstance();
 

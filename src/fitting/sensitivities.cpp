@@ -51,20 +51,6 @@ void DifferenceColumn(EngineState& st, PointTable& scratch, PointTable& live, in
   Refresh_adjustables(st);
 }
 
-// The records a walk reads and rewrites, from one table to another (see CopyForSimulation).
-void CopyRecords(EngineState& st, const PointTable& from, PointTable& to) {
-  // A walk reads the time of point 1 even when the table holds no point. Of each record it
-  // reads the interval and the time and rewrites YCalc and YPrev; nothing else of the scratch
-  // table is ever read, so the replicates and the sensitivities (most of a record) stay behind.
-  const int32_t records = std::max(FitPointCount(st), 1);
-  for (int32_t j = 0; j < records; ++j) {
-    const auto* src = reinterpret_cast<const unsigned char*>(&from.Points[j]);
-    auto* dst = reinterpret_cast<unsigned char*>(&to.Points[j]);
-    std::memcpy(dst, src, kWalkedHead);
-    std::memcpy(dst + kWalkedOutputsAt, src + kWalkedOutputsAt, kWalkedOutputs);
-  }
-}
-
 // The free columns of one call shared out among the model's state (thread 0, walking the
 // scratch table it was given) and the worker instances (thread k, instance k - 1, walking its
 // own table). Each thread takes the next column not yet taken. Every walk starts from the
@@ -85,7 +71,7 @@ void RunColumns(void* context, int32_t thread) {
   ColumnJob& job = *static_cast<ColumnJob*>(context);
   EngineState& own = thread == 0 ? *job.st : *job.workers->instances[static_cast<size_t>(thread - 1)];
   PointTable& table = thread == 0 ? *job.scratch : *own.points;
-  if (thread != 0) CopyRecords(own, *job.st->points, table);
+  if (thread != 0) CopyWalkedFields(own, *job.st->points, table);
   for (;;) {
     const int32_t c = job.next.fetch_add(1, std::memory_order_relaxed);
     if (c >= job.f.count) return;
@@ -123,9 +109,22 @@ void DifferenceColumnsAtOnce(EngineState& st, PointTable& scratch, const FreeLis
 
 }  // namespace
 
+void CopyWalkedFields(EngineState& st, const PointTable& from, PointTable& to) {
+  // A walk reads the time of point 1 even when the table holds no point. Of each record it
+  // reads the interval and the time and rewrites YCalc and YPrev; nothing else of the scratch
+  // table is ever read, so the replicates and the sensitivities (most of a record) stay behind.
+  const int32_t records = std::max(FitPointCount(st), 1);
+  for (int32_t j = 0; j < records; ++j) {
+    const auto* src = reinterpret_cast<const unsigned char*>(&from.Points[j]);
+    auto* dst = reinterpret_cast<unsigned char*>(&to.Points[j]);
+    std::memcpy(dst, src, kWalkedHead);
+    std::memcpy(dst + kWalkedOutputsAt, src + kWalkedOutputsAt, kWalkedOutputs);
+  }
+}
+
 void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to) {
   std::memcpy(to.Outputs, from.Outputs, sizeof from.Outputs);
-  CopyRecords(st, from, to);
+  CopyWalkedFields(st, from, to);
 }
 
 void DifferenceColumns(EngineState& st, PointTable& scratch) {

@@ -28,6 +28,8 @@ void Correction_secante(EngineState& st);
 // The two halves of Sensibilites, for a caller that supplies its own scratch table:
 // CopyForSimulation fills what a walk needs; DifferenceColumns writes the free columns.
 void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to);
+// The walked fields alone (records.h), for a table whose output handles are its own.
+void CopyWalkedFields(EngineState& st, const PointTable& from, PointTable& to);
 void DifferenceColumns(EngineState& st, PointTable& scratch);
 
 }  // namespace tarvo

@@ -46,9 +46,12 @@ void WriteExchangeFile(EngineState& st, const BInitials* host_initials) {
   FileRewrite(st.file, st.rewrite.data(), sizeof(FileRecord), records);
 }
 
+double ShownValue(int16_t status, const PointRecord& p, int o) {
+  return status != 0 ? static_cast<double>(status) : p.YCalc[o];
+}
+
 double ShownOutput(const EngineState& st, int j, int o) {
-  const int16_t status = st.shown_status;
-  return status != 0 ? static_cast<double>(status) : st.points->Points[j].YCalc[o];
+  return ShownValue(st.shown_status, st.points->Points[j], o);
 }
 
 void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* host_fitset, BAjustables* host_adj) {

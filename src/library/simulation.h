@@ -22,4 +22,8 @@ void WriteExchangeFile(EngineState& st, const BInitials* host_initials);
 // simulated value, or the engine's status code when an engine call of that simulation failed.
 double ShownOutput(const EngineState& st, int j, int o);
 
+// The same for a record of any table walked with that status: the status code when it is not
+// 0, the record's simulated value otherwise.
+double ShownValue(int16_t status, const PointRecord& p, int o);
+
 }  // namespace tarvo
