@@ -111,14 +111,17 @@ void DifferenceColumnsAtOnce(EngineState& st, PointTable& scratch, const FreeLis
 
 void CopyWalkedFields(EngineState& st, const PointTable& from, PointTable& to) {
   // A walk reads the time of point 1 even when the table holds no point. Of each record it
-  // reads the interval and the time and rewrites YCalc and YPrev; nothing else of the scratch
-  // table is ever read, so the replicates and the sensitivities (most of a record) stay behind.
+  // reads the interval and the time and rewrites YCalc and YPrev of the model's outputs;
+  // nothing else of the scratch table is ever read, so the replicates, the sensitivities (most
+  // of a record) and the slots of outputs the model does not have stay behind.
   const int32_t records = std::max(FitPointCount(st), 1);
+  const size_t outputs = sizeof(double) * static_cast<size_t>(FitOutputCount(st));
   for (int32_t j = 0; j < records; ++j) {
-    const auto* src = reinterpret_cast<const unsigned char*>(&from.Points[j]);
-    auto* dst = reinterpret_cast<unsigned char*>(&to.Points[j]);
-    std::memcpy(dst, src, kWalkedHead);
-    std::memcpy(dst + kWalkedOutputsAt, src + kWalkedOutputsAt, kWalkedOutputs);
+    const PointRecord& src = from.Points[j];
+    PointRecord& dst = to.Points[j];
+    std::memcpy(&dst, &src, kWalkedHead);
+    std::memcpy(dst.YCalc, src.YCalc, outputs);
+    std::memcpy(dst.YPrev, src.YPrev, outputs);
   }
 }
 
