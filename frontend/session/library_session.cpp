@@ -1,18 +1,14 @@
 #include "session/library_session.h"
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
 
 #include <mutex>
 #include <new>
 
 #include <pthread.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include "api/instance.h"
-#include "library/workers.h"
 #include "language/prepare.h"
 
 namespace tarvo::frontend {
@@ -94,26 +90,7 @@ int& ThreadFitThreads() {
   return n;
 }
 
-// The whole pages of [at, at + size) left out of every child process forked from here on.
-void KeepFromChildren(const void* at, size_t size) {
-  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto begin = (reinterpret_cast<uintptr_t>(at) + page - 1) / page * page;
-  const auto end = (reinterpret_cast<uintptr_t>(at) + size) / page * page;
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTFORK);
-}
-
 }  // namespace
-
-void KeepTablesFromChildren(Instance& in) {
-  const EngineState& st = in.state;
-  for (const PointTable* t : {st.points, st.scratch})
-    if (t) KeepFromChildren(t, sizeof(PointTable));
-  if (!st.workers) return;
-  for (const auto& w : st.workers->instances)
-    if (w && w->points)
-      KeepFromChildren(w->points, offsetof(PointTable, Points) +
-                                      sizeof(PointRecord) * static_cast<size_t>(w->table_records));
-}
 
 FitThreadsScope::FitThreadsScope(int n) : saved_(ThreadFitThreads()) { ThreadFitThreads() = n; }
 FitThreadsScope::~FitThreadsScope() { ThreadFitThreads() = saved_; }
@@ -143,7 +120,6 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
   Instance_give_records(*s.instance, records.data(), static_cast<int32_t>(records.size()));
   Instance_setup(*s.instance, &b.initials, &b.fitset, b.especes.data(), &b.adjustables,
                  b.parametres.data(), &b.sorties, b.derivees.data());
-  KeepTablesFromChildren(*s.instance);
   s.loaded = true;
   return Outcome(s);
 }

@@ -43,14 +43,6 @@ struct Session {
   ~Session();
 };
 
-// The instance's tables (its point and scratch tables and its workers' tables: most of a
-// session's memory) are left out of any child process forked later: the work budget's probe
-// forks at every set-up of a model at new values (every refit of a profile), and a fork makes
-// each page the parent writes afterwards fault and copy once. No child touches them: the
-// probe's child sets up a model of its own, and a child of another fork (Python's
-// multiprocessing) never uses its parent's instances. StartSession calls it.
-void KeepTablesFromChildren(Instance& in);
-
 // Sets the model up on the points (preceded by a start point at the model's t0 when it comes
 // first, replicates shifted by each output's offset). Returns the set-up's Erreur or kRaised
 // (message in session.failure).

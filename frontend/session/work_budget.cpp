@@ -104,20 +104,14 @@ std::string ProbeKey(const Prepared& p) {
   return key;
 }
 
-// The child sets the model up afresh and simulates it: the tables of the parent's sessions are
-// not in the child (KeepTablesFromChildren), so that the fork copies no mapping of theirs and
-// the parent's next writes to them fault on no page.
-std::string ForkedProbe(const Prepared& p) {
+std::string ForkedProbe(Session& s, const Prepared& p) {
   std::fflush(nullptr);
   const pid_t child = fork();
   if (child < 0) return "";  // no probe possible: run unguarded
   if (child == 0) {
     alarm(kProbeSeconds);  // the default action ends the child
-    const FitThreadsScope one(1);
-    Session probe;
-    std::vector<std::string> errors;
-    if (LoadModel(probe, p, errors) == 0) RunSimulation(probe);
-    _exit(0);  // no destructors: nothing of the child outlives it
+    RunSimulation(s);
+    _exit(0);  // no destructors: the session belongs to the parent
   }
   int status = 0;
   while (waitpid(child, &status, 0) < 0) {
@@ -138,7 +132,7 @@ std::string ForkedProbe(const Prepared& p) {
 // The verdict on a simulation is kept for the process: a batch fits one design over many data
 // sets, and every fork costs the process's other threads a copy of each page they write next
 // (in a Dask worker that made every fit a fifth slower).
-std::string ProbeSimulation(const Prepared& p) {
+std::string ProbeSimulation(Session& s, const Prepared& p) {
   static std::mutex mutex;
   static std::map<std::string, std::string> verdicts;
   constexpr size_t kMaxVerdicts = 256;
@@ -147,7 +141,7 @@ std::string ProbeSimulation(const Prepared& p) {
     const std::lock_guard<std::mutex> lock(mutex);
     if (const auto found = verdicts.find(key); found != verdicts.end()) return found->second;
   }
-  std::string verdict = ForkedProbe(p);
+  std::string verdict = ForkedProbe(s, p);
   const std::lock_guard<std::mutex> lock(mutex);
   if (verdicts.size() >= kMaxVerdicts) verdicts.clear();
   verdicts.emplace(key, verdict);
@@ -159,7 +153,7 @@ int LoadWithinBudget(Session& s, const Prepared& p, std::vector<std::string>& er
   if (std::string why = FixedStepBudgetProblem(
           p, p.data.points.size() + LeadPoints(p.model, p.data.points));
       !why.empty() ||
-      (AdaptiveSteps(p.model.method) && !(why = ProbeSimulation(p)).empty())) {
+      (AdaptiveSteps(p.model.method) && !(why = ProbeSimulation(s, p)).empty())) {
     errors.push_back(p.model.path + ": " + why);
     return 2;
   }

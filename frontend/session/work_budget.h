@@ -35,11 +35,11 @@ double FixedStepWork(const Prepared& p, size_t points);
 // Empty, or why a fixed-step simulation over that many points would exceed the budget.
 std::string FixedStepBudgetProblem(const Prepared& p, size_t points);
 
-// Sets the model up and runs one simulation in a child process. Empty when it finished within
+// Runs one simulation of the loaded session in a child process. Empty when it finished within
 // kProbeSeconds; else the sentence refusing the model. The verdict on the same simulation
 // (formulas, method, tolerance, start values, times of the points) is given again without a
 // new probe for as long as the process runs.
-std::string ProbeSimulation(const Prepared& p);
+std::string ProbeSimulation(Session& s, const Prepared& p);
 
 // LoadModel, then the budget: a fixed-step simulation beyond it is refused before it starts,
 // any other after the probe. 0, or 2 with errors filled (the model file's path first).
