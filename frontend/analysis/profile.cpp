@@ -22,6 +22,7 @@ constexpr int kRefinements = 2;
 constexpr int kRetries = 3;  // shorter steps after a failed refit
 constexpr double kFarFactor = 1000;
 constexpr double kNearZero = 1e-6;
+constexpr double kFirstStepBeyond = 1.1;
 
 // Where the profile stands after a refit.
 struct Stop {
@@ -93,9 +94,13 @@ class Walk {
   }
 
  private:
+  // Just past where the parabola of the SE puts the threshold (z = ((x - estimate) / SE)^2),
+  // so that a profile close to it is bracketed at once and the sqrt(z) interpolation between
+  // the estimate and the first refit nearly lands on the crossing.
   double FirstStep() const {
     const double quarter = std::fabs(estimate_) / 4;
-    if (std::isfinite(se_) && se_ > 0) return quarter > 0 ? std::min(se_, quarter) : se_;
+    const double aim = kFirstStepBeyond * std::sqrt(out_.threshold) * se_;
+    if (std::isfinite(aim) && aim > 0) return quarter > 0 ? std::min(aim, quarter) : aim;
     return quarter > 0 ? quarter : 1e-3;
   }
 

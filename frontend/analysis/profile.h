@@ -9,8 +9,10 @@
 // The path: from the estimate outwards on each side, one refit per step, each starting from
 // the values of its neighbour moved along the covariance's line (each other adjustable by
 // cov(b, a) / var(a) times the change of a, where the optimum lies to first order; never to
-// zero or across). The first step is the SE (at most a quarter of |estimate|); it
-// doubles while z rises by less than a quarter of the threshold per step. Once z passes the
+// zero or across). The first step is 1.1 sqrt(threshold) SE, just past where the parabola of
+// the SE puts the threshold (at most a quarter of |estimate|; with no SE that quarter, or
+// 1e-3 at an estimate of 0); it doubles while z rises by less than a quarter of the
+// threshold per step. Once z passes the
 // threshold, two refits refine the crossing by interpolating sqrt(z). A side is open when
 //   - the path would cross zero: the fit's step rule keeps an adjustable on its side of zero,
 //     so the path approaches zero geometrically and stops below 1e-6 of the estimate,
