@@ -144,6 +144,8 @@ TEST_F(LinearModel, ProfileIntervalIsEstimatePlusMinusTTimesSE) {
       // line through the estimate: every refit starts there and is done after one call
       // (none is needed with nothing else free).
       EXPECT_EQ(prof.calls, c.a_free ? prof.refits : 0) << u_.names[i];
+      // The first step passes the parabola's crossing: one step and two refinements a side.
+      EXPECT_EQ(prof.refits, 6) << u_.names[i];
     }
   }
 }
