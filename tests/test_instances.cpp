@@ -243,8 +243,8 @@ TEST(Instances, RecordsGivenInMemoryGiveWhatTheFileGives) {
   EXPECT_EQ(a, b);
   EXPECT_EQ(fresh_host.fitset.ErreurCalc, host.fitset.ErreurCalc);
 
-  // A lane walked at those values gives the same outputs and status; one beyond the lanes is
-  // refused with a message.
+  // A lane walked at those values gives the same outputs and status; a lane beyond the lanes,
+  // or more values than adjustables, is refused with a message.
   const int32_t lanes = Instance_lanes(*in);
   ASSERT_GE(lanes, 1);
   std::vector<double> values(host.adjustables.Value,
@@ -258,9 +258,16 @@ TEST(Instances, RecordsGivenInMemoryGiveWhatTheFileGives) {
       << message;
   EXPECT_EQ(walked, a);
   EXPECT_EQ(erreur, fresh_host.fitset.Erreur);
-  for (int32_t lane : {-1, lanes}) {
-    EXPECT_FALSE(Instance_walk(*in, lane, values.data(), 1, walked, erreur, message));
-    EXPECT_NE(message.find("no such lane"), std::string::npos) << message;
+  const struct {
+    int32_t lane, count;
+    const char* says;
+  } refused[] = {{-1, 1, "no such lane"},
+                 {lanes, 1, "no such lane"},
+                 {0, host.initials.NAjustables + 1, "more values"}};
+  values.push_back(1.0);
+  for (const auto& r : refused) {
+    EXPECT_FALSE(Instance_walk(*in, r.lane, values.data(), r.count, walked, erreur, message));
+    EXPECT_NE(message.find(r.says), std::string::npos) << message;
   }
 
   // Fewer records than points: the failure of a short file.

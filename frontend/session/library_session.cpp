@@ -1,7 +1,5 @@
 #include "session/library_session.h"
 
-#include <algorithm>
-
 #include <mutex>
 #include <new>
 
@@ -175,16 +173,13 @@ int SessionLanes(Session& s) {
 int WalkSessionLane(Session& s, int lane, const std::vector<double>& values,
                     std::vector<std::vector<double>>& ycalc, std::string& failure) {
   int16_t erreur = 0;
-  if (values.size() > static_cast<size_t>(std::max<int32_t>(s.blocks.initials.NAjustables, 0))) {
-    failure = "the values could not be given to the loaded model";
+  if (!s.loaded || !s.instance) {
+    failure = "the model is not loaded";
     return kRaised;
   }
-  if (!s.loaded || !s.instance ||
-      !Instance_walk(*s.instance, lane, values.data(), static_cast<int32_t>(values.size()), ycalc,
-                     erreur, failure)) {
-    if (failure.empty()) failure = "the model is not loaded";
+  if (!Instance_walk(*s.instance, lane, values.data(), static_cast<int32_t>(values.size()), ycalc,
+                     erreur, failure))
     return kRaised;
-  }
   if (ycalc.size() != static_cast<size_t>(s.points)) {
     failure = "no simulated outputs: the model is not loaded";
     return kRaised;

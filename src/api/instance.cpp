@@ -127,8 +127,9 @@ bool Instance_walk(Instance& in, int32_t lane, const double* values, int32_t cou
                    std::vector<std::vector<double>>& ycalc, int16_t& erreur,
                    std::string& message) noexcept {
   EngineState& st = in.state;
-  if (lane < 0 || lane >= LaneCount(st)) {
-    message = "no such lane of the loaded model";
+  if (lane < 0 || lane >= LaneCount(st) || count > st.initials.NAjustables) {
+    message = lane < 0 || lane >= LaneCount(st) ? "no such lane of the loaded model"
+                                                : "more values than the loaded model's adjustables";
     ycalc.clear();
     return false;
   }

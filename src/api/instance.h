@@ -65,7 +65,8 @@ bool Instance_set_value(Instance& in, int a, double value) noexcept;
 // Lanes (fitting/lanes.h): walks of the loaded model at other values side by side, the
 // outputs alone. Instance_lanes prepares them and returns their number (0 when no model is
 // ready); they serve until the next call of the four above or Instance_set_value.
-// Instance_walk walks one lane at values[0..count) and fills ycalc as Instance_outputs would
+// Instance_walk walks one lane at values[0..count) (adjustable a at values[a]; more values
+// than the model's adjustables are refused) and fills ycalc as Instance_outputs would
 // after a simulation at those values, and erreur as that simulation would report it. It
 // returns false, with the failure's message (and not the instance's failure record, which
 // the other lanes share), when the walk raised a failure. Different lanes may be walked on
