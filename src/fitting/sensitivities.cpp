@@ -154,40 +154,24 @@ struct SecantJob {
   double q;
 };
 
-// The correction of the records [begin, end). Each (point, output) row runs the same
-// operations in the same order as the rule row by row; the outputs of a record are corrected
-// side by side (their sums are independent chains, so the processor overlaps them instead of
-// waiting on one long chain of additions). p over the columns is the running sum of the
-// columns before cb, which no later column changes, continued over the rest.
+// The correction of the records [begin, end).
 void CorrectRows(void* context, int32_t begin, int32_t end) {
   const SecantJob& job = *static_cast<const SecantJob*>(context);
   const FreeList& f = job.f;
-  const int32_t no = job.outputs;
-  double dp[kMaxAdjustables];
-  for (int32_t c = 0; c < f.count; ++c) dp[c] = job.adj[f.index[c]].dP;
-  double col[kMaxAdjustables][kMaxOutputs];  // the record's free sensitivities, column-wise
-  double change[kMaxOutputs], before[kMaxOutputs], p[kMaxOutputs], s[kMaxOutputs];
+  const PAjustable* adj = job.adj;
   for (int32_t j = begin; j < end; ++j) {
     PointRecord& pt = job.live->Points[j];
-    for (int32_t k = 0; k < no; ++k) {
-      change[k] = pt.YCalc[k] - pt.YPrev[k];
-      before[k] = 0;
-      for (int32_t c = 0; c < f.count; ++c) col[c][k] = pt.Sens[k][f.index[c]];
-    }
-    for (int32_t cb = 0; cb < f.count; ++cb) {
-      for (int32_t k = 0; k < no; ++k) p[k] = before[k];
-      for (int32_t c = cb; c < f.count; ++c)
-        for (int32_t k = 0; k < no; ++k) p[k] = p[k] + col[c][k] * dp[c];
-      for (int32_t k = 0; k < no; ++k) s[k] = 0;
-      for (int32_t c = 0; c < f.count; ++c)
-        for (int32_t k = 0; k < no; ++k) s[k] = s[k] + (change[k] - p[k]) * dp[c];
-      for (int32_t k = 0; k < no; ++k) {
-        col[cb][k] = col[cb][k] + s[k] / job.q;
-        before[k] = before[k] + col[cb][k] * dp[cb];
+    for (int32_t k = 0; k < job.outputs; ++k) {
+      double* sens = pt.Sens[k];
+      const double change = pt.YCalc[k] - pt.YPrev[k];
+      for (int32_t cb = 0; cb < f.count; ++cb) {
+        double p = 0;
+        for (int32_t c = 0; c < f.count; ++c) p = p + sens[f.index[c]] * adj[f.index[c]].dP;
+        double s = 0;
+        for (int32_t c = 0; c < f.count; ++c) s = s + (change - p) * adj[f.index[c]].dP;
+        sens[f.index[cb]] = sens[f.index[cb]] + s / job.q;
       }
     }
-    for (int32_t k = 0; k < no; ++k)
-      for (int32_t c = 0; c < f.count; ++c) pt.Sens[k][f.index[c]] = col[c][k];
   }
 }
 
