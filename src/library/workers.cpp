@@ -174,15 +174,19 @@ struct RowRanges {
   RowJob rows;
   void* context;
   int32_t count;
-  int32_t threads;
+  int32_t chunk;
+  std::atomic<int32_t> next{0};
 };
 
-void RunRange(void* context, int32_t thread) {
-  const RowRanges& r = *static_cast<const RowRanges*>(context);
-  const auto at = [&r](int32_t k) {
-    return static_cast<int32_t>(static_cast<int64_t>(r.count) * k / r.threads);
-  };
-  if (at(thread) < at(thread + 1)) r.rows(r.context, at(thread), at(thread + 1));
+// Each thread takes the next chunk of rows not yet taken: a worker wakes later than the caller
+// and may find the records colder, so halves fixed in advance left the caller waiting.
+void RunRange(void* context, int32_t) {
+  RowRanges& r = *static_cast<RowRanges*>(context);
+  for (;;) {
+    const int32_t begin = r.next.fetch_add(r.chunk, std::memory_order_relaxed);
+    if (begin >= r.count) return;
+    r.rows(r.context, begin, std::min(begin + r.chunk, r.count));
+  }
 }
 
 }  // namespace
@@ -193,7 +197,10 @@ void ForRows(EngineState& st, int32_t count, RowJob rows, void* context) {
     rows(context, 0, count);
     return;
   }
-  RowRanges ranges{rows, context, count, st.workers->pool->size() + 1};
+  // About eight chunks a thread, none too small to be worth its turn.
+  constexpr int32_t kFewestRows = 16;
+  const int32_t threads = st.workers->pool->size() + 1;
+  RowRanges ranges{rows, context, count, std::max(kFewestRows, count / (8 * threads))};
   st.workers->pool->Run(RunRange, &ranges);
 }
 

@@ -78,9 +78,9 @@ int32_t FitThreads(const EngineState& st, int32_t free_count);
 // wake-up can take longer than a short walk itself). The figures are the same either way.
 bool ShareOut(const EngineState& st);
 
-// rows(context, begin, end) over [0, count), split into one contiguous range per thread of
-// the pool (the caller's included) when the call shares out, on the caller's thread alone
-// otherwise. The job must write only the rows of its range and read nothing another range
+// rows(context, begin, end) over [0, count), in contiguous chunks that the threads of the
+// pool (the caller's included) take in turn when the call shares out, on the caller's thread
+// alone otherwise. The job must write only the rows of its range and read nothing another range
 // writes, so that the result is the one-thread result bit for bit; it must not throw.
 using RowJob = void (*)(void* context, int32_t begin, int32_t end);
 void ForRows(EngineState& st, int32_t count, RowJob rows, void* context);
