@@ -1,5 +1,6 @@
 #include "analysis/uncertainty.h"
 
+#include <atomic>
 #include <cmath>
 
 #include "analysis/distributions.h"
@@ -190,10 +191,13 @@ Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best
   const int walkable = loaded ? SessionLanes(*loaded) : 0;
   const int lanes =
       walkable > 1 || 4 * np * walk_seconds > kWorthSharingSeconds ? TaskThreads(np) : 1;
+  // Each lane takes the next column not yet taken: a column that needs its third step takes
+  // half as long again as one that does not, and fixed shares left a lane idle.
+  std::atomic<int> next{0};
   RunTasks(lanes, [&](int lane) {
     GridSimulator sim(p, p.data.points, lane < walkable ? loaded : nullptr,
                       lane < walkable ? lane : -1);
-    for (int i = lane; i < np; i += lanes)
+    for (int i = next++; i < np; i = next++)
       status[i] = StableColumn(sim, best, u.free_index[i], rows, cols[i], disagreements[i], messages[i]);
   });
   for (int i = 0; i < np; ++i) {
