@@ -166,10 +166,7 @@ void BM_Simulation_Statistics(benchmark::State& state) {
   PointTable& t = *st.points;
   const double type = st.fitset.TypeErreur;
   for (auto _ : state) {
-    Weights(st, t, type);
-    benchmark::DoNotOptimize(Coeff_estimate(st, t, type));
-    benchmark::DoNotOptimize(Scatter_exp(st, t));
-    benchmark::DoNotOptimize(Scatter_calc(st, t));
+    benchmark::DoNotOptimize(Statistics(st, t, type));
   }
   PerSimulation(state);
 }

@@ -56,12 +56,8 @@ struct Figures {
 };
 
 Figures RunStatistics(PointTable& t, double type_erreur) {
-  Weights(State(), t, type_erreur);
-  Figures f{};
-  f.coeff = Coeff_estimate(State(), t, type_erreur);
-  f.exp = Scatter_exp(State(), t);
-  f.calc = Scatter_calc(State(), t);
-  return f;
+  const SimulationFigures s = Statistics(State(), t, type_erreur);
+  return {s.coeff, s.erreur_exp, s.erreur_calc};
 }
 
 TEST(Statistics, WorkedExamples) {
@@ -104,15 +100,17 @@ TEST(Statistics, WorkedExamples) {
     EXPECT_DOUBLE_EQ(f.calc, c.expected.calc);
 
     // The same table as a loaded model's, with the data's terms made by the set-up while the
-    // simulated values were others: the coefficient is the same to the last bit.
+    // simulated values were others: the figures are the same to the last bit.
     State().points = t.get();
     for (size_t j = 0; j < c.pairs.size(); ++j) t->Points[j].YCalc[0] = 7.5;
     PrepareDataTerms(State(), *t);
     for (size_t j = 0; j < c.pairs.size(); ++j) t->Points[j].YCalc[0] = c.pairs[j].calc;
     const Figures prepared = RunStatistics(*t, c.type_erreur);
     State().points = nullptr;
-    State().data_terms.clear();
+    State().data = DataTerms{};
     EXPECT_EQ(prepared.coeff, f.coeff);
+    EXPECT_EQ(prepared.exp, f.exp);
+    EXPECT_EQ(prepared.calc, f.calc);
   }
 }
 
@@ -141,9 +139,9 @@ TEST(Statistics, CoefficientOverManyPairs) {
       p.YCalc[o] = 5.0;
     }
   }
-  Weights(State(), *t, 1.0);
-  EXPECT_NEAR(Coeff_estimate(State(), *t, 1.0), 8.0 / 5.0, 1e-12);
-  EXPECT_NEAR(Scatter_exp(State(), *t), 4.0, 1e-12);
+  const SimulationFigures f = Statistics(State(), *t, 1.0);
+  EXPECT_NEAR(f.coeff, 8.0 / 5.0, 1e-12);
+  EXPECT_NEAR(f.erreur_exp, 4.0, 1e-12);
 }
 
 }  // namespace

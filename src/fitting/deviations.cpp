@@ -36,8 +36,9 @@ void Ecarts_types(EngineState& st) {
   if (fs.Erreur == 0) fs.Erreur = static_cast<int16_t>(fs.Erreur + Inversion(f.count, M, inverse));
   if (fs.Erreur != 0) return;
 
-  // The same coefficient the last simulation stored: nothing it reads has changed since.
-  const double coeff = Coeff_estimate(st, *st.points, fs.TypeErreur);
+  // The same coefficient the last simulation stored: nothing it reads has changed since (and
+  // the weights and variances it writes again are those the last simulation wrote).
+  const double coeff = Statistics(st, *st.points, fs.TypeErreur).coeff;
   for (int32_t i = 0; i < f.count; ++i) {
     for (int32_t j = 0; j < f.count; ++j) C.a[f.index[i]][f.index[j]] = coeff * inverse.a[i][j];
   }

@@ -402,7 +402,7 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   st.rewrite.assign(st.rewrite_file ? static_cast<size_t>(hi.NPoints) : 0, FileRecord{});
   const size_t terms = NormalTermsSize(hi.NPoints, hi.NSorties, hi.NAjustables);
   if (st.normal_terms.size() < terms) st.normal_terms.resize(terms);
-  st.data_terms.clear();  // the data's terms are this model's, made at step 16
+  st.data.pairs.clear();  // the data's terms are this model's, made at step 16
   PointTable& table = *st.points;
   AllocateSpecies(st, especes);                     // 3.
   const FileProblems file = ReadPoints(st, table);  // 4.

@@ -65,10 +65,10 @@ void SimulateModel(EngineState& st, const BInitials* host_initials, BFitSet* hos
   const auto start = std::chrono::steady_clock::now();
   st.finite = Run_points(st, table);
   st.walk_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  Weights(st, table, fit.TypeErreur);
-  fit.Coeff = Coeff_estimate(st, table, fit.TypeErreur);
-  fit.ErreurExp = Scatter_exp(st, table);
-  fit.ErreurCalc = Scatter_calc(st, table);
+  const SimulationFigures figures = Statistics(st, table, fit.TypeErreur);
+  fit.Coeff = figures.coeff;
+  fit.ErreurExp = figures.erreur_exp;
+  fit.ErreurCalc = figures.erreur_calc;
   st.shown_status = fit.Erreur;
   if (st.rewrite_file) WriteExchangeFile(st, host_initials);
   // Added after the file is written, so that the host finds there which values left the

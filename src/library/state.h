@@ -20,6 +20,7 @@
 #include "Symbolic/cells.h"
 #include "engines/derivatives.h"
 #include "engines/engine.h"
+#include "library/data_terms.h"
 #include "engines/external.h"
 #include "library/erreur_codes.h"
 #include "library/records.h"
@@ -82,9 +83,9 @@ struct EngineState {
   // a slot of NormalTermsSlot(free) values per (output, point), sized by the set-up for every
   // adjustable free (NormalTermsSize).
   std::vector<double> normal_terms;
-  // What the error-model coefficient reads of the data alone, kDataTermsSlot values per
-  // (output, point) (library/statistics): made by the set-up once the means are known.
-  std::vector<double> data_terms;
+  // What the figures of a simulation read of the data alone (library/statistics): made by
+  // the set-up once the means are known.
+  DataTerms data;
   // Whether Simulation and Ajustement rewrite the exchange file (always, for the exported
   // calls). An in-process caller that takes the simulated outputs from the point table
   // instead turns it off: for a large model the rewrite costs more than the walk.
