@@ -154,23 +154,58 @@ struct SecantJob {
   double q;
 };
 
-// The correction of the records [begin, end).
+// R rows of one record, outputs k0 .. k0 + R - 1, corrected side by side: each row runs the
+// same operations in the same order as the rule row by row, and the R rows' sums are
+// independent chains kept in registers, which the processor overlaps instead of waiting on
+// one long chain of additions. p over the columns is the running sum of the columns before
+// cb (which no later column changes), continued over the rest.
+template <int R>
+void CorrectOutputs(PointRecord& pt, int32_t k0, const FreeList& f, const double* dp, double q) {
+  double col[kMaxAdjustables][R];  // the rows' free sensitivities, column by column
+  double change[R], before[R], p[R], s[R];
+#pragma GCC unroll 4
+  for (int k = 0; k < R; ++k) {
+    change[k] = pt.YCalc[k0 + k] - pt.YPrev[k0 + k];
+    before[k] = 0;
+    for (int32_t c = 0; c < f.count; ++c) col[c][k] = pt.Sens[k0 + k][f.index[c]];
+  }
+  for (int32_t cb = 0; cb < f.count; ++cb) {
+#pragma GCC unroll 4
+    for (int k = 0; k < R; ++k) p[k] = before[k];
+    for (int32_t c = cb; c < f.count; ++c)
+#pragma GCC unroll 4
+      for (int k = 0; k < R; ++k) p[k] = p[k] + col[c][k] * dp[c];
+#pragma GCC unroll 4
+    for (int k = 0; k < R; ++k) s[k] = 0;
+    for (int32_t c = 0; c < f.count; ++c)
+#pragma GCC unroll 4
+      for (int k = 0; k < R; ++k) s[k] = s[k] + (change[k] - p[k]) * dp[c];
+#pragma GCC unroll 4
+    for (int k = 0; k < R; ++k) {
+      col[cb][k] = col[cb][k] + s[k] / q;
+      before[k] = before[k] + col[cb][k] * dp[cb];
+    }
+  }
+#pragma GCC unroll 4
+  for (int k = 0; k < R; ++k)
+    for (int32_t c = 0; c < f.count; ++c) pt.Sens[k0 + k][f.index[c]] = col[c][k];
+}
+
+// The correction of the records [begin, end), a record's outputs four at a time.
 void CorrectRows(void* context, int32_t begin, int32_t end) {
   const SecantJob& job = *static_cast<const SecantJob*>(context);
   const FreeList& f = job.f;
-  const PAjustable* adj = job.adj;
+  double dp[kMaxAdjustables];
+  for (int32_t c = 0; c < f.count; ++c) dp[c] = job.adj[f.index[c]].dP;
   for (int32_t j = begin; j < end; ++j) {
     PointRecord& pt = job.live->Points[j];
-    for (int32_t k = 0; k < job.outputs; ++k) {
-      double* sens = pt.Sens[k];
-      const double change = pt.YCalc[k] - pt.YPrev[k];
-      for (int32_t cb = 0; cb < f.count; ++cb) {
-        double p = 0;
-        for (int32_t c = 0; c < f.count; ++c) p = p + sens[f.index[c]] * adj[f.index[c]].dP;
-        double s = 0;
-        for (int32_t c = 0; c < f.count; ++c) s = s + (change - p) * adj[f.index[c]].dP;
-        sens[f.index[cb]] = sens[f.index[cb]] + s / job.q;
-      }
+    int32_t k = 0;
+    for (; k + 4 <= job.outputs; k += 4) CorrectOutputs<4>(pt, k, f, dp, job.q);
+    switch (job.outputs - k) {
+      case 3: CorrectOutputs<3>(pt, k, f, dp, job.q); break;
+      case 2: CorrectOutputs<2>(pt, k, f, dp, job.q); break;
+      case 1: CorrectOutputs<1>(pt, k, f, dp, job.q); break;
+      default: break;
     }
   }
 }
