@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "fitting/normal_equations.h"
 #include "fitting/sensitivities.h"
@@ -147,6 +149,47 @@ TEST_F(FitTable, SecantCorrectionColumnAfterColumn) {
   Point(2).Sens[0][0] = 4;
   Correction_secante(st);
   EXPECT_DOUBLE_EQ(Point(2).Sens[0][0] * 0.5, 1);
+}
+
+// The rows of a record are corrected several outputs at a time; every row must come out bit
+// for bit as the rule corrects it alone (columns one after another, each p over every column,
+// the columns before cb already corrected), whatever the output count and the free columns.
+TEST_F(FitTable, SecantCorrectionOfManyOutputsIsTheRowByRowRule) {
+  auto value = [](int j, int k, int a) { return std::sin(1.0 + 7 * j + 3 * k + a) * 10; };
+  for (int outputs : {1, 2, 3, 4, 5, 6, 7, 9}) {
+    for (const std::vector<int>& free : {std::vector<int>{1}, {0, 2}, {0, 1, 2}}) {
+      SCOPED_TRACE("outputs " + std::to_string(outputs) + ", free " + std::to_string(free.size()));
+      st.initials.NSorties = static_cast<int16_t>(outputs);
+      for (PAjustable& a : st.adjustables) a.Adjustable = kFalse;
+      for (int a : free) {
+        st.adjustables[a].Adjustable = kTrue;
+        st.adjustables[a].dP = value(9, a, 1) / 7;
+      }
+      double want[3][kMaxOutputs][3];
+      for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < outputs; ++k) {
+          PointRecord& p = Point(j + 1);
+          p.YPrev[k] = value(j, k, 5);
+          p.YCalc[k] = value(j, k, 6);
+          for (int a = 0; a < 3; ++a) p.Sens[k][a] = want[j][k][a] = value(j, k, a);
+          double q = 0;
+          for (int a : free) q = q + st.adjustables[a].dP * st.adjustables[a].dP;
+          const double change = p.YCalc[k] - p.YPrev[k];
+          for (int cb : free) {
+            double pred = 0, s = 0;
+            for (int c : free) pred = pred + want[j][k][c] * st.adjustables[c].dP;
+            for (int c : free) s = s + (change - pred) * st.adjustables[c].dP;
+            want[j][k][cb] = want[j][k][cb] + s / q;
+          }
+        }
+      }
+      Correction_secante(st);
+      for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < outputs; ++k)
+          for (int a = 0; a < 3; ++a)
+            EXPECT_EQ(Point(j + 1).Sens[k][a], want[j][k][a]) << j << " " << k << " " << a;
+    }
+  }
 }
 
 TEST_F(FitTable, SecantCorrectionWithoutAStepChangesNothing) {
