@@ -7,11 +7,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <Eigen/Dense>
+
 #include "api/instance.h"
+#include "engines/external/exact_step.h"
 #include "engines/external/method_library.h"
 #include "engines/methods.h"
 #include "library/erreur_codes.h"
@@ -319,6 +324,54 @@ TEST(ExternalMethods, FitsEndWhereTheStepDoublingFitEnds) {
     EXPECT_NEAR(v[0], 0.5, 1e-5);
     EXPECT_NEAR(v[1], 2.0, 1e-5);
   }
+}
+
+// EXACT's wide step and Eigen's product, which it stands in for, agree to the last bit for
+// every species count: entries and species of both signs, zeros of both signs (a network's
+// exponential is half zeros, its species start at zero), huge and tiny magnitudes, and a
+// species that left the finite numbers.
+TEST(ExternalMethods, ExactWideStepIsEigensProductBitForBit) {
+  uint64_t state = 0x9e3779b97f4a7c15u;
+  auto next = [&state] {  // xorshift: the same draws on every machine
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  auto draw = [&next] {
+    const uint64_t r = next();
+    switch (r % 8) {
+      case 0: return 0.0;
+      case 1: return -0.0;
+      case 2: return std::ldexp(static_cast<double>(r >> 11), -40) * 1e-300;
+      default: return (static_cast<double>(r >> 11) / 9007199254740992.0 - 0.5) * 4;
+    }
+  };
+  int wide = 0;
+  for (int n = 1; n <= 30; ++n) {
+    for (int round = 0; round < 20; ++round) {
+      Eigen::MatrixXd e(n, n + 1);
+      for (int j = 0; j <= n; ++j)
+        for (int i = 0; i < n; ++i) e(i, j) = draw();
+      std::vector<double> y(n);
+      for (double& v : y) v = draw() * (round % 5 == 0 ? 1e150 : 1.0);
+      if (round == 7) y[static_cast<size_t>(n / 2)] = INFINITY;
+      if (round == 8) y[0] = NAN;
+      Eigen::VectorXd want = e.col(n);
+      want.noalias() += e.leftCols(n) * Eigen::Map<const Eigen::VectorXd>(y.data(), n);
+      std::vector<double> got(n, 123.0);
+      if (!ExactStepWide(e.data(), n, y.data(), got.data())) continue;
+      ++wide;
+      for (int i = 0; i < n; ++i) {
+        const bool same = std::memcmp(&got[static_cast<size_t>(i)], &want(i), sizeof(double)) == 0;
+        EXPECT_TRUE(same || (std::isnan(got[static_cast<size_t>(i)]) && std::isnan(want(i))))
+            << "n " << n << " round " << round << " row " << i << ": " << got[static_cast<size_t>(i)]
+            << " against " << want(i);
+      }
+    }
+  }
+  if (wide == 0) GTEST_SKIP() << "no 256-bit vectors on this processor";
+  EXPECT_EQ(wide, 27 * 20);  // every count from 4 species up
 }
 
 TEST(ExternalMethods, FactsCoverEveryMethodName) {

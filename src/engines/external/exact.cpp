@@ -11,6 +11,7 @@
 #include <unsupported/Eigen/MatrixFunctions>
 
 #include "Symbolic/compil.h"
+#include "engines/external/exact_step.h"
 #include "Symbolic/compiler.h"
 #include "platform/variant.h"
 
@@ -134,11 +135,14 @@ void Advance(EngineWork* w, RateTable& r, int32_t n, double t0, double t1, doubl
       e = &w->scratch;
     }
   }
-  // y_out := E[:, n] + E[:, 0..n) y, by Eigen's vectorised product into y_out itself, so that
-  // no temporary is allocated (y is a copy of y_in).
-  Eigen::Map<Eigen::VectorXd> out(y_out, n);
-  out = e->col(n);
-  out.noalias() += e->leftCols(n) * Eigen::Map<const Eigen::VectorXd>(y, n);
+  // y_out := E[:, n] + E[:, 0..n) y (y is a copy of y_in): four rows a vector where the
+  // processor has them, else by Eigen's vectorised product into y_out itself, so that no
+  // temporary is allocated; the same values either way.
+  if (!ExactStepWide(e->data(), n, y, y_out)) {
+    Eigen::Map<Eigen::VectorXd> out(y_out, n);
+    out = e->col(n);
+    out.noalias() += e->leftCols(n) * Eigen::Map<const Eigen::VectorXd>(y, n);
+  }
   for (int k = n; k < kMaxSpecies; ++k) y_out[k] = y[k];
 }
 
