@@ -124,6 +124,53 @@ TEST_F(FitTable, DampingScalesTheDiagonalOnly) {
   EXPECT_DOUBLE_EQ(g.v[1], 1 * 2 + 2 * -1);
 }
 
+// The pairs with data are summed two at a time; every entry must come out bit for bit as the
+// pairs one after another give it, output by output, point by point, whatever the count of
+// pairs (odd or even, some without data) and of free columns (odd or even).
+TEST_F(FitTable, NormalEquationsAreThePairByPairSums) {
+  auto value = [](int j, int k, int a) { return std::cos(2.0 + 5 * j + 11 * k + 3 * a) * 3; };
+  st.initials.NAjustables = 5;
+  for (int points : {1, 2, 3, 5}) {
+    for (int outputs : {1, 2}) {
+      for (int free_count : {1, 2, 3, 5}) {
+        SCOPED_TRACE(std::to_string(points) + " points, " + std::to_string(outputs) +
+                     " outputs, " + std::to_string(free_count) + " free");
+        st.initials.NPoints = static_cast<int16_t>(points);
+        st.initials.NSorties = static_cast<int16_t>(outputs);
+        for (int a = 0; a < 5; ++a) {
+          st.adjustables[a].Adjustable = a < free_count ? kTrue : kFalse;
+          st.adjustables[a].dP = 0;  // mode 1 without a step: the sensitivities as set
+        }
+        double want_m[5][5] = {}, want_g[5] = {};
+        for (int k = 0; k < outputs; ++k) {
+          for (int j = 0; j < points; ++j) {
+            PointRecord& p = Point(j + 1);
+            p.NRep[k] = static_cast<int16_t>((j + k) % 3 == 1 ? 0 : 2);  // some without data
+            p.Weight[k] = 1 + value(j, k, 9) * value(j, k, 9);
+            p.YMean[k] = value(j, k, 7);
+            p.YCalc[k] = value(j, k, 8);
+            for (int a = 0; a < 5; ++a) p.Sens[k][a] = value(j, k, a);
+            if (p.NRep[k] <= 0) continue;
+            const double w = p.NRep[k] * p.Weight[k], r = w * (p.YMean[k] - p.YCalc[k]);
+            for (int c = 0; c < free_count; ++c) {
+              want_g[c] = want_g[c] + r * p.Sens[k][c];
+              for (int d = 0; d < free_count; ++d)
+                want_m[c][d] = want_m[c][d] + (w * p.Sens[k][c]) * p.Sens[k][d];
+            }
+          }
+        }
+        FitMatrix m;
+        FitVector g;
+        Equations_normales(st, 1, m, g);
+        for (int c = 0; c < free_count; ++c) {
+          EXPECT_EQ(g.v[c], want_g[c]) << c;
+          for (int d = 0; d < free_count; ++d) EXPECT_EQ(m.a[c][d], want_m[c][d]) << c << " " << d;
+        }
+      }
+    }
+  }
+}
+
 // Steps dP = (1, 2), sensitivities (0, 0), observed change 5: the first column becomes 3, the
 // second 1.2 (it sees the corrected first column), predicting 5.4 for the step.
 TEST_F(FitTable, SecantCorrectionColumnAfterColumn) {
