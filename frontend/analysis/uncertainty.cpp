@@ -35,7 +35,8 @@ std::vector<Row> FittedRows(const Prepared& p, const std::vector<std::vector<dou
   return rows;
 }
 
-// The simulated outputs on both sides of a difference, kept from column to column.
+// The simulated outputs on both sides of a difference, kept from column to column of a lane
+// (a network's 1,000 points are 2,000 rows to allocate again otherwise).
 struct Sides {
   std::vector<std::vector<double>> up, down;
 };
@@ -74,12 +75,11 @@ constexpr double kSettled = 1e-4;
 // pair that agree best (a larger step is less sensitive to the integration's own error); the
 // smallest step is taken only when the two larger ones do not settle the column.
 int StableColumn(GridSimulator& sim, const std::vector<double>& best, int a,
-                 const std::vector<Row>& rows, std::vector<double>& col, double& disagreement,
-                 std::string& message) {
+                 const std::vector<Row>& rows, Sides& sides, std::vector<double>& col,
+                 double& disagreement, std::string& message) {
   const double scale = best[a] != 0 ? std::fabs(best[a]) : 1e-3;
   const double steps[] = {1e-3, 1e-4, 1e-5};
   std::vector<double> cols[3];
-  Sides sides;
   for (int i = 0; i < 2; ++i)
     if (Column(sim, best, a, steps[i] * scale, rows, sides, cols[i], message) != 0) return 2;
   const double d01 = RelativeDifference(cols[0], cols[1]);
@@ -197,8 +197,10 @@ Uncertainty AssessUncertainty(const Prepared& p, const std::vector<double>& best
   RunTasks(lanes, [&](int lane) {
     GridSimulator sim(p, p.data.points, lane < walkable ? loaded : nullptr,
                       lane < walkable ? lane : -1);
+    Sides sides;
     for (int i = next++; i < np; i = next++)
-      status[i] = StableColumn(sim, best, u.free_index[i], rows, cols[i], disagreements[i], messages[i]);
+      status[i] = StableColumn(sim, best, u.free_index[i], rows, sides, cols[i],
+                               disagreements[i], messages[i]);
   });
   for (int i = 0; i < np; ++i) {
     const double disagreement = disagreements[i];
