@@ -121,7 +121,7 @@ SimulationFigures Statistics(EngineState& st, PointTable& table, double type_err
         n = n + 1;
       }
     }
-    const double* r = &d.replicates[2 * static_cast<size_t>(t.first)];
+    const double* r = d.replicates.data() + 2 * static_cast<size_t>(t.first);
     for (int k = 0; k < t.reps; ++k) {
       const double dev = calc - r[2 * k];
       s_exp = s_exp + r[2 * k + 1] * weight;
