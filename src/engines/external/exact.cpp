@@ -11,8 +11,8 @@
 #include <unsupported/Eigen/MatrixFunctions>
 
 #include "Symbolic/compil.h"
-#include "engines/external/exact_step.h"
 #include "Symbolic/compiler.h"
+#include "engines/external/exact_step.h"
 #include "platform/variant.h"
 
 struct tarvo::EngineWork {
