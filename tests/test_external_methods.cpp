@@ -14,10 +14,13 @@
 #include <vector>
 
 #include <Eigen/Dense>
+#include <nvector/nvector_serial.h>
+#include <sundials/sundials_context.h>
 
 #include "api/instance.h"
 #include "engines/external/exact_step.h"
 #include "engines/external/method_library.h"
+#include "engines/external/small_vector_ops.h"
 #include "engines/methods.h"
 #include "library/erreur_codes.h"
 #include "support/host.h"
@@ -372,6 +375,79 @@ TEST(ExternalMethods, ExactWideStepIsEigensProductBitForBit) {
   }
   if (wide == 0) GTEST_SKIP() << "no 256-bit vectors on this processor";
   EXPECT_EQ(wide, 27 * 20);  // every count from 4 species up
+}
+
+// BDF's vector operations against the serial vector's own, bit for bit: every operation CVODE
+// calls per step, with the coefficients the serial sum treats apart (+-1, 0, a = b, a = -b),
+// with z the same vector as x or y, and at lengths around the step of a vectorised loop.
+TEST(ExternalMethods, SmallVectorOpsAreTheSerialVectorsBitForBit) {
+  SUNContext context = nullptr;
+  ASSERT_EQ(SUNContext_Create(nullptr, &context), 0);
+  uint64_t state = 0x2545f4914f6cdd1du;
+  auto draw = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    if (state % 11 == 0) return -0.0;
+    return (static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5) * 8;
+  };
+  const double coefficients[] = {1.0, -1.0, 0.0, 0.75, -0.75, 1.0 / 3.0, 2.5, -2.5};
+  for (int n : {1, 3, 4, 5, 8, 30}) {
+    // Three vectors with the serial operations and three with ours, holding the same values.
+    N_Vector mine[3], theirs[3];
+    for (int k = 0; k < 3; ++k) {
+      theirs[k] = N_VNew_Serial(n, context);
+      mine[k] = N_VNew_Serial(n, context);
+      UseSmallVectorOps(mine[k]);
+    }
+    auto fill = [&] {
+      for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < n; ++i) NV_Ith_S(theirs[k], i) = NV_Ith_S(mine[k], i) = draw();
+    };
+    auto same = [&](const char* what, double a, double b) {
+      for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < n; ++i)
+          ASSERT_EQ(std::memcmp(&NV_Ith_S(mine[k], i), &NV_Ith_S(theirs[k], i), sizeof(double)), 0)
+              << what << " n " << n << " a " << a << " b " << b << " vector " << k << " entry " << i;
+    };
+    for (double a : coefficients)
+      for (double b : coefficients)
+        for (int z : {0, 1, 2}) {  // z is x, y or a third vector
+          fill();
+          N_VLinearSum(a, theirs[0], b, theirs[1], theirs[z]);
+          N_VLinearSum(a, mine[0], b, mine[1], mine[z]);
+          same("linear sum", a, b);
+          double c[3] = {a, b, 0.5};
+          N_VLinearCombination(3, c, theirs, theirs[z]);
+          N_VLinearCombination(3, c, mine, mine[z]);
+          same("linear combination", a, b);
+          N_VScaleAddMulti(2, c, theirs[z], theirs, z == 2 ? theirs : theirs + 1);
+          N_VScaleAddMulti(2, c, mine[z], mine, z == 2 ? mine : mine + 1);
+          same("scale-add", a, b);
+          N_VScale(a, theirs[0], theirs[z]);
+          N_VScale(a, mine[0], mine[z]);
+          N_VAddConst(theirs[1], b, theirs[2]);
+          N_VAddConst(mine[1], b, mine[2]);
+          same("scale, add", a, b);
+        }
+    fill();
+    N_VAbs(theirs[0], theirs[1]);
+    N_VAbs(mine[0], mine[1]);
+    N_VInv(theirs[1], theirs[2]);
+    N_VInv(mine[1], mine[2]);
+    same("abs, inverse", 0, 0);
+    const double norm_theirs = N_VWrmsNorm(theirs[0], theirs[2]);
+    const double norm_mine = N_VWrmsNorm(mine[0], mine[2]);
+    EXPECT_EQ(std::memcmp(&norm_theirs, &norm_mine, sizeof(double)), 0) << "n " << n;
+    N_VConst(0.25, theirs[0]);
+    N_VConst(0.25, mine[0]);
+    same("const", 0, 0);
+    for (int k = 0; k < 3; ++k) {
+      N_VDestroy(theirs[k]);
+      N_VDestroy(mine[k]);
+    }
+  }
+  SUNContext_Free(&context);
 }
 
 TEST(ExternalMethods, FactsCoverEveryMethodName) {

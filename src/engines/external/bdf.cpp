@@ -15,6 +15,7 @@
 #include <sunmatrix/sunmatrix_dense.h>
 
 #include "Symbolic/compiler.h"
+#include "engines/external/small_vector_ops.h"
 #include "engines/runge_kutta.h"
 
 struct tarvo::EngineWork {
@@ -152,6 +153,7 @@ bool Make(EngineWork& w, int32_t n, int32_t ml, int32_t mu, double t0) {
   w.ml = band ? ml : -1;
   w.mu = band ? mu : -1;
   w.y = N_VNew_Serial(n, w.context);
+  if (w.y) UseSmallVectorOps(w.y);  // before CVODE clones it
   w.matrix = band ? SUNBandMatrix(n, mu, ml, w.context) : SUNDenseMatrix(n, n, w.context);
   if (!w.y || !w.matrix) return false;
   w.solver = band ? SUNLinSol_Band(w.y, w.matrix, w.context)
