@@ -132,7 +132,7 @@ void CopyForSimulation(EngineState& st, const PointTable& from, PointTable& to) 
 
 void DifferenceColumns(EngineState& st, PointTable& scratch) {
   const FreeList f = FreeAdjustables(st);
-  if (f.count > 1 && ShareOut(st)) {
+  if (f.count > 1 && ShareOut(st, f.count - 1)) {
     DifferenceColumnsAtOnce(st, scratch, f);
     return;
   }

@@ -163,9 +163,10 @@ void StartWorkers(EngineState& st) {
 
 void StopWorkers(EngineState& st) { st.workers.reset(); }
 
-bool ShareOut(const EngineState& st) {
-  constexpr double kThreadedWalkSeconds = 200e-6;
-  return st.workers && (st.fit_threads > 0 || st.walk_seconds >= kThreadedWalkSeconds);
+bool ShareOut(const EngineState& st, int32_t walks) {
+  constexpr double kThreadedWorkSeconds = 200e-6;
+  return st.workers &&
+         (st.fit_threads > 0 || st.walk_seconds * walks >= kThreadedWorkSeconds);
 }
 
 namespace {
@@ -193,7 +194,7 @@ void RunRange(void* context, int32_t) {
 
 void ForRows(EngineState& st, int32_t count, RowJob rows, void* context) {
   if (count <= 0) return;
-  if (!ShareOut(st)) {
+  if (!ShareOut(st, 1)) {
     rows(context, 0, count);
     return;
   }

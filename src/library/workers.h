@@ -12,9 +12,9 @@
 // Threads used: std::thread::hardware_concurrency(), capped by the environment variable
 // TARVO_THREADS (read at each set-up; 1 runs everything on the caller's thread, as without
 // workers), or the engine state's fit_threads when set; never more than one per free
-// adjustable. The walks give the same figures bit for bit whatever the count. A model whose
-// walks are short keeps them on the caller's thread unless fit_threads is set
-// (fitting/sensitivities.cpp): waking the others would cost more than it saves.
+// adjustable. The walks give the same figures bit for bit whatever the count. A job whose
+// walks are few and short stays on the caller's thread unless fit_threads is set (ShareOut):
+// waking the others would cost more than it saves.
 #pragma once
 
 #include <atomic>
@@ -72,11 +72,13 @@ int32_t ThreadsFromEnvironment();
 // Threads a fit of a model with `free_count` free adjustables uses (1: no workers).
 int32_t FitThreads(const EngineState& st, int32_t free_count);
 
-// Whether a fitting call hands its work to the workers: there are some, and either the state
-// asks for threads itself (fit_threads) or the model's last walk was long enough that waking
-// the other threads costs less than it saves (on a machine whose other cores are busy a
-// wake-up can take longer than a short walk itself). The figures are the same either way.
-bool ShareOut(const EngineState& st);
+// Whether a fitting call hands a job to the workers: there are some, and either the state
+// asks for threads itself (fit_threads) or the work the others can take off the caller, `walks`
+// times the model's last walk, is long enough that waking them costs less than it saves (on a
+// machine whose other cores are busy a wake-up can take longer than a short walk itself). A
+// pass over the points' records counts as one walk; the difference walks of a step as all but
+// the caller's first. The figures are the same either way.
+bool ShareOut(const EngineState& st, int32_t walks);
 
 // rows(context, begin, end) over [0, count), in contiguous chunks that the threads of the
 // pool (the caller's included) take in turn when the call shares out, on the caller's thread
