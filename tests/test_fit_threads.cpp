@@ -266,5 +266,35 @@ TEST(FitThreads, WorkersFollowTheLoadedModel) {
   EXPECT_EQ(in.state.workers, nullptr);
 }
 
+// A job goes to the workers when the work they can take off the caller, walks times the last
+// walk's time, is worth a wake-up: many short walks as well as one long one; never without
+// workers.
+TEST(FitThreads, ShareOutWeighsTheWholeJob) {
+  Host pair(FirstOrderModel({0.5, 1, 2}, 0.5, 2.0));
+  Instance in;
+  in.state.fit_threads = 2;
+  ASSERT_FALSE(Instance_setup(in, &pair.initials, &pair.fitset, pair.especes.data(),
+                              &pair.adjustables, pair.parametres.data(), &pair.sorties,
+                              pair.derivees.data()));
+  ASSERT_NE(in.state.workers, nullptr);
+  in.state.fit_threads = 0;  // from here on the walks' time decides
+  const struct {
+    double walk_seconds;
+    int32_t walks;
+    bool shared;
+  } cases[] = {{50e-6, 1, false}, {50e-6, 3, false}, {50e-6, 7, true},
+               {250e-6, 1, true}, {0.0, 49, false}};
+  for (const auto& c : cases) {
+    in.state.walk_seconds = c.walk_seconds;
+    EXPECT_EQ(ShareOut(in.state, c.walks), c.shared) << c.walk_seconds << " s x " << c.walks;
+  }
+  in.state.walk_seconds = 1.0;
+  auto workers = std::move(in.state.workers);
+  EXPECT_FALSE(ShareOut(in.state, 8));
+  in.state.workers = std::move(workers);
+  const int16_t mode = 0;
+  Instance_release(in, &mode);
+}
+
 }  // namespace
 }  // namespace tarvo::testhost
