@@ -5,6 +5,7 @@
 #include "Symbolic/cells.h"
 #include "Symbolic/compil.h"
 #include "Symbolic/compiler.h"
+#include "Symbolic/gradient.h"
 #include "engines/engine.h"
 
 namespace tarvo {
@@ -149,6 +150,35 @@ void Eval_varying(RateTable& r, int32_t n, double t, const SpeciesVector& y) {
     const int32_t slot = r.varying[k];
     if (r.varying_extent[k] <= n) ValueCell(r, slot) = ValueOfFilled(r.formula[slot]);
   }
+}
+
+bool Jacobian_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesMatrix& J) {
+  n = SpeciesCount(n);
+  for (int32_t k = 0; k < r.varying_count; ++k)
+    if (r.varying_extent[k] <= n && !Differentiable(r.formula[r.varying[k]])) return false;
+  SpeciesMatrix value = r.M;  // the fixed entries; the varying ones follow at (t, y)
+  SpeciesMatrix by_species{};  // what the varying formulas' derivatives add
+  double gradient[kMaxSpecies];
+  {
+    ReadTrialState trial(r, t, y);
+    for (int32_t k = 0; k < r.varying_count; ++k) {
+      if (r.varying_extent[k] > n) continue;
+      const int32_t slot = r.varying[k];
+      const double v = EvaluateGradient(r.formula[slot], *r.cells, n, gradient);
+      const bool free_term = slot >= kFreeTermBase;
+      const int32_t i = free_term ? slot - kFreeTermBase : slot / kMaxSpecies;
+      const double times = free_term ? 1.0 : y[slot % kMaxSpecies];
+      if (!free_term) value[slot] = v;
+      double* row = &by_species[kMaxSpecies * i];
+      for (int32_t s = 0; s < n; ++s) row[s] += gradient[s] * times;
+    }
+  }
+  for (int32_t i = 0; i < n; ++i)
+    for (int32_t j = 0; j < n; ++j) {
+      const int32_t at = kMaxSpecies * i + j;
+      J[at] = value[at] + by_species[at];
+    }
+  return true;
 }
 
 void Prepare_rates(RateTable& r, int32_t n) {

@@ -130,6 +130,13 @@ inline void Rate_at(RateTable& r, int32_t n, double t, const SpeciesVector& y,
   for (int32_t i = 0; i < n; ++i) f[i] = out[i];
 }
 
+// J := the Jacobian of the rates at (t, y) for a prepared table, row-major in the leading
+// n x n block: M at (t, y) plus, for every varying formula, its species derivatives
+// (Symbolic/gradient.h) times what it multiplies (species j for a coefficient of column j, 1
+// for a free term). False, with J untouched, when a varying formula is not laid out for
+// differentiation. Raises what the formulas raise.
+bool Jacobian_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesMatrix& J);
+
 // b and M at (t, y) for a prepared table (the whole leading block of M, empty slots 0.0).
 void Split_at(RateTable& r, int32_t n, double t, const SpeciesVector& y, SpeciesVector& b,
               SpeciesMatrix& M);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <new>
 
 #include <cvode/cvode.h>
@@ -43,6 +44,8 @@ struct tarvo::EngineWork {
   tarvo::RateTable* rates = nullptr;
   tarvo::SpeciesVector base{};  // the call's y_in: species beyond n as the rates see them
   tarvo::SpeciesVector trial{}, rate{};
+  tarvo::SpeciesMatrix jacobian{};  // of a model whose formulas read species
+  double scale = 1.0;               // the start values' largest magnitude (at least 1e-300)
   bool fresh = true;            // an interval was announced since the last initialisation
   double t_end = 0.0;           // the announced interval's last time
   bool announced = false;
@@ -50,6 +53,9 @@ struct tarvo::EngineWork {
   tarvo::SpeciesVector last_y{};
   bool continuable = false;     // last_t, last_y and last_tol describe the solver's state
   bool rates_not_finite = false;  // the last rate evaluation left the finite numbers
+  // CVODE warned that its step no longer moves the time (t + h = t): near a singularity it
+  // would go on to the step budget without advancing, so the next rate evaluation stops it.
+  bool stalled = false;
   std::exception_ptr failure;     // a Failure raised by a formula inside CVODE
 };
 
@@ -67,6 +73,7 @@ void Load(EngineWork& w, N_Vector v) {
 
 int Rates(realtype t, N_Vector y, N_Vector ydot, void* data) {
   EngineWork& w = *static_cast<EngineWork*>(data);
+  if (w.stalled) return -1;  // unrecoverable: CVODE returns at once
   try {
     Load(w, y);
     Rate_at(*w.rates, w.n, t, w.trial, w.rate);
@@ -84,12 +91,38 @@ int Rates(realtype t, N_Vector y, N_Vector ydot, void* data) {
   return finite ? 0 : 1;  // recoverable: CVODE retries with a smaller step
 }
 
-// J = M at (t, y): only installed when no formula of the block reads a species.
+// Difference quotients of the rates, column by column, into w.jacobian: for a model whose
+// formulas' derivatives are not finite at (t, y) (a fractional power of a species at zero)
+// or whose formulas are not laid out for differentiation.
+void DifferenceJacobian(EngineWork& w, double t) {
+  const int32_t n = w.n;
+  tarvo::SpeciesVector f0{}, f1{};
+  Rate_at(*w.rates, n, t, w.trial, f0);
+  for (int32_t j = 0; j < n; ++j) {
+    const double yj = w.trial[j];
+    const double h = std::sqrt(std::numeric_limits<double>::epsilon()) * std::fmax(std::fabs(yj), w.scale);
+    w.trial[j] = yj + h;
+    Rate_at(*w.rates, n, t, w.trial, f1);
+    w.trial[j] = yj;
+    for (int32_t i = 0; i < n; ++i) w.jacobian[kMaxSpecies * i + j] = (f1[i] - f0[i]) / h;
+  }
+}
+
+// J at (t, y): M itself when no formula reads a species (evaluated at t when one reads the
+// time); otherwise M plus the species derivatives of the formulas (derivatives.h).
 int Jacobian(realtype t, N_Vector y, N_Vector, SUNMatrix J, void* data, N_Vector, N_Vector,
              N_Vector) {
   EngineWork& w = *static_cast<EngineWork*>(data);
+  const double* source = w.rates->M.data();
   try {
-    if (w.rates->varying_count != 0) {
+    if (w.rates->species_read_count != 0) {
+      Load(w, y);
+      bool finite = Jacobian_at(*w.rates, w.n, t, w.trial, w.jacobian);
+      for (int32_t i = 0; finite && i < w.n; ++i)
+        for (int32_t j = 0; j < w.n; ++j) finite = finite && std::isfinite(w.jacobian[kMaxSpecies * i + j]);
+      if (!finite) DifferenceJacobian(w, t);
+      source = w.jacobian.data();
+    } else if (w.rates->varying_count != 0) {
       Load(w, y);
       Eval_varying(*w.rates, w.n, t, w.trial);
     }
@@ -100,7 +133,7 @@ int Jacobian(realtype t, N_Vector y, N_Vector, SUNMatrix J, void* data, N_Vector
   if (w.ml < 0) {
     for (int32_t j = 0; j < w.n; ++j) {
       realtype* col = SUNDenseMatrix_Column(J, j);
-      for (int32_t i = 0; i < w.n; ++i) col[i] = w.rates->M[kMaxSpecies * i + j];
+      for (int32_t i = 0; i < w.n; ++i) col[i] = source[kMaxSpecies * i + j];
     }
     return 0;
   }
@@ -108,8 +141,7 @@ int Jacobian(realtype t, N_Vector y, N_Vector, SUNMatrix J, void* data, N_Vector
     realtype* col = SUNBandMatrix_Column(J, j);
     const int32_t first = j - w.mu > 0 ? j - w.mu : 0;
     const int32_t last = j + w.ml < w.n - 1 ? j + w.ml : w.n - 1;
-    for (int32_t i = first; i <= last; ++i)
-      SM_COLUMN_ELEMENT_B(col, i, j) = w.rates->M[kMaxSpecies * i + j];
+    for (int32_t i = first; i <= last; ++i) SM_COLUMN_ELEMENT_B(col, i, j) = source[kMaxSpecies * i + j];
   }
   return 0;
 }
@@ -143,8 +175,11 @@ void Band(const RateTable& r, int32_t n, int32_t& ml, int32_t& mu) {
 // A band solver pays when the band is at most half as wide as the matrix.
 bool UseBand(int32_t n, int32_t ml, int32_t mu) { return 2 * (ml + mu + 1) <= n; }
 
-// CVODE's messages are not printed: the outcome is the status.
-void Silent(int, const char*, const char*, char*, void*) {}
+// CVODE's messages are not printed: the outcome is the status. Its only warning (no roots are
+// asked for) is that the time stopped advancing.
+void Silent(int code, const char*, const char*, char*, void* data) {
+  if (code == CV_WARNING) static_cast<EngineWork*>(data)->stalled = true;
+}
 
 bool Make(EngineWork& w, int32_t n, int32_t ml, int32_t mu, double t0) {
   if (SUNContext_Create(nullptr, &w.context) != 0) return false;
@@ -162,7 +197,7 @@ bool Make(EngineWork& w, int32_t n, int32_t ml, int32_t mu, double t0) {
   if (!w.solver || !w.cvode) return false;
   for (int32_t i = 0; i < n; ++i) NV_Ith_S(w.y, i) = 0.0;
   return CVodeInit(w.cvode, Rates, t0, w.y) == CV_SUCCESS &&
-         CVodeSetErrHandlerFn(w.cvode, Silent, nullptr) == CV_SUCCESS &&
+         CVodeSetErrHandlerFn(w.cvode, Silent, &w) == CV_SUCCESS &&
          CVodeSetUserData(w.cvode, &w) == CV_SUCCESS &&
          CVodeSetLinearSolver(w.cvode, w.solver, w.matrix) == CV_SUCCESS &&
          CVodeSetMaxNumSteps(w.cvode, static_cast<long>(kMaxEngineSteps)) == CV_SUCCESS;
@@ -194,11 +229,12 @@ bool Start(EngineWork& w, RateTable& r, int32_t n, double t0, double t1, double 
     scale = std::fmax(scale, std::fabs(w.base[i]));
   }
   if (!(scale > 0.0) || !std::isfinite(scale)) scale = 1.0;
+  w.scale = std::fmax(scale, 1e-300);
   const double stop = w.announced && w.t_end >= t1 ? w.t_end : t1;
   if (CVodeReInit(w.cvode, t0, w.y) != CV_SUCCESS ||
       CVodeSStolerances(w.cvode, tol, tol * scale) != CV_SUCCESS ||
       CVodeSetStopTime(w.cvode, stop) != CV_SUCCESS ||
-      CVodeSetJacFn(w.cvode, r.species_read_count == 0 ? Jacobian : nullptr) != CV_SUCCESS)
+      CVodeSetJacFn(w.cvode, Jacobian) != CV_SUCCESS)
     return false;
   w.fresh = false;
   return true;
@@ -230,6 +266,7 @@ void Advance(EngineWork* wp, RateTable& r, int32_t n, double t0, double t1, doub
   }
   w.failure = nullptr;
   w.rates_not_finite = false;
+  w.stalled = false;
   realtype reached = t0;
   const int flag = CVode(w.cvode, t1, w.y, &reached, CV_NORMAL);
   if (w.failure) {

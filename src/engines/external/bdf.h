@@ -15,14 +15,16 @@
 // rounding.
 //
 // Jacobian: when no coefficient or free term reads a species, the Jacobian of M y + b is M
-// itself (evaluated at the step's time when some coefficient reads the time) and is handed to
-// CVODE; otherwise CVODE forms it by difference quotients of the rates.
+// itself (evaluated at the step's time when some coefficient reads the time); otherwise M
+// plus the species derivatives of the coefficients and free terms (engines/derivatives.h),
+// and difference quotients of the rates only where those derivatives are not finite (a
+// fractional power of a species at zero).
 //
 // Status (set to 0 first): 1 tol not above 1e-130 (NaN included); 3 t1 not after t0 (overrides
 // 1); both leave y_out := y_in. 16 (kStatusStepBudget) when CVODE took kMaxEngineSteps steps
 // in this call without reaching t1; 2 when CVODE stopped otherwise (error or convergence test
-// failures at the smallest step, too much accuracy asked). In both, y_out is the state CVODE
-// reached. A start state that is not finite passes through unchanged (status 0); a rate that
+// failures at the smallest step, too much accuracy asked, or a step too small to move the
+// time, as near a blow-up). In both, y_out is the state CVODE reached. A start state that is not finite passes through unchanged (status 0); a rate that
 // leaves the finite numbers stops CVODE (2) and the species whose rate was not finite come
 // back as that rate's value, so the walk reports the state as not finite, as for any engine.
 #pragma once
