@@ -53,10 +53,73 @@ void FixedStepDriver(StepProc step, RateTable& r, int32_t n, double t0, double t
   for (int k = 0; k < kMaxSpecies; ++k) y_out[k] = y[k];
 }
 
+// f := M z + b from the table's current values with the species count known to the
+// compiler: Sparse_rates' dense rows for up to eight species, the same products and sums in
+// the same order.
+template <int N>
+inline void DenseRates(const RateTable& r, const double* z, double* f) {
+  for (int i = 0; i < N; ++i) {
+    const double* row = &r.M[kMaxSpecies * i];
+    double s = row[0] * z[0];
+    for (int j = 1; j < N; ++j) s = s + row[j] * z[j];
+    f[i] = s + r.b[i];
+  }
+}
+
+// Step_rk4_with on Rate_at, unrolled for a model of N species (most models are small; their
+// stages cost a few dozen operations, which the loops over a run-time count had tripled).
+// Varying: some formula reads the time or a species and is evaluated at every stage.
+template <int N, bool Varying>
+void Step_rk4_small(RateTable& r, double h, double t, SpeciesVector& y) {
+  double k1[N], k2[N], k3[N], k4[N];
+  SpeciesVector z;
+  if (Varying && Reads_beyond(r, N)) z = y;  // species beyond N as y holds them
+  auto rate = [&r](double s, const SpeciesVector& at, double* f) {
+    if (Varying) Eval_varying(r, N, s, at);
+    DenseRates<N>(r, at.data(), f);
+  };
+  rate(t, y, k1);
+  for (int i = 0; i < N; ++i) k1[i] = h * k1[i];
+  for (int i = 0; i < N; ++i) z[i] = y[i] + k1[i] * 0.5;
+  rate(t + h * 0.5, z, k2);
+  for (int i = 0; i < N; ++i) k2[i] = h * k2[i];
+  for (int i = 0; i < N; ++i) z[i] = y[i] + k2[i] * 0.5;
+  rate(t + h * 0.5, z, k3);
+  for (int i = 0; i < N; ++i) k3[i] = h * k3[i];
+  for (int i = 0; i < N; ++i) z[i] = y[i] + k3[i];
+  rate(t + h, z, k4);
+  for (int i = 0; i < N; ++i) k4[i] = h * k4[i];
+  for (int i = 0; i < N; ++i) y[i] = y[i] + (k1[i] + k2[i] * 2 + k3[i] * 2 + k4[i]) / 6;
+}
+
+template <int N>
+void Step_rk4_sized(RateTable& r, double h, double t, SpeciesVector& y) {
+  if (r.varying_count != 0)
+    Step_rk4_small<N, true>(r, h, t, y);
+  else
+    Step_rk4_small<N, false>(r, h, t, y);
+}
+
+// The unrolled step for one to eight species; false for any other count.
+bool Step_rk4_unrolled(RateTable& r, int32_t n, double h, double t, SpeciesVector& y) {
+  switch (n) {
+    case 1: Step_rk4_sized<1>(r, h, t, y); return true;
+    case 2: Step_rk4_sized<2>(r, h, t, y); return true;
+    case 3: Step_rk4_sized<3>(r, h, t, y); return true;
+    case 4: Step_rk4_sized<4>(r, h, t, y); return true;
+    case 5: Step_rk4_sized<5>(r, h, t, y); return true;
+    case 6: Step_rk4_sized<6>(r, h, t, y); return true;
+    case 7: Step_rk4_sized<7>(r, h, t, y); return true;
+    case 8: Step_rk4_sized<8>(r, h, t, y); return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 void Step_rk4(RateTable& r, int32_t n, double h, double t, SpeciesVector& y) {
   n = SpeciesCount(n);
+  if (Step_rk4_unrolled(r, n, h, t, y)) return;
   Step_rk4_with(
       n, h, t, y, [n, &r](double s, const SpeciesVector& z, SpeciesVector& f) { Rate_at(r, n, s, z, f); },
       Reads_beyond(r, n));
