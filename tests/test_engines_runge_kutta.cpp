@@ -2,7 +2,9 @@
 // accumulated time where a call stops, status codes and the start routine.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "engines/rk_qc.h"
@@ -68,6 +70,34 @@ TEST(FixedStep, StepsCombineTheStagesAsWritten) {
     for (int i = 0; i < n; ++i) {
       EXPECT_EQ(rk4[i], c.rk4[i]) << "h=" << c.h << " i=" << i;
       EXPECT_EQ(rkf[i], c.rkf[i]) << "h=" << c.h << " i=" << i;
+    }
+  }
+}
+
+// Models of up to eight species take a step unrolled for their size: it must be the general
+// step bit for bit, with constant coefficients, with formulas that read the time and species,
+// and with a formula that reads a species beyond the model's count.
+TEST(FixedStep, UnrolledStepsAreTheGeneralStep) {
+  for (int kind = 0; kind < 3; ++kind) {
+    for (int n = 1; n <= 9; ++n) {
+      DerivativeModel m;
+      for (int i = 1; i <= n; ++i) {
+        for (int j = 1; j <= n; ++j)
+          if ((i * 7 + j * 3) % 4 != 0) m.Coefficient(i, j, (i == j ? -1.3 : 0.37) / (i + j));
+        m.FreeTerm(i, m.Formula({{Op_First, m.Constant(0.01 * i)}}));
+      }
+      if (kind >= 1)
+        m.Coefficient(1, n, m.Formula({{Op_FirstNeg, m.Species(1)}, {Op_Mul, m.Time()}}));
+      if (kind == 2) m.FreeTerm(n, m.Formula({{Op_First, m.Species(n + 1)}}));
+      SpeciesVector y{}, general{};
+      for (int k = 0; k < kMaxSpecies; ++k) y[k] = general[k] = 0.5 + 0.25 * k;
+      RateTable& r = m.Prepared(n);
+      Step_rk4(r, n, 0.37, 1.1, y);
+      Step_rk4_with(n, 0.37, 1.1, general,
+                    [&r, n](double s, const SpeciesVector& z, SpeciesVector& f) { Rate_at(r, n, s, z, f); });
+      for (int k = 0; k < kMaxSpecies; ++k)
+        EXPECT_EQ(std::bit_cast<uint64_t>(y[k]), std::bit_cast<uint64_t>(general[k]))
+            << "kind " << kind << " n " << n << " species " << k + 1;
     }
   }
 }
