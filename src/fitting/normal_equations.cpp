@@ -1,5 +1,6 @@
 #include "fitting/normal_equations.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -38,11 +39,11 @@ void GatherRows(void* context, int32_t begin, int32_t end) {
   }
 }
 
-// A slot's terms added to M and g: g_c += r s_c, M_cd += (w s_c) s_d.
-void AddSlot(const double* slot, int32_t n, FitMatrix& M, FitVector& g) {
+// A slot's terms added to rows [c0, c1) of M and g: g_c += r s_c, M_cd += (w s_c) s_d.
+void AddSlot(const double* slot, int32_t c0, int32_t c1, int32_t n, FitMatrix& M, FitVector& g) {
   const double w = slot[1], r = slot[2];
   const double* s = slot + 3;
-  for (int32_t c = 0; c < n; ++c) {
+  for (int32_t c = c0; c < c1; ++c) {
     const double sa = s[c];
     g.v[c] = g.v[c] + r * sa;
     for (int32_t d = 0; d < n; ++d) M.a[c][d] = M.a[c][d] + (w * sa) * s[d];
@@ -54,10 +55,11 @@ void AddSlot(const double* slot, int32_t n, FitMatrix& M, FitVector& g) {
 // arithmetic, the same values as two scalar operations).
 typedef double Pair __attribute__((vector_size(16)));
 
-void AddTwoSlots(const double* x, const double* y, int32_t n, FitMatrix& M, FitVector& g) {
+void AddTwoSlots(const double* x, const double* y, int32_t c0, int32_t c1, int32_t n, FitMatrix& M,
+                 FitVector& g) {
   const double* xs = x + 3;
   const double* ys = y + 3;
-  for (int32_t c = 0; c < n; ++c) {
+  for (int32_t c = c0; c < c1; ++c) {
     g.v[c] = g.v[c] + x[2] * xs[c];
     g.v[c] = g.v[c] + y[2] * ys[c];
     const double wx = x[1] * xs[c], wy = y[1] * ys[c];
@@ -76,11 +78,43 @@ void AddTwoSlots(const double* x, const double* y, int32_t n, FitMatrix& M, FitV
   }
 }
 
+// Rows [c0, c1) of M and g summed over the slots, output by output, point by point, the
+// slots with data two at a time: every entry is a sum of its own, so rows summed apart (on
+// the workers' threads) are the rows summed together.
+struct SumJob {
+  const double* terms;
+  size_t slots, stride;
+  int32_t n, threads;
+  FitMatrix* M;
+  FitVector* g;
+};
+
+void SumRows(const SumJob& job, int32_t c0, int32_t c1) {
+  const double* held = nullptr;  // a slot with data waiting for the next one
+  for (size_t at = 0; at < job.slots; ++at) {
+    const double* slot = &job.terms[at * job.stride];
+    if (slot[0] <= 0) continue;
+    if (!held) {
+      held = slot;
+      continue;
+    }
+    AddTwoSlots(held, slot, c0, c1, job.n, *job.M, *job.g);
+    held = nullptr;
+  }
+  if (held) AddSlot(held, c0, c1, job.n, *job.M, *job.g);
+}
+
+void SumShare(void* context, int32_t thread) {
+  const SumJob& job = *static_cast<const SumJob*>(context);
+  if (thread >= job.threads) return;  // more threads than rows
+  SumRows(job, job.n * thread / job.threads, job.n * (thread + 1) / job.threads);
+}
+
 // The sums run output by output, point by point. A record is 21 KB, so the terms are first
 // gathered record by record (ranges of records on the workers' threads when the call shares
 // out) into a slot per (output, point): the replicate count, w = NRep * Weight,
-// r = w * (YMean - YCalc) and the free sensitivities; then summed on this thread in the same
-// order with the same operations as from the records, the slots with data two at a time.
+// r = w * (YMean - YCalc) and the free sensitivities; then summed in the same order with the
+// same operations as from the records, the rows of M shared among the threads likewise.
 void Accumulate(EngineState& st, FitMatrix& M, FitVector& g) {
   const FreeList f = FreeAdjustables(st);
   const size_t np = static_cast<size_t>(FitPointCount(st));
@@ -90,18 +124,13 @@ void Accumulate(EngineState& st, FitMatrix& M, FitVector& g) {
   if (terms.size() < no * np * stride) terms.resize(no * np * stride);  // the set-up's size
   GatherJob job{st.points, terms.data(), f, np, no, stride};
   ForRows(st, static_cast<int32_t>(np), GatherRows, &job);
-  const double* held = nullptr;  // a slot with data waiting for the next one
-  for (size_t at = 0; at < no * np; ++at) {
-    const double* slot = &terms[at * stride];
-    if (slot[0] <= 0) continue;
-    if (!held) {
-      held = slot;
-      continue;
-    }
-    AddTwoSlots(held, slot, f.count, M, g);
-    held = nullptr;
+  SumJob sum{terms.data(), no * np, stride, f.count, 1, &M, &g};
+  if (f.count > 1 && ShareOut(st, 1)) {
+    sum.threads = std::min<int32_t>(st.workers->pool->size() + 1, f.count);
+    st.workers->pool->Run(SumShare, &sum);
+    return;
   }
-  if (held) AddSlot(held, f.count, M, g);
+  SumRows(sum, 0, f.count);
 }
 
 }  // namespace
