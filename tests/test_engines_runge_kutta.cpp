@@ -93,8 +93,10 @@ TEST(FixedStep, UnrolledStepsAreTheGeneralStep) {
       for (int k = 0; k < kMaxSpecies; ++k) y[k] = general[k] = 0.5 + 0.25 * k;
       RateTable& r = m.Prepared(n);
       Step_rk4(r, n, 0.37, 1.1, y);
-      Step_rk4_with(n, 0.37, 1.1, general,
-                    [&r, n](double s, const SpeciesVector& z, SpeciesVector& f) { Rate_at(r, n, s, z, f); });
+      auto rate = [&r, n](double s, const SpeciesVector& z, SpeciesVector& f) {
+        Rate_at(r, n, s, z, f);
+      };
+      Step_rk4_with(n, 0.37, 1.1, general, rate);
       for (int k = 0; k < kMaxSpecies; ++k)
         EXPECT_EQ(std::bit_cast<uint64_t>(y[k]), std::bit_cast<uint64_t>(general[k]))
             << "kind " << kind << " n " << n << " species " << k + 1;

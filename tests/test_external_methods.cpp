@@ -409,7 +409,8 @@ TEST(ExternalMethods, SmallVectorOpsAreTheSerialVectorsBitForBit) {
       for (int k = 0; k < 3; ++k)
         for (int i = 0; i < n; ++i)
           ASSERT_EQ(std::memcmp(&NV_Ith_S(mine[k], i), &NV_Ith_S(theirs[k], i), sizeof(double)), 0)
-              << what << " n " << n << " a " << a << " b " << b << " vector " << k << " entry " << i;
+              << what << " n " << n << " a " << a << " b " << b << " vector " << k << " entry "
+              << i;
     };
     for (double a : coefficients)
       for (double b : coefficients)

@@ -58,7 +58,8 @@ TEST(Gradient, FormulasAgainstCentralDifferences) {
     EXPECT_EQ(std::memcmp(&value, &plain, sizeof value), 0) << text;
     for (int s = 0; s < 2; ++s) {
       const double want = Central(c.record, cells, s);
-      EXPECT_NEAR(gradient[s], want, 1e-7 * std::fmax(std::fabs(want), 1.0)) << text << " d/dF" << s + 1;
+      EXPECT_NEAR(gradient[s], want, 1e-7 * std::fmax(std::fabs(want), 1.0))
+          << text << " d/dF" << s + 1;
     }
   }
 }

@@ -100,7 +100,8 @@ void DifferenceJacobian(EngineWork& w, double t) {
   Rate_at(*w.rates, n, t, w.trial, f0);
   for (int32_t j = 0; j < n; ++j) {
     const double yj = w.trial[j];
-    const double h = std::sqrt(std::numeric_limits<double>::epsilon()) * std::fmax(std::fabs(yj), w.scale);
+    const double h =
+        std::sqrt(std::numeric_limits<double>::epsilon()) * std::fmax(std::fabs(yj), w.scale);
     w.trial[j] = yj + h;
     Rate_at(*w.rates, n, t, w.trial, f1);
     w.trial[j] = yj;
@@ -119,7 +120,8 @@ int Jacobian(realtype t, N_Vector y, N_Vector, SUNMatrix J, void* data, N_Vector
       Load(w, y);
       bool finite = Jacobian_at(*w.rates, w.n, t, w.trial, w.jacobian);
       for (int32_t i = 0; finite && i < w.n; ++i)
-        for (int32_t j = 0; j < w.n; ++j) finite = finite && std::isfinite(w.jacobian[kMaxSpecies * i + j]);
+        for (int32_t j = 0; j < w.n; ++j)
+          finite = finite && std::isfinite(w.jacobian[kMaxSpecies * i + j]);
       if (!finite) DifferenceJacobian(w, t);
       source = w.jacobian.data();
     } else if (w.rates->varying_count != 0) {
@@ -141,7 +143,8 @@ int Jacobian(realtype t, N_Vector y, N_Vector, SUNMatrix J, void* data, N_Vector
     realtype* col = SUNBandMatrix_Column(J, j);
     const int32_t first = j - w.mu > 0 ? j - w.mu : 0;
     const int32_t last = j + w.ml < w.n - 1 ? j + w.ml : w.n - 1;
-    for (int32_t i = first; i <= last; ++i) SM_COLUMN_ELEMENT_B(col, i, j) = source[kMaxSpecies * i + j];
+    for (int32_t i = first; i <= last; ++i)
+      SM_COLUMN_ELEMENT_B(col, i, j) = source[kMaxSpecies * i + j];
   }
   return 0;
 }

@@ -24,9 +24,10 @@
 // 1); both leave y_out := y_in. 16 (kStatusStepBudget) when CVODE took kMaxEngineSteps steps
 // in this call without reaching t1; 2 when CVODE stopped otherwise (error or convergence test
 // failures at the smallest step, too much accuracy asked, or a step too small to move the
-// time, as near a blow-up). In both, y_out is the state CVODE reached. A start state that is not finite passes through unchanged (status 0); a rate that
-// leaves the finite numbers stops CVODE (2) and the species whose rate was not finite come
-// back as that rate's value, so the walk reports the state as not finite, as for any engine.
+// time, as near a blow-up). In both, y_out is the state CVODE reached. A start state that is
+// not finite passes through unchanged (status 0); a rate that leaves the finite numbers stops
+// CVODE (2) and the species whose rate was not finite come back as that rate's value, so the
+// walk reports the state as not finite, as for any engine.
 #pragma once
 
 #include "engines/external.h"
