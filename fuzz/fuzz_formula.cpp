@@ -3,16 +3,22 @@
 // EqualTo expression of adjustable n, so a formula that names An inlines it. Every text is
 // tokenized and simplified; while nothing has failed each is compiled (the bindings first,
 // each checked for references to its own adjustable), and the formula is then evaluated
-// whatever its fault count, which a faulty record must survive. The raised failures of the
-// formula stages (a negative base to a fractional power) are expected outcomes; any other
-// exception, a sanitizer report or a hang is a finding.
+// whatever its fault count, which a faulty record must survive; when it is laid out for
+// differentiation, also with its species derivatives, whose value must be Evaluate's bit for
+// bit. The raised failures of the formula stages (a negative base to a fractional power) are
+// expected outcomes; any other exception, a differing value, a sanitizer report or a hang is
+// a finding.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "Symbolic/cells.h"
 #include "Symbolic/compiler.h"
+#include "Symbolic/gradient.h"
 #include "Symbolic/primitives.h"
 #include "Symbolic/simplify.h"
 #include "Symbolic/tokenizer.h"
@@ -87,7 +93,13 @@ void Run(const std::vector<std::string>& lines) {
   try {
     for (int a = 0; a < kMaxAdjustables; ++a)
       if (b.equation[a]) cells.adjustables[a] = Evaluate(b.equation[a]);
-    (void)Evaluate(target);
+    const double value = Evaluate(target);
+    if (Differentiable(target)) {
+      double gradient[kMaxSpecies];
+      const double with = EvaluateGradient(target, cells, kMaxSpecies, gradient);
+      const bool same = std::memcmp(&with, &value, sizeof value) == 0;
+      if (!same && !(std::isnan(with) && std::isnan(value))) std::abort();
+    }
   } catch (const Failure&) {
   }
   Release(target);
