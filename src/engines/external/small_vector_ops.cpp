@@ -15,10 +15,7 @@ inline realtype* Data(N_Vector v) { return NV_DATA_S(v); }
 // nowhere, but x + y, x - y, a x + y and a x - y are the same numbers as a x + b y there (a
 // product by +-1 is exact, and x - y is x + (-y)). Only a = b and a = -b sum before they
 // scale, and are kept so.
-// Four entries a vector where the processor has 256-bit vectors (an element-wise loop gives the
-// same numbers either way).
-[[gnu::target_clones("avx", "default")]] void LinearSum(realtype a, N_Vector x, realtype b,
-                                                         N_Vector y, N_Vector z) {
+inline void LinearSumLoops(realtype a, N_Vector x, realtype b, N_Vector y, N_Vector z) {
   const sunindextype n = Length(x);
   const realtype* xd = Data(x);
   const realtype* yd = Data(y);
@@ -31,6 +28,17 @@ inline realtype* Data(N_Vector v) { return NV_DATA_S(v); }
   } else {
     for (sunindextype i = 0; i < n; ++i) zd[i] = a * xd[i] + b * yd[i];
   }
+}
+
+void LinearSum(realtype a, N_Vector x, realtype b, N_Vector y, N_Vector z) {
+  LinearSumLoops(a, x, b, y, z);
+}
+
+// The same loops four entries a vector, for a processor with 256-bit vectors (chosen when the
+// operations are installed): element by element, the same numbers.
+[[gnu::target("avx")]] void LinearSumWide(realtype a, N_Vector x, realtype b, N_Vector y,
+                                          N_Vector z) {
+  LinearSumLoops(a, x, b, y, z);
 }
 
 void Scale(realtype c, N_Vector x, N_Vector z) {
@@ -101,7 +109,7 @@ int ScaleAddMulti(int nvec, realtype* a, N_Vector x, N_Vector* Y, N_Vector* Z) {
 
 void UseSmallVectorOps(N_Vector v) {
   N_Vector_Ops ops = v->ops;
-  ops->nvlinearsum = LinearSum;
+  ops->nvlinearsum = __builtin_cpu_supports("avx") ? LinearSumWide : LinearSum;
   ops->nvscale = Scale;
   ops->nvconst = Const;
   ops->nvabs = Abs;
