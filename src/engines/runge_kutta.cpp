@@ -71,25 +71,11 @@ inline void DenseRates(const RateTable& r, const double* z, double* f) {
 // Varying: some formula reads the time or a species and is evaluated at every stage.
 template <int N, bool Varying>
 void Step_rk4_small(RateTable& r, double h, double t, SpeciesVector& y) {
-  double k1[N], k2[N], k3[N], k4[N];
-  SpeciesVector z;
-  if (Varying && Reads_beyond(r, N)) z = y;  // species beyond N as y holds them
-  auto rate = [&r](double s, const SpeciesVector& at, double* f) {
-    if (Varying) Eval_varying(r, N, s, at);
-    DenseRates<N>(r, at.data(), f);
+  auto rate = [&r](double s, const SpeciesVector& z, SpeciesVector& f) {
+    if (Varying) Eval_varying(r, N, s, z);
+    DenseRates<N>(r, z.data(), f.data());
   };
-  rate(t, y, k1);
-  for (int i = 0; i < N; ++i) k1[i] = h * k1[i];
-  for (int i = 0; i < N; ++i) z[i] = y[i] + k1[i] * 0.5;
-  rate(t + h * 0.5, z, k2);
-  for (int i = 0; i < N; ++i) k2[i] = h * k2[i];
-  for (int i = 0; i < N; ++i) z[i] = y[i] + k2[i] * 0.5;
-  rate(t + h * 0.5, z, k3);
-  for (int i = 0; i < N; ++i) k3[i] = h * k3[i];
-  for (int i = 0; i < N; ++i) z[i] = y[i] + k3[i];
-  rate(t + h, z, k4);
-  for (int i = 0; i < N; ++i) k4[i] = h * k4[i];
-  for (int i = 0; i < N; ++i) y[i] = y[i] + (k1[i] + k2[i] * 2 + k3[i] * 2 + k4[i]) / 6;
+  Step_rk4_with<N>(N, h, t, y, rate, Varying && Reads_beyond(r, N));
 }
 
 template <int N>

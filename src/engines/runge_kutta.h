@@ -37,10 +37,12 @@ void Step_rkf(RateTable& r, int32_t n, double h, double t, SpeciesVector& y);
 // that another rate routine (a hand-written one, to measure the formulas' cost) runs the very
 // same arithmetic. The trial state z is rebuilt from y for every stage; species beyond n keep
 // the values of y, unless the caller knows the rate never reads them (read_beyond_n false).
-template <class Rate>
-void Step_rk4_with(int32_t n, double h, double t, SpeciesVector& y, Rate&& rate,
+// A count N above 0 given as the template argument stands for n and is known to the compiler,
+// which then unrolls the loops (runge_kutta.cpp does so for small models).
+template <int N = 0, class Rate>
+void Step_rk4_with(int32_t count, double h, double t, SpeciesVector& y, Rate&& rate,
                    bool read_beyond_n = true) {
-  n = SpeciesCount(n);
+  const int32_t n = N > 0 ? N : SpeciesCount(count);
   SpeciesVector k1, k2, k3, k4, z;
   if (read_beyond_n) z = y;
   rate(t, y, k1);
