@@ -5,6 +5,20 @@
 
 namespace tarvo {
 
+namespace {
+
+// Each row from +0 over the columns in order, then added to the free-term entry.
+void SmallRows(const double* e, int32_t n, const double* y, double* y_out) {
+  const double* free_term = e + static_cast<size_t>(n) * static_cast<size_t>(n);
+  for (int32_t i = 0; i < n; ++i) {
+    double sum = 0.0;
+    for (int32_t j = 0; j < n; ++j) sum = e[static_cast<size_t>(j * n + i)] * y[j] + sum;
+    y_out[i] = free_term[i] + sum;
+  }
+}
+
+}  // namespace
+
 #if defined(__GNUC__) && defined(__x86_64__)
 
 namespace {
@@ -44,6 +58,10 @@ bool Wide() {
 }  // namespace
 
 bool ExactStepWide(const double* e, int32_t n, const double* y, double* y_out) {
+  if (n >= 1 && n < 4) {
+    SmallRows(e, n, y, y_out);
+    return true;
+  }
   if (n < 4 || n > 32 || !Wide()) return false;
   switch ((n + 3) / 4) {
     case 1: Rows<1>(e, n, y, y_out); break;
@@ -60,7 +78,11 @@ bool ExactStepWide(const double* e, int32_t n, const double* y, double* y_out) {
 
 #else
 
-bool ExactStepWide(const double*, int32_t, const double*, double*) { return false; }
+bool ExactStepWide(const double* e, int32_t n, const double* y, double* y_out) {
+  if (n < 1 || n >= 4) return false;
+  SmallRows(e, n, y, y_out);
+  return true;
+}
 
 #endif
 
