@@ -1,6 +1,7 @@
 #include "Symbolic/gradient.h"
 
 #include <cmath>
+#include <utility>
 
 #include "Symbolic/limits.h"
 
@@ -45,8 +46,12 @@ void Load(const compil* c, int32_t k, const FormulaCells& cells, int32_t n, cons
 }
 
 double Evaluate(compilptr c, const FormulaCells& cells, int32_t n, double* gradient) {
-  Dual r0, r1, r2, fc, call, operand;
-  Zero(r0.d, n);
+  // R0 and the operand loaded before it, in two places that trade roles at every load, so
+  // that a power finds its base without a copy.
+  Dual loads[2], r1, r2, fc, call;
+  Dual* latest = &loads[0];
+  Dual* earlier = &loads[1];
+  Zero(latest->d, n);
   Zero(r1.d, n);
   Zero(r2.d, n);
   Zero(fc.d, n);
@@ -62,9 +67,10 @@ double Evaluate(compilptr c, const FormulaCells& cells, int32_t n, double* gradi
       continue;
     }
     if (op >= Op_Count) continue;  // Evaluate's handlers skip unknown operations
-    const Dual before = r0;         // the base of a power
-    Load(c, k, cells, n, fc, called, call, operand);
-    r0 = operand;
+    Load(c, k, cells, n, fc, called, call, *earlier);
+    std::swap(latest, earlier);
+    const Dual& r0 = *latest;
+    const Dual& before = *earlier;  // the base of a power
     switch (op) {
       case Op_Load: break;
       case Op_First: r1 = r0; break;
