@@ -25,6 +25,17 @@ struct GatherJob {
 void GatherRows(void* context, int32_t begin, int32_t end) {
   const GatherJob& job = *static_cast<const GatherJob*>(context);
   for (size_t j = static_cast<size_t>(begin); j < static_cast<size_t>(end); ++j) {
+    if (j + kRecordsAhead < static_cast<size_t>(end) && job.outputs > 0 && job.f.count > 0) {
+      const PointRecord& next = job.table->Points[j + kRecordsAhead];
+      __builtin_prefetch(&next.NRep[0], 0);
+      __builtin_prefetch(&next.YCalc[0], 0);
+      __builtin_prefetch(&next.YMean[0], 0);
+      __builtin_prefetch(&next.Weight[0], 0);
+      for (size_t k = 0; k < job.outputs; ++k) {
+        __builtin_prefetch(&next.Sens[k][job.f.index[0]], 0);
+        __builtin_prefetch(&next.Sens[k][job.f.index[job.f.count - 1]], 0);
+      }
+    }
     const PointRecord& p = job.table->Points[j];
     for (size_t k = 0; k < job.outputs; ++k) {
       double* slot = &job.terms[(k * job.points + j) * job.stride];

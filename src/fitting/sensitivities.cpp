@@ -43,6 +43,12 @@ void DifferenceColumn(EngineState& st, PointTable& scratch, PointTable& live, in
   const int32_t np = FitPointCount(st);
   const int32_t no = FitOutputCount(st);
   for (int32_t j = 0; j < np; ++j) {
+    if (j + kRecordsAhead < np) {
+      const PointRecord& next = live.Points[j + kRecordsAhead];
+      __builtin_prefetch(&scratch.Points[j + kRecordsAhead].YCalc[0], 0);
+      __builtin_prefetch(&next.YCalc[0], 0);
+      for (int32_t k = 0; k < no; ++k) __builtin_prefetch(&next.Sens[k][a], 1);
+    }
     PointRecord& p = live.Points[j];
     const PointRecord& s = scratch.Points[j];
     for (int32_t k = 0; k < no; ++k) p.Sens[k][a] = (s.YCalc[k] - p.YCalc[k]) * 100 / divisor;

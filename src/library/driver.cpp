@@ -93,6 +93,7 @@ bool Run_points(EngineState& st, PointTable& table) {
       st.external->begin_interval(st.work, st.rates, m.NEspeces, k, pt(j).Time, pt(last).Time);
     }
     while (j < npoints && pt(j).Interval == k) {
+      if (j + kRecordsAhead <= npoints) PrefetchWalked(pt(j + kRecordsAhead), m.NSorties);
       if (st.engine)
         st.engine(st.rates, m.NEspeces, pt(j).Time, pt(j + 1).Time, st.fitset.Tolerance,
                        st.cells.species, st.cells.species, st.fitset.Erreur);

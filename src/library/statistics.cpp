@@ -83,6 +83,12 @@ void MakeDataTerms(EngineState& st, const PointTable& table, DataTerms& d) {
 void WeighRecords(EngineState& st, PointTable& table, double type_erreur, DataTerms& d) {
   const size_t points = static_cast<size_t>(PointsCount(st));
   for (size_t j = 0; j < points; ++j) {
+    if (j + kRecordsAhead < points && Outputs(st) > 0) {
+      const PointRecord& next = table.Points[j + kRecordsAhead];
+      __builtin_prefetch(&next.YCalc[0], 0);
+      __builtin_prefetch(&next.Weight[0], 1);
+      __builtin_prefetch(&next.Variance[0], 1);
+    }
     PointRecord& p = table.Points[j];
     for (int o = 0; o < Outputs(st); ++o) {
       const size_t at = static_cast<size_t>(o) * points + j;
