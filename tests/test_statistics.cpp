@@ -4,9 +4,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "Symbolic/compil.h"
 #include "library/state.h"
 #include "library/statistics.h"
 
@@ -142,6 +144,23 @@ TEST(Statistics, CoefficientOverManyPairs) {
   const SimulationFigures f = Statistics(State(), *t, 1.0);
   EXPECT_NEAR(f.coeff, 8.0 / 5.0, 1e-12);
   EXPECT_NEAR(f.erreur_exp, 4.0, 1e-12);
+}
+
+// A pair's weight is the power the error model names, to the last bit: the relative model's
+// shortcut (1 / x for the power -1) against Power itself, and the other models through it.
+TEST(Statistics, PairWeightIsThePowerOfItsModel) {
+  const double values[] = {1e-129, 3e-7, 0.1, 0.7, 1.0, 1.0 / 3.0, 2.5, 1e10, 6.02e23, 1e200};
+  for (const double type : {0.0, 1.0, 2.0, 3.0, 0.5})
+    for (const double mean : values)
+      for (const double calc : values) {
+        const double want = type == 0.0 ? 1.0 : Power(mean * calc, -0.5 * type);
+        const double got = PairWeight(mean, calc, type);
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0)
+            << "type " << type << " mean " << mean << " calc " << calc << ": " << got
+            << " against " << want;
+      }
+  EXPECT_EQ(PairWeight(0.0, 1.0, 2.0), 0.0);  // no usable mean: no weight
+  EXPECT_EQ(PairWeight(1.0, -1.0, 2.0), 0.0);
 }
 
 }  // namespace

@@ -30,7 +30,10 @@ int Reps(const PointRecord& p, int o) {
 
 double PairWeight(double mean, double calc, double type_erreur) {
   if (!(mean > kTiny && calc > kTiny)) return 0.0;
-  return type_erreur == 0.0 ? 1.0 : Power(mean * calc, -0.5 * type_erreur);
+  if (type_erreur == 0.0) return 1.0;
+  // The relative error model's Power(x, -1) is 1 * x inverted: 1 / x, without the call.
+  if (type_erreur == 2.0) return 1.0 / (mean * calc);
+  return Power(mean * calc, -0.5 * type_erreur);
 }
 
 namespace {
