@@ -176,10 +176,11 @@ inline void ClearWalked(PointRecord* points, int32_t records) {
 inline constexpr int kRecordsAhead = 4;
 
 // Asks for the lines of a record that a walk reads and writes: its head, and YCalc and YPrev
-// of outputs [0, outputs).
+// of outputs [0, outputs) (at most the record's).
 inline void PrefetchWalked(const PointRecord& record, int outputs) {
   __builtin_prefetch(&record.Time, 0);
   if (outputs <= 0) return;
+  if (outputs > kMaxOutputs) outputs = kMaxOutputs;
   __builtin_prefetch(&record.YCalc[0], 1);
   __builtin_prefetch(&record.YCalc[outputs - 1], 1);
   __builtin_prefetch(&record.YPrev[0], 1);
