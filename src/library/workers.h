@@ -82,10 +82,11 @@ bool ShareOut(const EngineState& st, int32_t walks);
 
 // rows(context, begin, end) over [0, count), in contiguous chunks that the threads of the
 // pool (the caller's included) take in turn when the call shares out, on the caller's thread
-// alone otherwise. Only the fitting calls hand the pool work: a simulation never does, since
-// the front end's work budget may run one in a forked child, where the pool's threads do not
-// exist and a job handed to them would never end. The job must write only the rows of its range and read nothing another range
-// writes, so that the result is the one-thread result bit for bit; it must not throw.
+// alone otherwise. The job must write only the rows of its range and read nothing another
+// range writes, so that the result is the one-thread result bit for bit; it must not throw.
+// Only the fitting calls hand the pool work: a simulation never does, since the front end's
+// work budget may run one in a forked child, where the pool's threads do not exist and a job
+// handed to them would never end.
 using RowJob = void (*)(void* context, int32_t begin, int32_t end);
 void ForRows(EngineState& st, int32_t count, RowJob rows, void* context);
 
