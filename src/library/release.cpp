@@ -28,6 +28,7 @@ void ReleaseModel(EngineState& st) {
   for (PAjustable& a : st.adjustables) ReleaseHandle(a.Equation);
   if (st.points)
     for (compilptr& c : st.points->Outputs) ReleaseHandle(c);
+  for (ProductSum& s : st.output_sums) LayOut(nullptr, s);
   for (PEspece& s : st.species)
     for (compilptr& c : s.Formula) ReleaseHandle(c);
   for (PParam& p : st.parameters)

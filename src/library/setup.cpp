@@ -429,8 +429,10 @@ void Load(EngineState& st, const BInitials& hi, BFitSet& hf, const VARIANT* espe
   CompileFormulas(st, especes, parametres, hs, derivees, table, e, bindings);  // 12. to 15.
   Classify_rates(st.rates);  // which rate formulas change at every stage
   if (st.external && e.Clean()) PrepareExternal(st, e);
-  for (int o = 0; o < kMaxOutputs; ++o)
+  for (int o = 0; o < kMaxOutputs; ++o) {
     st.output_varying[o] = o < hi.NSorties && ReadsTimeOrSpecies(table.Outputs[o], st.cells);
+    LayOut(o < hi.NSorties ? table.Outputs[o] : nullptr, st.output_sums[o]);
+  }
   table.Tail.NData = ReplicateMeans(st, table);                       // 16.
   PrepareDataTerms(st, table);
   if (table.Tail.NData < st.NFree) e.Add(kErreurTooFewData);  // 17.

@@ -17,6 +17,7 @@
 #include "Symbolic/compil.h"
 #include "Symbolic/limits.h"
 #include "Symbolic/notation.h"
+#include "Symbolic/product_sum.h"
 #include "Symbolic/cells.h"
 #include "engines/derivatives.h"
 #include "engines/engine.h"
@@ -106,6 +107,9 @@ struct EngineState {
   // at the start of the interval (output_value) for every point of it.
   bool output_varying[kMaxOutputs]{};
   double output_value[kMaxOutputs]{};
+  // The output formulas of the point table laid out as sums of products where they are one
+  // (laid out by each set-up, cleared by the release that frees the formulas).
+  ProductSum output_sums[kMaxOutputs];
   int32_t NFree = 0;
   // The worker instances and threads that difference the model at once (library/workers.h);
   // nil when the fit runs on the caller's thread alone. fit_threads, when above 0, is the

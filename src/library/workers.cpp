@@ -130,8 +130,10 @@ void CopyModel(const EngineState& st, EngineState& w) {
   if (!w.points) throw std::bad_alloc();
   ClearWalked(w.points->Points, records);
   w.table_records = records;
-  for (int o = 0; o < kMaxOutputs; ++o)
+  for (int o = 0; o < kMaxOutputs; ++o) {
     w.points->Outputs[o] = CloneCompil(st.points->Outputs[o], st.cells, w.cells);
+    LayOut(st.output_sums[o].source ? w.points->Outputs[o] : nullptr, w.output_sums[o]);
+  }
 }
 
 }  // namespace
