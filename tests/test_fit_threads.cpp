@@ -95,17 +95,20 @@ std::vector<Case> Cases() {
 
 // Set-up, a simulation, kFits fitting calls and Fin on an instance of its own with the given
 // threads; after each call the host's codes and figures, the values and deviations, the
-// simulated outputs and the sensitivities, as bit patterns.
+// simulated outputs and the sensitivities, as bit patterns. Deferred: the library's choice of
+// threads with the workers deferred, each fitting call's walks taken for long ones, so that
+// the first call makes the workers and every call shares its differences.
 struct FitBits {
   std::vector<uint64_t> bits;
-  int workers = 0;  // worker instances the set-up started
+  int workers = 0;  // worker instances the set-up (deferred: the fitting calls) started
 };
 
-FitBits FitWith(const Model& model, int threads) {
+FitBits FitWith(const Model& model, int threads, bool deferred = false) {
   FitBits r;
   Host h(model);
   auto in = std::make_unique<Instance>();
   in->state.fit_threads = threads;
+  in->state.defer_workers = deferred;
   auto record = [&](bool failed) {
     const BFitSet& f = h.fitset;
     r.bits.push_back(static_cast<uint64_t>(f.Erreur) << 32 | static_cast<uint16_t>(f.Done));
@@ -132,11 +135,21 @@ FitBits FitWith(const Model& model, int threads) {
                         h.derivees.data()));
   r.workers = in->state.workers ? static_cast<int>(in->state.workers->instances.size()) : 0;
   record(Instance_simulate(*in, i, f, adj));
-  for (int k = 0; k < kFits; ++k) record(Instance_fit(*in, i, f, adj));
+  for (int k = 0; k < kFits; ++k) {
+    if (deferred) in->state.walk_seconds = 1.0;
+    record(Instance_fit(*in, i, f, adj));
+  }
+  if (deferred) r.workers = in->state.workers ? static_cast<int>(in->state.workers->instances.size()) : 0;
   const int16_t mode = 0;
   record(Instance_release(*in, &mode));
   EXPECT_EQ(in->state.workers, nullptr) << "Fin stops the workers";
   return r;
+}
+
+int FreeCount(const Model& model) {
+  int n = 0;
+  for (const Adjustable& a : model.adjustables) n += a.adjustable && a.equal_to.empty();
+  return n;
 }
 
 TEST(FitThreads, EveryThreadCountGivesTheSequentialFit) {
@@ -147,13 +160,19 @@ TEST(FitThreads, EveryThreadCountGivesTheSequentialFit) {
     for (int threads : {2, 3, 8}) {
       SCOPED_TRACE(threads);
       const FitBits many = FitWith(c.model, threads);
-      int free_count = 0;
-      for (const Adjustable& a : c.model.adjustables) free_count += a.adjustable && a.equal_to.empty();
-      EXPECT_EQ(many.workers, std::min(threads, free_count) - 1);
+      EXPECT_EQ(many.workers, std::min(threads, FreeCount(c.model)) - 1);
       ASSERT_EQ(many.bits.size(), one.bits.size());
       for (size_t k = 0; k < one.bits.size(); ++k)
         ASSERT_EQ(many.bits[k], one.bits[k]) << "entry " << k;
     }
+    const FitBits deferred = FitWith(c.model, 0, true);
+    const int cap = ThreadsFromEnvironment();
+    if (std::thread::hardware_concurrency() > 1 && cap != 1 && FreeCount(c.model) > 1) {
+      EXPECT_GT(deferred.workers, 0) << "the first fitting call makes the deferred workers";
+    }
+    ASSERT_EQ(deferred.bits.size(), one.bits.size());
+    for (size_t k = 0; k < one.bits.size(); ++k)
+      ASSERT_EQ(deferred.bits[k], one.bits[k]) << "deferred, entry " << k;
   }
 }
 
@@ -267,8 +286,9 @@ TEST(FitThreads, WorkersFollowTheLoadedModel) {
 }
 
 // A job goes to the workers when the work they can take off the caller, walks times the last
-// walk's time, is worth a wake-up: many short walks as well as one long one; never without
-// workers.
+// walk's time, is worth a wake-up: many short walks as well as one long one; never when the
+// set-up provided for none. Deferred workers are made by the first job worth sharing, and only
+// then; a release or another set-up leaves none.
 TEST(FitThreads, ShareOutWeighsTheWholeJob) {
   Host pair(FirstOrderModel({0.5, 1, 2}, 0.5, 2.0));
   Instance in;
@@ -290,10 +310,37 @@ TEST(FitThreads, ShareOutWeighsTheWholeJob) {
   }
   in.state.walk_seconds = 1.0;
   auto workers = std::move(in.state.workers);
+  in.state.planned_threads = 1;
   EXPECT_FALSE(ShareOut(in.state, 8));
+  EXPECT_EQ(in.state.workers, nullptr);
   in.state.workers = std::move(workers);
   const int16_t mode = 0;
   Instance_release(in, &mode);
+
+  Host again(FirstOrderModel({0.5, 1, 2}, 0.5, 2.0));  // the release erased pair's file
+  Instance deferred;
+  deferred.state.defer_workers = true;
+  auto setup = [&] {
+    return Instance_setup(deferred, &again.initials, &again.fitset, again.especes.data(),
+                          &again.adjustables, again.parametres.data(), &again.sorties,
+                          again.derivees.data());
+  };
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_FALSE(setup());
+    EXPECT_EQ(deferred.state.workers, nullptr);
+    if (deferred.state.planned_threads < 2) GTEST_SKIP() << "one core: no workers to defer";
+    deferred.state.walk_seconds = 50e-6;
+    EXPECT_FALSE(ShareOut(deferred.state, 1));
+    EXPECT_EQ(deferred.state.workers, nullptr);
+    deferred.state.walk_seconds = 250e-6;
+    EXPECT_TRUE(ShareOut(deferred.state, 1));
+    ASSERT_NE(deferred.state.workers, nullptr);
+    EXPECT_EQ(deferred.state.workers->pool->size(), 1);
+  }
+  Instance_release(deferred, &mode);
+  EXPECT_EQ(deferred.state.workers, nullptr);
+  EXPECT_FALSE(ShareOut(deferred.state, 8));
+  EXPECT_EQ(deferred.state.workers, nullptr);
 }
 
 }  // namespace

@@ -112,6 +112,8 @@ int StartSession(Session& s, const Model& model, const TranslatedModel& text,
   if (!s.instance) s.instance = TakeSpareInstance();
   if (!s.instance) s.instance = std::make_unique<Instance>();
   s.instance->state.fit_threads = ThreadFitThreads();  // a spare instance keeps the last one's
+  // A fit whose walks are too short to share makes no workers (nor, then, lanes for its SEs).
+  s.instance->state.defer_workers = true;
   // The points cross in memory, and the outputs are read from the instance (ReadResults):
   // no exchange file is written, read or rewritten.
   Instance_rewrite_file(*s.instance, false);

@@ -25,6 +25,7 @@ void ReleaseHandle(compilptr& c) {
 // or interrupted half-way through set-up is released as safely as a complete one.
 void ReleaseModel(EngineState& st) {
   StopWorkers(st);  // their threads are joined before anything of the model goes
+  st.planned_threads = 1;
   for (PAjustable& a : st.adjustables) ReleaseHandle(a.Equation);
   if (st.points)
     for (compilptr& c : st.points->Outputs) ReleaseHandle(c);

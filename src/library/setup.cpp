@@ -467,13 +467,14 @@ void SetupModel(EngineState& st, const BInitials* initials, BFitSet* fitset, con
   st.engine = nullptr;
   st.external = nullptr;
   st.NFree = 0;
+  st.planned_threads = 1;
   st.walk_seconds = 0.0;
   Load(st, *initials, *fitset, especes, *adjustables, parametres, *sorties, derivees, extra);
   // The engine copy carries the set-up's outcome, so that an unusable model can never be
   // reported as a success by a later Simulation or Ajustement.
   st.fitset.Erreur = fitset->Erreur;
   const bool ready = fitset->Erreur == 0 && (st.engine != nullptr || st.work != nullptr);
-  if (ready) StartWorkers(st);
+  if (ready) PlanWorkers(st);
   st.ready = ready;
 }
 

@@ -112,11 +112,17 @@ struct EngineState {
   ProductSum output_sums[kMaxOutputs];
   int32_t NFree = 0;
   // The worker instances and threads that difference the model at once (library/workers.h);
-  // nil when the fit runs on the caller's thread alone. fit_threads, when above 0, is the
-  // number of threads the next set-up provides for (at most one per free adjustable), in place
-  // of the cores and TARVO_THREADS.
+  // nil when the fit runs on the caller's thread alone, or until the first fitting job worth
+  // sharing. fit_threads, when above 0, is the number of threads the next set-up provides for
+  // (at most one per free adjustable), in place of the cores and TARVO_THREADS; planned_threads
+  // is the number the last set-up provided for (1: no workers).
   std::unique_ptr<Workers> workers;
   int32_t fit_threads = 0;
+  int32_t planned_threads = 1;
+  // Whether the workers wait for the first fitting job worth sharing instead of being made by
+  // the set-up (unless fit_threads asks for threads). Off for the exported calls, whose fitting
+  // calls take no memory; an in-process caller that fits many small models turns it on.
+  bool defer_workers = false;
   double walk_seconds = 0.0;  // wall-clock time of the last simulation's walk over the points
   bool loaded = false;  // set-up ran and release has not
   bool ready = false;   // the last set-up left the host's Erreur at 0

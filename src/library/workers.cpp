@@ -146,10 +146,16 @@ int32_t FitThreads(const EngineState& st, int32_t free_count) {
   return std::clamp(std::min(n, free_count), 1, static_cast<int32_t>(kMaxAdjustables));
 }
 
-void StartWorkers(EngineState& st) {
+void PlanWorkers(EngineState& st) {
   StopWorkers(st);
-  const int32_t threads = FitThreads(st, st.NFree);
-  if (threads <= 1 || !st.points) return;
+  st.planned_threads = FitThreads(st, st.NFree);
+  if (st.fit_threads > 0 || !st.defer_workers) StartWorkers(st);
+}
+
+void StartWorkers(EngineState& st) {
+  const int32_t threads = st.planned_threads;
+  if (threads <= 1 || st.workers || !st.points) return;
+  st.planned_threads = 1;  // made once: a refusal below is not met again at every call
   try {
     auto workers = std::make_unique<Workers>();
     for (int32_t k = 1; k < threads; ++k) {
@@ -158,6 +164,7 @@ void StartWorkers(EngineState& st) {
     }
     workers->pool = std::make_unique<WorkerPool>(threads - 1);
     st.workers = std::move(workers);
+    st.planned_threads = threads;
   } catch (...) {
     // Without memory or threads for them, the walks run one after another on the caller's.
   }
@@ -165,10 +172,11 @@ void StartWorkers(EngineState& st) {
 
 void StopWorkers(EngineState& st) { st.workers.reset(); }
 
-bool ShareOut(const EngineState& st, int32_t walks) {
+bool ShareOut(EngineState& st, int32_t walks) {
   constexpr double kThreadedWorkSeconds = 200e-6;
-  return st.workers &&
-         (st.fit_threads > 0 || st.walk_seconds * walks >= kThreadedWorkSeconds);
+  const bool worth = st.fit_threads > 0 || st.walk_seconds * walks >= kThreadedWorkSeconds;
+  if (worth && !st.workers && st.planned_threads > 1) StartWorkers(st);
+  return worth && st.workers;
 }
 
 namespace {

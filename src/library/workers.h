@@ -1,13 +1,18 @@
 // The worker engine instances of one loaded model and the threads that run them.
 //
 // A fitting step differences the model once per free adjustable; those walks are independent,
-// so they may run at once. Set-up (StartWorkers) makes, when more than one thread is to be
-// used, one worker instance per extra thread: an engine state of its own holding copies of
-// the model's compiled formulas bound to its own value cells, its own rate table and its own
-// scratch point table, so that no two threads ever write the same cell. It starts the pool's
-// threads at the same time; a fitting call only hands them work (no thread is started, no
-// memory is taken). StopWorkers (release, a set-up replacing the model, destruction) joins the
-// threads and frees the instances; neither a set-up nor a release ever leaves a thread running.
+// so they may run at once. When more than one thread is to be used, one worker instance per
+// extra thread is made: an engine state of its own holding copies of the model's compiled
+// formulas bound to its own value cells, its own rate table and its own scratch point table,
+// so that no two threads ever write the same cell, with the pool's threads. They are made once
+// per set-up: by the set-up itself, or, for an in-process caller that defers them
+// (EngineState::defer_workers) and does not ask for threads itself (fit_threads), by the first
+// fitting job worth sharing (ShareOut), so that a model whose walks are too short to share
+// never pays for instances and threads it would not use (a tenth of a millisecond, on a small
+// fit several percent). From then on a fitting call only hands them work (no thread is
+// started, no memory is taken).
+// StopWorkers (release, a set-up replacing the model, destruction) joins the threads and frees
+// the instances; neither a set-up nor a release ever leaves a thread running.
 //
 // Threads used: std::thread::hardware_concurrency(), capped by the environment variable
 // TARVO_THREADS (read at each set-up; 1 runs everything on the caller's thread, as without
@@ -72,13 +77,14 @@ int32_t ThreadsFromEnvironment();
 // Threads a fit of a model with `free_count` free adjustables uses (1: no workers).
 int32_t FitThreads(const EngineState& st, int32_t free_count);
 
-// Whether a fitting call hands a job to the workers: there are some, and either the state
-// asks for threads itself (fit_threads) or the work the others can take off the caller, `walks`
-// times the model's last walk, is long enough that waking them costs less than it saves (on a
-// machine whose other cores are busy a wake-up can take longer than a short walk itself). A
-// pass over the points' records counts as one walk; the difference walks of a step as all but
-// the caller's first. The figures are the same either way.
-bool ShareOut(const EngineState& st, int32_t walks);
+// Whether a fitting call hands a job to the workers: the set-up provided for them, and either
+// the state asks for threads itself (fit_threads) or the work the others can take off the
+// caller, `walks` times the model's last walk, is long enough that waking them costs less than
+// it saves (on a machine whose other cores are busy a wake-up can take longer than a short
+// walk itself). The first job that is worth it makes the workers (StartWorkers). A pass over
+// the points' records counts as one walk; the difference walks of a step as all but the
+// caller's first. The figures are the same either way.
+bool ShareOut(EngineState& st, int32_t walks);
 
 // rows(context, begin, end) over [0, count), in contiguous chunks that the threads of the
 // pool (the caller's included) take in turn when the call shares out, on the caller's thread
@@ -90,8 +96,11 @@ bool ShareOut(const EngineState& st, int32_t walks);
 using RowJob = void (*)(void* context, int32_t begin, int32_t end);
 void ForRows(EngineState& st, int32_t count, RowJob rows, void* context);
 
-// After a set-up that left the model ready: the workers and their threads, when more than one
-// thread is to be used. Should memory or a thread be refused, the model runs without workers.
+// After a set-up that left the model ready: the threads to provide for (planned_threads), and
+// the workers at once unless the state defers them (defer_workers without fit_threads).
+void PlanWorkers(EngineState& st);
+// The workers and their threads, when the set-up provided for more than one thread and none
+// are made yet. Should memory or a thread be refused, the model runs without workers.
 void StartWorkers(EngineState& st);
 void StopWorkers(EngineState& st);
 
