@@ -17,18 +17,21 @@
 // released.
 #pragma once
 
-#include <cstddef>
 #include <vector>
 
 #include "Symbolic/compil.h"
 
 namespace tarvo {
 
+struct ProductTerm {
+  const double* first;
+  const double* second;  // the constant 1 for a term of one cell
+  double sign;           // -1 for a FirstNeg or Sub term, else +1
+};
+
 struct ProductSum {
-  const compil* source = nullptr;   // the formula laid out; nil: none, or not of this shape
-  std::vector<const double*> first;   // per term its first cell
-  std::vector<const double*> second;  // and its second (the constant 1 for a single cell)
-  std::vector<double> sign;           // and +1 or -1 (a FirstNeg or Sub term)
+  const compil* source = nullptr;  // the formula laid out; nil: none, or not of this shape
+  std::vector<ProductTerm> terms;  // in slot order
 };
 
 // s laid out from c; s.source is nil when c is nil or not of this shape.
@@ -37,7 +40,7 @@ void LayOut(const compil* c, ProductSum& s);
 // The value Evaluate gives for s.source. Allocates nothing.
 inline double ValueOf(const ProductSum& s) {
   double sum = 0.0;
-  for (size_t t = 0; t < s.sign.size(); ++t) sum = sum + *s.second[t] * (s.sign[t] * *s.first[t]);
+  for (const ProductTerm& t : s.terms) sum = sum + *t.second * (t.sign * *t.first);
   return sum;
 }
 
