@@ -31,10 +31,8 @@ void GatherRows(void* context, int32_t begin, int32_t end) {
       __builtin_prefetch(&next.YCalc[0], 0);
       __builtin_prefetch(&next.YMean[0], 0);
       __builtin_prefetch(&next.Weight[0], 0);
-      for (size_t k = 0; k < job.outputs; ++k) {
-        __builtin_prefetch(&next.Sens[k][job.f.index[0]], 0);
-        __builtin_prefetch(&next.Sens[k][job.f.index[job.f.count - 1]], 0);
-      }
+      PrefetchSensitivities<0>(next, static_cast<int>(job.outputs), job.f.index[0],
+                               job.f.index[job.f.count - 1]);
     }
     const PointRecord& p = job.table->Points[j];
     for (size_t k = 0; k < job.outputs; ++k) {

@@ -47,7 +47,7 @@ void DifferenceColumn(EngineState& st, PointTable& scratch, PointTable& live, in
       const PointRecord& next = live.Points[j + kRecordsAhead];
       __builtin_prefetch(&scratch.Points[j + kRecordsAhead].YCalc[0], 0);
       __builtin_prefetch(&next.YCalc[0], 0);
-      for (int32_t k = 0; k < no; ++k) __builtin_prefetch(&next.Sens[k][a], 1);
+      PrefetchSensitivities<1>(next, no, a, a);
     }
     PointRecord& p = live.Points[j];
     const PointRecord& s = scratch.Points[j];

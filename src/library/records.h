@@ -187,6 +187,17 @@ inline void PrefetchWalked(const PointRecord& record, int outputs) {
   __builtin_prefetch(&record.YPrev[outputs - 1], 1);
 }
 
+// Asks for the lines of a record's sensitivity rows of outputs [0, outputs), columns first to
+// last (a pass's free columns lie between them); Write: the pass writes them.
+template <int Write>
+inline void PrefetchSensitivities(const PointRecord& record, int outputs, int first, int last) {
+  if (outputs > kMaxOutputs) outputs = kMaxOutputs;
+  for (int k = 0; k < outputs; ++k) {
+    __builtin_prefetch(&record.Sens[k][first], Write);
+    if (last != first) __builtin_prefetch(&record.Sens[k][last], Write);
+  }
+}
+
 struct PointTableTail {
   int32_t NData;
   unsigned char Scratch[324];
